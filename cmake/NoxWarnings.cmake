@@ -1,0 +1,19 @@
+# Shared compile settings for every target of the project.
+add_library(nox_warnings INTERFACE)
+target_compile_options(nox_warnings INTERFACE -Wall -Wextra -Wshadow -Wnon-virtual-dtor -Wformat=2)
+
+# nox_add_library(<name> <sources...>): a static library of one src/ folder.
+function(nox_add_library name)
+  add_library(${name} STATIC ${ARGN})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(${name} PUBLIC nox_warnings)
+endfunction()
+
+# nox_add_test(<name> <sources...> LIBS <libs...>): one test executable per tests/ folder.
+function(nox_add_test name)
+  cmake_parse_arguments(arg "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${arg_SOURCES})
+  target_link_libraries(${name} PRIVATE ${arg_LIBS} GTest::gmock GTest::gtest_main nox_warnings)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES LABELS "unit;${arg_LABELS}")
+endfunction()
