@@ -1,0 +1,159 @@
+// A driver port that plays the Windows service control manager: it keeps services by name,
+// records every call in order, and opens the device only while the driver service runs.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "firmware/DriverPort.h"
+
+namespace nox::firmware::testing {
+
+class FakeServiceManager : public DriverPort {
+ public:
+  struct Service {
+    std::string imagePath;
+    bool running = false;
+    bool markedForDelete = false;
+    int openHandles = 0;
+  };
+
+  // Settings a test changes.
+  bool nt = true;
+  uint32_t majorVersion = 10;
+  std::optional<std::string> exePath = std::string("C:\\Tools\\NOXWINGUI.exe");
+  std::string currentDir = "C:\\Work\\";
+  bool startFailsAlreadyRunning = false;
+  bool vxdOpens = true;
+  // Handles stay open for this many extra "open service" polls after deletion.
+  int lingerAfterDelete = 0;
+
+  // What happened.
+  std::vector<std::string> calls;
+  std::map<std::string, std::vector<uint8_t>> files;
+  std::set<std::string> filesEverWritten;
+  std::map<std::string, std::vector<uint8_t>> written;  // last content written, kept after deletion
+  std::map<std::string, Service> services;
+  std::map<PortHandle, std::string> handles;  // service handles -> name
+  std::set<PortHandle> managers;
+  std::set<PortHandle> devices;
+  std::string lastDevicePath;
+
+  bool PlatformIsNt() override { return nt; }
+  uint32_t MajorVersion() override { return majorVersion; }
+  std::optional<std::string> OwnExecutablePath() override { return exePath; }
+  std::string CurrentDirectoryPrefix() override { return currentDir; }
+
+  bool WriteWholeFile(const std::string& path, std::span<const uint8_t> bytes) override {
+    calls.push_back("write " + path);
+    files[path].assign(bytes.begin(), bytes.end());
+    filesEverWritten.insert(path);
+    written[path] = files[path];
+    return true;
+  }
+  bool RemoveFile(const std::string& path) override {
+    calls.push_back("delete " + path);
+    return files.erase(path) == 1;
+  }
+
+  PortHandle OpenServiceManager(uint32_t access) override {
+    calls.push_back("open-manager " + std::to_string(access));
+    const PortHandle h = next_++;
+    managers.insert(h);
+    return h;
+  }
+  PortHandle CreateKernelService(PortHandle manager, const std::string& name, const std::string& path) override {
+    calls.push_back("create " + name);
+    if (!managers.count(manager) || services.count(name)) return 0;
+    services[name] = Service{path};
+    return Track(name);
+  }
+  PortHandle OpenNamedService(PortHandle manager, const std::string& name, uint32_t) override {
+    auto it = services.find(name);
+    if (!managers.count(manager) || it == services.end()) {
+      calls.push_back("open-service " + name + " failed");
+      return 0;
+    }
+    if (it->second.markedForDelete && lingering_-- <= 0) {
+      services.erase(it);
+      calls.push_back("open-service " + name + " failed");
+      return 0;
+    }
+    calls.push_back("open-service " + name);
+    return Track(name);
+  }
+  bool StartNamedService(PortHandle service, uint32_t& lastError) override {
+    calls.push_back("start");
+    Service& s = services.at(handles.at(service));
+    if (s.running || startFailsAlreadyRunning) {
+      s.running = true;
+      lastError = 1056;
+      return false;
+    }
+    s.running = files.count(s.imagePath) == 1;  // the driver file must be there to load
+    return s.running;
+  }
+  bool StopService(PortHandle service) override {
+    calls.push_back("stop");
+    Service& s = services.at(handles.at(service));
+    const bool was = s.running;
+    s.running = false;
+    return was;
+  }
+  bool DeleteNamedService(PortHandle service) override {
+    calls.push_back("delete-service");
+    services.at(handles.at(service)).markedForDelete = true;
+    lingering_ = lingerAfterDelete;
+    return true;
+  }
+  void CloseServiceHandle(PortHandle handle) override {
+    handles.erase(handle);
+    managers.erase(handle);
+  }
+
+  PortHandle OpenDevice(const std::string& path, uint32_t, uint32_t, uint32_t, uint32_t flags) override {
+    calls.push_back("open-device " + path + (flags == 0x04000000 ? " delete-on-close" : ""));
+    lastDevicePath = path;
+    bool ok = false;
+    if (nt) {
+      auto it = services.find("GENERICDRV");
+      ok = it != services.end() && it->second.running;
+    } else {
+      ok = vxdOpens;
+    }
+    if (!ok) return 0;
+    const PortHandle h = next_++;
+    devices.insert(h);
+    return h;
+  }
+  bool CloseDevice(PortHandle device) override {
+    calls.push_back("close-device");
+    return devices.erase(device) == 1;
+  }
+  bool Control(PortHandle, uint32_t code, std::span<uint8_t>, uint32_t& returned) override {
+    calls.push_back("control " + std::to_string(code));
+    returned = 0;
+    return false;
+  }
+  std::span<uint8_t> Memory(uint64_t, size_t) override { return {}; }
+
+  size_t Count(const std::string& prefix) const {
+    size_t n = 0;
+    for (const auto& c : calls) n += c.rfind(prefix, 0) == 0;
+    return n;
+  }
+
+ private:
+  PortHandle Track(const std::string& name) {
+    const PortHandle h = next_++;
+    handles[h] = name;
+    return h;
+  }
+  PortHandle next_ = 100;
+  int lingering_ = 0;
+};
+
+}  // namespace nox::firmware::testing
