@@ -1,0 +1,48 @@
+// Everything the utility asks of the operating system: single instance, keeping the machine
+// awake and its buttons quiet during a flash, shutting out input, restart and power-off,
+// pauses and the end of the process. Windows does the real thing; the simulated machine
+// records each effect in its journal and never touches the host.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "os/Clock.h"
+#include "os/FirmwareTables.h"
+
+namespace nox::os {
+
+inline constexpr const char* kFirstInstanceMutex = "NOXWINGUI";
+inline constexpr const char* kServicesMutex = "NOXWINGUI.{5b5b8120-cd0e-11d9-b61b-0001294c3bd8}";
+inline constexpr uint32_t kErrAlreadyRunning = 97;
+
+class OsServices : public Clock, public FirmwareTables {
+ public:
+  // Creates the named mutex, initially owned; false when it existed already (another
+  // instance runs).
+  virtual bool CreateInstanceMutex(const std::string& name) = 0;
+
+  // The services mutex, OS version, power library and preinstallation flag: 0, or 97 when
+  // another instance holds the mutex (then nothing else is done).
+  virtual uint32_t InitOsServices() = 0;
+  virtual uint32_t OsMajorVersion() = 0;
+
+  // Lock-workstation policy, suspend guard and power buttons for the time of a flash.
+  virtual void SetFlashProtection(bool on) = 0;
+  virtual void KeepAwake(bool on) = 0;
+  virtual void BlockUserInput(bool block) = 0;
+  // Puts back power buttons that are still changed; false when there was nothing to restore.
+  virtual bool RestorePowerButtons() = 0;
+  virtual void ReleasePowerLibrary() = 0;
+  // 1 when the request went out, 0 when the shutdown privilege was not obtained.
+  virtual int RestartMachine() = 0;
+  virtual int PowerOffMachine() = 0;
+
+  virtual std::optional<std::string> CurrentDirectory() = 0;
+
+  // Ends the process with `code`. Only a test double returns (by throwing).
+  [[noreturn]] virtual void ExitProcess(uint32_t code) = 0;
+};
+
+}  // namespace nox::os
