@@ -1,0 +1,103 @@
+#include "platform/sim/SimOsServices.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+#include "core/Format.h"
+#include "platform/sim/Machine.h"
+
+namespace nox::sim {
+
+namespace {
+constexpr uint32_t kProviderAcpi = 0x41435049;
+constexpr uint32_t kTableFacp = 0x50434146;
+constexpr uint32_t kErrorInvalidFunction = 1;
+constexpr uint32_t kErrorNoAccess = 998;
+}  // namespace
+
+SimOsServices::SimOsServices(Machine& machine, std::function<bool(const std::string&)> createMutex)
+    : machine_(machine), createMutex_(std::move(createMutex)) {}
+
+bool SimOsServices::CreateInstanceMutex(const std::string& name) { return !createMutex_ || createMutex_(name); }
+
+uint32_t SimOsServices::InitOsServices() {
+  if (!CreateInstanceMutex(os::kServicesMutex)) return os::kErrAlreadyRunning;
+  machine_.RecordEffect("os-init", {{"major", 10}});
+  return 0;
+}
+
+void SimOsServices::SetFlashProtection(bool on) {
+  if (on) {
+    if (!lockChanged_) machine_.RecordEffect("lock-workstation", {{"disabled", true}});
+    lockChanged_ = true;
+    if (!powerButtonsChanged_) machine_.RecordEffect("power-buttons", {{"saved", true}});
+    powerButtonsChanged_ = true;
+    return;
+  }
+  if (lockChanged_) machine_.RecordEffect("lock-workstation", {{"disabled", false}});
+  lockChanged_ = false;
+  if (powerButtonsChanged_) {
+    powerButtonsChanged_ = false;
+    RestorePowerButtons();
+  }
+}
+
+void SimOsServices::KeepAwake(bool on) {
+  machine_.RecordEffect("keep-awake", {{"on", on}, {"state", on ? "0x80000043" : "0x80000000"}});
+}
+
+void SimOsServices::BlockUserInput(bool block) { machine_.RecordEffect("input", {{"blocked", block}}); }
+
+bool SimOsServices::RestorePowerButtons() {
+  machine_.RecordEffect("power-buttons", {{"saved", false}});
+  return true;
+}
+
+void SimOsServices::ReleasePowerLibrary() {}
+
+int SimOsServices::RestartMachine() {
+  machine_.RecordEffect("restart-requested");
+  return 1;
+}
+
+int SimOsServices::PowerOffMachine() {
+  machine_.RecordEffect("power-off-requested");
+  return 1;
+}
+
+std::optional<std::string> SimOsServices::CurrentDirectory() {
+  std::error_code ec;
+  const auto dir = std::filesystem::current_path(ec);
+  if (ec) return std::nullopt;
+  return dir.string();
+}
+
+void SimOsServices::ExitProcess(uint32_t code) {
+  std::string error;
+  machine_.Persist(error);
+  std::fflush(nullptr);
+  std::exit(static_cast<int>(code));
+}
+
+void SimOsServices::SleepMs(uint32_t milliseconds) {
+  machine_.Advance(milliseconds);
+  machine_.RecordEffect("pause", {{"ms", milliseconds}});
+}
+
+uint64_t SimOsServices::NowMs() { return machine_.Now(); }
+
+uint32_t SimOsServices::ReadTable(uint32_t provider, uint32_t tableId, std::span<uint8_t> buffer) {
+  if (provider != kProviderAcpi || tableId != kTableFacp) return 0;
+  const std::vector<uint8_t> table = machine_.FadtTable();
+  if (table.size() <= buffer.size()) std::copy(table.begin(), table.end(), buffer.begin());
+  return static_cast<uint32_t>(table.size());
+}
+
+uint32_t SimOsServices::ProbeFirmwareVariable() {
+  // A legacy BIOS has no variable services at all; UEFI refuses the nameless variable.
+  return machine_.IsUefi() ? kErrorNoAccess : kErrorInvalidFunction;
+}
+
+}  // namespace nox::sim

@@ -1,0 +1,49 @@
+// Operating-system services for a run against the simulated machine. Effects that only
+// mean something on Windows (keep-awake, input blocking, power buttons, the lock policy,
+// restart and power-off) are recorded in the machine's journal and never reach the host;
+// pauses advance the machine's virtual clock.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "os/OsServices.h"
+
+namespace nox::sim {
+
+class Machine;
+
+class SimOsServices final : public os::OsServices {
+ public:
+  // `createMutex` makes a host-wide named lock (false when another process holds it).
+  SimOsServices(Machine& machine, std::function<bool(const std::string&)> createMutex);
+
+  bool CreateInstanceMutex(const std::string& name) override;
+  uint32_t InitOsServices() override;
+  uint32_t OsMajorVersion() override { return 10; }
+  void SetFlashProtection(bool on) override;
+  void KeepAwake(bool on) override;
+  void BlockUserInput(bool block) override;
+  bool RestorePowerButtons() override;
+  void ReleasePowerLibrary() override;
+  int RestartMachine() override;
+  int PowerOffMachine() override;
+  std::optional<std::string> CurrentDirectory() override;
+  [[noreturn]] void ExitProcess(uint32_t code) override;
+
+  void SleepMs(uint32_t milliseconds) override;
+  uint64_t NowMs() override;
+
+  bool HasTableService() override { return true; }
+  uint32_t ReadTable(uint32_t provider, uint32_t tableId, std::span<uint8_t> buffer) override;
+  bool EnableSystemEnvironmentPrivilege() override { return true; }
+  uint32_t ProbeFirmwareVariable() override;
+
+ private:
+  Machine& machine_;
+  std::function<bool(const std::string&)> createMutex_;
+  bool powerButtonsChanged_ = false;
+  bool lockChanged_ = false;
+};
+
+}  // namespace nox::sim
