@@ -1,0 +1,51 @@
+#include "platform/sim/FlashPart.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace nox::sim {
+
+FlashPart::FlashPart(uint32_t size, std::vector<BlockEntry> blocks)
+    : bytes_(size, 0xFF), blocks_(std::move(blocks)), eraseCounts_(blocks_.size(), 0) {}
+
+bool FlashPart::Read(uint32_t address, std::span<uint8_t> out) const {
+  if (!Contains(address, static_cast<uint32_t>(out.size())) || out.size() > bytes_.size()) {
+    return false;
+  }
+  std::memcpy(out.data(), bytes_.data() + address, out.size());
+  return true;
+}
+
+bool FlashPart::Erase(uint32_t address, uint32_t length) {
+  if (!Contains(address, length)) return false;
+  std::fill_n(bytes_.begin() + address, length, uint8_t{0xFF});
+  const uint64_t end = uint64_t{address} + length;
+  for (size_t i = 0; i < blocks_.size(); ++i) {
+    const uint64_t bStart = blocks_[i].start;
+    const uint64_t bEnd = bStart + blocks_[i].size;
+    if (length != 0 && bStart < end && address < bEnd) ++eraseCounts_[i];
+  }
+  return true;
+}
+
+bool FlashPart::Program(uint32_t address, std::span<const uint8_t> data) {
+  if (data.size() > bytes_.size() || !Contains(address, static_cast<uint32_t>(data.size()))) {
+    return false;
+  }
+  uint8_t* dst = bytes_.data() + address;
+  for (size_t i = 0; i < data.size(); ++i) dst[i] &= data[i];
+  return true;
+}
+
+bool FlashPart::Load(std::span<const uint8_t> contents) {
+  if (contents.size() != bytes_.size()) return false;
+  std::memcpy(bytes_.data(), contents.data(), contents.size());
+  return true;
+}
+
+void FlashPart::SetEraseCounts(std::vector<uint32_t> counts) {
+  counts.resize(blocks_.size(), 0);
+  eraseCounts_ = std::move(counts);
+}
+
+}  // namespace nox::sim

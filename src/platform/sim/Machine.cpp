@@ -1,0 +1,317 @@
+#include "platform/sim/Machine.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "core/Bytes.h"
+#include "platform/sim/DriverEnd.h"
+#include "platform/sim/RomImage.h"
+#include "platform/sim/SmiHandler.h"
+
+namespace nox::sim {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kProfileFile = "machine.json";
+constexpr const char* kFlashFile = "flash.bin";
+constexpr const char* kStateFile = "state.json";
+constexpr const char* kJournalFile = "journal.jsonl";
+constexpr size_t kFadtLength = 244;
+
+bool ReadFile(const fs::path& path, std::vector<uint8_t>& out) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  in.seekg(0, std::ios::end);
+  const std::streamoff size = in.tellg();
+  if (size < 0) return false;
+  in.seekg(0);
+  out.resize(static_cast<size_t>(size));
+  in.read(reinterpret_cast<char*>(out.data()), size);
+  return static_cast<bool>(in);
+}
+
+bool WriteFile(const fs::path& path, std::span<const uint8_t> bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) return false;
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out);
+}
+
+// Writes what fits of `bytes` at `offset` of a segment; records near the end are cut,
+// exactly as they would be in a real 64 KiB segment.
+void Place(std::span<uint8_t> segment, size_t offset, std::span<const uint8_t> bytes) {
+  if (offset >= segment.size()) return;
+  const size_t n = std::min(bytes.size(), segment.size() - offset);
+  std::memcpy(segment.data() + offset, bytes.data(), n);
+}
+
+std::vector<uint8_t> Text(const char* t) {
+  return std::vector<uint8_t>(t, t + std::strlen(t));
+}
+
+}  // namespace
+
+Machine::Machine(fs::path dir, Profile profile)
+    : dir_(std::move(dir)),
+      profile_(std::move(profile)),
+      flash_(profile_.flash.size, profile_.flash.blocks),
+      journal_(dir_.empty() ? fs::path() : dir_ / kJournalFile),
+      handler_(std::make_unique<SmiHandler>(*this)),
+      driver_(std::make_unique<DriverEnd>(*this)),
+      exitHook_([](int code) { std::_Exit(code); }) {
+  state_.stuckUsed.assign(profile_.faults.stuck.size(), 0);
+  state_.bitFlipsUsed.assign(profile_.faults.bitFlips.size(), 0);
+}
+
+Machine::~Machine() {
+  std::string ignored;
+  Persist(ignored);
+}
+
+std::unique_ptr<Machine> Machine::InMemory(const Profile& profile, std::string& error) {
+  RomResult rom = BuildRomImage(profile, RunningRomOptions(profile));
+  if (!rom.error.empty()) {
+    error = rom.error;
+    return nullptr;
+  }
+  std::unique_ptr<Machine> m(new Machine(fs::path(), profile));
+  m->flash_.Load(rom.image);
+  m->BuildSegments();
+  return m;
+}
+
+std::unique_ptr<Machine> Machine::Create(const fs::path& dir, const Profile& profile, std::string& error) {
+  std::error_code ec;
+  if (fs::exists(dir / kProfileFile, ec)) {
+    error = dir.string() + ": holds a machine already";
+    return nullptr;
+  }
+  fs::create_directories(dir, ec);
+  if (ec) {
+    error = dir.string() + ": " + ec.message();
+    return nullptr;
+  }
+  RomResult rom = BuildRomImage(profile, RunningRomOptions(profile));
+  if (!rom.error.empty()) {
+    error = "running image: " + rom.error;
+    return nullptr;
+  }
+  {
+    std::ofstream out(dir / kProfileFile, std::ios::trunc);
+    out << ProfileToJson(profile).dump(2) << "\n";
+    if (!out) {
+      error = (dir / kProfileFile).string() + ": cannot be written";
+      return nullptr;
+    }
+  }
+  fs::remove(dir / kJournalFile, ec);
+  std::unique_ptr<Machine> m(new Machine(dir, profile));
+  m->flash_.Load(rom.image);
+  m->BuildSegments();
+  m->journal_.RecordEvent(0, 0, "create", {{"preset", profile.name}, {"version", profile.identity.version}});
+  if (!m->Persist(error)) return nullptr;
+  return m;
+}
+
+std::unique_ptr<Machine> Machine::Open(const fs::path& dir, std::string& error) {
+  std::vector<uint8_t> bytes;
+  if (!ReadFile(dir / kProfileFile, bytes)) {
+    error = (dir / kProfileFile).string() + ": cannot be read (is this a machine directory?)";
+    return nullptr;
+  }
+  const nlohmann::json json = nlohmann::json::parse(bytes.begin(), bytes.end(), nullptr, false);
+  if (json.is_discarded()) {
+    error = (dir / kProfileFile).string() + ": not valid JSON";
+    return nullptr;
+  }
+  ProfileResult parsed = ProfileFromJson(json);
+  if (!parsed.profile) {
+    error = (dir / kProfileFile).string() + ": " + parsed.error;
+    return nullptr;
+  }
+  std::unique_ptr<Machine> m(new Machine(dir, *parsed.profile));
+  if (!ReadFile(dir / kFlashFile, bytes)) {
+    error = (dir / kFlashFile).string() + ": cannot be read";
+    m->dir_.clear();  // do not write anything back over a broken machine
+    return nullptr;
+  }
+  if (!m->flash_.Load(bytes)) {
+    error = (dir / kFlashFile).string() + ": " + std::to_string(bytes.size()) +
+            " bytes, but flash.size is " + std::to_string(m->profile_.flash.size);
+    m->dir_.clear();
+    return nullptr;
+  }
+  if (!m->LoadState(error)) {
+    m->dir_.clear();
+    return nullptr;
+  }
+  m->BuildSegments();
+  return m;
+}
+
+bool Machine::LoadState(std::string& error) {
+  std::vector<uint8_t> bytes;
+  if (!ReadFile(dir_ / kStateFile, bytes)) return true;  // a fresh machine
+  const nlohmann::json j = nlohmann::json::parse(bytes.begin(), bytes.end(), nullptr, false);
+  if (j.is_discarded() || !j.is_object()) {
+    error = (dir_ / kStateFile).string() + ": not valid JSON";
+    return false;
+  }
+  try {
+    state_.smiCount = j.value("smiCount", uint64_t{0});
+    state_.clockMs = j.value("clockMs", uint64_t{0});
+    state_.refreshCount = j.value("refreshCount", uint32_t{0});
+    auto used = j.value("stuckUsed", std::vector<uint32_t>{});
+    used.resize(profile_.faults.stuck.size(), 0);
+    state_.stuckUsed = used;
+    used = j.value("bitFlipsUsed", std::vector<uint32_t>{});
+    used.resize(profile_.faults.bitFlips.size(), 0);
+    state_.bitFlipsUsed = used;
+    flash_.SetEraseCounts(j.value("eraseCounts", std::vector<uint32_t>{}));
+  } catch (const nlohmann::json::exception& e) {
+    error = (dir_ / kStateFile).string() + ": " + e.what();
+    return false;
+  }
+  return true;
+}
+
+bool Machine::Persist(std::string& error) {
+  if (dir_.empty()) return true;
+  bool ok = true;
+  if (!WriteFile(dir_ / kFlashFile, flash_.Bytes())) {
+    error = (dir_ / kFlashFile).string() + ": cannot be written";
+    ok = false;
+  }
+  const nlohmann::json state = {{"smiCount", state_.smiCount},
+                                {"clockMs", state_.clockMs},
+                                {"refreshCount", state_.refreshCount},
+                                {"stuckUsed", state_.stuckUsed},
+                                {"bitFlipsUsed", state_.bitFlipsUsed},
+                                {"eraseCounts", flash_.EraseCounts()}};
+  const std::string text = state.dump(2) + "\n";
+  if (!WriteFile(dir_ / kStateFile, {reinterpret_cast<const uint8_t*>(text.data()), text.size()})) {
+    error = (dir_ / kStateFile).string() + ": cannot be written";
+    ok = false;
+  }
+  if (!journal_.Flush()) {
+    error = (dir_ / kJournalFile).string() + ": cannot be written";
+    ok = false;
+  }
+  return ok;
+}
+
+void Machine::BuildSegments() {
+  segments_.fill(0);
+  std::span<uint8_t> e = ESegment();
+  std::span<uint8_t> f = FSegment();
+  const Profile& p = profile_;
+  if (p.asf.present) {
+    std::vector<uint8_t> rec(16, 0);
+    std::memcpy(rec.data(), "$ASF", 4);
+    rec[4] = p.asf.slotDistance;
+    core::StoreLe16(rec.data() + 12, p.asf.port);
+    Place(f, p.asf.offset, rec);
+  }
+  if (p.identity.placement == IdentityPlacement::Segment) {
+    std::vector<uint8_t> blocks = RunningIdentityBlocks(p.identity);
+    std::vector<uint8_t> system = Text("Korv System");
+    system.push_back(0);
+    system.insert(system.end(), p.identity.systemName.begin(), p.identity.systemName.end());
+    system.resize(12 + 20, 0);
+    blocks.insert(blocks.end(), system.begin(), system.end());
+    Place(f, p.identity.offset, blocks);
+  }
+  if (p.ecb.present) {
+    std::vector<uint8_t> rec(32, 0);
+    std::memcpy(rec.data(), "$ECB", 4);
+    rec[4] = p.ecb.flags;
+    core::StoreLe32(rec.data() + 5, p.ecb.ecBlockStart);
+    core::StoreLe32(rec.data() + 9, p.ecb.ecBlockSize);
+    core::StoreLe16(rec.data() + 17, p.ecb.ecVersionOffset);
+    core::StoreLe32(rec.data() + 19, p.ecb.ecVersionMask);
+    // The refusal texts follow the record; their offsets count from the segment's start.
+    std::vector<uint8_t> texts;
+    for (size_t i = 0; i < 4; ++i) {
+      const std::string& msg = p.ecb.messages[i];
+      if (msg.empty()) continue;
+      const size_t at = p.ecb.offset + rec.size() + texts.size();
+      if (at > 0xFFFF) continue;
+      core::StoreLe16(rec.data() + 23 + 2 * i, static_cast<uint16_t>(at));
+      texts.insert(texts.end(), msg.begin(), msg.end());
+      texts.push_back(0);
+    }
+    rec.insert(rec.end(), texts.begin(), texts.end());
+    Place(e, p.ecb.offset, rec);
+  }
+  if (p.ecb1.present) WriteEcb1(handler_->PlatformFlags());
+}
+
+void Machine::WriteEcb1(uint16_t flags) {
+  std::vector<uint8_t> rec(8, 0);
+  std::memcpy(rec.data(), "ECB1", 4);
+  core::StoreLe16(rec.data() + 4, flags);
+  Place(ESegment(), profile_.ecb1.offset, rec);
+}
+
+bool Machine::AllocateSharedBlock(uint32_t size) {
+  if (!sharedBlock_.empty() || size == 0) return false;
+  // Fresh memory is not zero on a real machine either; the utility must clear it.
+  sharedBlock_.assign(size, 0xCC);
+  return true;
+}
+
+std::vector<uint8_t> Machine::FadtTable() const {
+  if (!profile_.fadt.present) return {};
+  std::vector<uint8_t> t(kFadtLength, 0);
+  std::memcpy(t.data(), "FACP", 4);
+  core::StoreLe32(t.data() + 4, kFadtLength);
+  t[8] = 5;  // revision
+  std::memcpy(t.data() + 10, "KORV  ", 6);
+  std::memcpy(t.data() + 16, "NOXSIM  ", 8);
+  core::StoreLe32(t.data() + 48, profile_.fadt.smiCmd);
+  t[52] = 0xF0;  // ACPI_ENABLE
+  t[53] = 0xF1;  // ACPI_DISABLE
+  t[9] = static_cast<uint8_t>(0x100 - core::Sum8(t));
+  return t;
+}
+
+void Machine::RecordEffect(std::string_view what, const nlohmann::json& detail) {
+  journal_.RecordEvent(state_.smiCount, state_.clockMs, what, detail);
+}
+
+void Machine::PortWrite(uint16_t port, uint8_t value, uint32_t ebx) {
+  if (port != profile_.smiPort) {
+    journal_.RecordEvent(state_.smiCount, state_.clockMs, "port-write", {{"port", port}, {"value", value}});
+    return;
+  }
+  if (sharedBlock_.empty() || ebx != kSharedBlockPhysical) {
+    handler_->RunWithoutBlock(value, sharedBlock_.empty() ? "no shared block is allocated"
+                                                         : "EBX does not hold the shared block's address");
+    return;
+  }
+  if (profile_.asf.present && value != smi::kEnable && value != smi::kOfbd) {
+    // The utility announces the block in the "$ASF" slot before every other command; this
+    // handler takes the address from EBX, so a stale slot is reported, not fatal.
+    const auto slot = core::ReadLe32(FSegment(), size_t{profile_.asf.offset} + profile_.asf.slotDistance);
+    if (slot && *slot != ebx) {
+      journal_.RecordEvent(state_.smiCount, state_.clockMs, "address-slot",
+                           {{"smi", value}, {"slot", *slot}, {"ebx", ebx},
+                            {"misuse", "address slot does not hold the shared block's address"}});
+    }
+  }
+  handler_->Run(value, sharedBlock_, kSharedBlockPhysical);
+}
+
+void Machine::AfterSmi() {
+  const uint64_t k = profile_.faults.powerLossAfterSmi;
+  if (k == 0 || state_.smiCount != k) return;
+  journal_.RecordEvent(state_.smiCount, state_.clockMs, "power-loss", {{"afterSmi", k}});
+  std::string ignored;
+  Persist(ignored);
+  exitHook_(kPowerLossExitCode);
+}
+
+}  // namespace nox::sim

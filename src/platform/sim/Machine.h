@@ -1,0 +1,131 @@
+// One simulated machine: its flash part, the firmware's legacy segments E0000h/F0000h, the
+// shared block the driver hands out, the SMI handler, a virtual clock and the journal.
+//
+// On disk a machine is a directory: machine.json (the profile), flash.bin (the flash part),
+// state.json (SMI count, clock, refresh and fault counters, erase counters) and
+// journal.jsonl. The machine writes flash.bin and state.json back on Persist(), on
+// destruction, and before the power-loss fault ends the process.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "platform/sim/FlashPart.h"
+#include "platform/sim/Journal.h"
+#include "platform/sim/Profile.h"
+
+namespace nox::sim {
+
+class DriverEnd;
+class SmiHandler;
+
+// The process exit code when the power-loss fault strikes.
+inline constexpr int kPowerLossExitCode = 86;
+
+inline constexpr uint32_t kSegmentBase = 0xE0000;        // E and F segments, 128 KiB
+inline constexpr uint32_t kSegmentSize = 0x20000;
+inline constexpr uint32_t kSharedBlockPhysical = 0x7FF00000;
+
+// Counters that outlive a process.
+struct MachineState {
+  uint64_t smiCount = 0;
+  uint64_t clockMs = 0;
+  uint32_t refreshCount = 0;
+  std::vector<uint32_t> stuckUsed;     // per faults.stuck entry
+  std::vector<uint32_t> bitFlipsUsed;  // per faults.bitFlips entry
+};
+
+class Machine {
+ public:
+  // A machine that lives in memory only (tests, benchmarks of the handler alone). The flash
+  // holds the running image, as for a new directory.
+  static std::unique_ptr<Machine> InMemory(const Profile& profile, std::string& error);
+  // Makes DIR (which must not hold a machine yet) from a profile.
+  static std::unique_ptr<Machine> Create(const std::filesystem::path& dir, const Profile& profile,
+                                         std::string& error);
+  static std::unique_ptr<Machine> Open(const std::filesystem::path& dir, std::string& error);
+
+  ~Machine();
+  Machine(const Machine&) = delete;
+  Machine& operator=(const Machine&) = delete;
+
+  const Profile& GetProfile() const { return profile_; }
+  const std::filesystem::path& Directory() const { return dir_; }
+  FlashPart& Flash() { return flash_; }
+  const FlashPart& Flash() const { return flash_; }
+  Journal& GetJournal() { return journal_; }
+  const MachineState& State() const { return state_; }
+  DriverEnd& Driver() { return *driver_; }
+  SmiHandler& Handler() { return *handler_; }
+
+  // The legacy segments as physical memory 0xE0000..0xFFFFF.
+  std::span<uint8_t> Segments() { return segments_; }
+  // The E0000h or F0000h segment, 65536 bytes each.
+  std::span<uint8_t> ESegment() { return std::span<uint8_t>(segments_).first(0x10000); }
+  std::span<uint8_t> FSegment() { return std::span<uint8_t>(segments_).subspan(0x10000); }
+
+  // The shared block the driver allocated (empty when none is held).
+  std::span<uint8_t> SharedBlock() { return sharedBlock_; }
+  bool AllocateSharedBlock(uint32_t size);
+  void ReleaseSharedBlock() { sharedBlock_.clear(); sharedBlock_.shrink_to_fit(); }
+
+  // ACPI FADT ("FACP") as the operating system's firmware-table service returns it; empty
+  // when the profile has none.
+  std::vector<uint8_t> FadtTable() const;
+  bool IsUefi() const { return profile_.uefi; }
+
+  // Virtual clock: pauses advance it instead of sleeping.
+  uint64_t Now() const { return state_.clockMs; }
+  void Advance(uint64_t ms) { state_.clockMs += ms; }
+
+  // Operating-system effects that have no host meaning (keep-awake, input blocked, restart
+  // requested, ...), recorded for the tests to see.
+  void RecordEffect(std::string_view what, const nlohmann::json& detail = nlohmann::json::object());
+
+  // The port the handler listens on; a byte written there with the shared block's physical
+  // address in EBX runs the handler. Other ports are journaled.
+  void PortWrite(uint16_t port, uint8_t value, uint32_t ebx);
+
+  // Writes flash.bin, state.json and the journal (no-op for in-memory machines).
+  bool Persist(std::string& error);
+
+  // Ends the process when the power-loss fault strikes. Tests replace it with one that
+  // throws; the default is std::_Exit.
+  using ExitHook = std::function<void(int)>;
+  void SetExitHook(ExitHook hook) { exitHook_ = std::move(hook); }
+
+  // Called by the handler after every SMI it served.
+  void AfterSmi();
+  MachineState& MutableState() { return state_; }
+
+  // Rewrites the status word of "ECB1" (after refreshes).
+  void WriteEcb1(uint16_t flags);
+
+ private:
+  Machine(std::filesystem::path dir, Profile profile);
+  void BuildSegments();
+  bool LoadState(std::string& error);
+
+  std::filesystem::path dir_;
+  Profile profile_;
+  FlashPart flash_;
+  Journal journal_;
+  MachineState state_;
+  std::array<uint8_t, kSegmentSize> segments_{};
+  std::vector<uint8_t> sharedBlock_;
+  std::unique_ptr<SmiHandler> handler_;
+  std::unique_ptr<DriverEnd> driver_;
+  ExitHook exitHook_;
+};
+
+}  // namespace nox::sim

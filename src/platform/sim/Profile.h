@@ -1,0 +1,161 @@
+// The description of one simulated machine: its flash part, the records its firmware leaves
+// in the legacy segments, how its handler answers, and the faults to inject. Kept as
+// machine.json in the machine's directory.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json_fwd.hpp>
+
+namespace nox::sim {
+
+struct BlockEntry {
+  uint32_t start = 0;
+  uint32_t size = 0;
+  uint8_t type = 0;
+};
+
+struct FlashProfile {
+  uint32_t size = 0;
+  uint8_t replyVersion = 11;   // 10, 11 or 12
+  uint8_t refusalMarker = 0;   // byte 4 of the flash-information reply
+  uint32_t ecVersionOffset = 0;   // reply header, versions 11 and 12
+  uint32_t ecVersionMask = 0;
+  std::vector<BlockEntry> blocks;
+};
+
+struct FadtProfile {
+  bool present = true;
+  uint16_t smiCmd = 0xB2;
+};
+
+struct AsfProfile {
+  bool present = false;
+  uint16_t port = 0xB2;
+  uint8_t slotDistance = 16;   // from the record's start to the u32 address slot
+  uint32_t offset = 0x100;     // where the record sits in the F segment
+};
+
+struct EcbProfile {
+  bool present = false;
+  uint32_t offset = 0x200;     // in the E segment
+  uint8_t flags = 0;
+  uint32_t ecBlockStart = 0;
+  uint32_t ecBlockSize = 0;
+  uint16_t ecVersionOffset = 0;
+  uint32_t ecVersionMask = 0xFFFFFFFF;
+  // Refusal texts for flag bits 4..7; an empty text leaves its message offset at zero.
+  std::vector<std::string> messages = {"", "", "", ""};
+};
+
+// The platform status word: the "ECB1" record on legacy machines, OEM call 99/17 on UEFI.
+struct Ecb1Profile {
+  bool present = false;
+  uint32_t offset = 0x300;     // in the E segment
+  uint16_t flags = 0;
+  // After this many refreshes the word becomes flagsAfter (0: never changes), so that a
+  // "plug in the power cord" loop can be seen to end.
+  uint32_t refreshesUntilChange = 0;
+  uint16_t flagsAfter = 0;
+};
+
+struct EcProfile {
+  uint32_t version = 0x00010000;   // the running EC firmware's version word
+};
+
+enum class IdentityPlacement { Segment, Oem };
+
+struct IdentityProfile {
+  std::string version = "A06";
+  uint8_t systemId = 0x9A;
+  uint16_t extendedId = 0x1234;
+  std::vector<uint16_t> extensionIds;   // the "$DI$" list of the machine's images
+  std::vector<std::string> names = {"Model 1"};
+  std::string systemName = "Model 1";   // the "Korv System" block
+  IdentityPlacement placement = IdentityPlacement::Segment;
+  uint32_t offset = 0x400;              // first marker block in the F segment
+};
+
+struct OemProfile {
+  bool identity = false;              // 99/15
+  bool platformFlags = false;         // 99/17
+  uint8_t updatePermission = 255;     // low byte of 99/17 output 2
+  int nameIndex = -1;                 // 99/31; -1 leaves the call unanswered
+  bool protectionCheck = false;       // 99/40
+  std::vector<std::string> protectedVersions;
+  bool adminPassword = false;         // class 10
+  std::string password;               // empty: no password set
+  uint8_t passwordMaxLength = 16;
+};
+
+struct StuckFault {
+  uint32_t fromSmi = 0;                 // 0 with an address: match by address
+  std::optional<uint32_t> address;
+  uint32_t attempts = 1;
+};
+
+enum class FlashOp { Read, Erase, Write };
+
+struct RangeFault {
+  FlashOp op = FlashOp::Write;
+  uint32_t start = 0;
+  uint32_t length = 0;
+};
+
+struct BitFlipFault {
+  uint32_t start = 0;
+  uint32_t length = 0;
+  uint32_t writes = 1;
+  uint8_t mask = 0x01;
+};
+
+struct FaultProfile {
+  bool writeProtected = false;
+  std::vector<StuckFault> stuck;
+  std::vector<RangeFault> fail;
+  std::vector<BitFlipFault> bitFlips;
+  uint64_t powerLossAfterSmi = 0;   // 0: never
+};
+
+struct Profile {
+  std::string name;
+  bool uefi = false;
+  FlashProfile flash;
+  uint8_t enableAnswer = 0;     // status of command 32: 0, 1, 2 or 3
+  uint8_t successStatus = 0;    // any value below 255 other than 1
+  uint16_t smiPort = 0xB2;      // the port the handler listens on
+  FadtProfile fadt;
+  AsfProfile asf;
+  EcbProfile ecb;
+  Ecb1Profile ecb1;
+  EcProfile ec;
+  IdentityProfile identity;
+  OemProfile oem;
+  uint16_t ofbdVersion = 0;     // 0: no OFBD
+  FaultProfile faults;
+};
+
+// Reading a profile reports the first problem as "<field path>: <reason>".
+struct ProfileResult {
+  std::optional<Profile> profile;
+  std::string error;
+};
+
+ProfileResult ProfileFromJson(const nlohmann::json& json);
+nlohmann::json ProfileToJson(const Profile& profile);
+
+// The EC block's start, size and version field as the firmware describes them: from "$ECB"
+// when present, else from the first type-3 block and the reply header.
+struct EcLayout {
+  bool present = false;
+  uint32_t start = 0;
+  uint32_t size = 0;
+  uint32_t versionOffset = 0;
+  uint32_t versionMask = 0;
+};
+EcLayout EcLayoutOf(const Profile& profile);
+
+}  // namespace nox::sim

@@ -1,0 +1,324 @@
+#include "platform/sim/RomImage.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+#include "core/Bytes.h"
+#include "core/Format.h"
+
+namespace nox::sim {
+namespace {
+
+using core::Guid;
+
+constexpr uint32_t kVolumeHeaderLength = 72;  // 56 bytes, one block-map entry, terminator
+constexpr uint32_t kFileHeaderLength = 24;
+constexpr uint8_t kFileTypeRaw = 0x01;
+// Header construction, header valid and data valid, inverted because the volumes are
+// erased to 0xFF.
+constexpr uint8_t kFileStateValid = 0xF8;
+constexpr uint8_t kFileChecksumUnused = 0xAA;
+
+// splitmix64: small, seedable, and the same on every platform.
+class Random {
+ public:
+  explicit Random(uint64_t seed) : state_(seed) {}
+  uint64_t Next() {
+    uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+  }
+  void Fill(std::span<uint8_t> out) {
+    for (size_t i = 0; i < out.size(); i += 8) {
+      const uint64_t v = Next();
+      for (size_t k = 0; k < 8 && i + k < out.size(); ++k) out[i + k] = static_cast<uint8_t>(v >> (8 * k));
+    }
+  }
+  Guid NextGuid() {
+    std::array<uint8_t, 16> b{};
+    Fill(b);
+    return *Guid::FromBytes(b);
+  }
+
+ private:
+  uint64_t state_;
+};
+
+struct FfsFile {
+  Guid name;
+  std::vector<uint8_t> data;
+};
+
+void WriteVolumeHeader(std::span<uint8_t> volume, const Guid& fileSystem) {
+  uint8_t* h = volume.data();
+  std::memset(h, 0, kVolumeHeaderLength);
+  fileSystem.WriteTo(std::span<uint8_t, 16>(h + 16, 16));
+  core::StoreLe64(h + 32, volume.size());
+  std::memcpy(h + 40, "_FVH", 4);
+  core::StoreLe32(h + 44, 0x0004FEFF);  // attributes, erase polarity 1 among them
+  core::StoreLe16(h + 48, kVolumeHeaderLength);
+  h[55] = 2;                            // revision
+  core::StoreLe32(h + 56, static_cast<uint32_t>(volume.size() / 4096));
+  core::StoreLe32(h + 60, 4096);
+  const uint16_t sum = core::Sum16(volume.first(kVolumeHeaderLength));
+  core::StoreLe16(h + 50, static_cast<uint16_t>(0x10000 - sum));
+}
+
+// Lays out a volume over `volume` (already 0xFF). False when the files do not fit.
+bool BuildVolume(std::span<uint8_t> volume, const Guid& fileSystem, const std::vector<FfsFile>& files) {
+  if (volume.size() < kVolumeHeaderLength) return false;
+  WriteVolumeHeader(volume, fileSystem);
+  size_t at = kVolumeHeaderLength;
+  for (const FfsFile& f : files) {
+    const size_t size = kFileHeaderLength + f.data.size();
+    if (size > 0xFFFFFF || at + size > volume.size()) return false;
+    uint8_t* h = volume.data() + at;
+    f.name.WriteTo(std::span<uint8_t, 16>(h, 16));
+    h[16] = 0;
+    h[17] = 0;
+    h[18] = kFileTypeRaw;
+    h[19] = 0;
+    h[20] = static_cast<uint8_t>(size);
+    h[21] = static_cast<uint8_t>(size >> 8);
+    h[22] = static_cast<uint8_t>(size >> 16);
+    h[23] = 0;
+    h[16] = static_cast<uint8_t>(0x100 - core::Sum8({h, kFileHeaderLength}));
+    h[17] = kFileChecksumUnused;
+    h[23] = kFileStateValid;
+    std::memcpy(h + kFileHeaderLength, f.data.data(), f.data.size());
+    at += (size + 7) & ~size_t{7};
+  }
+  return true;
+}
+
+std::vector<uint8_t> RandomBytes(Random& rng, size_t n) {
+  std::vector<uint8_t> v(n);
+  rng.Fill(v);
+  return v;
+}
+
+void AppendTag(std::vector<uint8_t>& out, const char* tag) {
+  out.insert(out.end(), tag, tag + std::strlen(tag));
+}
+void PadTo(std::vector<uint8_t>& out, size_t multiple) {
+  while (out.size() % multiple != 0) out.push_back(0);
+}
+void AppendLe16(std::vector<uint8_t>& out, uint16_t v) {
+  out.push_back(static_cast<uint8_t>(v));
+  out.push_back(static_cast<uint8_t>(v >> 8));
+}
+
+void AppendVersionBlock(std::vector<uint8_t>& out, const std::string& version) {
+  AppendTag(out, "$BV#");
+  out.insert(out.end(), {0x01, 0x00, 0x00});
+  out.insert(out.end(), version.begin(), version.begin() + 3);
+  PadTo(out, 16);
+}
+
+void AppendKorBlock(std::vector<uint8_t>& out, uint16_t extendedId, uint8_t systemId,
+                    const std::vector<std::string>& names) {
+  AppendTag(out, "$KOR");
+  AppendLe16(out, extendedId);
+  out.insert(out.end(), {0x00, 0x00, 0x00});
+  out.push_back(systemId);
+  out.insert(out.end(), {0x00, 0x00});
+  for (const std::string& n : names) {
+    out.insert(out.end(), n.begin(), n.end());
+    out.push_back(0);
+  }
+  out.push_back(0);  // the empty name that ends the list
+  // Readers copy 20 bytes per name; keep the last one's copy inside the block.
+  out.insert(out.end(), 20, 0);
+  PadTo(out, 16);
+}
+
+struct Run {
+  uint32_t start;
+  uint32_t size;
+  uint8_t type;
+};
+
+// Consecutive blocks of one type (for NCBs: the same type value) form one volume.
+std::vector<Run> RunsOf(const std::vector<BlockEntry>& blocks) {
+  std::vector<Run> runs;
+  for (const BlockEntry& b : blocks) {
+    if (!runs.empty() && runs.back().type == b.type &&
+        runs.back().start + runs.back().size == b.start) {
+      runs.back().size += b.size;
+    } else {
+      runs.push_back({b.start, b.size, b.type});
+    }
+  }
+  return runs;
+}
+
+std::vector<uint8_t> SmbiosArea(Random& rng) {
+  std::vector<uint8_t> entries;
+  for (uint8_t type : {1, 2, 3}) {
+    const uint8_t n = static_cast<uint8_t>(8 + 4 * type);
+    entries.insert(entries.end(), {type, 0x00, n, 0x00});
+    auto body = RandomBytes(rng, n);
+    entries.insert(entries.end(), body.begin(), body.end());
+  }
+  std::vector<uint8_t> area;
+  AppendTag(area, "BSA_");
+  const uint32_t length = static_cast<uint32_t>(entries.size());
+  for (int i = 0; i < 4; ++i) area.push_back(static_cast<uint8_t>(length >> (8 * i)));
+  area.insert(area.end(), entries.begin(), entries.end());
+  return area;
+}
+
+}  // namespace
+
+const Guid& Ffs2Guid() {
+  static const Guid g = core::GuidLiteral("8C8CE578-8A3D-4F1C-9935-896185C32DD3");
+  return g;
+}
+const Guid& NvDataGuid() {
+  static const Guid g = core::GuidLiteral("FFF12B8D-7696-4C8B-A985-2747075B4F50");
+  return g;
+}
+const Guid& IdentityFileGuid() {
+  static const Guid g = core::GuidLiteral("30ACC954-36FF-4C09-B2F5-DFDDAB7002A5");
+  return g;
+}
+Guid RomHoleName(unsigned index) {
+  Guid g = core::GuidLiteral("05CA01FC-0FC1-11DC-9011-00173153EBA8");
+  g.data1 += index;
+  return g;
+}
+
+uint16_t VolumeHeaderSum(std::span<const uint8_t> header) {
+  return core::Sum16(header.first(std::min<size_t>(64, header.size())));
+}
+
+RomOptions RunningRomOptions(const Profile& p) {
+  RomOptions o;
+  o.version = p.identity.version;
+  o.systemId = p.identity.systemId;
+  o.extendedId = p.identity.extendedId;
+  o.extensionIds = p.identity.extensionIds;
+  o.names = p.identity.names;
+  o.ecVersion = p.ec.version;
+  return o;
+}
+
+std::optional<std::string> NextVersion(const std::string& v) {
+  if (v.size() != 3 || v[1] < '0' || v[1] > '9' || v[2] < '0' || v[2] > '9') return std::nullopt;
+  const int n = (v[1] - '0') * 10 + (v[2] - '0') + 1;
+  if (n > 99) return std::nullopt;
+  std::string next = v;
+  next[1] = static_cast<char>('0' + n / 10);
+  next[2] = static_cast<char>('0' + n % 10);
+  return next;
+}
+
+std::vector<uint8_t> IdentityBlocks(const RomOptions& o, uint32_t imageSize) {
+  std::vector<uint8_t> out;
+  AppendTag(out, "KORV");
+  PadTo(out, 16);
+  AppendVersionBlock(out, o.version);
+  AppendTag(out, "$DI$");
+  for (uint16_t id : o.extensionIds) AppendLe16(out, id);
+  AppendLe16(out, 0);
+  PadTo(out, 16);
+  AppendKorBlock(out, o.extendedId, o.systemId, o.names);
+  AppendTag(out, "$SIZ");
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(imageSize >> (8 * i)));
+  PadTo(out, 16);
+  return out;
+}
+
+std::vector<uint8_t> RunningIdentityBlocks(const IdentityProfile& id) {
+  std::vector<uint8_t> out;
+  AppendVersionBlock(out, id.version);
+  AppendKorBlock(out, id.extendedId, id.systemId, id.names);
+  return out;
+}
+
+RomResult BuildRomImage(const Profile& p, const RomOptions& o) {
+  RomResult result;
+  if (o.version.size() != 3) {
+    result.error = "the version must have three characters";
+    return result;
+  }
+  if (o.holes > kMaxRomHoles) {
+    result.error = core::Format("at most %u ROM holes", kMaxRomHoles);
+    return result;
+  }
+  if (o.names.empty()) {
+    result.error = "the image needs at least one model name";
+    return result;
+  }
+  std::vector<uint8_t> image(p.flash.size, 0xFF);
+  Random rng(o.seed);
+  const std::vector<Run> runs = RunsOf(p.flash.blocks);
+  const bool hasMain = std::any_of(runs.begin(), runs.end(), [](const Run& r) { return r.type == 1; });
+  const bool hasBoot = std::any_of(runs.begin(), runs.end(), [](const Run& r) { return r.type == 0; });
+  unsigned mainHoles = hasBoot ? (o.holes + 1) / 2 : o.holes;
+  unsigned bootHoles = o.holes - mainHoles;
+  if (!hasMain) std::swap(mainHoles, bootHoles);
+  if ((mainHoles && !hasMain) || (bootHoles && !hasBoot)) {
+    result.error = "ROM holes need a main BIOS or boot block";
+    return result;
+  }
+  unsigned nextHole = 0;
+  bool identityPlaced = false;
+  bool smbiosPlaced = false;
+  const EcLayout ec = EcLayoutOf(p);
+
+  for (const Run& run : runs) {
+    std::span<uint8_t> area(image.data() + run.start, run.size);
+    std::vector<FfsFile> files;
+    auto addHoles = [&](unsigned count) {
+      for (unsigned i = 0; i < count; ++i) files.push_back({RomHoleName(nextHole++), RandomBytes(rng, 0x1000 - kFileHeaderLength)});
+    };
+    bool ok = true;
+    switch (run.type) {
+      case 1:  // main BIOS
+        if (!identityPlaced) {
+          files.push_back({IdentityFileGuid(), IdentityBlocks(o, p.flash.size)});
+          identityPlaced = true;
+        }
+        addHoles(std::exchange(mainHoles, 0));
+        files.push_back({rng.NextGuid(), RandomBytes(rng, std::min<uint32_t>(run.size / 4, 0x8000))});
+        files.push_back({rng.NextGuid(), RandomBytes(rng, std::min<uint32_t>(run.size / 8, 0x4000))});
+        ok = BuildVolume(area, Ffs2Guid(), files);
+        break;
+      case 0:  // boot block
+        if (!smbiosPlaced) {
+          files.push_back({rng.NextGuid(), SmbiosArea(rng)});
+          smbiosPlaced = true;
+        }
+        addHoles(std::exchange(bootHoles, 0));
+        files.push_back({rng.NextGuid(), RandomBytes(rng, std::min<uint32_t>(run.size / 8, 0x2000))});
+        ok = BuildVolume(area, Ffs2Guid(), files);
+        break;
+      case 2:  // NVRAM: a volume, but not a file system
+        WriteVolumeHeader(area, NvDataGuid());
+        break;
+      case 3:  // EC firmware: raw, with its version word
+        rng.Fill(area);
+        break;
+      default:
+        if (run.type >= 0x80) {
+          files.push_back({rng.NextGuid(), RandomBytes(rng, std::min<uint32_t>(run.size / 4, 0x2000))});
+          ok = BuildVolume(area, Ffs2Guid(), files);
+        }
+        break;
+    }
+    if (!ok) {
+      result.error = core::Format("the files do not fit the block run at 0x%X", run.start);
+      return result;
+    }
+  }
+  if (ec.present && core::InRange(image.size(), uint64_t{ec.start} + ec.versionOffset, 4)) {
+    core::StoreLe32(image.data() + ec.start + ec.versionOffset, o.ecVersion);
+  }
+  result.image = std::move(image);
+  return result;
+}
+
+}  // namespace nox::sim

@@ -1,0 +1,55 @@
+// Firmware images that fit (or deliberately do not fit) a simulated machine: firmware volumes
+// with valid header checksums holding FFS files, the platform identity file with its marker
+// blocks, ROM holes in the main BIOS and boot block, the "BSA_" SMBIOS area and the EC
+// version word. A new machine's flash holds such an image of its running version.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "core/Guid.h"
+#include "platform/sim/Profile.h"
+
+namespace nox::sim {
+
+inline constexpr unsigned kMaxRomHoles = 16;
+
+struct RomOptions {
+  std::string version;
+  uint8_t systemId = 0;
+  uint16_t extendedId = 0;
+  std::vector<uint16_t> extensionIds;
+  std::vector<std::string> names;
+  uint32_t ecVersion = 0;
+  unsigned holes = 2;
+  uint64_t seed = 1;
+};
+
+// The identity and EC version of the machine's running firmware.
+RomOptions RunningRomOptions(const Profile& profile);
+// "A06" -> "A07"; empty when the number cannot go up ("A99").
+std::optional<std::string> NextVersion(const std::string& version);
+
+struct RomResult {
+  std::vector<uint8_t> image;
+  std::string error;   // empty on success
+};
+RomResult BuildRomImage(const Profile& profile, const RomOptions& options);
+
+// The marker blocks of the identity file: "KORV", "$BV#", "$DI$", "$KOR", "$SIZ".
+std::vector<uint8_t> IdentityBlocks(const RomOptions& options, uint32_t imageSize);
+// "$BV#" and "$KOR" blocks as the running firmware keeps them (F segment, OEM call 99/15).
+std::vector<uint8_t> RunningIdentityBlocks(const IdentityProfile& identity);
+
+const core::Guid& Ffs2Guid();
+const core::Guid& NvDataGuid();
+const core::Guid& IdentityFileGuid();
+core::Guid RomHoleName(unsigned index);   // index 0..15
+
+// A firmware volume header's 16-bit word sum over its first 64 bytes: 0 for a valid one.
+uint16_t VolumeHeaderSum(std::span<const uint8_t> header);
+
+}  // namespace nox::sim
