@@ -1,0 +1,57 @@
+// The user-interface port: message boxes, the password dialog, the unsupported-system
+// dialog and the main dialog. Windows shows real dialogs; the terminal prints each box
+// and reads the answer from standard input, so scripts and tests can drive a run.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace nox::ui {
+
+// Buttons, numbered as the Windows message box answers them.
+enum class Button : int { kOk = 1, kCancel = 2, kAbort = 3, kRetry = 4, kIgnore = 5, kYes = 6, kNo = 7 };
+
+// Message box styles, the Windows values: the button set in the low nibble, the icon above.
+namespace style {
+inline constexpr uint32_t kOk = 0x00;
+inline constexpr uint32_t kOkCancel = 0x01;
+inline constexpr uint32_t kYesNo = 0x04;
+inline constexpr uint32_t kRetryCancel = 0x05;
+inline constexpr uint32_t kIconError = 0x10;
+inline constexpr uint32_t kIconQuestion = 0x20;
+inline constexpr uint32_t kIconWarning = 0x30;
+inline constexpr uint32_t kIconInformation = 0x40;
+inline constexpr uint32_t kButtonMask = 0x0F;
+}  // namespace style
+
+// The title of boxes that name none of their own.
+inline constexpr const char* kAppTitle = "NOXWINGUI";
+
+// The six values of the unsupported-system dialog.
+struct KorvInfo {
+  std::string romSystem;        // "%s %X": ROM system name, ROM extended ID
+  std::string romRevision;      // "%c%c%c"
+  std::string romVendor;        // "Korv Inc."
+  std::string currentSystem;
+  std::string currentRevision;
+  std::string currentVendor;
+};
+
+// What the main dialog drives; the application implements it.
+class MainDialogHost {
+ public:
+  virtual ~MainDialogHost() = default;
+};
+
+class Ui {
+ public:
+  virtual ~Ui() = default;
+  virtual Button MessageBox(const std::string& text, const std::string& title, uint32_t style) = 0;
+  // The entered password, or none when the user cancelled.
+  virtual std::optional<std::string> AskPassword(const std::string& prompt) = 0;
+  virtual void ShowKorvInfo(const KorvInfo& info) = 0;
+  virtual void RunMainDialog(MainDialogHost& host) = 0;
+};
+
+}  // namespace nox::ui
