@@ -16,8 +16,9 @@ namespace {
 
 constexpr char kSignature[4] = {'_', 'F', 'V', 'H'};
 
+// The search looks at every byte of a ROM, so the first byte is tested on its own.
 bool SignatureAt(core::ByteSpan buffer, uint64_t offset) {
-  return core::InRange(buffer.size(), offset, sizeof kSignature) &&
+  return core::InRange(buffer.size(), offset, sizeof kSignature) && buffer[offset] == kSignature[0] &&
          std::memcmp(buffer.data() + offset, kSignature, sizeof kSignature) == 0;
 }
 
