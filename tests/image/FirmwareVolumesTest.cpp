@@ -98,13 +98,6 @@ INSTANTIATE_TEST_SUITE_P(Sizes, BrokenFileSize,
                                            BrokenSizeCase{"past the volume end", 0x2000}),
                          [](const auto& p) { return std::to_string(p.index); });
 
-TEST(VolumeScan, FileHeaderCutByTheVolumeEndIsNotRead) {
-  ImageBuilder image(0x2000);
-  // 0x48 header + 0x1000-byte file leaves 16 bytes of volume: too few for a header.
-  const auto files = image.AddVolume(0x0, {testing::kFfs2, 0x1048 + 16}, {{PlainName(1), 0x1000}, {HoleName(0), 0x40}});
-  EXPECT_EQ(ScanAll(image.Bytes()).files, std::vector<uint64_t>{files[0]});
-}
-
 TEST(VolumeScan, TruncatedHeaderAtTheImageEndIsNoVolume) {
   // A valid volume whose header the end of the image cuts off, 8 to 60 bytes after its start.
   ImageBuilder full(0x2000);
@@ -153,22 +146,6 @@ TEST(VolumeScan, StaysInsideTheRangeItWasGiven) {
   image.AddVolume(0x20000, {testing::kFfs2, 0x10000}, {{PlainName(3), 0x40}});
   EXPECT_EQ(ScanAll(image.Bytes(), 0x10000, 0x10000).files, inside);
   EXPECT_TRUE(ScanAll(image.Bytes(), 0x40000, 0x10000).files.empty());
-}
-
-TEST(VolumeScan, VisitorCanEndTheVolumeOrTheWholeScan) {
-  ImageBuilder image(0x20000);
-  const auto a = image.AddVolume(0x0, {}, {{PlainName(1), 0x40}, {PlainName(2), 0x40}});
-  const auto b = image.AddVolume(0x10000, {}, {{PlainName(3), 0x40}});
-  for (const WalkControl control : {WalkControl::kEndVolume, WalkControl::kEndScan}) {
-    std::vector<uint64_t> seen;
-    FirmwareVolumes::Scan(image.Bytes(), 0, image.Bytes().size(), [&](const FirmwareFile& file) {
-      seen.push_back(file.offset);
-      return control;
-    });
-    const std::vector<uint64_t> expected =
-        control == WalkControl::kEndVolume ? std::vector<uint64_t>{a[0], b[0]} : std::vector<uint64_t>{a[0]};
-    EXPECT_EQ(seen, expected);
-  }
 }
 
 struct HoleNameCase {
