@@ -39,7 +39,7 @@ class FlashLayout {
  public:
   static constexpr size_t kMaxNcbs = 8;
 
-  // Reads `length` bytes of the flash part at `address` into the destination's first bytes.
+  // Fills `destination` with the flash contents from `address` on; false when that failed.
   using FlashReader = std::function<bool(uint32_t address, std::span<uint8_t> destination)>;
 
   // Takes the block table and computes the region bounds; returns the ROM size.
