@@ -3,14 +3,13 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "firmware/FlashInfo.h"
+#include "image/RegionSelection.h"
 
 namespace nox::image {
-
-// The region a flash pass works on. Numbered differently from the block types.
-enum class RegionKind : uint8_t { kBootBlock = 0, kMainBios = 1, kEc = 2, kNcb = 3, kNvram = 4 };
 
 struct HoleSpan {
   uint32_t offset = 0;  // flash address
@@ -21,7 +20,7 @@ struct HoleSpan {
 class EngineLayout {
  public:
   virtual ~EngineLayout() = default;
-  virtual const std::vector<firmware::FlashBlockEntry>& Blocks() const = 0;
+  virtual std::span<const firmware::FlashBlockEntry> Blocks() const = 0;
   virtual uint32_t RomSize() const = 0;
   virtual bool BlockInRegion(size_t index, RegionKind kind) const = 0;
   // The ROM holes inside blocks of `blockType` (main BIOS or boot block), in the order found.

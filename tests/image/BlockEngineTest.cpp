@@ -23,7 +23,7 @@ class TestLayout : public EngineLayout {
   std::vector<HoleSpan> bootHoles;
   std::vector<RegionKind> selected = {RegionKind::kMainBios};
 
-  const std::vector<FlashBlockEntry>& Blocks() const override { return blocks; }
+  std::span<const FlashBlockEntry> Blocks() const override { return blocks; }
   uint32_t RomSize() const override {
     return std::accumulate(blocks.begin(), blocks.end(), 0u, [](uint32_t s, const auto& b) { return s + b.size; });
   }

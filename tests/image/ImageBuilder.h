@@ -1,0 +1,109 @@
+// Builds small ROM images for the tests: firmware volumes with correct header checksums
+// and firmware files, laid out the way firmware build tools lay them out.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "core/Bytes.h"
+#include "core/Guid.h"
+
+namespace nox::image::testing {
+
+inline const core::Guid kFfs2 = core::GuidLiteral("8C8CE578-8A3D-4F1C-9935-896185C32DD3");
+inline const core::Guid kFfs1 = core::GuidLiteral("7A9354D9-0468-444A-81CE-0BF617D890DF");
+inline const core::Guid kNvData = core::GuidLiteral("FFF12B8D-7696-4C8B-A985-2747075B4F50");
+inline const core::Guid kIdentity = core::GuidLiteral("30ACC954-36FF-4C09-B2F5-DFDDAB7002A5");
+
+// The n-th ROM hole name (0..15).
+inline core::Guid HoleName(uint32_t n) {
+  core::Guid g = core::GuidLiteral("05CA01FC-0FC1-11DC-9011-00173153EBA8");
+  g.data1 += n;
+  return g;
+}
+
+inline core::Guid PlainName(uint32_t n) {
+  core::Guid g = core::GuidLiteral("1B45CC0A-156A-428A-AF62-49864DA0E6E6");
+  g.data1 += n;
+  return g;
+}
+
+struct FileSpec {
+  core::Guid name;
+  uint32_t size;  // whole file, header included; stored as given, even when nonsensical
+};
+
+struct VolumeSpec {
+  core::Guid fileSystem = kFfs2;
+  uint32_t length = 0x10000;
+  // Each extra block-map entry lengthens the header by 8 bytes; the checksum still covers
+  // the whole header, so its first 64 bytes no longer sum to 0.
+  int blockMapEntries = 1;
+  bool breakChecksum = false;
+};
+
+class ImageBuilder {
+ public:
+  explicit ImageBuilder(size_t size) : bytes_(size, 0xFF) {}
+
+  // Writes a volume header at `offset` and the files after it; returns the file offsets.
+  std::vector<uint64_t> AddVolume(size_t offset, const VolumeSpec& volume, const std::vector<FileSpec>& files = {}) {
+    const uint16_t headerLength = static_cast<uint16_t>(56 + 8 * (volume.blockMapEntries + 1));
+    uint8_t* h = &bytes_.at(offset + headerLength - 1) - (headerLength - 1);
+    std::fill(h, h + headerLength, 0);
+    volume.fileSystem.WriteTo(std::span<uint8_t, 16>(h + 16, 16));
+    core::StoreLe64(h + 32, volume.length);
+    std::copy_n("_FVH", 4, h + 40);
+    core::StoreLe32(h + 44, 0x0004FEFF);
+    core::StoreLe16(h + 48, headerLength);
+    h[55] = 2;
+    for (int i = 0; i < volume.blockMapEntries; ++i) {
+      core::StoreLe32(h + 56 + 8 * i, volume.length / 0x1000 / volume.blockMapEntries);
+      core::StoreLe32(h + 60 + 8 * i, 0x1000);
+    }
+    const uint16_t sum = core::Sum16(core::ByteSpan(h, headerLength));
+    core::StoreLe16(h + 50, static_cast<uint16_t>(0x10000 - sum + (volume.breakChecksum ? 1 : 0)));
+
+    std::vector<uint64_t> offsets;
+    uint64_t at = offset + headerLength;
+    for (const auto& file : files) {
+      AddFile(at, file);
+      offsets.push_back(at);
+      at += (uint64_t{file.size} + 7) & ~uint64_t{7};
+    }
+    return offsets;
+  }
+
+  void AddFile(uint64_t offset, const FileSpec& file) {
+    uint8_t* f = &bytes_.at(offset + 23) - 23;
+    file.name.WriteTo(std::span<uint8_t, 16>(f, 16));
+    f[16] = 0xAA;
+    f[17] = 0x55;
+    f[18] = 0x01;
+    f[19] = 0;
+    f[20] = static_cast<uint8_t>(file.size);
+    f[21] = static_cast<uint8_t>(file.size >> 8);
+    f[22] = static_cast<uint8_t>(file.size >> 16);
+    f[23] = 0xF8;
+    // A body that is neither erased nor zero, so a walk that reads body bytes as headers
+    // goes wrong visibly.
+    for (uint64_t i = 24; i < file.size && offset + i < bytes_.size(); ++i) bytes_[offset + i] = static_cast<uint8_t>(i * 7 + 3);
+  }
+
+  // Rewrites only the size field of the file header at `offset`.
+  void SetFileSize(uint64_t offset, uint32_t size) {
+    for (int i = 0; i < 3; ++i) bytes_.at(offset + 20 + i) = static_cast<uint8_t>(size >> (8 * i));
+  }
+
+  void Put(size_t offset, std::string_view text) {
+    std::copy(text.begin(), text.end(), bytes_.begin() + static_cast<std::ptrdiff_t>(offset));
+  }
+
+  std::vector<uint8_t>& Bytes() { return bytes_; }
+
+ private:
+  std::vector<uint8_t> bytes_;
+};
+
+}  // namespace nox::image::testing
