@@ -1,0 +1,124 @@
+// Our -lh5- streams against LHA implementations written elsewhere: liblhasa's decoder reads
+// what our encoder writes, and our decoder reads what jlha's encoder writes.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <lha_decoder.h>
+
+#include "TestData.h"
+#include "core/Bytes.h"
+#include "package/Lh5Decoder.h"
+#include "package/Lh5Encoder.h"
+
+namespace nox::package {
+namespace {
+
+struct MemoryStream {
+  const std::vector<uint8_t>* bytes;
+  size_t at = 0;
+};
+
+size_t ReadMemory(void* buf, size_t len, void* user) {
+  auto* s = static_cast<MemoryStream*>(user);
+  const size_t n = std::min(len, s->bytes->size() - s->at);
+  std::copy_n(s->bytes->data() + s->at, n, static_cast<uint8_t*>(buf));
+  s->at += n;
+  return n;
+}
+
+std::vector<uint8_t> LhasaDecode(const std::vector<uint8_t>& stream, size_t size) {
+  char method[] = "-lh5-";
+  MemoryStream source{&stream};
+  LHADecoder* decoder = lha_decoder_new(lha_decoder_for_name(method), ReadMemory, &source, size);
+  if (decoder == nullptr) return {};
+  std::vector<uint8_t> out(size);
+  size_t done = 0;
+  while (done < size) {
+    const size_t n = lha_decoder_read(decoder, out.data() + done, size - done);
+    if (n == 0) break;
+    done += n;
+  }
+  lha_decoder_free(decoder);
+  out.resize(done);
+  return out;
+}
+
+struct Input {
+  const char* name;
+  std::vector<uint8_t> (*make)();
+};
+
+std::vector<uint8_t> Ovmf(const char* name) {
+  return testdata::ReadFile(std::string("/usr/share/OVMF/") + name).value_or(std::vector<uint8_t>{});
+}
+
+const Input kInputs[] = {
+    {"Text", [] { std::string t; for (int i = 0; i < 3000; ++i) t += "Boot Option #" + std::to_string(i % 37) + " "; return std::vector<uint8_t>(t.begin(), t.end()); }},
+    {"CodeLike", [] { return testdata::CodeLike(500000, 31); }},
+    {"Random", [] { return testdata::RandomBytes(70000, 32); }},
+    {"Zeros", [] { return std::vector<uint8_t>(300000, 0); }},
+    {"SyntheticRom", [] { return testdata::SyntheticRom(3 << 20, 33); }},
+    {"OvmfCode", [] { return Ovmf("OVMF_CODE.fd"); }},
+    {"OvmfVars", [] { return Ovmf("OVMF_VARS.fd"); }},
+};
+
+class Differential : public ::testing::TestWithParam<Input> {};
+
+TEST_P(Differential, LiblhasaDecodesOurStreams) {
+  const auto input = GetParam().make();
+  if (input.empty()) GTEST_SKIP() << "input not available";
+  const auto stream = Lh5Encode(input);
+  EXPECT_EQ(LhasaDecode(stream, input.size()), input);
+}
+
+// The raw stream of the first member of a level-2 archive written by jlha.
+struct Member {
+  std::string method;
+  std::vector<uint8_t> stream;
+  uint32_t size = 0;
+};
+
+std::optional<Member> FirstMember(const std::vector<uint8_t>& archive) {
+  const auto headerSize = core::ReadLe16(archive, 0);
+  const auto packed = core::ReadLe32(archive, 7);
+  const auto original = core::ReadLe32(archive, 11);
+  if (!headerSize || !packed || !original || archive.size() < 7) return std::nullopt;
+  const auto data = core::SubSpan(archive, *headerSize, *packed);
+  if (!data) return std::nullopt;
+  return Member{std::string(archive.begin() + 2, archive.begin() + 7), {data->begin(), data->end()}, *original};
+}
+
+TEST_P(Differential, WeDecodeJlhaStreams) {
+  const char* const jlha = "/usr/bin/jlha";
+  if (!std::filesystem::exists(jlha)) GTEST_SKIP() << "jlha is not installed";
+  const auto input = GetParam().make();
+  if (input.empty()) GTEST_SKIP() << "input not available";
+  const auto dir = std::filesystem::temp_directory_path() / (std::string("nox_jlha_") + GetParam().name);
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  std::ofstream((dir / "in.bin").string(), std::ios::binary)
+      .write(reinterpret_cast<const char*>(input.data()), static_cast<std::streamsize>(input.size()));
+  const std::string command = "cd '" + dir.string() + "' && " + jlha + " a2o5q out.lzh in.bin >/dev/null 2>&1";
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  const auto archive = testdata::ReadFile((dir / "out.lzh").string());
+  std::filesystem::remove_all(dir);
+  ASSERT_TRUE(archive);
+  const auto member = FirstMember(*archive);
+  ASSERT_TRUE(member);
+  ASSERT_EQ(member->size, input.size());
+  if (member->method != "-lh5-") GTEST_SKIP() << "jlha stored the data as " << member->method;
+  std::vector<uint8_t> out(input.size());
+  EXPECT_EQ(Lh5Decode(member->stream, out), input.size());
+  EXPECT_EQ(out, input);
+}
+
+INSTANTIATE_TEST_SUITE_P(Inputs, Differential, ::testing::ValuesIn(kInputs),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+}  // namespace
+}  // namespace nox::package
