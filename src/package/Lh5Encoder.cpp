@@ -119,12 +119,15 @@ class MatchFinder {
 
 // Search effort. The values trade a little speed for output that stays at or below the
 // size the common LHA archivers reach.
-constexpr uint32_t kMaxChain = 256;
-constexpr uint32_t kLazyLimit = 64;  // a match this long is taken without looking ahead
-constexpr uint32_t kGoodLength = 32; // past this, look-ahead searches a quarter of the chain
+constexpr uint32_t kMaxChain = 1024;
+constexpr uint32_t kLazyLimit = 128;  // a match this long is taken without looking ahead
+constexpr uint32_t kGoodLength = 64; // past this, look-ahead searches a quarter of the chain
 // A 3-byte match far back costs more bits than three literals.
 constexpr uint32_t kFarMinMatchDistance = 4096;
-constexpr size_t kBlockItems = 16384;
+// Blocks grow a piece at a time for as long as one shared set of tables codes the data
+// more cheaply than a fresh block would.
+constexpr size_t kPieceItems = 2048;
+constexpr size_t kMaxBlockItems = 65535;
 
 class BlockWriter {
  public:
@@ -252,23 +255,94 @@ class BlockWriter {
   BitWriter& out_;
 };
 
+// Symbol counts of a run of items and the bits they would take as one block.
+struct Histogram {
+  std::array<uint32_t, kLiteralCodes> literal{};
+  std::array<uint32_t, kPositionCodes> position{};
+
+  void Add(const Item& it) {
+    ++literal[it.code];
+    if (it.code >= 256) ++position[PositionCode(it.position)];
+  }
+  void Add(const Histogram& o) {
+    for (size_t i = 0; i < literal.size(); ++i) literal[i] += o.literal[i];
+    for (size_t i = 0; i < position.size(); ++i) position[i] += o.position[i];
+  }
+  // Code bits plus a rough price for the tables; extra position bits are left out since
+  // they do not depend on how the items are split.
+  uint64_t Cost() const {
+    uint64_t bits = 16 + 40;
+    const auto l = LimitedCodeLengths(literal, kMaxCodeLength);
+    for (size_t i = 0; i < literal.size(); ++i) bits += static_cast<uint64_t>(literal[i]) * l[i] + (l[i] ? 4 : 0);
+    const auto p = LimitedCodeLengths(position, kMaxCodeLength);
+    for (size_t i = 0; i < position.size(); ++i) bits += static_cast<uint64_t>(position[i]) * p[i] + 3;
+    return bits;
+  }
+};
+
+class BlockSplitter {
+ public:
+  explicit BlockSplitter(BlockWriter& writer) : writer_(writer) { piece_.reserve(kPieceItems); }
+
+  void Push(const Item& it) {
+    piece_.push_back(it);
+    pieceHist_.Add(it);
+    if (piece_.size() == kPieceItems) ClosePiece();
+  }
+  void Finish() {
+    ClosePiece();
+    Emit();
+  }
+
+ private:
+  void ClosePiece() {
+    if (piece_.empty()) return;
+    const uint64_t pieceCost = pieceHist_.Cost();
+    if (!block_.empty()) {
+      Histogram merged = blockHist_;
+      merged.Add(pieceHist_);
+      const uint64_t mergedCost = merged.Cost();
+      if (block_.size() + piece_.size() <= kMaxBlockItems && mergedCost <= blockCost_ + pieceCost) {
+        block_.insert(block_.end(), piece_.begin(), piece_.end());
+        blockHist_ = merged;
+        blockCost_ = mergedCost;
+        piece_.clear();
+        pieceHist_ = {};
+        return;
+      }
+      Emit();
+    }
+    block_.swap(piece_);
+    blockHist_ = pieceHist_;
+    blockCost_ = pieceCost;
+    piece_.clear();
+    pieceHist_ = {};
+  }
+  void Emit() {
+    if (block_.empty()) return;
+    writer_.Write(block_);
+    block_.clear();
+    blockHist_ = {};
+    blockCost_ = 0;
+  }
+
+  BlockWriter& writer_;
+  std::vector<Item> block_, piece_;
+  Histogram blockHist_, pieceHist_;
+  uint64_t blockCost_ = 0;
+};
+
 }  // namespace
 
 std::vector<uint8_t> Lh5Encode(core::ByteSpan input, const EncodeProgress& progress) {
   BitWriter bits;
   BlockWriter blocks(bits);
   MatchFinder finder(input);
-  std::vector<Item> items;
-  items.reserve(kBlockItems);
+  BlockSplitter splitter(blocks);
   const size_t size = input.size();
-
-  auto flush = [&](size_t done) {
-    if (items.empty()) return;
-    blocks.Write(items);
-    items.clear();
-    if (progress) progress(done, size);
-  };
-  auto literal = [&](size_t pos) { items.push_back({input[pos], 0}); };
+  auto literal = [&](size_t pos) { splitter.Push({input[pos], 0}); };
+  constexpr size_t kProgressStep = 64 * 1024;
+  size_t nextProgress = kProgressStep;
 
   // Lazy evaluation: a match found at `pos` is only taken when the match at pos + 1 is not
   // longer; otherwise one literal is sent and the longer match is considered in turn.
@@ -284,7 +358,7 @@ std::vector<uint8_t> Lh5Encode(core::ByteSpan input, const EncodeProgress& progr
     }
     finder.Insert(pos);
     if (pending && prevLength >= kMinMatch && length <= prevLength) {
-      items.push_back({static_cast<uint16_t>(prevLength + kMatchCodeBias), static_cast<uint16_t>(prevDistance - 1)});
+      splitter.Push({static_cast<uint16_t>(prevLength + kMatchCodeBias), static_cast<uint16_t>(prevDistance - 1)});
       const size_t end = pos - 1 + prevLength;
       for (size_t p = pos + 1; p < end; ++p) finder.Insert(p);
       pos = end;
@@ -297,10 +371,14 @@ std::vector<uint8_t> Lh5Encode(core::ByteSpan input, const EncodeProgress& progr
       prevDistance = distance;
       ++pos;
     }
-    if (items.size() >= kBlockItems) flush(pos);
+    if (progress && pos >= nextProgress) {
+      progress(pos, size);
+      nextProgress = pos + kProgressStep;
+    }
   }
   if (pending) literal(size - 1);
-  flush(size);
+  splitter.Finish();
+  if (progress) progress(size, size);
   return bits.Finish();
 }
 
