@@ -37,6 +37,7 @@ check 1 /mai
 noxpack="$build/tools/noxpack/noxpack.exe"
 if [[ -f "$noxpack" ]]; then
   work=$(mktemp -d)
+  noxpack=$(realpath "$noxpack")
   head -c 300000 "$exe" >"$work/rom0.bin"
   cp "$exe" "$work/stub.exe"
   pack_rc=0
