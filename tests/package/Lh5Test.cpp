@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,22 @@ const CorpusItem kCorpus[] = {
      [] { return Concat(Concat(testdata::CodeLike(70000, 3), testdata::RandomBytes(40000, 4)), testdata::CodeLike(70000, 3)); },
      true},
     {"SyntheticRom8MiB", [] { return testdata::SyntheticRom(8 << 20, 1); }, true},
+    // Byte k occurs fib(k) times in random order: the rare bytes need the longest codes the
+    // format allows, beyond the first lookup.
+    {"SkewedByteFrequencies",
+     [] {
+       std::vector<uint8_t> v;
+       uint32_t a = 1, b = 1;
+       for (uint8_t k = 0; k < 26; ++k) {
+         v.insert(v.end(), a, static_cast<uint8_t>(k * 7));
+         const uint32_t next = a + b;
+         a = b;
+         b = next;
+       }
+       std::shuffle(v.begin(), v.end(), std::mt19937(5));
+       return v;
+     },
+     true},
     {"AllByteValuesRepeated",
      [] {
        std::vector<uint8_t> v;
@@ -173,6 +190,23 @@ TEST(Lh5Decoder, MatchReachingBeforeTheStartReadsTheInitialWindow) {
   // One match of 256 bytes (code 509) at distance 1, as the very first code.
   const auto out = Decode(SingleCodeBlock(1, 509, 0).Bytes(), 256);
   EXPECT_EQ(out, std::vector<uint8_t>(256, kInitialWindowByte));
+}
+
+TEST(Lh5Decoder, CodesLongerThanTheFirstLookupOfSmallTables) {
+  // Code-length table: symbols 0,1,2,4..9 with lengths 1,2,3,4..9 and symbols 3 and 10 with
+  // 10 bits, so "length 1" (symbol 3) is the 10-bit code 1111111110.
+  testdata::Bits b;
+  b.Put(16, 4).Put(5, 11);
+  b.Put(3, 1).Put(3, 2).Put(3, 3).Put(2, 0);                  // symbols 0..2, no zero run
+  b.Put(7, 0b1111110);                                        // symbol 3: 10 (unary)
+  b.Put(3, 4).Put(3, 5).Put(3, 6);                            // symbols 4..6
+  b.Put(4, 0b1110).Put(5, 0b11110).Put(6, 0b111110).Put(7, 0b1111110);  // symbols 7..10
+  b.Put(9, 2).Put(10, 0b1111111110).Put(10, 0b1111111110);    // literals 0 and 1: one bit each
+  b.Put(4, 0).Put(4, 0);                                      // single position code
+  b.Put(4, 0b0110);                                           // data: 0 1 1 0
+  size_t written = 0;
+  EXPECT_EQ(Decode(b.Bytes(), 4, &written), (std::vector<uint8_t>{0, 1, 1, 0}));
+  EXPECT_EQ(written, 4u);
 }
 
 TEST(Lh5Decoder, ExpandModuleTakesSizesFromTheDataHeader) {
