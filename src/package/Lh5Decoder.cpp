@@ -45,7 +45,6 @@ class BitReader {
     Consume(n);
     return v;
   }
-  int Available() const { return count_; }
 
  private:
   const uint8_t* p_;
