@@ -51,6 +51,13 @@ done
 run 0 extract tool.exe @CMD -o cmd.txt
 check "script text" test "$(cat cmd.txt)" = "/p /b /n"
 
+# On a terminal a long compression reports its progress (script(1) provides the terminal).
+if command -v script >/dev/null; then
+  for i in $(seq 40); do cat "$stub"; done | head -c 3000000 >big.bin
+  script -qec "'$noxpack' build --stub '$stub' -o big.exe --rom 0=big.bin" /dev/null >tty.txt 2>&1
+  check "progress shown on a terminal" grep -q "compressing @R00 100%" tty.txt
+fi
+
 run 0 build --stub "$stub" -o stored.exe --rom 0=rom1.bin --store
 run 0 list stored.exe
 check "--store keeps data as it is" grep -qE '^@R00 .* stored ' out
