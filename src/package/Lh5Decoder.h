@@ -12,7 +12,7 @@ namespace nox::package {
 inline constexpr size_t kDataHeaderSize = 8;
 
 // Byte that positions before the start of the output read as. Only a damaged or hostile
-// stream reaches back that far; it gets the same bytes every other LHA decoder gives it.
+// stream reaches back that far; it reads spaces, as in the common LHA decoders.
 inline constexpr uint8_t kInitialWindowByte = 0x20;
 
 // Decodes the raw -lh5- `stream` into `out`, filling it completely. Input past the end of
