@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev libcli11-dev
   g++-mingw-w64-x86-64 wine64 xvfb
-  liblhasa-dev lhasa jlha-utils ovmf
+  liblhasa-dev lhasa jlha-utils ovmf pkgconf
   tmux uefitool-cli
 )
 

@@ -1,0 +1,156 @@
+#include "package/Package.h"
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <new>
+
+#include "package/Lh5Decoder.h"
+
+namespace nox::package {
+namespace {
+
+constexpr std::string_view kPackageTagText{kPackageTag, 4};
+
+// A module must at least hold its own header and the data header.
+constexpr size_t kMinModuleLength = kModuleHeaderSize + kDataHeaderSize;
+
+bool ModuleFits(const Package& package, size_t offset, uint32_t length) {
+  return length >= kMinModuleLength && core::InRange(package.bytes.size(), offset, length);
+}
+
+core::ByteSpan ModuleBytes(const Package& package, size_t offset, uint32_t length) {
+  return core::ByteSpan(package.bytes).subspan(offset, length);
+}
+
+}  // namespace
+
+uint32_t OpenPackage(Package& package, const std::string& path) {
+  ClosePackage(package);
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return kPackageUnreadable;
+  in.seekg(0, std::ios::end);
+  const std::streamoff size = in.tellg();
+  if (size < 0) return kPackageUnreadable;
+  if (size == 0) return kPackageFileEmpty;
+  std::vector<uint8_t> file;
+  try {
+    file.resize(static_cast<size_t>(size));
+  } catch (const std::bad_alloc&) {
+    return kPackageUnreadable;
+  }
+  in.seekg(0, std::ios::beg);
+  if (!in.read(reinterpret_cast<char*>(file.data()), size)) return kPackageUnreadable;
+  return OpenPackageImage(package, file);
+}
+
+uint32_t OpenPackageImage(Package& package, core::ByteSpan file) {
+  ClosePackage(package);
+  if (file.empty()) return kPackageFileEmpty;
+  // Every occurrence of the tag is a candidate, in file order; the program's own code and
+  // data may hold the tag too, and only the header checksum tells those apart.
+  const char* const begin = reinterpret_cast<const char*>(file.data());
+  const char* const end = begin + file.size();
+  const std::boyer_moore_horspool_searcher searcher(kPackageTagText.begin(), kPackageTagText.end());
+  bool found = false;
+  size_t bestOffset = 0, bestLength = 0;
+  for (const char* at = begin;;) {
+    at = std::search(at, end, searcher);
+    if (at == end) break;
+    const size_t offset = static_cast<size_t>(at - begin);
+    ++at;
+    const auto header = core::SubSpan(file, offset, kPackageHeaderSize);
+    if (!header || core::Sum16(*header) != 0) continue;
+    const uint32_t length = core::LoadLe32(header->data() + 4);
+    if (length < kPackageHeaderSize || !core::InRange(file.size(), offset, length)) continue;
+    found = true;
+    bestOffset = offset;
+    bestLength = length;
+  }
+  if (!found) return kPackageNotFound;
+  package.bytes.assign(file.begin() + static_cast<std::ptrdiff_t>(bestOffset),
+                       file.begin() + static_cast<std::ptrdiff_t>(bestOffset + bestLength));
+  package.fileOffset = bestOffset;
+  return kPackageOk;
+}
+
+uint32_t FindModule(const Package& package, std::string_view tag, size_t& dataHeaderOffset) {
+  const size_t step = package.Step();
+  const size_t length = package.bytes.size();
+  if (step == 0 || tag.empty() || tag.size() > length) return 1;
+  const uint8_t* const bytes = package.bytes.data();
+  for (size_t offset = 0; offset < length - tag.size(); offset += step) {
+    if (std::memcmp(bytes + offset, tag.data(), tag.size()) != 0) continue;
+    const auto moduleLength = core::ReadLe32(package.bytes, offset + 4);
+    if (!moduleLength || !ModuleFits(package, offset, *moduleLength)) continue;
+    if (core::Sum16(ModuleBytes(package, offset, *moduleLength)) != 0) continue;
+    dataHeaderOffset = offset + kModuleHeaderSize;
+    return 0;
+  }
+  return 1;
+}
+
+uint32_t ExtractModule(const Package& package, std::string_view tag, ExtractedModule& out) {
+  size_t dataHeader = 0;
+  if (FindModule(package, tag, dataHeader) != 0) return 1;
+  const size_t moduleOffset = dataHeader - kModuleHeaderSize;
+  const uint32_t moduleLength = core::LoadLe32(package.bytes.data() + moduleOffset + 4);
+  // The data may only come from inside the module the checksum vouched for.
+  const core::ByteSpan data = core::ByteSpan(package.bytes).subspan(dataHeader, moduleOffset + moduleLength - dataHeader);
+  const uint32_t stored = core::LoadLe32(data.data());
+  const uint32_t expanded = core::LoadLe32(data.data() + 4);
+  const size_t room = data.size() - kDataHeaderSize;
+  if (expanded > kMaxExpandedSize) return 1;
+  if (stored == expanded ? expanded > room : (stored < kDataHeaderSize || stored - kDataHeaderSize > room)) return 1;
+
+  std::vector<uint8_t> buffer;
+  try {
+    buffer.assign(static_cast<size_t>(expanded) + kExtractSlack, 0);
+  } catch (const std::bad_alloc&) {
+    return 1;
+  }
+  if (stored == expanded) {
+    std::copy_n(data.begin() + kDataHeaderSize, expanded, buffer.begin());
+  } else if (ExpandModule(core::MutableByteSpan(buffer).first(expanded), data) != expanded) {
+    return 1;
+  }
+  out.data = std::move(buffer);
+  out.size = expanded;
+  return 0;
+}
+
+void ClosePackage(Package& package) {
+  package.bytes.clear();
+  package.bytes.shrink_to_fit();
+  package.fileOffset = 0;
+}
+
+std::vector<ModuleInfo> ListModules(const Package& package) {
+  std::vector<ModuleInfo> list;
+  const size_t step = package.Step();
+  if (step == 0) return list;
+  const size_t length = package.bytes.size();
+  size_t offset = (kPackageHeaderSize + step - 1) / step * step;
+  while (core::InRange(length, offset, kModuleHeaderSize)) {
+    const uint8_t* header = package.bytes.data() + offset;
+    const uint32_t moduleLength = core::LoadLe32(header + 4);
+    if (header[0] != '@' || !ModuleFits(package, offset, moduleLength)) {
+      offset += step;
+      continue;
+    }
+    ModuleInfo info;
+    info.tag.assign(reinterpret_cast<const char*>(header), 4);
+    info.offset = offset;
+    info.length = moduleLength;
+    info.storedSize = core::LoadLe32(header + kModuleHeaderSize);
+    info.expandedSize = core::LoadLe32(header + kModuleHeaderSize + 4);
+    info.compressed = info.storedSize != info.expandedSize;
+    info.checksumOk = core::Sum16(ModuleBytes(package, offset, moduleLength)) == 0;
+    list.push_back(info);
+    offset += (moduleLength + step - 1) / step * step;
+  }
+  return list;
+}
+
+}  // namespace nox::package

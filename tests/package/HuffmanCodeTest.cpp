@@ -1,0 +1,74 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "package/HuffmanCode.h"
+
+namespace nox::package {
+namespace {
+
+uint64_t KraftSum(const std::vector<uint8_t>& lengths, unsigned maxLength) {
+  uint64_t sum = 0;
+  for (uint8_t l : lengths)
+    if (l) sum += 1ull << (maxLength - l);
+  return sum;
+}
+
+struct Distribution {
+  std::string name;
+  std::vector<uint32_t> frequencies;
+};
+
+std::vector<Distribution> Distributions() {
+  std::vector<Distribution> d;
+  std::vector<uint32_t> fib{1, 1};
+  while (fib.size() < 40) fib.push_back(fib[fib.size() - 1] + fib[fib.size() - 2]);
+  d.push_back({"Fibonacci40", fib});  // unlimited, the rarest symbols would need 39 bits
+  std::vector<uint32_t> wide(510, 0);
+  std::mt19937 rng(3);
+  for (auto& f : wide) f = rng() % 3 == 0 ? 0 : 1 + rng() % 1000;
+  d.push_back({"Sparse510", wide});
+  std::vector<uint32_t> steep(510, 1);
+  steep[65] = 1u << 30;
+  d.push_back({"OneDominant", steep});
+  d.push_back({"Two", {0, 5, 0, 9}});
+  return d;
+}
+
+class LimitedLengths : public ::testing::TestWithParam<Distribution> {};
+
+TEST_P(LimitedLengths, FormACompleteCodeWithinTheLimit) {
+  const auto& freq = GetParam().frequencies;
+  for (unsigned limit : {16u, 12u}) {
+    const auto lengths = LimitedCodeLengths(freq, limit);
+    EXPECT_EQ(KraftSum(lengths, limit), 1ull << limit) << "limit " << limit;
+    for (size_t s = 0; s < freq.size(); ++s) {
+      EXPECT_LE(lengths[s], limit);
+      EXPECT_EQ(lengths[s] == 0, freq[s] == 0) << s;
+      for (size_t t = 0; t < freq.size(); ++t) {
+        if (freq[s] > freq[t] && freq[t] != 0) {
+          EXPECT_LE(lengths[s], lengths[t]) << s << " vs " << t;
+        }
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Frequencies, LimitedLengths, ::testing::ValuesIn(Distributions()),
+                         [](const auto& p) { return p.param.name; });
+
+TEST(LimitedLengths, FewerThanTwoSymbolsGetNoCode) {
+  EXPECT_EQ(LimitedCodeLengths(std::vector<uint32_t>{0, 0, 7, 0}, 16), (std::vector<uint8_t>{0, 0, 0, 0}));
+  EXPECT_EQ(LimitedCodeLengths(std::vector<uint32_t>(14, 0), 16), std::vector<uint8_t>(14, 0));
+}
+
+TEST(CanonicalCodes, ShorterFirstThenSymbolOrder) {
+  const std::vector<uint8_t> lengths{3, 0, 2, 3, 2, 2};
+  EXPECT_EQ(CanonicalCodes(lengths), (std::vector<uint16_t>{0b110, 0, 0b00, 0b111, 0b01, 0b10}));
+}
+
+}  // namespace
+}  // namespace nox::package
