@@ -298,7 +298,7 @@ void Machine::PortWrite(uint16_t port, uint8_t value, uint32_t ebx) {
     const auto slot = core::ReadLe32(FSegment(), size_t{profile_.asf.offset} + profile_.asf.slotDistance);
     if (slot && *slot != ebx) {
       journal_.RecordEvent(state_.smiCount, state_.clockMs, "address-slot",
-                           {{"smi", value}, {"slot", *slot}, {"ebx", ebx},
+                           {{"command", value}, {"slot", *slot}, {"ebx", ebx},
                             {"misuse", "address slot does not hold the shared block's address"}});
     }
   }
