@@ -33,7 +33,15 @@ bool FlashPart::Program(uint32_t address, std::span<const uint8_t> data) {
     return false;
   }
   uint8_t* dst = bytes_.data() + address;
-  for (size_t i = 0; i < data.size(); ++i) dst[i] &= data[i];
+  size_t i = 0;
+  for (; i + 8 <= data.size(); i += 8) {
+    uint64_t a, b;
+    std::memcpy(&a, dst + i, 8);
+    std::memcpy(&b, data.data() + i, 8);
+    a &= b;
+    std::memcpy(dst + i, &a, 8);
+  }
+  for (; i < data.size(); ++i) dst[i] &= data[i];
   return true;
 }
 
