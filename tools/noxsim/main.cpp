@@ -186,7 +186,7 @@ int Diff(const std::string& dir, const std::string& romPath) {
   if (!ReadBytes(romPath, rom)) return Failed(romPath + ": cannot be read");
   const auto flash = machine->Flash().Bytes();
   if (rom.size() != flash.size()) {
-    return Failed(Format("%s: %zu bytes, the flash part has %zu", romPath.c_str(), rom.size(), flash.size()));
+    return Failed(Format("%s: %u bytes, the flash part has %u", romPath.c_str(), static_cast<unsigned>(rom.size()), static_cast<unsigned>(flash.size())));
   }
   // Regions: runs of blocks of one type, then whatever the table does not cover.
   struct Region { std::string name; uint32_t start, end; };
@@ -223,7 +223,7 @@ int Diff(const std::string& dir, const std::string& romPath) {
     for (size_t i = 0; i < changed.size() && i < 8; ++i) {
       std::cout << Format(" 0x%06X-0x%06X", changed[i].first, changed[i].second - 1);
     }
-    if (changed.size() > 8) std::cout << Format(" and %zu more ranges", changed.size() - 8);
+    if (changed.size() > 8) std::cout << Format(" and %u more ranges", static_cast<unsigned>(changed.size() - 8));
     std::cout << "\n";
   }
   return different ? kExitDifferent : kExitOk;
@@ -332,8 +332,8 @@ int Rom(const std::string& dir, const RomArgs& a) {
   RomResult rom = BuildRomImage(p, o);
   if (!rom.error.empty()) return Failed(rom.error);
   if (!WriteBytes(a.output, rom.image)) return Failed(a.output + ": cannot be written");
-  std::cout << Format("%s: %zu bytes, version %s, system ID 0x%02X, extended ID 0x%04X\n", a.output.c_str(),
-                      rom.image.size(), o.version.c_str(), o.systemId, o.extendedId);
+  std::cout << Format("%s: %u bytes, version %s, system ID 0x%02X, extended ID 0x%04X\n", a.output.c_str(),
+                      static_cast<unsigned>(rom.image.size()), o.version.c_str(), o.systemId, o.extendedId);
   return kExitOk;
 }
 
