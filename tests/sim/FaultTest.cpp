@@ -176,6 +176,11 @@ TEST_F(MachineDirectory, OpeningABrokenMachineSaysWhatIsWrong) {
   EXPECT_NE(error.find("4096 bytes, but flash.size is 1048576"), std::string::npos) << error;
   EXPECT_EQ(fs::file_size(dir / "flash.bin"), 4096u);  // a refused machine is not rewritten
 
+  Profile outside = Preset("minimal-1m");
+  outside.flash.blocks[1].size = 0x40000;  // past the end of the part
+  EXPECT_FALSE(Machine::InMemory(outside, error));
+  EXPECT_EQ(error, "profile: flash.blocks[1]: ends at 0x120000, past the flash size 0x100000");
+
   nlohmann::json j = ProfileToJson(Preset("minimal-1m"));
   j["enableAnswer"] = 9;
   std::ofstream(dir / "machine.json") << j.dump();

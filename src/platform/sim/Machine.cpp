@@ -48,6 +48,13 @@ void Place(std::span<uint8_t> segment, size_t offset, std::span<const uint8_t> b
   std::memcpy(segment.data() + offset, bytes.data(), n);
 }
 
+// Profiles built in code (tests, presets edited in place) get the same checks as a file.
+bool Valid(const Profile& profile, std::string& error) {
+  ProfileResult checked = ProfileFromJson(ProfileToJson(profile));
+  if (!checked.profile) error = "profile: " + checked.error;
+  return checked.profile.has_value();
+}
+
 std::vector<uint8_t> Text(const char* t) {
   return std::vector<uint8_t>(t, t + std::strlen(t));
 }
@@ -72,6 +79,7 @@ Machine::~Machine() {
 }
 
 std::unique_ptr<Machine> Machine::InMemory(const Profile& profile, std::string& error) {
+  if (!Valid(profile, error)) return nullptr;
   RomResult rom = BuildRomImage(profile, RunningRomOptions(profile));
   if (!rom.error.empty()) {
     error = rom.error;
@@ -84,6 +92,7 @@ std::unique_ptr<Machine> Machine::InMemory(const Profile& profile, std::string& 
 }
 
 std::unique_ptr<Machine> Machine::Create(const fs::path& dir, const Profile& profile, std::string& error) {
+  if (!Valid(profile, error)) return nullptr;
   std::error_code ec;
   if (fs::exists(dir / kProfileFile, ec)) {
     error = dir.string() + ": holds a machine already";
