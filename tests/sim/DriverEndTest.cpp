@@ -25,7 +25,8 @@ TEST_P(RecordLength, OnlyTheExactRecordLengthIsServed) {
 
 INSTANTIATE_TEST_SUITE_P(Requests, RecordLength,
                          ::testing::Values(RecordCase{0xFA002EE0, 20}, RecordCase{0xFA002EE4, 8},
-                                           RecordCase{0xFA002EE8, 24}, RecordCase{0xFA002EFC, 22}));
+                                           RecordCase{0xFA002EE8, 24}, RecordCase{0xFA002EFC, 22}),
+                         [](const auto& param) { return "record" + std::to_string(param.param.rightLength); });
 
 TEST(DriverEnd, UnknownControlCodesAreRefused) {
   Rig rig(Preset("legacy-8m"));

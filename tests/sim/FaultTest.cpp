@@ -38,6 +38,10 @@ struct RangeCase {
   bool fails;
 };
 
+const char* OpText(FlashOp op) {
+  return op == FlashOp::Read ? "read" : op == FlashOp::Erase ? "erase" : "write";
+}
+
 class FailingRange : public ::testing::TestWithParam<RangeCase> {};
 
 TEST_P(FailingRange, FailsOnlyItsOperationInsideTheRange) {
@@ -64,7 +68,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(RangeCase{FlashOp::Read, 33, 0x40000, true}, RangeCase{FlashOp::Read, 33, 0x4FC00, true},
                       RangeCase{FlashOp::Read, 33, 0x50000, false}, RangeCase{FlashOp::Read, 35, 0x40000, false},
                       RangeCase{FlashOp::Erase, 34, 0x4F000, true}, RangeCase{FlashOp::Erase, 34, 0x3F000, false},
-                      RangeCase{FlashOp::Write, 35, 0x40400, true}, RangeCase{FlashOp::Write, 34, 0x40000, false}));
+                      RangeCase{FlashOp::Write, 35, 0x40400, true}, RangeCase{FlashOp::Write, 34, 0x40000, false}),
+    [](const auto& param) {
+      return std::string(OpText(param.param.op)) + "_fault_smi" +
+             std::to_string(param.param.command) + "_at_" + std::to_string(param.param.address);
+    });
 
 TEST(BitFlips, OnlyTheFirstKWritesInTheRangeAreCorruptedAndAllReportSuccess) {
   Profile p = Preset("minimal-1m");

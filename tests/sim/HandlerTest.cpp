@@ -135,7 +135,11 @@ TEST_P(EnableAnswer, StatusByteCarriesTheAnswerAndOnlyZeroEnablesWrites) {
 INSTANTIATE_TEST_SUITE_P(Answers, EnableAnswer,
                          ::testing::Values(EnableCase{0, false, 0}, EnableCase{1, false, 1},
                                            EnableCase{2, false, 2}, EnableCase{3, false, 3},
-                                           EnableCase{0, true, 1}));
+                                           EnableCase{0, true, 1}),
+                         [](const auto& param) {
+                           return "answer" + std::to_string(param.param.answer) +
+                                  (param.param.writeProtected ? "_write_protected" : "");
+                         });
 
 struct InfoCase {
   int version;
@@ -171,7 +175,11 @@ TEST_P(FlashInformation, ReplyLayoutFollowsTheVersion) {
 
 INSTANTIATE_TEST_SUITE_P(Versions, FlashInformation,
                          ::testing::Values(InfoCase{10, 0, 8}, InfoCase{11, 0, 16}, InfoCase{12, 1, 16},
-                                           InfoCase{11, 1, 16}));
+                                           InfoCase{11, 1, 16}),
+                         [](const auto& param) {
+                           return "version" + std::to_string(param.param.version) + "_marker" +
+                                  std::to_string(param.param.refusal);
+                         });
 
 TEST(FlashInformationRequest, WithoutSignatureTheBlockIsLeftAlone) {
   Rig rig(Preset("legacy-8m"));

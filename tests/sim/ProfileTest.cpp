@@ -71,7 +71,13 @@ INSTANTIATE_TEST_SUITE_P(
         BadSetting{"faults.stuck=[{\"atempts\":2}]", "faults.stuck[0].atempts: unknown field"},
         BadSetting{"enableAnswr=1", "enableAnswr: no such field"},
         BadSetting{"flash.blocks.9.type=1", "flash.blocks.9.type: no such field"},
-        BadSetting{"noequals", "\"noequals\": expected key=value"}));
+        BadSetting{"noequals", "\"noequals\": expected key=value"}),
+    [](const auto& param) {
+      std::string key = param.param.assignment;
+      key = key.substr(0, key.find('='));
+      for (char& c : key) if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+      return key + "_" + std::to_string(param.index);
+    });
 
 TEST(ProfileJson, UnknownFieldsInAFileAreErrors) {
   nlohmann::json json = ProfileToJson(*MakePreset("minimal-1m"));

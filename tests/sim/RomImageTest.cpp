@@ -118,7 +118,12 @@ TEST_P(RomHoles, NamedInOrderMainBiosFirstThenBootBlock) {
 INSTANTIATE_TEST_SUITE_P(Counts, RomHoles,
                          ::testing::Values(HoleCase{"legacy-8m", 0, 0}, HoleCase{"legacy-8m", 1, 1},
                                            HoleCase{"legacy-8m", 3, 2}, HoleCase{"uefi-16m", 16, 8},
-                                           HoleCase{"minimal-1m", 2, 1}));
+                                           HoleCase{"minimal-1m", 2, 1}),
+                         [](const auto& param) {
+                           std::string n = param.param.preset;
+                           for (char& c : n) if (c == '-') c = '_';
+                           return n + "_" + std::to_string(param.param.holes) + "_holes";
+                         });
 
 TEST(RomHoleNames, RunFrom05CA01FCTo05CA020B) {
   EXPECT_EQ(RomHoleName(0), core::GuidLiteral("05CA01FC-0FC1-11DC-9011-00173153EBA8"));
