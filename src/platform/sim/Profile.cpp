@@ -17,6 +17,8 @@ struct ProfileError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+constexpr uint32_t kMaxFlashSize = 256u << 20;
+
 [[noreturn]] void Fail(const std::string& path, const std::string& reason) {
   throw ProfileError(path + ": " + reason);
 }
@@ -262,6 +264,8 @@ bool IsVersion(const std::string& v) {
 void Validate(const Profile& p) {
   const FlashProfile& f = p.flash;
   if (f.size == 0 || f.size % 4096 != 0) Fail("flash.size", "must be a non-zero multiple of 4096");
+  // The machine keeps the whole part in memory and writes it out on every save.
+  if (f.size > kMaxFlashSize) Fail("flash.size", "at most 256 MiB");
   if (f.replyVersion < 10 || f.replyVersion > 12) Fail("flash.replyVersion", "must be 10, 11 or 12");
   if (f.blocks.empty()) Fail("flash.blocks", "needs at least one block");
   if (f.blocks.size() > 4096) Fail("flash.blocks", "more than 4096 blocks");
