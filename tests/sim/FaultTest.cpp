@@ -158,17 +158,34 @@ TEST_F(MachineDirectory, StateAndClockSurviveReopening) {
   {
     auto m = Machine::Create(dir, Preset("legacy-8m"), error);
     ASSERT_TRUE(m) << error;
-    m->Advance(1500);
+    m->Pause(1000);
+    m->Advance(500);
     m->RecordEffect("keep-awake", {{"on", true}});
   }
   auto m = Machine::Open(dir, error);
   ASSERT_TRUE(m) << error;
   EXPECT_EQ(m->Now(), 1500u);
   auto entries = m->GetJournal().Entries();
-  ASSERT_EQ(entries.size(), 2u);
-  EXPECT_EQ(entries[1]["event"], "keep-awake");
-  EXPECT_EQ(entries[1]["t"], 1500);
-  EXPECT_EQ(entries[1]["on"], true);
+  ASSERT_EQ(entries.size(), 3u);
+  EXPECT_EQ(entries[1]["event"], "pause");
+  EXPECT_EQ(entries[1]["ms"], 1000);
+  EXPECT_EQ(entries[2]["event"], "keep-awake");
+  EXPECT_EQ(entries[2]["t"], 1500);
+  EXPECT_EQ(entries[2]["on"], true);
+}
+
+TEST_F(MachineDirectory, LookingAtAMachineDoesNotRewriteIt) {
+  std::string error;
+  ASSERT_TRUE(Machine::Create(dir, Preset("minimal-1m"), error));
+  const auto flashTime = fs::last_write_time(dir / "flash.bin");
+  const auto stateTime = fs::last_write_time(dir / "state.json");
+  {
+    auto m = Machine::Open(dir, error);
+    ASSERT_TRUE(m) << error;
+    EXPECT_FALSE(m->Flash().Modified());
+  }
+  EXPECT_EQ(fs::last_write_time(dir / "flash.bin"), flashTime);
+  EXPECT_EQ(fs::last_write_time(dir / "state.json"), stateTime);
 }
 
 TEST_F(MachineDirectory, OpeningABrokenMachineSaysWhatIsWrong) {

@@ -153,6 +153,7 @@ std::unique_ptr<Machine> Machine::Open(const fs::path& dir, std::string& error) 
     m->dir_.clear();
     return nullptr;
   }
+  m->flash_.ClearModified();  // flash.bin holds exactly this
   if (!m->LoadState(error)) {
     m->dir_.clear();
     return nullptr;
@@ -164,6 +165,7 @@ std::unique_ptr<Machine> Machine::Open(const fs::path& dir, std::string& error) 
 bool Machine::LoadState(std::string& error) {
   std::vector<uint8_t> bytes;
   if (!ReadFile(dir_ / kStateFile, bytes)) return true;  // a fresh machine
+  savedState_.assign(bytes.begin(), bytes.end());
   const nlohmann::json j = nlohmann::json::parse(bytes.begin(), bytes.end(), nullptr, false);
   if (j.is_discarded() || !j.is_object()) {
     error = (dir_ / kStateFile).string() + ": not valid JSON";
@@ -190,9 +192,13 @@ bool Machine::LoadState(std::string& error) {
 bool Machine::Persist(std::string& error) {
   if (dir_.empty()) return true;
   bool ok = true;
-  if (!WriteFile(dir_ / kFlashFile, flash_.Bytes())) {
-    error = (dir_ / kFlashFile).string() + ": cannot be written";
-    ok = false;
+  if (flash_.Modified()) {
+    if (WriteFile(dir_ / kFlashFile, flash_.Bytes())) {
+      flash_.ClearModified();
+    } else {
+      error = (dir_ / kFlashFile).string() + ": cannot be written";
+      ok = false;
+    }
   }
   const nlohmann::json state = {{"smiCount", state_.smiCount},
                                 {"clockMs", state_.clockMs},
@@ -201,9 +207,11 @@ bool Machine::Persist(std::string& error) {
                                 {"bitFlipsUsed", state_.bitFlipsUsed},
                                 {"eraseCounts", flash_.EraseCounts()}};
   const std::string text = state.dump(2) + "\n";
-  if (!WriteFile(dir_ / kStateFile, {reinterpret_cast<const uint8_t*>(text.data()), text.size()})) {
+  if (text != savedState_ && !WriteFile(dir_ / kStateFile, {reinterpret_cast<const uint8_t*>(text.data()), text.size()})) {
     error = (dir_ / kStateFile).string() + ": cannot be written";
     ok = false;
+  } else {
+    savedState_ = text;
   }
   if (!journal_.Flush()) {
     error = (dir_ / kJournalFile).string() + ": cannot be written";
@@ -285,6 +293,11 @@ std::vector<uint8_t> Machine::FadtTable() const {
   t[53] = 0xF1;  // ACPI_DISABLE
   t[9] = static_cast<uint8_t>(0x100 - core::Sum8(t));
   return t;
+}
+
+void Machine::Pause(uint64_t ms) {
+  journal_.RecordEvent(state_.smiCount, state_.clockMs, "pause", {{"ms", ms}});
+  Advance(ms);
 }
 
 void Machine::RecordEffect(std::string_view what, const nlohmann::json& detail) {
