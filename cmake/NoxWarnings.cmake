@@ -9,11 +9,17 @@ function(nox_add_library name)
   target_link_libraries(${name} PUBLIC nox_warnings)
 endfunction()
 
-# nox_add_test(<name> <sources...> LIBS <libs...>): one test executable per tests/ folder.
+# nox_add_test(<name> SOURCES <sources...> LIBS <libs...> [LABELS <label>]): one test executable
+# per tests/ folder. Its tests carry the label "unit" unless another one (for example
+# "differential") is given; gtest_discover_tests takes a single label value.
 function(nox_add_test name)
   cmake_parse_arguments(arg "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${arg_SOURCES})
   target_link_libraries(${name} PRIVATE ${arg_LIBS} GTest::gmock GTest::gtest_main nox_warnings)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES LABELS "unit;${arg_LABELS}")
+  set(labels unit)
+  if(arg_LABELS)
+    set(labels ${arg_LABELS})
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES LABELS "${labels}")
 endfunction()

@@ -46,8 +46,8 @@ std::array<uint32_t, 4> OemCalls::AreaInputs() const {
 std::optional<OemCalls::IdentityAreas> OemCalls::ReadIdentity() {
   const auto r = OemCall(99, 15, AreaInputs(), {1, 0, 0, 0});
   std::span<const uint8_t> block = smi_.Block();
-  if (!r || r->outputs[0] != 0 || block.size() < kArea2 + 1024) return std::nullopt;
-  return IdentityAreas{block.subspan(kArea1, 1024), block.subspan(kArea2, 1024)};
+  if (!r || r->outputs[0] != 0 || block.size() < kArea1 + kIdentityAreaSize) return std::nullopt;
+  return IdentityAreas{block.subspan(kArea1, kIdentityAreaSize), block.subspan(kArea2, 1024)};
 }
 
 std::optional<OemCalls::PlatformStatus> OemCalls::ReadPlatformStatus() {

@@ -29,6 +29,8 @@ class OemCalls {
  public:
   static constexpr size_t kArea1 = 1024;
   static constexpr size_t kArea2 = 2048;
+  // The identity area runs 4 KiB from the first data area, over the second one.
+  static constexpr size_t kIdentityAreaSize = 4096;
 
   explicit OemCalls(SmiFlash& smi) : smi_(smi) {}
 
@@ -37,8 +39,8 @@ class OemCalls {
   std::optional<OemCallRecord> OemCall(uint16_t callClass, uint16_t select, std::array<uint32_t, 4> inputs,
                                        std::array<uint32_t, 4> presets);
 
-  // 99/15: the identity area (buffer + 1024) and model name area (buffer + 2048), each the
-  // rest of its 1 KiB, when the firmware answered.
+  // 99/15: the identity area (4 KiB from buffer + 1024) and the model name area (buffer +
+  // 2048), when the firmware answered.
   struct IdentityAreas {
     std::span<const uint8_t> identity;
     std::span<const uint8_t> modelName;

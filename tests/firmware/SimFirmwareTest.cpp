@@ -368,7 +368,10 @@ TEST(OemCalls, AnsweringFirmwareGivesItsValues) {
   EXPECT_TRUE(rig.oem->SubmitAdministratorPassword("secret"));
   const auto identity = rig.oem->ReadIdentity();
   ASSERT_TRUE(identity);
-  EXPECT_EQ(identity->identity.size(), 1024u);
+  EXPECT_EQ(identity->identity.size(), 4096u);
+  const std::string area(identity->identity.begin(), identity->identity.end());
+  EXPECT_NE(area.find("$BV#"), std::string::npos);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(identity->modelName.data())), "Korv Tablet 16");
 }
 
 TEST(Ofbd, UnknownOperationsAreNotHandled) {

@@ -32,7 +32,7 @@ bool DriverEnd::Control(uint32_t code, std::span<uint8_t> record, uint32_t& byte
       return false;
   }
   if (record.size() != want) {
-    Misuse(name, core::Format("record of %zu bytes, expected %zu", record.size(), want).c_str());
+    Misuse(name, core::Format("record of %u bytes, expected %u", static_cast<unsigned>(record.size()), static_cast<unsigned>(want)).c_str());
     return false;
   }
   bool ok = false;

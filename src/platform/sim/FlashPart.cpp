@@ -19,6 +19,7 @@ bool FlashPart::Read(uint32_t address, std::span<uint8_t> out) const {
 bool FlashPart::Erase(uint32_t address, uint32_t length) {
   if (!Contains(address, length)) return false;
   std::fill_n(bytes_.begin() + address, length, uint8_t{0xFF});
+  modified_ = true;
   const uint64_t end = uint64_t{address} + length;
   for (size_t i = 0; i < blocks_.size(); ++i) {
     const uint64_t bStart = blocks_[i].start;
@@ -33,13 +34,23 @@ bool FlashPart::Program(uint32_t address, std::span<const uint8_t> data) {
     return false;
   }
   uint8_t* dst = bytes_.data() + address;
-  for (size_t i = 0; i < data.size(); ++i) dst[i] &= data[i];
+  modified_ = true;
+  size_t i = 0;
+  for (; i + 8 <= data.size(); i += 8) {
+    uint64_t a, b;
+    std::memcpy(&a, dst + i, 8);
+    std::memcpy(&b, data.data() + i, 8);
+    a &= b;
+    std::memcpy(dst + i, &a, 8);
+  }
+  for (; i < data.size(); ++i) dst[i] &= data[i];
   return true;
 }
 
 bool FlashPart::Load(std::span<const uint8_t> contents) {
   if (contents.size() != bytes_.size()) return false;
   std::memcpy(bytes_.data(), contents.data(), contents.size());
+  modified_ = true;
   return true;
 }
 

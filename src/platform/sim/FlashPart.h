@@ -27,7 +27,12 @@ class FlashPart {
   // Stores a byte as it is, bypassing NOR rules: for faults that corrupt a cell.
   void Poke(uint32_t address, uint8_t value) {
     if (address < bytes_.size()) bytes_[address] = value;
+    modified_ = true;
   }
+
+  // Whether the contents changed since the last ClearModified(): saves skip an unchanged part.
+  bool Modified() const { return modified_; }
+  void ClearModified() { modified_ = false; }
 
   std::span<const uint8_t> Bytes() const { return bytes_; }
   // Replaces the whole contents (a new machine, or flash.bin read back); the size must match.
@@ -41,6 +46,7 @@ class FlashPart {
   std::vector<uint8_t> bytes_;
   std::vector<BlockEntry> blocks_;
   std::vector<uint32_t> eraseCounts_;
+  bool modified_ = true;
 };
 
 }  // namespace nox::sim

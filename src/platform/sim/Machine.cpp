@@ -48,6 +48,13 @@ void Place(std::span<uint8_t> segment, size_t offset, std::span<const uint8_t> b
   std::memcpy(segment.data() + offset, bytes.data(), n);
 }
 
+// Profiles built in code (tests, presets edited in place) get the same checks as a file.
+bool Valid(const Profile& profile, std::string& error) {
+  ProfileResult checked = ProfileFromJson(ProfileToJson(profile));
+  if (!checked.profile) error = "profile: " + checked.error;
+  return checked.profile.has_value();
+}
+
 std::vector<uint8_t> Text(const char* t) {
   return std::vector<uint8_t>(t, t + std::strlen(t));
 }
@@ -72,6 +79,7 @@ Machine::~Machine() {
 }
 
 std::unique_ptr<Machine> Machine::InMemory(const Profile& profile, std::string& error) {
+  if (!Valid(profile, error)) return nullptr;
   RomResult rom = BuildRomImage(profile, RunningRomOptions(profile));
   if (!rom.error.empty()) {
     error = rom.error;
@@ -84,6 +92,7 @@ std::unique_ptr<Machine> Machine::InMemory(const Profile& profile, std::string& 
 }
 
 std::unique_ptr<Machine> Machine::Create(const fs::path& dir, const Profile& profile, std::string& error) {
+  if (!Valid(profile, error)) return nullptr;
   std::error_code ec;
   if (fs::exists(dir / kProfileFile, ec)) {
     error = dir.string() + ": holds a machine already";
@@ -144,6 +153,7 @@ std::unique_ptr<Machine> Machine::Open(const fs::path& dir, std::string& error) 
     m->dir_.clear();
     return nullptr;
   }
+  m->flash_.ClearModified();  // flash.bin holds exactly this
   if (!m->LoadState(error)) {
     m->dir_.clear();
     return nullptr;
@@ -155,6 +165,7 @@ std::unique_ptr<Machine> Machine::Open(const fs::path& dir, std::string& error) 
 bool Machine::LoadState(std::string& error) {
   std::vector<uint8_t> bytes;
   if (!ReadFile(dir_ / kStateFile, bytes)) return true;  // a fresh machine
+  savedState_.assign(bytes.begin(), bytes.end());
   const nlohmann::json j = nlohmann::json::parse(bytes.begin(), bytes.end(), nullptr, false);
   if (j.is_discarded() || !j.is_object()) {
     error = (dir_ / kStateFile).string() + ": not valid JSON";
@@ -181,9 +192,13 @@ bool Machine::LoadState(std::string& error) {
 bool Machine::Persist(std::string& error) {
   if (dir_.empty()) return true;
   bool ok = true;
-  if (!WriteFile(dir_ / kFlashFile, flash_.Bytes())) {
-    error = (dir_ / kFlashFile).string() + ": cannot be written";
-    ok = false;
+  if (flash_.Modified()) {
+    if (WriteFile(dir_ / kFlashFile, flash_.Bytes())) {
+      flash_.ClearModified();
+    } else {
+      error = (dir_ / kFlashFile).string() + ": cannot be written";
+      ok = false;
+    }
   }
   const nlohmann::json state = {{"smiCount", state_.smiCount},
                                 {"clockMs", state_.clockMs},
@@ -192,9 +207,11 @@ bool Machine::Persist(std::string& error) {
                                 {"bitFlipsUsed", state_.bitFlipsUsed},
                                 {"eraseCounts", flash_.EraseCounts()}};
   const std::string text = state.dump(2) + "\n";
-  if (!WriteFile(dir_ / kStateFile, {reinterpret_cast<const uint8_t*>(text.data()), text.size()})) {
+  if (text != savedState_ && !WriteFile(dir_ / kStateFile, {reinterpret_cast<const uint8_t*>(text.data()), text.size()})) {
     error = (dir_ / kStateFile).string() + ": cannot be written";
     ok = false;
+  } else {
+    savedState_ = text;
   }
   if (!journal_.Flush()) {
     error = (dir_ / kJournalFile).string() + ": cannot be written";
@@ -278,6 +295,11 @@ std::vector<uint8_t> Machine::FadtTable() const {
   return t;
 }
 
+void Machine::Pause(uint64_t ms) {
+  journal_.RecordEvent(state_.smiCount, state_.clockMs, "pause", {{"ms", ms}});
+  Advance(ms);
+}
+
 void Machine::RecordEffect(std::string_view what, const nlohmann::json& detail) {
   journal_.RecordEvent(state_.smiCount, state_.clockMs, what, detail);
 }
@@ -293,12 +315,14 @@ void Machine::PortWrite(uint16_t port, uint8_t value, uint32_t ebx) {
     return;
   }
   if (profile_.asf.present && value != smi::kEnable && value != smi::kOfbd) {
-    // The utility announces the block in the "$ASF" slot before every other command; this
-    // handler takes the address from EBX, so a stale slot is reported, not fatal.
+    // Once the utility uses the "$ASF" slot it announces the block there before every other
+    // command; this handler takes the address from EBX, so a stale slot is reported, not
+    // fatal. A slot still at zero was never used: while the port came from the FADT, the
+    // utility rightly leaves it alone.
     const auto slot = core::ReadLe32(FSegment(), size_t{profile_.asf.offset} + profile_.asf.slotDistance);
-    if (slot && *slot != ebx) {
+    if (slot && *slot != 0 && *slot != ebx) {
       journal_.RecordEvent(state_.smiCount, state_.clockMs, "address-slot",
-                           {{"smi", value}, {"slot", *slot}, {"ebx", ebx},
+                           {{"command", value}, {"slot", *slot}, {"ebx", ebx},
                             {"misuse", "address slot does not hold the shared block's address"}});
     }
   }

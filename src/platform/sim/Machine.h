@@ -87,6 +87,8 @@ class Machine {
   // Virtual clock: pauses advance it instead of sleeping.
   uint64_t Now() const { return state_.clockMs; }
   void Advance(uint64_t ms) { state_.clockMs += ms; }
+  // A pause the utility makes: the clock jumps and the journal says so; nobody sleeps.
+  void Pause(uint64_t ms);
 
   // Operating-system effects that have no host meaning (keep-awake, input blocked, restart
   // requested, ...), recorded for the tests to see.
@@ -126,6 +128,7 @@ class Machine {
   std::unique_ptr<SmiHandler> handler_;
   std::unique_ptr<DriverEnd> driver_;
   ExitHook exitHook_;
+  std::string savedState_;  // state.json as last written or read
 };
 
 }  // namespace nox::sim

@@ -17,6 +17,8 @@ struct ProfileError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+constexpr uint32_t kMaxFlashSize = 256u << 20;
+
 [[noreturn]] void Fail(const std::string& path, const std::string& reason) {
   throw ProfileError(path + ": " + reason);
 }
@@ -86,7 +88,7 @@ class Reader {
     out.clear();
     for (size_t i = 0; i < At(key).size(); ++i) {
       const json& e = At(key)[i];
-      if (!e.is_string()) Fail(PathOf(key) + core::Format("[%zu]", i), "must be a text");
+      if (!e.is_string()) Fail(PathOf(key) + core::Format("[%u]", static_cast<unsigned>(i)), "must be a text");
       out.push_back(e.get<std::string>());
     }
   }
@@ -96,7 +98,7 @@ class Reader {
     if (!Has(key)) return;
     if (!At(key).is_array()) Fail(PathOf(key), "must be a list");
     for (size_t i = 0; i < At(key).size(); ++i) {
-      each(Reader(At(key)[i], PathOf(key) + core::Format("[%zu]", i)), i);
+      each(Reader(At(key)[i], PathOf(key) + core::Format("[%u]", static_cast<unsigned>(i))), i);
     }
   }
   std::optional<Reader> Object(const char* key) const {
@@ -221,7 +223,7 @@ void ReadAll(const Reader& r, Profile& p) {
       if (!list.is_array()) Fail(i->PathOf("extensionIds"), "must be a list of numbers");
       for (size_t k = 0; k < list.size(); ++k) {
         p.identity.extensionIds.push_back(static_cast<uint16_t>(
-            Unsigned(list[k], i->PathOf("extensionIds") + core::Format("[%zu]", k), 0xFFFF)));
+            Unsigned(list[k], i->PathOf("extensionIds") + core::Format("[%u]", static_cast<unsigned>(k)), 0xFFFF)));
       }
     }
     i->TextList("names", p.identity.names);
@@ -262,13 +264,15 @@ bool IsVersion(const std::string& v) {
 void Validate(const Profile& p) {
   const FlashProfile& f = p.flash;
   if (f.size == 0 || f.size % 4096 != 0) Fail("flash.size", "must be a non-zero multiple of 4096");
+  // The machine keeps the whole part in memory and writes it out on every save.
+  if (f.size > kMaxFlashSize) Fail("flash.size", "at most 256 MiB");
   if (f.replyVersion < 10 || f.replyVersion > 12) Fail("flash.replyVersion", "must be 10, 11 or 12");
   if (f.blocks.empty()) Fail("flash.blocks", "needs at least one block");
   if (f.blocks.size() > 4096) Fail("flash.blocks", "more than 4096 blocks");
   uint64_t end = 0;
   for (size_t i = 0; i < f.blocks.size(); ++i) {
     const BlockEntry& b = f.blocks[i];
-    const std::string path = core::Format("flash.blocks[%zu]", i);
+    const std::string path = core::Format("flash.blocks[%u]", static_cast<unsigned>(i));
     if (b.size == 0 || b.size % 4096 != 0) Fail(path + ".size", "must be a non-zero multiple of 4096");
     if (b.start % 4096 != 0) Fail(path + ".start", "must be a multiple of 4096");
     if (b.start < end) Fail(path + ".start", "overlaps the block before it");
@@ -300,18 +304,18 @@ void Validate(const Profile& p) {
   if (id.names.empty()) Fail("identity.names", "needs at least one model name");
   for (size_t i = 0; i < id.names.size(); ++i) {
     if (id.names[i].empty() || id.names[i].size() > 19) {
-      Fail(core::Format("identity.names[%zu]", i), "must be 1 to 19 characters");
+      Fail(core::Format("identity.names[%u]", static_cast<unsigned>(i)), "must be 1 to 19 characters");
     }
   }
   if (id.systemName.size() > 19) Fail("identity.systemName", "must be at most 19 characters");
   if (id.extensionIds.size() > 11) Fail("identity.extensionIds", "at most 11 IDs");
   for (size_t i = 0; i < id.extensionIds.size(); ++i) {
-    if (id.extensionIds[i] == 0) Fail(core::Format("identity.extensionIds[%zu]", i), "0 ends the list");
+    if (id.extensionIds[i] == 0) Fail(core::Format("identity.extensionIds[%u]", static_cast<unsigned>(i)), "0 ends the list");
   }
   if (id.offset >= 0x10000) Fail("identity.offset", "must lie in the F segment");
   for (size_t i = 0; i < p.oem.protectedVersions.size(); ++i) {
     if (!IsVersion(p.oem.protectedVersions[i])) {
-      Fail(core::Format("oem.protectedVersions[%zu]", i), "must be a letter and two digits");
+      Fail(core::Format("oem.protectedVersions[%u]", static_cast<unsigned>(i)), "must be a letter and two digits");
     }
   }
   if (p.oem.password.size() > p.oem.passwordMaxLength) {
@@ -319,11 +323,11 @@ void Validate(const Profile& p) {
   }
   if (p.oem.password.size() > 1000) Fail("oem.password", "must fit the 1 KiB data area");
   for (size_t i = 0; i < p.faults.fail.size(); ++i) {
-    if (p.faults.fail[i].length == 0) Fail(core::Format("faults.fail[%zu].length", i), "must not be 0");
+    if (p.faults.fail[i].length == 0) Fail(core::Format("faults.fail[%u].length", static_cast<unsigned>(i)), "must not be 0");
   }
   for (size_t i = 0; i < p.faults.bitFlips.size(); ++i) {
     if (p.faults.bitFlips[i].length == 0) {
-      Fail(core::Format("faults.bitFlips[%zu].length", i), "must not be 0");
+      Fail(core::Format("faults.bitFlips[%u].length", static_cast<unsigned>(i)), "must not be 0");
     }
   }
 }
@@ -347,7 +351,7 @@ void CheckKeys(const json& given, const json& known, const std::string& path) {
     }
   } else if (given.is_array() && known.is_array() && !known.empty()) {
     for (size_t i = 0; i < given.size(); ++i) {
-      CheckKeys(given[i], known[0], path + core::Format("[%zu]", i));
+      CheckKeys(given[i], known[0], path + core::Format("[%u]", static_cast<unsigned>(i)));
     }
   }
 }

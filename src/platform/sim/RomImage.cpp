@@ -66,9 +66,12 @@ void WriteVolumeHeader(std::span<uint8_t> volume, const Guid& fileSystem) {
   core::StoreLe16(h + 50, static_cast<uint16_t>(0x10000 - sum));
 }
 
-// Lays out a volume over `volume` (already 0xFF). False when the files do not fit.
-bool BuildVolume(std::span<uint8_t> volume, const Guid& fileSystem, const std::vector<FfsFile>& files) {
+// Lays out a volume over `volume` (already 0xFF), at `base` in the image. False when the
+// files do not fit.
+bool BuildVolume(std::span<uint8_t> volume, uint32_t base, const Guid& fileSystem,
+                 const std::vector<FfsFile>& files, RomResult& result) {
   if (volume.size() < kVolumeHeaderLength) return false;
+  result.volumes.push_back({base, static_cast<uint32_t>(volume.size()), fileSystem});
   WriteVolumeHeader(volume, fileSystem);
   size_t at = kVolumeHeaderLength;
   for (const FfsFile& f : files) {
@@ -88,6 +91,7 @@ bool BuildVolume(std::span<uint8_t> volume, const Guid& fileSystem, const std::v
     h[17] = kFileChecksumUnused;
     h[23] = kFileStateValid;
     std::memcpy(h + kFileHeaderLength, f.data.data(), f.data.size());
+    result.files.push_back({static_cast<uint32_t>(base + at), static_cast<uint32_t>(size), f.name});
     at += (size + 7) & ~size_t{7};
   }
   return true;
@@ -285,7 +289,7 @@ RomResult BuildRomImage(const Profile& p, const RomOptions& o) {
         addHoles(std::exchange(mainHoles, 0));
         files.push_back({rng.NextGuid(), RandomBytes(rng, std::min<uint32_t>(run.size / 4, 0x8000))});
         files.push_back({rng.NextGuid(), RandomBytes(rng, std::min<uint32_t>(run.size / 8, 0x4000))});
-        ok = BuildVolume(area, Ffs2Guid(), files);
+        ok = BuildVolume(area, run.start, Ffs2Guid(), files, result);
         break;
       case 0:  // boot block
         if (!smbiosPlaced) {
@@ -294,10 +298,11 @@ RomResult BuildRomImage(const Profile& p, const RomOptions& o) {
         }
         addHoles(std::exchange(bootHoles, 0));
         files.push_back({rng.NextGuid(), RandomBytes(rng, std::min<uint32_t>(run.size / 8, 0x2000))});
-        ok = BuildVolume(area, Ffs2Guid(), files);
+        ok = BuildVolume(area, run.start, Ffs2Guid(), files, result);
         break;
       case 2:  // NVRAM: a volume, but not a file system
         WriteVolumeHeader(area, NvDataGuid());
+        result.volumes.push_back({run.start, run.size, NvDataGuid()});
         break;
       case 3:  // EC firmware: raw, with its version word
         rng.Fill(area);
@@ -305,13 +310,12 @@ RomResult BuildRomImage(const Profile& p, const RomOptions& o) {
       default:
         if (run.type >= 0x80) {
           files.push_back({rng.NextGuid(), RandomBytes(rng, std::min<uint32_t>(run.size / 4, 0x2000))});
-          ok = BuildVolume(area, Ffs2Guid(), files);
+          ok = BuildVolume(area, run.start, Ffs2Guid(), files, result);
         }
         break;
     }
     if (!ok) {
-      result.error = core::Format("the files do not fit the block run at 0x%X", run.start);
-      return result;
+      return RomResult{{}, {}, {}, core::Format("the files do not fit the block run at 0x%X", run.start)};
     }
   }
   if (ec.present && core::InRange(image.size(), uint64_t{ec.start} + ec.versionOffset, 4)) {

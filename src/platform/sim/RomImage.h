@@ -33,8 +33,22 @@ RomOptions RunningRomOptions(const Profile& profile);
 // "A06" -> "A07"; empty when the number cannot go up ("A99").
 std::optional<std::string> NextVersion(const std::string& version);
 
+// What the generator put where, so that tests can hold other readers to it.
+struct RomVolume {
+  uint32_t offset = 0;
+  uint32_t length = 0;
+  core::Guid fileSystem;
+};
+struct RomFile {
+  uint32_t offset = 0;   // of the file header
+  uint32_t size = 0;     // header included
+  core::Guid name;
+};
+
 struct RomResult {
   std::vector<uint8_t> image;
+  std::vector<RomVolume> volumes;
+  std::vector<RomFile> files;
   std::string error;   // empty on success
 };
 RomResult BuildRomImage(const Profile& profile, const RomOptions& options);

@@ -1,0 +1,95 @@
+// The generated images read back by an independent firmware-volume parser (UEFIExtract from
+// Debian's uefitool-cli): it must see exactly the volumes and files the generator reports.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "core/CText.h"
+#include "platform/sim/Presets.h"
+#include "platform/sim/RomImage.h"
+
+namespace nox::sim {
+namespace {
+
+namespace fs = std::filesystem;
+constexpr const char* kExtract = "/usr/bin/UEFIExtract";
+
+using Item = std::pair<uint32_t, std::string>;  // base, upper-case GUID
+
+struct Listing {
+  std::set<Item> volumes;
+  std::set<Item> files;
+};
+
+std::string Trim(const std::string& s) {
+  const size_t a = s.find_first_not_of(' ');
+  const size_t b = s.find_last_not_of(' ');
+  return a == std::string::npos ? "" : s.substr(a, b - a + 1);
+}
+
+// Report lines: "Type | Subtype | Base | Size | CRC32 | Name", the name led by one dash per
+// tree level and possibly followed by " | remark".
+Listing ReadReport(const fs::path& report) {
+  Listing out;
+  std::ifstream in(report);
+  std::string line;
+  while (std::getline(in, line)) {
+    std::vector<std::string> cols;
+    std::stringstream ss(line);
+    std::string col;
+    while (std::getline(ss, col, '|')) cols.push_back(Trim(col));
+    if (cols.size() < 6) continue;
+    std::string name = cols[5];
+    name.erase(0, name.find_first_not_of("- "));
+    if (name.size() < 36) continue;
+    const std::string guid = core::AsciiUpper(name.substr(0, 36));
+    const uint32_t base = static_cast<uint32_t>(std::stoul(cols[2], nullptr, 16));
+    if (cols[0] == "Volume") out.volumes.insert({base, guid});
+    if (cols[0] == "File") out.files.insert({base, guid});
+  }
+  return out;
+}
+
+class AgainstUefiExtract : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(AgainstUefiExtract, ListsTheSameVolumesAndFiles) {
+  ASSERT_TRUE(fs::exists(kExtract)) << "scripts/bootstrap.sh installs uefitool-cli";
+  const Profile p = *MakePreset(GetParam());
+  RomOptions o = RunningRomOptions(p);
+  o.holes = 3;
+  const RomResult r = BuildRomImage(p, o);
+  ASSERT_TRUE(r.error.empty()) << r.error;
+
+  const fs::path dir = fs::temp_directory_path() / ("noxsim-uefiextract-" + GetParam());
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  const fs::path image = dir / "image.bin";
+  std::ofstream(image, std::ios::binary).write(reinterpret_cast<const char*>(r.image.data()),
+                                               static_cast<std::streamsize>(r.image.size()));
+  const std::string command = std::string(kExtract) + " '" + image.string() + "' report >/dev/null 2>&1";
+  std::system(command.c_str());  // its exit code is a bit mask of GUID lookups, not an error
+  const fs::path report = dir / "image.bin.report.txt";
+  ASSERT_TRUE(fs::exists(report));
+  const Listing seen = ReadReport(report);
+
+  Listing made;
+  for (const RomVolume& v : r.volumes) made.volumes.insert({v.offset, v.fileSystem.ToRegistryString().substr(1, 36)});
+  for (const RomFile& f : r.files) made.files.insert({f.offset, f.name.ToRegistryString().substr(1, 36)});
+  EXPECT_EQ(seen.volumes, made.volumes);
+  EXPECT_EQ(seen.files, made.files);
+  fs::remove_all(dir);
+}
+
+INSTANTIATE_TEST_SUITE_P(Presets, AgainstUefiExtract, ::testing::ValuesIn(PresetNames()),
+                         [](const auto& param) {
+                           std::string n = param.param;
+                           for (char& c : n) if (c == '-') c = '_';
+                           return n;
+                         });
+
+}  // namespace
+}  // namespace nox::sim

@@ -1,0 +1,406 @@
+// noxsim: makes and inspects simulated machines (a directory each) and ROM images for them.
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "core/Format.h"
+#include "platform/sim/Machine.h"
+#include "platform/sim/Presets.h"
+#include "platform/sim/RomImage.h"
+#include "platform/sim/SmiHandler.h"
+
+namespace {
+
+using namespace nox::sim;
+using nox::core::Format;
+namespace fs = std::filesystem;
+
+constexpr int kExitOk = 0;
+constexpr int kExitDifferent = 1;  // diff: the flash and the image differ
+constexpr int kExitUsage = 2;
+constexpr int kExitFailed = 3;
+
+int Failed(const std::string& what) {
+  std::cerr << "noxsim: " << what << "\n";
+  return kExitFailed;
+}
+
+const char* BlockTypeName(uint8_t type) {
+  switch (type) {
+    case 0: return "boot block";
+    case 1: return "main BIOS";
+    case 2: return "NVRAM";
+    case 3: return "EC";
+    default: return type >= 0x80 ? "NCB" : "other";
+  }
+}
+
+std::string RegionName(uint8_t type) {
+  if (type >= 0x80) return Format("NCB 0x%02X", type);
+  if (type > 3) return Format("type %u", type);
+  return BlockTypeName(type);
+}
+
+bool WriteBytes(const std::string& path, std::span<const uint8_t> bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out);
+}
+
+bool ReadBytes(const std::string& path, std::vector<uint8_t>& out) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return true;
+}
+
+// --- create / set ---------------------------------------------------------------------
+
+int Create(const std::string& dir, const std::string& preset, const std::vector<std::string>& sets) {
+  std::optional<Profile> base = MakePreset(preset);
+  if (!base) {
+    std::string names;
+    for (const std::string& n : PresetNames()) names += " " + n;
+    return Failed("unknown preset \"" + preset + "\"; known:" + names);
+  }
+  nlohmann::json json = ProfileToJson(*base);
+  for (const std::string& s : sets) {
+    const std::string problem = ApplySetting(json, s);
+    if (!problem.empty()) return Failed("--set " + problem);
+  }
+  ProfileResult profile = ProfileFromJson(json);
+  if (!profile.profile) return Failed("--set: " + profile.error);
+  std::string error;
+  auto machine = Machine::Create(dir, *profile.profile, error);
+  if (!machine) return Failed(error);
+  std::cout << "created " << dir << " (" << preset << ", running " << profile.profile->identity.version << ")\n";
+  return kExitOk;
+}
+
+int Set(const std::string& dir, const std::vector<std::string>& sets) {
+  std::string error;
+  auto machine = Machine::Open(dir, error);
+  if (!machine) return Failed(error);
+  nlohmann::json json = ProfileToJson(machine->GetProfile());
+  for (const std::string& s : sets) {
+    const std::string problem = ApplySetting(json, s);
+    if (!problem.empty()) return Failed(problem);
+  }
+  ProfileResult profile = ProfileFromJson(json);
+  if (!profile.profile) return Failed(profile.error);
+  if (profile.profile->flash.size != machine->GetProfile().flash.size) {
+    return Failed("flash.size cannot change on an existing machine; create a new one");
+  }
+  machine->RecordEffect("profile-changed", {{"settings", sets}});
+  if (!machine->Persist(error)) return Failed(error);
+  machine.reset();
+  std::ofstream out(fs::path(dir) / "machine.json", std::ios::trunc);
+  out << ProfileToJson(*profile.profile).dump(2) << "\n";
+  if (!out) return Failed(dir + "/machine.json: cannot be written");
+  return kExitOk;
+}
+
+// --- show -----------------------------------------------------------------------------
+
+std::string FaultSummary(const FaultProfile& f) {
+  std::string s;
+  if (f.writeProtected) s += " write-protected;";
+  for (const StuckFault& x : f.stuck) {
+    s += Format(" status stays 255 for %u attempts", x.attempts);
+    if (x.fromSmi) s += Format(" from SMI %u", x.fromSmi);
+    if (x.address) s += Format(" at 0x%X", *x.address);
+    s += ";";
+  }
+  for (const RangeFault& x : f.fail) {
+    s += Format(" %s fails at 0x%X+0x%X;", x.op == FlashOp::Read ? "read" : x.op == FlashOp::Erase ? "erase" : "write",
+                x.start, x.length);
+  }
+  for (const BitFlipFault& x : f.bitFlips) {
+    s += Format(" bit flips (mask 0x%02X) on the first %u writes at 0x%X+0x%X;", x.mask, x.writes, x.start, x.length);
+  }
+  if (f.powerLossAfterSmi) s += Format(" power loss after SMI %llu;", static_cast<unsigned long long>(f.powerLossAfterSmi));
+  return s.empty() ? " none" : s;
+}
+
+int Show(const std::string& dir, bool asJson) {
+  std::string error;
+  auto machine = Machine::Open(dir, error);
+  if (!machine) return Failed(error);
+  const Profile& p = machine->GetProfile();
+  const MachineState& st = machine->State();
+  const auto& erases = machine->Flash().EraseCounts();
+  if (asJson) {
+    nlohmann::json j = {{"profile", ProfileToJson(p)},
+                        {"state", {{"smiCount", st.smiCount}, {"clockMs", st.clockMs},
+                                   {"refreshCount", st.refreshCount}, {"eraseCounts", erases}}}};
+    std::cout << j.dump(2) << "\n";
+    return kExitOk;
+  }
+  std::cout << Format("machine    %s (%s, %s)\n", dir.c_str(), p.name.c_str(), p.uefi ? "UEFI" : "legacy BIOS");
+  std::cout << Format("flash      %u KiB, reply version %u, refusal marker %u, enable answers %u\n",
+                      p.flash.size / 1024, p.flash.replyVersion, p.flash.refusalMarker, p.enableAnswer);
+  std::string names;
+  for (const std::string& n : p.identity.names) names += (names.empty() ? "\"" : ", \"") + n + "\"";
+  std::cout << Format("identity   %s, system ID 0x%02X, extended ID 0x%04X, names %s (%s)\n",
+                      p.identity.version.c_str(), p.identity.systemId, p.identity.extendedId, names.c_str(),
+                      p.identity.placement == IdentityPlacement::Oem ? "OEM call 99/15" : "F segment");
+  std::cout << Format("SMI port   0x%X", p.smiPort);
+  if (p.fadt.present) std::cout << Format(", FADT 0x%X", p.fadt.smiCmd);
+  if (p.asf.present) std::cout << Format(", $ASF 0x%X (slot +%u)", p.asf.port, p.asf.slotDistance);
+  std::cout << Format(", OFBD version 0x%X\n", p.ofbdVersion);
+  if (p.ecb.present) std::cout << Format("$ECB       flags 0x%02X, EC block 0x%X+0x%X\n", p.ecb.flags, p.ecb.ecBlockStart, p.ecb.ecBlockSize);
+  std::cout << Format("status     flags 0x%04X now (%u refreshes)\n", machine->Handler().PlatformFlags(), st.refreshCount);
+  std::cout << "blocks\n";
+  for (size_t i = 0; i < p.flash.blocks.size(); ++i) {
+    const BlockEntry& b = p.flash.blocks[i];
+    std::cout << Format("  0x%06X  0x%06X  %-10s 0x%02X  erased %u\n", b.start, b.size, BlockTypeName(b.type),
+                        b.type, i < erases.size() ? erases[i] : 0);
+  }
+  std::cout << Format("state      %llu SMIs, clock %llu ms\n", static_cast<unsigned long long>(st.smiCount),
+                      static_cast<unsigned long long>(st.clockMs));
+  std::cout << "faults    " << FaultSummary(p.faults) << "\n";
+  return kExitOk;
+}
+
+// --- dump / diff ----------------------------------------------------------------------
+
+int Dump(const std::string& dir, const std::string& output) {
+  std::string error;
+  auto machine = Machine::Open(dir, error);
+  if (!machine) return Failed(error);
+  if (!WriteBytes(output, machine->Flash().Bytes())) return Failed(output + ": cannot be written");
+  return kExitOk;
+}
+
+int Diff(const std::string& dir, const std::string& romPath) {
+  std::string error;
+  auto machine = Machine::Open(dir, error);
+  if (!machine) return Failed(error);
+  std::vector<uint8_t> rom;
+  if (!ReadBytes(romPath, rom)) return Failed(romPath + ": cannot be read");
+  const auto flash = machine->Flash().Bytes();
+  if (rom.size() != flash.size()) {
+    return Failed(Format("%s: %u bytes, the flash part has %u", romPath.c_str(), static_cast<unsigned>(rom.size()), static_cast<unsigned>(flash.size())));
+  }
+  // Regions: runs of blocks of one type, then whatever the table does not cover.
+  struct Region { std::string name; uint32_t start, end; };
+  std::vector<Region> regions;
+  uint32_t covered = 0;
+  for (const BlockEntry& b : machine->GetProfile().flash.blocks) {
+    if (b.start > covered) regions.push_back({"outside blocks", covered, b.start});
+    const std::string name = RegionName(b.type);
+    if (!regions.empty() && regions.back().name == name && regions.back().end == b.start) {
+      regions.back().end = b.start + b.size;
+    } else {
+      regions.push_back({name, b.start, b.start + b.size});
+    }
+    covered = b.start + b.size;
+  }
+  if (covered < flash.size()) regions.push_back({"outside blocks", covered, static_cast<uint32_t>(flash.size())});
+  bool different = false;
+  for (const Region& r : regions) {
+    std::vector<std::pair<uint32_t, uint32_t>> changed;
+    for (uint32_t a = r.start; a < r.end;) {
+      if (flash[a] == rom[a]) { ++a; continue; }
+      uint32_t e = a;
+      while (e < r.end && flash[e] != rom[e]) ++e;
+      changed.emplace_back(a, e);
+      a = e;
+    }
+    std::cout << Format("%-14s 0x%06X-0x%06X  ", r.name.c_str(), r.start, r.end - 1);
+    if (changed.empty()) {
+      std::cout << "equal\n";
+      continue;
+    }
+    different = true;
+    std::cout << "changed:";
+    for (size_t i = 0; i < changed.size() && i < 8; ++i) {
+      std::cout << Format(" 0x%06X-0x%06X", changed[i].first, changed[i].second - 1);
+    }
+    if (changed.size() > 8) std::cout << Format(" and %u more ranges", static_cast<unsigned>(changed.size() - 8));
+    std::cout << "\n";
+  }
+  return different ? kExitDifferent : kExitOk;
+}
+
+// --- trace / reboot -------------------------------------------------------------------
+
+std::string TraceLine(const nlohmann::json& e) {
+  std::string line = Format("#%-6llu %8llu ms  ", e.value("n", 0ull), e.value("t", 0ull));
+  if (e.contains("smi")) {
+    line += Format("%-11s", e.value("op", std::string("?")).c_str());
+    if (e.contains("addr")) line += Format(" 0x%08X len %u", e.value("addr", 0u), e.value("len", 0u));
+    if (e.contains("status")) line += Format(" status %d", e.value("status", -1));
+  } else {
+    line += e.value("event", std::string("?"));
+  }
+  for (auto it = e.begin(); it != e.end(); ++it) {
+    static const char* shown[] = {"n", "t", "smi", "op", "addr", "len", "status", "event"};
+    if (std::find_if(std::begin(shown), std::end(shown), [&](const char* k) { return it.key() == k; }) != std::end(shown)) continue;
+    line += " " + it.key() + "=" + (it.value().is_string() ? it.value().get<std::string>() : it.value().dump());
+  }
+  return line;
+}
+
+int Trace(const std::string& dir, size_t tail) {
+  std::string error;
+  auto machine = Machine::Open(dir, error);
+  if (!machine) return Failed(error);
+  const auto entries = machine->GetJournal().Entries();
+  const size_t first = (tail != 0 && entries.size() > tail) ? entries.size() - tail : 0;
+  for (size_t i = first; i < entries.size(); ++i) std::cout << TraceLine(entries[i]) << "\n";
+  return kExitOk;
+}
+
+int Reboot(const std::string& dir) {
+  std::string error;
+  auto machine = Machine::Open(dir, error);
+  if (!machine) return Failed(error);
+  machine->RecordEffect("reboot");
+  if (!machine->Persist(error)) return Failed(error);
+  std::cout << "rebooted " << dir << " (running " << machine->GetProfile().identity.version << ")\n";
+  return kExitOk;
+}
+
+// --- rom ------------------------------------------------------------------------------
+
+struct RomArgs {
+  std::string output;
+  std::string version;
+  std::string systemId;
+  std::string extId;
+  std::string ecVersion;
+  std::vector<std::string> names;
+  unsigned holes = 2;
+  uint64_t seed = 1;
+};
+
+std::optional<uint64_t> Number(const std::string& text, uint64_t max) {
+  try {
+    size_t used = 0;
+    const uint64_t v = std::stoull(text, &used, 0);
+    if (used != text.size() || v > max || text[0] == '-') return std::nullopt;
+    return v;
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}
+
+int Rom(const std::string& dir, const RomArgs& a) {
+  std::string error;
+  auto machine = Machine::Open(dir, error);
+  if (!machine) return Failed(error);
+  const Profile& p = machine->GetProfile();
+  RomOptions o = RunningRomOptions(p);
+  if (a.version.empty()) {
+    auto next = NextVersion(o.version);
+    if (!next) return Failed("the running version " + o.version + " has no next version; give --version");
+    o.version = *next;
+  } else {
+    if (a.version.size() != 3) return Failed("--version: give three characters, like A07");
+    o.version = a.version;
+  }
+  if (!a.systemId.empty()) {
+    auto v = Number(a.systemId, 0xFF);
+    if (!v) return Failed("--system-id: not a number from 0 to 0xFF");
+    o.systemId = static_cast<uint8_t>(*v);
+  }
+  if (!a.extId.empty()) {
+    auto v = Number(a.extId, 0xFFFF);
+    if (!v) return Failed("--ext-id: not a number from 0 to 0xFFFF");
+    o.extendedId = static_cast<uint16_t>(*v);
+  }
+  if (!a.ecVersion.empty()) {
+    auto v = Number(a.ecVersion, 0xFFFFFFFF);
+    if (!v) return Failed("--ec-version: not a 32-bit number");
+    o.ecVersion = static_cast<uint32_t>(*v);
+  } else {
+    o.ecVersion = p.ec.version + 1;
+  }
+  if (!a.names.empty()) o.names = a.names;
+  for (const std::string& n : o.names) {
+    if (n.empty() || n.size() > 19) return Failed("--name: 1 to 19 characters");
+  }
+  o.holes = a.holes;
+  o.seed = a.seed;
+  RomResult rom = BuildRomImage(p, o);
+  if (!rom.error.empty()) return Failed(rom.error);
+  if (!WriteBytes(a.output, rom.image)) return Failed(a.output + ": cannot be written");
+  std::cout << Format("%s: %u bytes, version %s, system ID 0x%02X, extended ID 0x%04X\n", a.output.c_str(),
+                      static_cast<unsigned>(rom.image.size()), o.version.c_str(), o.systemId, o.extendedId);
+  return kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"noxsim: simulated machines (firmware, flash part and SMI handler in a directory)\n"
+               "exit codes: 0 done, 1 diff found differences, 2 usage error, 3 failure"};
+  app.require_subcommand(1);
+
+  std::string dir, preset, output, rom;
+  std::vector<std::string> sets;
+  bool asJson = false;
+  size_t tail = 0;
+  RomArgs romArgs;
+
+  auto* create = app.add_subcommand("create", "make a machine directory from a preset");
+  create->add_option("DIR", dir, "machine directory")->required();
+  create->add_option("--preset", preset, "legacy-8m, uefi-16m or minimal-1m")->required();
+  create->add_option("--set", sets, "change a profile field: key=value (dotted path)");
+
+  auto* set = app.add_subcommand("set", "change profile fields of an existing machine (faults, answers)");
+  set->add_option("DIR", dir, "machine directory")->required();
+  set->add_option("SETTINGS", sets, "key=value ...")->required();
+
+  auto* show = app.add_subcommand("show", "print the machine's profile and state");
+  show->add_option("DIR", dir, "machine directory")->required();
+  show->add_flag("--json", asJson, "print JSON");
+
+  auto* dump = app.add_subcommand("dump", "copy the flash part to a file");
+  dump->add_option("DIR", dir, "machine directory")->required();
+  dump->add_option("-o", output, "output file")->required();
+
+  auto* diff = app.add_subcommand("diff", "compare the flash part with a ROM image, region by region");
+  diff->add_option("DIR", dir, "machine directory")->required();
+  diff->add_option("ROM", rom, "ROM image")->required();
+
+  auto* trace = app.add_subcommand("trace", "print the journal");
+  trace->add_option("DIR", dir, "machine directory")->required();
+  trace->add_option("--tail", tail, "only the last N lines");
+
+  auto* reboot = app.add_subcommand("reboot", "restart the machine");
+  reboot->add_option("DIR", dir, "machine directory")->required();
+
+  auto* romCmd = app.add_subcommand("rom", "make a ROM image for the machine (one version newer unless told otherwise)");
+  romCmd->add_option("DIR", dir, "machine directory")->required();
+  romCmd->add_option("-o", romArgs.output, "output file")->required();
+  romCmd->add_option("--version", romArgs.version, "version, like A07");
+  romCmd->add_option("--system-id", romArgs.systemId, "system ID (makes an image for another machine)");
+  romCmd->add_option("--ext-id", romArgs.extId, "extended ID");
+  romCmd->add_option("--name", romArgs.names, "model name (repeat for a list)");
+  romCmd->add_option("--ec-version", romArgs.ecVersion, "EC version word (default: running + 1)");
+  romCmd->add_option("--holes", romArgs.holes, "number of ROM holes (0 to 16)");
+  romCmd->add_option("--seed", romArgs.seed, "seed of the filler contents");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e) == 0 ? kExitOk : kExitUsage;
+  }
+  if (*create) return Create(dir, preset, sets);
+  if (*set) return Set(dir, sets);
+  if (*show) return Show(dir, asJson);
+  if (*dump) return Dump(dir, output);
+  if (*diff) return Diff(dir, rom);
+  if (*trace) return Trace(dir, tail);
+  if (*reboot) return Reboot(dir);
+  if (*romCmd) return Rom(dir, romArgs);
+  return kExitUsage;
+}
