@@ -19,9 +19,14 @@ inline constexpr uint32_t kErrAlreadyRunning = 97;
 
 class OsServices : public Clock, public FirmwareTables {
  public:
-  // Creates the named mutex, initially owned; false when it existed already (another
-  // instance runs).
+  // Creates the named mutex; false when it existed already (another instance runs).
   virtual bool CreateInstanceMutex(const std::string& name) = 0;
+  // Brings the window of the instance that already runs (or its open pop-up) to the front.
+  virtual void BringOtherInstanceToFront() = 0;
+  // Binds the process to the first processor, where the system allows it.
+  virtual void BindToFirstProcessor() = 0;
+  // A string resource of the program's own module, or none.
+  virtual std::optional<std::string> LoadStringResource(uint32_t id) = 0;
 
   // The services mutex, OS version, power library and preinstallation flag: 0, or 97 when
   // another instance holds the mutex (then nothing else is done).
@@ -32,7 +37,8 @@ class OsServices : public Clock, public FirmwareTables {
   virtual void SetFlashProtection(bool on) = 0;
   virtual void KeepAwake(bool on) = 0;
   virtual void BlockUserInput(bool block) = 0;
-  // Puts back power buttons that are still changed; false when there was nothing to restore.
+  // Puts back the power buttons when a flash changed them and they are still changed;
+  // false when there was nothing to restore.
   virtual bool RestorePowerButtons() = 0;
   virtual void ReleasePowerLibrary() = 0;
   // 1 when the request went out, 0 when the shutdown privilege was not obtained.

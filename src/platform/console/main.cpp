@@ -1,11 +1,73 @@
-// The terminal build of the utility.
+// The terminal build of the utility. It runs against the simulated machine in the directory
+// named by NOXWINGUI_MACHINE (default ./machine).
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "app/OptionsFrontEnd.h"
+#include "app/Session.h"
+#include "app/Startup.h"
+#include "platform/console/ConsoleUi.h"
+#include "platform/console/InstanceLock.h"
+#include "platform/console/RunningExecutable.h"
+#include "platform/sim/Machine.h"
+#include "platform/sim/SimDriverPort.h"
+#include "platform/sim/SimOsServices.h"
+
+namespace {
+
+constexpr int kExitNoDriver = 4;
+
+std::filesystem::path MachineDirectory() {
+  const char* named = std::getenv("NOXWINGUI_MACHINE");
+  return named && *named ? std::filesystem::path(named) : std::filesystem::path("machine");
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv, argv + argc);
-  return nox::app::RunOptionsFrontEnd(args, stdout);
+  const auto dir = MachineDirectory();
+  std::error_code ec;
+  if (!std::filesystem::exists(dir / "machine.json", ec)) {
+    std::printf("noxwingui: no simulated machine in %s; make one with: noxsim create %s --preset legacy-8m\n",
+                dir.string().c_str(), dir.string().c_str());
+    return kExitNoDriver;
+  }
+  std::string error;
+  auto machine = nox::sim::Machine::Open(dir, error);
+  if (!machine) {
+    std::printf("noxwingui: the simulated machine in %s cannot be used: %s\n", dir.string().c_str(), error.c_str());
+    return kExitNoDriver;
+  }
+
+  const auto exe = nox::platform::RunningExecutablePath();
+  nox::sim::SimDriverPort driverPort(*machine, exe.value_or(args.empty() ? "noxwingui" : args[0]));
+  nox::sim::SimOsServices os(*machine, [&](const std::string& name) { return nox::console::TakeInstanceLock(dir, name); });
+  nox::console::ConsoleUi ui;
+  nox::app::Platform platform{
+      os,
+      driverPort,
+      ui,
+      [] { return nox::platform::RunningExecutablePath(); },
+      [](const std::string& text) {
+        std::fputs(text.c_str(), stdout);
+        std::fflush(stdout);
+      },
+      [] {
+        int c = 0;
+        while ((c = std::fgetc(stdin)) != EOF && c != '\n') {
+        }
+      },
+      []() -> std::optional<uint64_t> {
+        std::error_code spaceError;
+        const auto space = std::filesystem::space(".", spaceError);
+        if (spaceError) return std::nullopt;
+        return space.available;
+      }};
+  nox::app::Session session(platform);
+  const int rc = nox::app::RunStartup(session, args);
+  session.EndSession(static_cast<uint32_t>(rc));
 }

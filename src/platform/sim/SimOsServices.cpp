@@ -38,10 +38,7 @@ void SimOsServices::SetFlashProtection(bool on) {
   }
   if (lockChanged_) machine_.RecordEffect("lock-workstation", {{"disabled", false}});
   lockChanged_ = false;
-  if (powerButtonsChanged_) {
-    powerButtonsChanged_ = false;
-    RestorePowerButtons();
-  }
+  RestorePowerButtons();
 }
 
 void SimOsServices::KeepAwake(bool on) {
@@ -51,6 +48,8 @@ void SimOsServices::KeepAwake(bool on) {
 void SimOsServices::BlockUserInput(bool block) { machine_.RecordEffect("input", {{"blocked", block}}); }
 
 bool SimOsServices::RestorePowerButtons() {
+  if (!powerButtonsChanged_) return false;
+  powerButtonsChanged_ = false;
   machine_.RecordEffect("power-buttons", {{"saved", false}});
   return true;
 }

@@ -19,6 +19,9 @@ class SimOsServices final : public os::OsServices {
   SimOsServices(Machine& machine, std::function<bool(const std::string&)> createMutex);
 
   bool CreateInstanceMutex(const std::string& name) override;
+  void BringOtherInstanceToFront() override {}
+  void BindToFirstProcessor() override {}
+  std::optional<std::string> LoadStringResource(uint32_t) override { return std::nullopt; }
   uint32_t InitOsServices() override;
   uint32_t OsMajorVersion() override { return 10; }
   void SetFlashProtection(bool on) override;

@@ -83,13 +83,38 @@ DWORD WINAPI SuspendGuardThread(LPVOID) {
 Win32OsServices::~Win32OsServices() { ReleasePowerLibrary(); }
 
 bool Win32OsServices::CreateInstanceMutex(const std::string& name) {
-  HANDLE mutex = CreateMutexA(nullptr, TRUE, name.c_str());
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, name.c_str());
   // The handle is kept for the life of the process: the mutex marks the running instance.
   return mutex != nullptr && GetLastError() != ERROR_ALREADY_EXISTS;
 }
 
+void Win32OsServices::BringOtherInstanceToFront() {
+  HWND window = FindWindowA(nullptr, "NOXWINGUI");
+  if (!window) return;
+  HWND popup = GetLastActivePopup(window);
+  if (IsIconic(window)) ShowWindow(window, SW_RESTORE);
+  SetForegroundWindow(popup ? popup : window);
+}
+
+void Win32OsServices::BindToFirstProcessor() {
+  using SetAffinityFn = BOOL(WINAPI*)(HANDLE, DWORD_PTR);
+  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  if (!kernel) return;
+  if (auto call = As<SetAffinityFn>(GetProcAddress(kernel, "SetProcessAffinityMask"))) call(GetCurrentProcess(), 1);
+}
+
+std::optional<std::string> Win32OsServices::LoadStringResource(uint32_t id) {
+  HMODULE self = GetModuleHandleA(nullptr);
+  if (!self) return std::nullopt;
+  char text[260] = {};
+  const int n = LoadStringA(self, id, text, sizeof text);
+  if (n <= 0) return std::nullopt;
+  return std::string(text, static_cast<size_t>(n));
+}
+
 uint32_t Win32OsServices::InitOsServices() {
-  if (!CreateInstanceMutex(os::kServicesMutex)) return os::kErrAlreadyRunning;
+  HANDLE services = CreateMutexA(nullptr, TRUE, os::kServicesMutex);
+  if (services == nullptr || GetLastError() == ERROR_ALREADY_EXISTS) return os::kErrAlreadyRunning;
   OSVERSIONINFOA info{};
   info.dwOSVersionInfoSize = sizeof info;
 #pragma GCC diagnostic push
@@ -188,6 +213,12 @@ bool Win32OsServices::SavePowerButtons() {
 }
 
 bool Win32OsServices::RestorePowerButtons() {
+  if (!powerPolicyChanged_) return false;
+  powerPolicyChanged_ = false;
+  return WritePowerButtonsBack();
+}
+
+bool Win32OsServices::WritePowerButtonsBack() {
   if (!power_) return false;
   if (majorVersion_ > 5) {
     if (savedAc_ == 255 || savedDc_ == 255) return false;
@@ -242,7 +273,7 @@ void Win32OsServices::SetFlashProtection(bool on) {
       guardThread_ = nullptr;
     }
     powerPolicyChanged_ = false;
-    RestorePowerButtons();
+    WritePowerButtonsBack();
   }
 }
 

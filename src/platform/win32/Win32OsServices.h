@@ -18,6 +18,9 @@ class Win32OsServices final : public os::OsServices {
   ~Win32OsServices() override;
 
   bool CreateInstanceMutex(const std::string& name) override;
+  void BringOtherInstanceToFront() override;
+  void BindToFirstProcessor() override;
+  std::optional<std::string> LoadStringResource(uint32_t id) override;
   uint32_t InitOsServices() override;
   uint32_t OsMajorVersion() override { return majorVersion_; }
   void SetFlashProtection(bool on) override;
@@ -43,6 +46,7 @@ class Win32OsServices final : public os::OsServices {
  private:
   bool LoadPowerLibrary();
   bool SavePowerButtons();
+  bool WritePowerButtonsBack();
   void DisableWorkstationLock();
   void RestoreWorkstationLock();
   void StartSuspendGuard();

@@ -1,11 +1,79 @@
-// The Windows build of the utility.
+// The Windows build of the utility. It loads its own kernel driver, or, when the environment
+// variable NOXWINGUI_MACHINE names a simulated machine's directory, runs against that
+// machine instead (NOXWINGUI_UI=text then answers the boxes from standard input).
+#include <windows.h>
+
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "app/OptionsFrontEnd.h"
+#include "app/Session.h"
+#include "app/Startup.h"
+#include "platform/sim/Machine.h"
+#include "platform/sim/SimDriverPort.h"
+#include "platform/sim/SimOsServices.h"
+#include "platform/win32/Win32DriverPort.h"
+#include "platform/win32/Win32OsServices.h"
+#include "platform/win32/Win32Ui.h"
+#include "ui/TextUi.h"
+
+namespace {
+
+constexpr int kExitNoDriver = 4;
+
+std::optional<uint64_t> FreeSpace() {
+  ULARGE_INTEGER available{};
+  if (!GetDiskFreeSpaceExA(nullptr, &available, nullptr, nullptr)) return std::nullopt;
+  return available.QuadPart;
+}
+
+void Console(const std::string& text) {
+  std::fputs(text.c_str(), stdout);
+  std::fflush(stdout);
+}
+
+void WaitForKey() {
+  int c = 0;
+  while ((c = std::fgetc(stdin)) != EOF && c != '\n') {
+  }
+}
+
+int Run(nox::app::Platform& platform, const std::vector<std::string>& args) {
+  nox::app::Session session(platform);
+  const int rc = nox::app::RunStartup(session, args);
+  session.EndSession(static_cast<uint32_t>(rc));
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv, argv + argc);
-  return nox::app::RunOptionsFrontEnd(args, stdout);
+  const std::vector<std::string> args(argv, argv + argc);
+  nox::win32::Win32Ui windowsUi;
+  nox::ui::TextUi textUi;
+  const char* uiChoice = std::getenv("NOXWINGUI_UI");
+  nox::ui::Ui& ui = uiChoice && std::string(uiChoice) == "text" ? static_cast<nox::ui::Ui&>(textUi) : windowsUi;
+
+  const char* machineDir = std::getenv("NOXWINGUI_MACHINE");
+  if (machineDir && *machineDir) {
+    std::string error;
+    auto machine = nox::sim::Machine::Open(machineDir, error);
+    if (!machine) {
+      std::printf("NOXWINGUI: the simulated machine in %s cannot be used: %s\n", machineDir, error.c_str());
+      return kExitNoDriver;
+    }
+    nox::sim::SimDriverPort driverPort(*machine, args.empty() ? "NOXWINGUI.exe" : args[0]);
+    nox::sim::SimOsServices os(*machine, [](const std::string& name) {
+      const HANDLE mutex = CreateMutexA(nullptr, FALSE, name.c_str());
+      return mutex != nullptr && GetLastError() != ERROR_ALREADY_EXISTS;
+    });
+    nox::app::Platform platform{os, driverPort, ui, nullptr, Console, WaitForKey, FreeSpace};
+    return Run(platform, args);
+  }
+  nox::win32::Win32DriverPort driverPort;
+  nox::win32::Win32OsServices os;
+  nox::app::Platform platform{os, driverPort, ui, nullptr, Console, WaitForKey, FreeSpace};
+  return Run(platform, args);
 }

@@ -1,0 +1,99 @@
+// The state of one run of the utility and the one way every run ends. Start-up fills it
+// stage by stage; the main dialog and the flash run read it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "app/FlashSession.h"
+#include "app/Platform.h"
+#include "config/ConfigStore.h"
+#include "config/OptionParser.h"
+#include "config/WordOptions.h"
+#include "core/Format.h"
+#include "core/SessionEnd.h"
+#include "firmware/FirmwareInfo.h"
+#include "firmware/IoDriver.h"
+#include "firmware/OemCall.h"
+#include "firmware/Ofbd.h"
+#include "firmware/SmiFlash.h"
+#include "image/FlashLayout.h"
+#include "ui/Ui.h"
+
+namespace nox::app {
+
+// Flags of the two argument scans at the start.
+struct StartupFlags {
+  bool logRequested = false;
+  bool slRequested = false;
+  bool quietStart = false;
+  bool lrFlag = false;
+  bool noPause = false;
+};
+
+class Session : public core::SessionEnd, public ui::MainDialogHost {
+ public:
+  static constexpr size_t kScratchSize = 0x10000;
+
+  explicit Session(Platform& platform);
+  ~Session() override;
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  // Prints one console line through the message printer: nothing once the run is silent;
+  // a format beginning with "X" is printed without that character.
+  void Print(const char* format, ...) NOX_PRINTF(2, 3);
+  void Silence() { silent_ = true; }
+
+  [[noreturn]] void EndSession(uint32_t errorId) override;
+  [[noreturn]] void FinalExit(uint32_t errorId);
+
+  // The image in use (from the package, or later from a file).
+  std::span<uint8_t> Image() { return image_; }
+  bool ImageFromPackage() const { return imageFromPackage_; }
+  // Takes the package image of the current ROM number and a new scratch buffer.
+  void LoadRomImage();
+  // Moves to the next ROM number's modules; false when the package cannot be opened.
+  bool SelectPackageRom();
+  std::vector<uint8_t>& Scratch() { return scratch_; }
+
+  Platform& platform;
+  config::ConfigStore config;
+  config::ParseContext parse;
+  firmware::IoDriver driver;
+  firmware::SmiFlash smi;
+  firmware::Ofbd ofbd;
+  firmware::OemCalls oem;
+  firmware::FirmwareInfo info;
+  image::FlashLayout layout;
+
+  StartupFlags flags;
+  config::WordOptionFlags words;
+  std::string headerFileName;
+  std::string romFileName;
+  std::string ownFilePath;  // where the package is
+  uint32_t romNumber = 0;
+  std::FILE* flashLog = nullptr;
+  uint8_t meCapability = 0;
+  std::array<uint32_t, 2> meTarget{};
+  bool meInImage = false;
+  bool setupPreserveUnsupported = true;
+  bool candidateMatched = false;
+  FlashSession flashSession;
+  // Set when a firmware text was shown in a box, so the end does not print the error again.
+  bool firmwareMessageShown = false;
+
+ private:
+  std::span<uint8_t> image_;
+  bool imageFromPackage_ = false;
+  std::vector<uint8_t> scratch_;
+  bool silent_ = false;
+  bool ending_ = false;
+};
+
+}  // namespace nox::app

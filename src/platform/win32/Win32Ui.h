@@ -1,0 +1,17 @@
+// The Windows user interface: message boxes through the system; the dialogs of their own
+// (password, unsupported system, main dialog) follow with the dialog resources.
+#pragma once
+
+#include "ui/Ui.h"
+
+namespace nox::win32 {
+
+class Win32Ui final : public ui::Ui {
+ public:
+  ui::Button MessageBox(const std::string& text, const std::string& title, uint32_t style) override;
+  std::optional<std::string> AskPassword(const std::string& prompt) override;
+  void ShowKorvInfo(const ui::KorvInfo& info) override;
+  void RunMainDialog(ui::MainDialogHost& host) override;
+};
+
+}  // namespace nox::win32

@@ -1,0 +1,110 @@
+#include "ui/TextUi.h"
+
+#include <algorithm>
+
+#include "core/CText.h"
+
+namespace nox::ui {
+namespace {
+
+const char* Name(Button b) {
+  switch (b) {
+    case Button::kOk: return "OK";
+    case Button::kCancel: return "Cancel";
+    case Button::kAbort: return "Abort";
+    case Button::kRetry: return "Retry";
+    case Button::kIgnore: return "Ignore";
+    case Button::kYes: return "Yes";
+    case Button::kNo: return "No";
+  }
+  return "?";
+}
+
+std::vector<Button> ButtonsOf(uint32_t boxStyle) {
+  switch (boxStyle & style::kButtonMask) {
+    case 1: return {Button::kOk, Button::kCancel};
+    case 2: return {Button::kAbort, Button::kRetry, Button::kIgnore};
+    case 3: return {Button::kYes, Button::kNo, Button::kCancel};
+    case 4: return {Button::kYes, Button::kNo};
+    case 5: return {Button::kRetry, Button::kCancel};
+    default: return {Button::kOk};
+  }
+}
+
+}  // namespace
+
+void TextUi::Print(const std::string& text) {
+  std::fputs(text.c_str(), out_);
+  std::fflush(out_);
+}
+
+std::optional<std::string> TextUi::ReadLine() {
+  std::string line;
+  int c = 0;
+  bool any = false;
+  while ((c = std::fgetc(in_)) != EOF) {
+    any = true;
+    if (c == '\n') break;
+    if (c != '\r') line.push_back(static_cast<char>(c));
+  }
+  if (!any) return std::nullopt;
+  return line;
+}
+
+Button TextUi::Ask(const std::vector<Button>& buttons, Button onEnd) {
+  std::string prompt;
+  for (Button b : buttons) prompt += std::string("[") + Name(b) + "] ";
+  while (true) {
+    Print(prompt + "> ");
+    const auto line = ReadLine();
+    if (!line) {
+      Print("\n");
+      return onEnd;
+    }
+    if (line->empty()) return buttons.front();
+    const std::string answer = core::AsciiLower(*line);
+    for (Button b : buttons) {
+      if (answer == core::AsciiLower(Name(b))) return b;
+    }
+    Print("Please answer with one of the buttons.\n");
+  }
+}
+
+Button TextUi::MessageBox(const std::string& text, const std::string& title, uint32_t style) {
+  Print("== " + title + " ==\n" + text + (text.empty() || text.back() != '\n' ? "\n" : ""));
+  const auto buttons = ButtonsOf(style);
+  Button onEnd = buttons.front();
+  for (Button b : buttons) {
+    if (b == Button::kCancel || b == Button::kNo) {
+      onEnd = b;
+      if (b == Button::kCancel) break;
+    }
+  }
+  return Ask(buttons, onEnd);
+}
+
+std::optional<std::string> TextUi::AskPassword(const std::string& prompt) {
+  Print("== " + prompt + " ==\nPassword (empty line or end of input cancels): ");
+  auto line = ReadSecretLine();
+  if (!line || line->empty()) return std::nullopt;
+  return line;
+}
+
+void TextUi::ShowKorvInfo(const KorvInfo& info) {
+  Print("== Korv Bios Flash ==\n"
+        "NOTICE!!!\n"
+        "Running on an unsupport system.\n"
+        "System Bios Update information\n"
+        "  System:   " + info.romSystem + "\n"
+        "  Revision: " + info.romRevision + "\n"
+        "  Vendor:   " + info.romVendor + "\n"
+        "Current System Bios information\n"
+        "  System:   " + info.currentSystem + "\n"
+        "  Revision: " + info.currentRevision + "\n"
+        "  Vendor:   " + info.currentVendor + "\n");
+  Ask({Button::kCancel}, Button::kCancel);
+}
+
+void TextUi::RunMainDialog(MainDialogHost&) { Print("no main dialog yet\n"); }
+
+}  // namespace nox::ui

@@ -1,0 +1,39 @@
+// A user interface in plain text, for terminals and scripts. Every box is printed with its title, its text as given and
+// its buttons; one answer line is read from standard input: a button's name (case does not
+// matter), or an empty line for the box's default button. End of input answers Cancel (No
+// for yes/no boxes; OK when OK is the only button), so a script that runs out of answers
+// never hangs.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "ui/Ui.h"
+
+namespace nox::ui {
+
+class TextUi : public Ui {
+ public:
+  explicit TextUi(std::FILE* in = stdin, std::FILE* out = stdout) : in_(in), out_(out) {}
+
+  Button MessageBox(const std::string& text, const std::string& title, uint32_t style) override;
+  std::optional<std::string> AskPassword(const std::string& prompt) override;
+  void ShowKorvInfo(const KorvInfo& info) override;
+  void RunMainDialog(MainDialogHost& host) override;
+
+ protected:
+  // One line from the input without its line break; none at end of input.
+  std::optional<std::string> ReadLine();
+  // The same for a secret: a terminal build turns echo off around it.
+  virtual std::optional<std::string> ReadSecretLine() { return ReadLine(); }
+  void Print(const std::string& text);
+
+ private:
+  Button Ask(const std::vector<Button>& buttons, Button onEnd);
+
+  std::FILE* in_;
+  std::FILE* out_;
+};
+
+}  // namespace nox::ui
