@@ -71,6 +71,14 @@ TEST(OpenFirmware, LegacyMachineGivesPortRecordsAndBlockTable) {
   for (const auto& line : rig.Journal()) EXPECT_FALSE(line.contains("misuse")) << line.dump();
 }
 
+TEST(OpenFirmware, NoMemoryForTheSharedBlockFailsTheProbe) {
+  SimRig rig("legacy-8m", [](sim::Profile& p) { p.faults.noSharedBlock = true; });
+  ASSERT_TRUE(rig.driver->LoadIoDriver());
+  EXPECT_EQ(rig.info->ProbeFirmware(), 36u);
+  EXPECT_FALSE(rig.smi->HasSharedBlock());
+  EXPECT_TRUE(rig.Smis().empty());
+}
+
 TEST(OpenFirmware, LegacyMachineWithoutEcbNeverRefreshesIt) {
   SimRig rig("minimal-1m");
   rig.Open();

@@ -56,6 +56,11 @@ bool DriverEnd::Allocate(std::span<uint8_t> record) {
     Misuse("allocate", "a shared block is held already; release it first");
     return false;
   }
+  if (machine_.GetProfile().faults.noSharedBlock) {
+    machine_.GetJournal().RecordEvent(machine_.State().smiCount, machine_.Now(), "driver",
+                                      {{"request", "allocate"}, {"fault", "no memory for the shared block"}});
+    return false;
+  }
   machine_.AllocateSharedBlock(size);
   StoreLe32(record.data() + 4, kBlockProgram32);
   StoreLe32(record.data() + 8, kSharedBlockPhysical);

@@ -132,6 +132,7 @@ void ReadFlash(const Reader& r, FlashProfile& f) {
 
 void ReadFaults(const Reader& r, FaultProfile& f) {
   r.Bool("writeProtected", f.writeProtected);
+  r.Bool("noSharedBlock", f.noSharedBlock);
   r.Number("powerLossAfterSmi", f.powerLossAfterSmi);
   if (r.Has("stuck")) f.stuck.clear();
   r.List("stuck", [&](const Reader& s, size_t) {
@@ -444,6 +445,7 @@ nlohmann::json ProfileToJson(const Profile& p) {
     flips.push_back({{"start", f.start}, {"length", f.length}, {"writes", f.writes}, {"mask", f.mask}});
   }
   j["faults"] = {{"writeProtected", p.faults.writeProtected},
+                 {"noSharedBlock", p.faults.noSharedBlock},
                  {"stuck", stuck},
                  {"fail", fail},
                  {"bitFlips", flips},

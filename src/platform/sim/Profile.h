@@ -114,6 +114,7 @@ struct BitFlipFault {
 
 struct FaultProfile {
   bool writeProtected = false;
+  bool noSharedBlock = false;       // the driver finds no memory for the shared block
   std::vector<StuckFault> stuck;
   std::vector<RangeFault> fail;
   std::vector<BitFlipFault> bitFlips;

@@ -73,9 +73,10 @@ bool SimDriverPort::StartNamedService(firmware::PortHandle service, uint32_t& la
     lastError = kErrorAlreadyRunning;
     return false;
   }
-  // Like the real service manager, the driver loads from its file: no file, no driver.
+  // Like the real service manager, the driver loads from its file: no file (or an empty
+  // one, which is no driver image), no driver.
   std::error_code ec;
-  if (!std::filesystem::is_regular_file(s->imagePath, ec)) {
+  if (!std::filesystem::is_regular_file(s->imagePath, ec) || std::filesystem::file_size(s->imagePath, ec) == 0) {
     lastError = kErrorFileNotFound;
     machine_.RecordEffect("driver-service", {{"op", "start"}, {"result", "no driver file"}});
     return false;

@@ -1,0 +1,80 @@
+# Shared helpers of the scenario scripts: make machines with noxsim, packages with noxpack,
+# run the packaged utility with answers on standard input, and check what came out.
+# Usage (from a scenario): source lib.sh <noxwingui> <noxsim> <noxpack>
+set -u
+NOXWINGUI=$(realpath "$1")
+NOXSIM=$(realpath "$2")
+NOXPACK=$(realpath "$3")
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/nox-scenario.XXXXXX")
+trap 'rm -rf "$WORK"' EXIT
+head -c 4096 /dev/zero | tr '\0' 'D' > "$WORK/driver.sys"
+PASSED=0
+FAILED=0
+RC=0
+OUT="$WORK/out.txt"
+MACHINE=""
+
+# machine NAME PRESET [--set k=v]...: a fresh machine; it becomes the current one.
+machine() {
+  local name=$1 preset=$2
+  shift 2
+  rm -rf "${WORK:?}/$name"
+  "$NOXSIM" create "$WORK/$name" --preset "$preset" "$@" >/dev/null || { echo "cannot create $name"; exit 1; }
+  MACHINE="$WORK/$name"
+}
+
+# rom FILE [noxsim rom options]...: an image for the current machine.
+rom() {
+  local file=$1
+  shift
+  "$NOXSIM" rom "$MACHINE" -o "$WORK/$file" "$@" >/dev/null || { echo "cannot make $file"; exit 1; }
+}
+
+# pack TOOL [noxpack build options]...: the utility with a package (the driver is always in).
+pack() {
+  local tool=$1
+  shift
+  (cd "$WORK" && "$NOXPACK" build --stub "$NOXWINGUI" --driver64 driver.sys -o "$tool" "$@" >/dev/null) ||
+    { echo "cannot pack $tool"; exit 1; }
+}
+
+# run TOOL ANSWERS [words]...: runs the tool in the work directory against the current
+# machine; ANSWERS is printf text fed to standard input. Sets RC and OUT.
+run() {
+  local tool=$1 answers=$2
+  shift 2
+  (cd "$WORK" && printf "$answers" | NOXWINGUI_MACHINE="$MACHINE" timeout 60 "./$tool" "$@") >"$OUT" 2>&1
+  RC=$?
+}
+
+pass() { PASSED=$((PASSED + 1)); }
+fail() {
+  FAILED=$((FAILED + 1))
+  echo "FAIL [$CASE]: $*"
+  sed 's/^/    | /' "$OUT" | head -40
+}
+
+# expect_rc CODE
+expect_rc() { if [[ $RC -eq $1 ]]; then pass; else fail "exit code $RC, expected $1"; fi; }
+# expect_out TEXT: the output holds TEXT (fixed string, may span lines via $'...')
+expect_out() { if grep -qF -- "$1" "$OUT"; then pass; else fail "output lacks: $1"; fi; }
+expect_no_out() { if grep -qF -- "$1" "$OUT"; then fail "output holds: $1"; else pass; fi; }
+# expect_count N TEXT: TEXT occurs on N lines of the output
+expect_count() {
+  local n
+  n=$(grep -cF -- "$2" "$OUT")
+  if [[ $n -eq $1 ]]; then pass; else fail "\"$2\" on $n lines, expected $1"; fi
+}
+# journal_count N PATTERN: lines of the current machine's journal matching the regex
+journal_count() {
+  local n
+  n=$(grep -cE -- "$2" "$MACHINE/journal.jsonl")
+  if [[ $n -eq $1 ]]; then pass; else fail "journal has $n lines matching $2, expected $1"; fi
+}
+journal_has() { if grep -qE -- "$1" "$MACHINE/journal.jsonl"; then pass; else fail "journal lacks $1"; fi; }
+journal_lacks() { if grep -qE -- "$1" "$MACHINE/journal.jsonl"; then fail "journal holds $1"; else pass; fi; }
+
+finish() {
+  echo "scenarios: $PASSED passed, $FAILED failed"
+  [[ $FAILED -eq 0 ]]
+}
