@@ -7,6 +7,12 @@
 #include <optional>
 #include <string>
 
+// <windows.h> renames MessageBox to MessageBoxA; the port's method keeps its own name in
+// every translation unit.
+#ifdef MessageBox
+#undef MessageBox
+#endif
+
 namespace nox::ui {
 
 // Buttons, numbered as the Windows message box answers them.

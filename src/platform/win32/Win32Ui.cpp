@@ -1,6 +1,6 @@
-#include "platform/win32/Win32Ui.h"
-
 #include <windows.h>
+
+#include "platform/win32/Win32Ui.h"
 
 namespace nox::win32 {
 
