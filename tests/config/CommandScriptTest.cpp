@@ -106,26 +106,32 @@ INSTANTIATE_TEST_SUITE_P(
                       BehaviourCase{"/cfgbhv:7", State::kNone, -1, {}, false},
                       BehaviourCase{"", State::kNone, -1, {}, false}));
 
-TEST(ScriptList, WordsOfMoreThan15CharactersAreRefused) {
+struct LimitCase {
+  size_t internalWords;  // words of the internal list after the program path
+  std::string script;
+  State state;
+};
+
+class ScriptLimits : public ::testing::TestWithParam<LimitCase> {};
+
+TEST_P(ScriptLimits, LongWordsAndTooManyEntriesAreRefused) {
+  const LimitCase& c = GetParam();
+  std::vector<std::string> internal{kProgram};
+  internal.insert(internal.end(), c.internalWords, "/p");
   ConfigStore store;
   CommandScript script;
-  EXPECT_EQ(script.Build(store, kProgram, {}, "/p /notaver=1.2.34"), State::kHeld);
-  EXPECT_EQ(script.Build(store, kProgram, {}, "/p /notaver=1.2.345"), State::kRefused);
-  EXPECT_TRUE(script.Arguments().empty());
-  EXPECT_TRUE(script.SecondPassDue());
-  EXPECT_FALSE(script.Held());
+  EXPECT_EQ(script.Build(store, kProgram, internal, c.script), c.state);
+  EXPECT_EQ(script.SecondPassDue(), c.state != State::kNone);
+  if (c.state == State::kRefused) {
+    EXPECT_TRUE(script.Arguments().empty());
+  }
 }
 
-TEST(ScriptList, InternalArgumentsShareThe58Entries) {
-  const std::vector<std::string> wipeAll{kProgram, "/p", "/b", "/n", "/k0", "/reboot", "/x"};
-  ConfigStore store;
-  CommandScript script;
-  EXPECT_EQ(script.Build(store, kProgram, wipeAll, Words(51, "/caf")), State::kHeld);
-  EXPECT_EQ(script.Arguments().size(), 52u);
-  EXPECT_EQ(script.Build(store, kProgram, wipeAll, Words(52, "/caf")), State::kRefused);
-  EXPECT_EQ(script.Build(store, kProgram, {}, Words(57, "/caf")), State::kHeld);
-  EXPECT_EQ(script.Build(store, kProgram, {}, Words(58, "/caf")), State::kRefused);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Limits, ScriptLimits,
+    ::testing::Values(LimitCase{0, "/p /notaver=1.2.34", State::kHeld}, LimitCase{0, "/p /notaver=1.2.345", State::kRefused},
+                      LimitCase{6, Words(51, "/caf"), State::kHeld}, LimitCase{6, Words(52, "/caf"), State::kRefused},
+                      LimitCase{0, Words(57, "/caf"), State::kHeld}, LimitCase{0, Words(58, "/caf"), State::kRefused}));
 
 TEST(ScriptList, ARefusedScriptFailsTheSecondPassAndLeavesTheOptions) {
   ConfigStore store;
@@ -176,10 +182,7 @@ TEST(SecondPass, BehaviourZeroReplacesTheUsersOptions) {
   EXPECT_EQ(p->script.ConfigBehaviour(), 0);
 }
 
-TEST(SecondPass, BehaviourOneAddsAndHelpKeepsTheUsersOptions) {
-  auto added = RunBothPasses({kProgram, "/reboot", "/x"}, "/cfgbhv:1 /n");
-  EXPECT_EQ(Selected(added->store), (std::set<uint32_t>{5, 11, 12, 30}));
-
+TEST(SecondPass, HelpKeepsTheUsersOptionsUnderBehaviourZero) {
   auto help = RunBothPasses({kProgram, "/h", "/x"}, "/cfgbhv:0 /n");
   EXPECT_EQ(Selected(help->store), (std::set<uint32_t>{5, 12, 25, 30}));
 }
