@@ -11,8 +11,8 @@ namespace nox::firmware {
 
 class FirmwareDefaults {
  public:
-  // Id 47 has no record in the built-in table; a table that declares it keeps the firmware
-  // from changing the options.
+  // Selected, this option keeps the firmware's answer out. The built-in table has no record
+  // for it, so with that table the answer is always applied.
   static constexpr uint32_t kKeepOptionsOption = 47;
 
   enum class Outcome {
