@@ -244,6 +244,49 @@ TEST(Ofbd, MalformedBlocksAreJournaledNotAnswered) {
   EXPECT_EQ(LoadLe16(rig.block.data() + 12) & 1, 0);
 }
 
+// The command-line configuration record: (switch-off word, selected options) in, the
+// profile's (switch off, switch on) out when the firmware has defaults.
+struct DefaultsCase {
+  const char* name;
+  bool enabled;
+  uint16_t recordSize;
+  bool handled;
+  uint32_t offAfter;
+  uint32_t onAfter;
+  const char* journalKey;  // what the journal line must carry besides the sent masks
+};
+
+class DefaultsExchange : public ::testing::TestWithParam<DefaultsCase> {};
+
+TEST_P(DefaultsExchange, AnswersAsTheProfileSays) {
+  const DefaultsCase& c = GetParam();
+  Profile profile = Preset("legacy-8m");
+  profile.defaults = {c.enabled, 0x0042, 0x0080};
+  Rig rig(profile);
+  PutOfbd(rig, 0x40000000, 'Q', c.recordSize);
+  core::StoreLe32(rig.block.data() + 22, 0x17FF);
+  if (c.recordSize >= 8) core::StoreLe32(rig.block.data() + 26, 0x0081);
+  rig.Raise(38);
+  EXPECT_EQ((LoadLe16(rig.block.data() + 12) & 1) != 0, c.handled);
+  EXPECT_EQ(LoadLe32(rig.block.data() + 22), c.offAfter);
+  if (c.recordSize >= 8) {
+    EXPECT_EQ(LoadLe32(rig.block.data() + 26), c.onAfter);
+  }
+  const auto line = rig.LastSmi();
+  EXPECT_TRUE(line.contains(c.journalKey)) << line.dump();
+  if (!line.contains("misuse")) {
+    EXPECT_EQ(line["offMask"], 0x17FF);
+    EXPECT_EQ(line["selectedMask"], 0x0081);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Profiles, DefaultsExchange,
+    ::testing::Values(DefaultsCase{"Answered", true, 8, true, 0x0080, 0x0042, "switchOn"},
+                      DefaultsCase{"NoDefaults", false, 8, false, 0x17FF, 0x0081, "unsupported"},
+                      DefaultsCase{"ShortRecord", true, 4, false, 0x17FF, 0, "misuse"}),
+    [](const auto& param) { return std::string(param.param.name); });
+
 TEST(Commands, UnknownCodesAndOtherPortsAreJournaledOnly) {
   Rig rig(Preset("legacy-8m"));
   std::vector<uint8_t> before(rig.block.begin(), rig.block.end());

@@ -66,6 +66,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadSetting{"identity.systemId=\"0x1G\"", "identity.systemId: \"0x1G\" is not a number"},
         BadSetting{"firmware=bios", "firmware: must be \"legacy\" or \"uefi\""},
         BadSetting{"asf.present=1", "asf.present: must be true or false"},
+        BadSetting{"defaults.enabled=1", "defaults.enabled: must be true or false"},
+        BadSetting{"defaults.switchOn=-1", "defaults.switchOn: must not be negative"},
         BadSetting{"faults.fail=[{\"op\":\"program\"}]", "faults.fail[0].op: must be \"read\", \"erase\" or \"write\""},
         BadSetting{"faults.stuck=[{\"attempts\":2}]", "faults.stuck[0].fromSmi: give fromSmi or address"},
         BadSetting{"faults.stuck=[{\"atempts\":2}]", "faults.stuck[0].atempts: unknown field"},

@@ -253,6 +253,11 @@ void ReadAll(const Reader& r, Profile& p) {
     o->Text("password", p.oem.password);
     o->Number("passwordMaxLength", p.oem.passwordMaxLength);
   }
+  if (auto d = r.Object("defaults")) {
+    d->Bool("enabled", p.defaults.enabled);
+    d->Number("switchOn", p.defaults.switchOn);
+    d->Number("switchOff", p.defaults.switchOff);
+  }
   if (auto f = r.Object("faults")) ReadFaults(*f, p.faults);
 }
 
@@ -430,6 +435,9 @@ nlohmann::json ProfileToJson(const Profile& p) {
               {"adminPassword", p.oem.adminPassword},
               {"password", p.oem.password},
               {"passwordMaxLength", p.oem.passwordMaxLength}};
+  j["defaults"] = {{"enabled", p.defaults.enabled},
+                   {"switchOn", p.defaults.switchOn},
+                   {"switchOff", p.defaults.switchOff}};
   json stuck = json::array();
   for (const StuckFault& s : p.faults.stuck) {
     json e = {{"fromSmi", s.fromSmi}, {"attempts", s.attempts}};

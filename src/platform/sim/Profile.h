@@ -91,6 +91,14 @@ struct OemProfile {
   uint8_t passwordMaxLength = 16;
 };
 
+// The command-line configuration exchange: whether the firmware answers it and with which
+// option bits to switch on and off.
+struct DefaultsProfile {
+  bool enabled = false;
+  uint32_t switchOn = 0;
+  uint32_t switchOff = 0;
+};
+
 struct StuckFault {
   uint32_t fromSmi = 0;                 // 0 with an address: match by address
   std::optional<uint32_t> address;
@@ -136,6 +144,7 @@ struct Profile {
   IdentityProfile identity;
   OemProfile oem;
   uint16_t ofbdVersion = 0;     // 0: no OFBD
+  DefaultsProfile defaults;
   FaultProfile faults;
 };
 

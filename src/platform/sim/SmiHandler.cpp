@@ -18,6 +18,7 @@ using core::StoreLe16;
 using core::StoreLe32;
 
 constexpr uint32_t kOfbdEndMarker = 0xFFFF55AA;
+constexpr uint32_t kOfbdClassCommandLine = 0x40000000;
 constexpr size_t kOemRecordSize = 36;
 constexpr size_t kIdentityAreaSize = 4096;
 constexpr size_t kNameFieldSize = 20;
@@ -298,6 +299,8 @@ void SmiHandler::Ofbd(std::span<uint8_t> block) {
     } else {
       flags = static_cast<uint16_t>(flags & ~1u);
     }
+  } else if (opClass == kOfbdClassCommandLine && type == 'Q') {
+    flags = CommandLineConfiguration(block, total, flags, detail);
   } else {
     // Operations this firmware does not know answer without bit 0.
     flags = static_cast<uint16_t>(flags & ~1u);
@@ -306,6 +309,32 @@ void SmiHandler::Ofbd(std::span<uint8_t> block) {
   StoreLe16(block.data() + 12, flags);
   detail["flags"] = flags;
   machine_.GetJournal().RecordSmiDetail(number, machine_.Now(), smi::kOfbd, "ofbd", detail);
+}
+
+// One 'Q' record of two option masks: the utility sends (switch-off word, selected options);
+// a firmware with defaults answers (options to switch off, options to switch on).
+uint16_t SmiHandler::CommandLineConfiguration(std::span<uint8_t> block, uint16_t total, uint16_t flags,
+                                              nlohmann::json& detail) {
+  constexpr size_t kRecord = 22;
+  constexpr uint16_t kTotal = 34;
+  flags = static_cast<uint16_t>(flags & ~1u);
+  uint8_t* b = block.data();
+  if (b[19] != 1 || LoadLe16(b + 20) != 8 || total != kTotal || LoadLe32(b + kTotal - 4) != kOfbdEndMarker) {
+    detail["misuse"] = "'Q' block is not one 8-byte record with its end marker (34 bytes)";
+    return flags;
+  }
+  detail["offMask"] = LoadLe32(b + kRecord);
+  detail["selectedMask"] = LoadLe32(b + kRecord + 4);
+  const DefaultsProfile& d = machine_.GetProfile().defaults;
+  if (!d.enabled) {
+    detail["unsupported"] = true;
+    return flags;
+  }
+  StoreLe32(b + kRecord, d.switchOff);
+  StoreLe32(b + kRecord + 4, d.switchOn);
+  detail["switchOff"] = d.switchOff;
+  detail["switchOn"] = d.switchOn;
+  return static_cast<uint16_t>(flags | 1u);
 }
 
 void SmiHandler::OemCall(std::span<uint8_t> block, uint32_t blockPhysical) {
