@@ -51,6 +51,7 @@ void Session::EndSession(uint32_t errorId) {
   // An end that fails on its way out must not loop back into itself.
   if (ending_) FinalExit(errorId);
   ending_ = true;
+  defaults.reset();
   if (smi.InterfaceOpen()) smi.CloseFlashInterface();
   platform.os.BlockUserInput(false);
   if (errorId != 0 && !info.MessageShown() && !firmwareMessageShown) Print(" - %s\n", config.ErrorMessage(errorId));
@@ -58,6 +59,7 @@ void Session::EndSession(uint32_t errorId) {
   image_ = {};
   info.CloseFirmware();
   if (!driver.UnloadIoDriver()) Print(" - %s\n", config.ErrorMessage(kErrUnloadDriver));
+  script.Release();
   FinalExit(errorId);
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <memory>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -12,11 +13,13 @@
 
 #include "app/FlashSession.h"
 #include "app/Platform.h"
+#include "config/CommandScript.h"
 #include "config/ConfigStore.h"
 #include "config/OptionParser.h"
 #include "config/WordOptions.h"
 #include "core/Format.h"
 #include "core/SessionEnd.h"
+#include "firmware/FirmwareDefaults.h"
 #include "firmware/FirmwareInfo.h"
 #include "firmware/IoDriver.h"
 #include "firmware/OemCall.h"
@@ -77,6 +80,9 @@ class Session : public core::SessionEnd, public ui::MainDialogHost {
   std::string headerFileName;
   std::string romFileName;
   std::string ownFilePath;  // where the package is
+  bool capsuleWarning = false;
+  config::CommandScript script;
+  std::unique_ptr<firmware::FirmwareDefaults> defaults;
   uint32_t romNumber = 0;
   std::FILE* flashLog = nullptr;
   uint8_t meCapability = 0;
