@@ -91,6 +91,18 @@ struct OemProfile {
   uint8_t passwordMaxLength = 16;
 };
 
+// The firmware password of the OFBD 'R' operation. A query answers "required" (or "no more
+// attempts" once they are used up); a submission answers accepted (2) or wrong. The texts
+// are offered behind the answer block; an empty text offers none.
+struct OfbdPasswordProfile {
+  bool enabled = false;
+  std::string password;
+  uint32_t maxAttempts = 3;        // wrong submissions before the firmware locks
+  std::string prompt;              // behind the query's answer
+  std::string wrongMessage;        // behind the answer to a wrong submission
+  std::string lockedMessage;       // behind every answer once locked
+};
+
 struct StuckFault {
   uint32_t fromSmi = 0;                 // 0 with an address: match by address
   std::optional<uint32_t> address;
@@ -135,6 +147,7 @@ struct Profile {
   IdentityProfile identity;
   OemProfile oem;
   uint16_t ofbdVersion = 0;     // 0: no OFBD
+  OfbdPasswordProfile ofbdPassword;
   FaultProfile faults;
 };
 

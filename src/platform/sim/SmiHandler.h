@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <span>
 
+#include <nlohmann/json_fwd.hpp>
+
 namespace nox::sim {
 
 class Machine;
@@ -53,6 +55,8 @@ class SmiHandler {
   void Enable(std::span<uint8_t> block);
   void FlashInfo(std::span<uint8_t> block, uint32_t blockPhysical);
   void Ofbd(std::span<uint8_t> block);
+  // The 'R' operation; returns the answer flags.
+  uint16_t OfbdPassword(std::span<uint8_t> block, uint16_t flags, nlohmann::json& detail);
   void OemCall(std::span<uint8_t> block, uint32_t blockPhysical);
   void Refresh();
   uint64_t NextNumber();
