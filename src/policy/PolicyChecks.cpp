@@ -1,5 +1,6 @@
 #include "policy/PolicyChecks.h"
 
+#include <cstdlib>
 #include <string>
 
 #include "config/CommandTable.h"
@@ -16,6 +17,7 @@ constexpr uint16_t kDowngradeBits = 0x0180;
 [[noreturn]] void Refuse(PolicyEnv& env, const std::string& text, const char* title, uint32_t style = ui::style::kOk) {
   env.ui.MessageBox(text, title, style);
   env.session.EndSession(0);
+  std::abort();  // EndSession does not return; this keeps the promise visible to the compiler
 }
 
 unsigned Code(char c) { return static_cast<unsigned char>(c); }
@@ -61,6 +63,7 @@ int ReadCurrentIdentity(PolicyEnv& env, SystemIdentity& identity) {
 void RefuseUnsupported(PolicyEnv& env, const SystemIdentity& identity) {
   env.ui.ShowKorvInfo(MakeKorvInfo(identity));
   env.session.EndSession(0);
+  std::abort();
 }
 
 uint32_t CheckExtensionList(PolicyEnv& env, const SystemIdentity& identity) {
