@@ -354,5 +354,15 @@ TEST(CurrentIdentityOnUefi, ComesFromTheFirmwareCallAndIsAskedOnlyOnce) {
   EXPECT_EQ(rig.identity.currentExtendedId, 0x1111);
 }
 
+TEST(CurrentIdentityOnLegacy, UnmappableSegmentIsReportedAndWhatIsKnownStays) {
+  PolicyRig rig("legacy-8m");
+  ASSERT_EQ(ReadCurrentIdentity(rig.env, rig.identity), 0);
+  EXPECT_EQ(rig.identity.currentSystemName.Text(), "Korv 9A");
+  ASSERT_TRUE(rig.sim.driver->UnloadIoDriver());
+  EXPECT_EQ(ReadCurrentIdentity(rig.env, rig.identity), -1);
+  EXPECT_EQ(rig.console, " error mapping physical memory!\n");
+  EXPECT_EQ(VersionText(rig.identity.currentVersion), "A06");
+}
+
 }  // namespace
 }  // namespace nox::policy::test
