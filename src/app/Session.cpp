@@ -34,6 +34,11 @@ void Session::Print(const char* format, ...) {
   if (platform.console) platform.console(text);
 }
 
+policy::PolicyEnv Session::Policy() {
+  return policy::PolicyEnv{config, words, smi, info, oem, driver, layout, platform.ui, *this,
+                           [this](const std::string& text) { Print("%s", text.c_str()); }};
+}
+
 void Session::LoadRomImage() {
   config::ModuleSlot& slot = config.Modules()[config::ModuleSlotId::kRom];
   image_ = std::span<uint8_t>(slot.data).first(std::min<size_t>(slot.size, slot.data.size()));

@@ -26,6 +26,8 @@
 #include "firmware/Ofbd.h"
 #include "firmware/SmiFlash.h"
 #include "image/FlashLayout.h"
+#include "policy/PolicyEnv.h"
+#include "policy/SystemIdentity.h"
 #include "ui/Ui.h"
 
 namespace nox::app {
@@ -56,6 +58,9 @@ class Session : public core::SessionEnd, public ui::MainDialogHost {
   [[noreturn]] void EndSession(uint32_t errorId) override;
   [[noreturn]] void FinalExit(uint32_t errorId);
 
+  // What the policy checks work with.
+  policy::PolicyEnv Policy();
+
   // The image in use (from the package, or later from a file).
   std::span<uint8_t> Image() { return image_; }
   bool ImageFromPackage() const { return imageFromPackage_; }
@@ -82,6 +87,7 @@ class Session : public core::SessionEnd, public ui::MainDialogHost {
   std::string ownFilePath;  // where the package is
   bool capsuleWarning = false;
   config::CommandScript script;
+  policy::SystemIdentity identity;
   std::unique_ptr<firmware::FirmwareDefaults> defaults;
   uint32_t romNumber = 0;
   std::FILE* flashLog = nullptr;

@@ -4,6 +4,9 @@
 #include "config/CommandScript.h"
 #include "config/WordOptions.h"
 #include "core/CText.h"
+#include "policy/AdminPassword.h"
+#include "policy/PolicyChecks.h"
+#include "policy/Wipe.h"
 
 namespace nox::app {
 
@@ -33,6 +36,10 @@ int TranslateWords(Session& s, std::vector<std::string>& args) {
   s.romFileName = KeepOriginalCase(translated.romFileName, args[0]);
   if (s.words.romGiven) s.romNumber = s.words.romNumber;
   translated.arguments[0] = args[0];
+  // The password given with "/p=" lives on only in the word flags, which the check wipes.
+  for (std::string& arg : args) {
+    if (core::AsciiLower(arg).rfind("/p=", 0) == 0) policy::WipeString(arg);
+  }
   args = std::move(translated.arguments);
   return 0;
 }
@@ -52,10 +59,34 @@ void ApplyFirmwareDefaults(Session& s) {
   s.defaults->Fetch(s.config, s.script.ConfigBehaviour());
 }
 
-// INTERIM (branch only): replaced when the policy checks are merged.
-bool CheckAdminPassword(Session&) { return true; }
-std::optional<uint32_t> WholeImageDeclaredSize(Session&) { return std::nullopt; }
-void RunPolicyChecks(Session& s) { s.candidateMatched = true; }
-void ShowUnsupportedSystem(Session&, bool) {}
+bool CheckAdminPassword(Session& s) {
+  auto env = s.Policy();
+  return policy::CheckAdminPassword(env, s.words);
+}
+
+std::optional<uint32_t> WholeImageDeclaredSize(Session& s) {
+  policy::ReadRomIdentity(s.identity, s.Image(), policy::RomScanMode::kWholeImage);
+  // Without a "$SIZ" block there is no declared size to cut the image to.
+  if (s.identity.romDeclaredSize == 0) return std::nullopt;
+  return s.identity.romDeclaredSize;
+}
+
+void RunPolicyChecks(Session& s) {
+  auto env = s.Policy();
+  const policy::Candidate candidate{s.romNumber, !s.config.Modules()[config::ModuleSlotId::kRom].Empty(), s.Image()};
+  bool matched = false;
+  policy::RunPolicyChecks(env, s.identity, candidate, matched);
+  s.candidateMatched = matched;
+}
+
+void ShowUnsupportedSystem(Session& s, bool restoreFirstCandidate) {
+  auto env = s.Policy();
+  if (restoreFirstCandidate) {
+    s.identity.RestoreFirstCandidate();
+  } else {
+    policy::ReadCurrentIdentity(env, s.identity);
+  }
+  policy::RefuseUnsupported(env, s.identity);
+}
 
 }  // namespace nox::app

@@ -38,13 +38,20 @@ pack() {
     { echo "cannot pack $tool"; exit 1; }
 }
 
-# run TOOL ANSWERS [words]...: runs the tool in the work directory against the current
+# run_raw TOOL ANSWERS [words]...: runs the tool in the work directory against the current
 # machine; ANSWERS is printf text fed to standard input. Sets RC and OUT.
-run() {
+run_raw() {
   local tool=$1 answers=$2
   shift 2
   (cd "$WORK" && printf "$answers" | NOXWINGUI_MACHINE="$MACHINE" timeout 60 "./$tool" "$@") >"$OUT" 2>&1
   RC=$?
+}
+
+# run TOOL ANSWERS [words]...: the same after OK to the start box and to the flash warning.
+run() {
+  local tool=$1 answers=$2
+  shift 2
+  run_raw "$tool" "OK\nOK\n$answers" "$@"
 }
 
 pass() { PASSED=$((PASSED + 1)); }

@@ -16,64 +16,79 @@ CASE="second instance"
 ( (sleep 4; printf 'Cancel\n\n') | NOXWINGUI_MACHINE="$MACHINE" "$WORK/tool" >/dev/null 2>&1) &
 first=$!
 sleep 1
-run tool ''
+run_raw tool ''
 expect_rc 1
+expect_no_out "highly recommended"
 wait $first
 
 CASE="cancel at the start box"
-run tool 'Cancel\n\n'
+run_raw tool 'Cancel\n\n'
 expect_rc 0
 expect_out "it is highly recommended to close all other programs before continue."
 journal_lacks '"op":"write"'
 
 CASE="unknown word"
-run tool 'OK\n\n' /bogus
+run tool '' /bogus
 expect_rc 2
+expect_out "Start to flash ..."
 expect_out "Error : Unknown command."
 
 CASE="duplicate word"
-run tool 'OK\n\n' /log /LOG
+run tool '' /log /LOG
 expect_rc 2
 expect_out "Command Check Error!"
 
 CASE="driver missing from the package"
 (cd "$WORK" && "$NOXPACK" build --stub "$NOXWINGUI" -o nodriver --rom 0=new.rom >/dev/null)
-run nodriver 'OK\n\n'
+run nodriver ''
 expect_rc 4
 expect_out "Error : Unable to load driver."
 
+CASE="cancel at the flash warning"
+run_raw tool 'OK\nCancel\n\n'
+expect_rc 0
+expect_out "Press OK to continue or CANCEL to quit."
+expect_no_out "no main dialog yet"
+
 CASE="driver file removed once loaded"
-run tool 'Cancel\n\n'
+run_raw tool 'Cancel\n\n'
 if [[ -e "$WORK/orufldrv64.sys" ]]; then fail "driver file left behind"; else pass; fi
 
 CASE="firmware without flash support"
 machine nosupport legacy-8m --set faults.noSharedBlock=true
-run tool 'OK\n\n'
+run tool ''
 expect_rc 6
 expect_out "Error : Firmware does not have flash (NOXWINGUI) support."
 
 CASE="nopause without the firmware's start flag"
 machine m legacy-8m
-run tool 'Cancel\n\n' /nopause
+run tool '' /nopause
 expect_rc 2
+expect_out "highly recommended"
+expect_no_out "Start to flash"
 CASE="nopause with lr"
-run tool 'Cancel\nCancel\n\n' /lr /nopause
+run_raw tool '\n' /lr /nopause
 expect_count 0 "highly recommended"
+expect_count 0 "Start to flash"
+expect_out "no main dialog yet"
+expect_rc 0
 
 CASE="nopause with the firmware's start flag"
 machine flag40 legacy-8m --set ecb1.flags=64
-run tool 'Cancel\n\n' /nopause
+run_raw tool '\n' /nopause
 expect_count 0 "highly recommended"
+expect_count 0 "Start to flash"
+expect_out "no main dialog yet"
 
 CASE="writeromfile"
 machine m legacy-8m
-run tool '' /writeromfile
+run_raw tool '' /writeromfile
 expect_rc 0
 if cmp -s "$WORK/new.rom" "$WORK/tool.rom"; then pass; else fail "tool.rom differs from the packaged image"; fi
 
 CASE="writeromfile without an image"
 pack norom --cmd "/p"
-run norom '' /writeromfile
+run_raw norom '' /writeromfile
 expect_rc 51
 expect_out "Error: Problem writting file"
 

@@ -175,6 +175,7 @@ bool Machine::LoadState(std::string& error) {
     state_.smiCount = j.value("smiCount", uint64_t{0});
     state_.clockMs = j.value("clockMs", uint64_t{0});
     state_.refreshCount = j.value("refreshCount", uint32_t{0});
+    state_.ofbdPasswordFailures = j.value("ofbdPasswordFailures", uint32_t{0});
     auto used = j.value("stuckUsed", std::vector<uint32_t>{});
     used.resize(profile_.faults.stuck.size(), 0);
     state_.stuckUsed = used;
@@ -203,6 +204,7 @@ bool Machine::Persist(std::string& error) {
   const nlohmann::json state = {{"smiCount", state_.smiCount},
                                 {"clockMs", state_.clockMs},
                                 {"refreshCount", state_.refreshCount},
+                                {"ofbdPasswordFailures", state_.ofbdPasswordFailures},
                                 {"stuckUsed", state_.stuckUsed},
                                 {"bitFlipsUsed", state_.bitFlipsUsed},
                                 {"eraseCounts", flash_.EraseCounts()}};

@@ -41,6 +41,7 @@ struct MachineState {
   uint64_t smiCount = 0;
   uint64_t clockMs = 0;
   uint32_t refreshCount = 0;
+  uint32_t ofbdPasswordFailures = 0;   // wrong firmware-password submissions so far
   std::vector<uint32_t> stuckUsed;     // per faults.stuck entry
   std::vector<uint32_t> bitFlipsUsed;  // per faults.bitFlips entry
 };

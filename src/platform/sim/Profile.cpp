@@ -2,6 +2,7 @@
 
 #include <limits>
 #include <stdexcept>
+#include <utility>
 
 #include <nlohmann/json.hpp>
 
@@ -258,6 +259,14 @@ void ReadAll(const Reader& r, Profile& p) {
     d->Number("switchOn", p.defaults.switchOn);
     d->Number("switchOff", p.defaults.switchOff);
   }
+  if (auto o = r.Object("ofbdPassword")) {
+    o->Bool("enabled", p.ofbdPassword.enabled);
+    o->Text("password", p.ofbdPassword.password);
+    o->Number("maxAttempts", p.ofbdPassword.maxAttempts);
+    o->Text("prompt", p.ofbdPassword.prompt);
+    o->Text("wrongMessage", p.ofbdPassword.wrongMessage);
+    o->Text("lockedMessage", p.ofbdPassword.lockedMessage);
+  }
   if (auto f = r.Object("faults")) ReadFaults(*f, p.faults);
 }
 
@@ -328,6 +337,16 @@ void Validate(const Profile& p) {
     Fail("oem.password", "is longer than oem.passwordMaxLength");
   }
   if (p.oem.password.size() > 1000) Fail("oem.password", "must fit the 1 KiB data area");
+  const OfbdPasswordProfile& op = p.ofbdPassword;
+  // The submission carries the password behind a 26-byte block inside 1024 bytes; texts
+  // go behind the answer block, which is at most 30 bytes.
+  if (op.password.size() > 998) Fail("ofbdPassword.password", "must fit behind the block (998 characters)");
+  if (op.enabled && op.maxAttempts == 0) Fail("ofbdPassword.maxAttempts", "must be at least 1");
+  for (const auto& [key, text] : {std::pair<const char*, const std::string*>{"prompt", &op.prompt},
+                                  {"wrongMessage", &op.wrongMessage},
+                                  {"lockedMessage", &op.lockedMessage}}) {
+    if (text->size() > 900) Fail(std::string("ofbdPassword.") + key, "at most 900 characters");
+  }
   for (size_t i = 0; i < p.faults.fail.size(); ++i) {
     if (p.faults.fail[i].length == 0) Fail(core::Format("faults.fail[%u].length", static_cast<unsigned>(i)), "must not be 0");
   }
@@ -438,6 +457,12 @@ nlohmann::json ProfileToJson(const Profile& p) {
   j["defaults"] = {{"enabled", p.defaults.enabled},
                    {"switchOn", p.defaults.switchOn},
                    {"switchOff", p.defaults.switchOff}};
+  j["ofbdPassword"] = {{"enabled", p.ofbdPassword.enabled},
+                       {"password", p.ofbdPassword.password},
+                       {"maxAttempts", p.ofbdPassword.maxAttempts},
+                       {"prompt", p.ofbdPassword.prompt},
+                       {"wrongMessage", p.ofbdPassword.wrongMessage},
+                       {"lockedMessage", p.ofbdPassword.lockedMessage}};
   json stuck = json::array();
   for (const StuckFault& s : p.faults.stuck) {
     json e = {{"fromSmi", s.fromSmi}, {"attempts", s.attempts}};

@@ -99,6 +99,18 @@ struct DefaultsProfile {
   uint32_t switchOff = 0;
 };
 
+// The firmware password of the OFBD 'R' operation. A query answers "required" (or "no more
+// attempts" once they are used up); a submission answers accepted (2) or wrong. The texts
+// are offered behind the answer block; an empty text offers none.
+struct OfbdPasswordProfile {
+  bool enabled = false;
+  std::string password;
+  uint32_t maxAttempts = 3;        // wrong submissions before the firmware locks
+  std::string prompt;              // behind the query's answer
+  std::string wrongMessage;        // behind the answer to a wrong submission
+  std::string lockedMessage;       // behind every answer once locked
+};
+
 struct StuckFault {
   uint32_t fromSmi = 0;                 // 0 with an address: match by address
   std::optional<uint32_t> address;
@@ -145,6 +157,7 @@ struct Profile {
   OemProfile oem;
   uint16_t ofbdVersion = 0;     // 0: no OFBD
   DefaultsProfile defaults;
+  OfbdPasswordProfile ofbdPassword;
   FaultProfile faults;
 };
 

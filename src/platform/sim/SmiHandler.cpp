@@ -19,6 +19,8 @@ using core::StoreLe32;
 
 constexpr uint32_t kOfbdEndMarker = 0xFFFF55AA;
 constexpr uint32_t kOfbdClassCommandLine = 0x40000000;
+constexpr uint32_t kOfbdClassPassword = 0x20000000;
+constexpr size_t kOfbdRecord = 22;
 constexpr size_t kOemRecordSize = 36;
 constexpr size_t kIdentityAreaSize = 4096;
 constexpr size_t kNameFieldSize = 20;
@@ -301,6 +303,8 @@ void SmiHandler::Ofbd(std::span<uint8_t> block) {
     }
   } else if (opClass == kOfbdClassCommandLine && type == 'Q') {
     flags = CommandLineConfiguration(block, total, flags, detail);
+  } else if (opClass == kOfbdClassPassword && type == 'R' && p.ofbdPassword.enabled && p.ofbdVersion != 0) {
+    flags = OfbdPassword(block, flags, detail);
   } else {
     // Operations this firmware does not know answer without bit 0.
     flags = static_cast<uint16_t>(flags & ~1u);
@@ -335,6 +339,62 @@ uint16_t SmiHandler::CommandLineConfiguration(std::span<uint8_t> block, uint16_t
   detail["switchOff"] = d.switchOff;
   detail["switchOn"] = d.switchOn;
   return static_cast<uint16_t>(flags | 1u);
+}
+
+uint16_t SmiHandler::OfbdPassword(std::span<uint8_t> block, uint16_t flags, nlohmann::json& detail) {
+  const OfbdPasswordProfile& pw = machine_.GetProfile().ofbdPassword;
+  uint32_t& failures = machine_.MutableState().ofbdPasswordFailures;
+  uint8_t* b = block.data();
+  const uint16_t total = LoadLe16(b + 6);
+  const uint8_t request = b[kOfbdRecord + 2];
+  const auto refuse = [&](const char* misuse) {
+    detail["misuse"] = misuse;
+    return static_cast<uint16_t>(flags & ~1u);
+  };
+  if (b[19] != 1 || LoadLe16(b + 20) != 4) return refuse("'R' operation is not one 4-byte record");
+  std::string_view text;
+  uint8_t state = 0;
+  if (request == 1) {
+    if (total != 30 || LoadLe32(b + 26) != kOfbdEndMarker) return refuse("password query is not 30 bytes with its end marker");
+    state = failures >= pw.maxAttempts ? 0x05 : 0x01;
+    text = failures >= pw.maxAttempts ? pw.lockedMessage : pw.prompt;
+    detail["request"] = "query";
+  } else if (request == 2) {
+    // The password stands where the end marker would be, behind the record; the total
+    // size counts neither.
+    const size_t length = LoadLe16(b + kOfbdRecord);
+    if (total != 26) return refuse("password submission is not 26 bytes");
+    if (!core::InRange(block.size(), 26, length)) return refuse("password runs past the shared block");
+    detail["request"] = "submission";
+    if (failures >= pw.maxAttempts) {
+      state = 0x05;
+      text = pw.lockedMessage;
+    } else {
+      const std::string_view given(reinterpret_cast<const char*>(b + 26), length);
+      if (given == pw.password) {
+        failures = 0;
+        state = 0x02;
+      } else {
+        ++failures;
+        const bool locked = failures >= pw.maxAttempts;
+        state = locked ? 0x05 : 0x01;
+        text = locked ? pw.lockedMessage : pw.wrongMessage;
+      }
+    }
+    detail["accepted"] = state == 0x02;  // never the text itself
+  } else {
+    return refuse("password record byte 2 is neither 1 (query) nor 2 (submission)");
+  }
+  b[kOfbdRecord + 3] = state;
+  detail["state"] = state;
+  detail["failures"] = failures;
+  flags = static_cast<uint16_t>((flags | 1u) & ~0x10u);
+  if (!text.empty() && core::InRange(block.size(), total, text.size() + 1)) {
+    std::memcpy(b + total, text.data(), text.size());
+    b[total + text.size()] = 0;
+    flags |= 0x10;
+  }
+  return flags;
 }
 
 void SmiHandler::OemCall(std::span<uint8_t> block, uint32_t blockPhysical) {

@@ -1,0 +1,44 @@
+// What the policy checks work with: the run's configuration, the firmware layer, the flash
+// layout, the user interface and the way a run ends. The session hands these out; the
+// checks own none of them.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+
+#include "config/ConfigStore.h"
+#include "config/WordOptions.h"
+#include "core/SessionEnd.h"
+#include "firmware/FirmwareInfo.h"
+#include "firmware/IoDriver.h"
+#include "firmware/OemCall.h"
+#include "firmware/SmiFlash.h"
+#include "image/FlashLayout.h"
+#include "ui/Ui.h"
+
+namespace nox::policy {
+
+struct PolicyEnv {
+  config::ConfigStore& config;
+  const config::WordOptionFlags& words;
+  firmware::SmiFlash& smi;
+  firmware::FirmwareInfo& info;
+  firmware::OemCalls& oem;
+  firmware::IoDriver& driver;
+  image::FlashLayout& layout;
+  ui::Ui& ui;
+  core::SessionEnd& session;
+  // One console line, already formatted.
+  std::function<void(const std::string&)> print;
+};
+
+// The ROM image under test.
+struct Candidate {
+  uint32_t romNumber = 0;
+  bool loaded = false;                 // the package holds an image for romNumber
+  std::span<const uint8_t> image;
+};
+
+}  // namespace nox::policy
