@@ -145,7 +145,11 @@ Ofbd::PasswordAnswer Ofbd::SubmitPassword(std::string_view password) {
   std::fill(block.begin() + static_cast<std::ptrdiff_t>(at), block.begin() + static_cast<std::ptrdiff_t>(at + 4), 0);
   std::memcpy(&block[at], password.data(), length);
   core::StoreLe16(&block[kTotalSizeOffset], static_cast<uint16_t>(at));
-  if (!OfbdSend(block)) return {};
+  const bool sent = OfbdSend(block);
+  // The password must not outlive the exchange in this copy of the block.
+  volatile uint8_t* p = block.data();
+  for (size_t i = 0; i < block.size(); ++i) p[i] = 0;
+  if (!sent) return {};
   return ReadPasswordAnswer();
 }
 
