@@ -56,6 +56,14 @@ else
   note 1 "the native noxsim and noxpack are needed (build the dev preset first)"
 fi
 
+# The Windows operating-system services, as far as Wine has them.
+services="$build/src/platform/nox_win32_smoke.exe"
+if [[ -f "$services" ]]; then
+  rc=0
+  timeout 120 "$wine" "$services" >"$work/services.txt" 2>&1 || rc=$?
+  note $rc "the Windows services smoke failed: $(tr -d '\r' <"$work/services.txt")"
+fi
+
 # The packager's Windows build: package the utility with a ROM image, list it, take the
 # image out again and compare.
 noxpack="$build/tools/noxpack/noxpack.exe"
