@@ -15,8 +15,6 @@ constexpr uint32_t kErrMapping = 38;
 constexpr uint32_t kErrBuffer = 36;
 constexpr size_t kAsfSize = 14;
 constexpr size_t kEcb1Size = 6;
-constexpr uint32_t kProviderAcpi = 0x41435049;  // 'ACPI'
-constexpr uint32_t kTableFacp = 0x50434146;     // "FACP" as it lies in memory
 constexpr size_t kFadtSmiCommand = 48;
 
 void PrintToConsole(const std::string& text) { std::fputs(text.c_str(), stdout); }
@@ -72,9 +70,9 @@ void FirmwareInfo::ReadEcb1() {
 
 uint32_t FirmwareInfo::ReadSmiPortFromFadt(uint16_t& port) {
   if (!tables_.HasTableService()) return 0;
-  const uint32_t size = tables_.ReadTable(kProviderAcpi, kTableFacp, {});
+  const uint32_t size = tables_.ReadTable(os::kProviderAcpi, os::kTableFacp, {});
   std::vector<uint8_t> buffer(size_t{size} + 4096, 0);
-  const uint32_t read = tables_.ReadTable(kProviderAcpi, kTableFacp, buffer);
+  const uint32_t read = tables_.ReadTable(os::kProviderAcpi, os::kTableFacp, buffer);
   if (read > buffer.size()) return kErrMapping;
   port = core::LoadLe16(&buffer[kFadtSmiCommand]);
   return 0;

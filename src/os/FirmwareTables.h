@@ -8,6 +8,10 @@
 
 namespace nox::os {
 
+// The ACPI provider and the FADT ("FACP", as its signature lies in memory).
+inline constexpr uint32_t kProviderAcpi = 0x41435049;
+inline constexpr uint32_t kTableFacp = 0x50434146;
+
 class FirmwareTables {
  public:
   virtual ~FirmwareTables() = default;

@@ -11,8 +11,6 @@
 namespace nox::sim {
 
 namespace {
-constexpr uint32_t kProviderAcpi = 0x41435049;
-constexpr uint32_t kTableFacp = 0x50434146;
 constexpr uint32_t kErrorInvalidFunction = 1;
 constexpr uint32_t kErrorNoAccess = 998;
 }  // namespace
@@ -88,7 +86,7 @@ void SimOsServices::SleepMs(uint32_t milliseconds) {
 uint64_t SimOsServices::NowMs() { return machine_.Now(); }
 
 uint32_t SimOsServices::ReadTable(uint32_t provider, uint32_t tableId, std::span<uint8_t> buffer) {
-  if (provider != kProviderAcpi || tableId != kTableFacp) return 0;
+  if (provider != os::kProviderAcpi || tableId != os::kTableFacp) return 0;
   const std::vector<uint8_t> table = machine_.FadtTable();
   if (table.size() <= buffer.size()) std::copy(table.begin(), table.end(), buffer.begin());
   return static_cast<uint32_t>(table.size());

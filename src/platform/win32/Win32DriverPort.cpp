@@ -1,4 +1,5 @@
 #include "platform/win32/Win32DriverPort.h"
+#include "platform/win32/WindowsVersion.h"
 
 #include <windows.h>
 
@@ -7,25 +8,15 @@
 namespace nox::win32 {
 namespace {
 
-OSVERSIONINFOA Version() {
-  OSVERSIONINFOA info{};
-  info.dwOSVersionInfoSize = sizeof info;
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-  GetVersionExA(&info);
-#pragma GCC diagnostic pop
-  return info;
-}
-
 SC_HANDLE Sc(firmware::PortHandle h) { return reinterpret_cast<SC_HANDLE>(static_cast<uintptr_t>(h)); }
 HANDLE Device(firmware::PortHandle h) { return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(h)); }
 firmware::PortHandle ToPort(const void* h) { return static_cast<firmware::PortHandle>(reinterpret_cast<uintptr_t>(h)); }
 
 }  // namespace
 
-bool Win32DriverPort::PlatformIsNt() { return Version().dwPlatformId == VER_PLATFORM_WIN32_NT; }
+bool Win32DriverPort::PlatformIsNt() { return WindowsVersion().dwPlatformId == VER_PLATFORM_WIN32_NT; }
 
-uint32_t Win32DriverPort::MajorVersion() { return Version().dwMajorVersion; }
+uint32_t Win32DriverPort::MajorVersion() { return WindowsVersion().dwMajorVersion; }
 
 std::optional<std::string> Win32DriverPort::OwnExecutablePath() {
   char path[MAX_PATH + 1] = {};

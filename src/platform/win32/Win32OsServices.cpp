@@ -1,4 +1,5 @@
 #include "platform/win32/Win32OsServices.h"
+#include "platform/win32/WindowsVersion.h"
 
 #include <shellapi.h>
 
@@ -115,13 +116,7 @@ std::optional<std::string> Win32OsServices::LoadStringResource(uint32_t id) {
 uint32_t Win32OsServices::InitOsServices() {
   HANDLE services = CreateMutexA(nullptr, TRUE, os::kServicesMutex);
   if (services == nullptr || GetLastError() == ERROR_ALREADY_EXISTS) return os::kErrAlreadyRunning;
-  OSVERSIONINFOA info{};
-  info.dwOSVersionInfoSize = sizeof info;
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-  GetVersionExA(&info);
-#pragma GCC diagnostic pop
-  majorVersion_ = info.dwMajorVersion;
+  majorVersion_ = WindowsVersion().dwMajorVersion;
   LoadPowerLibrary();
   HKEY key = nullptr;
   preinstallation_ =
@@ -166,21 +161,7 @@ bool Win32OsServices::SavePowerButtons() {
       Say("- PowerReadDCValueIndex data failure\n");
       return false;
     }
-    if (As<PowerWriteValueFn>(fn_[2])(nullptr, activeScheme_, &kSystemButtonSubgroup, &kPowerButtonAction, 0) !=
-        ERROR_SUCCESS) {
-      Say("- Power Write ACValueIndex data failure\n");
-      return false;
-    }
-    if (As<PowerWriteValueFn>(fn_[3])(nullptr, activeScheme_, &kSystemButtonSubgroup, &kPowerButtonAction, 0) !=
-        ERROR_SUCCESS) {
-      Say("- Power Write DCValueIndex data failure\n");
-      return false;
-    }
-    if (As<PowerSetActiveSchemeFn>(fn_[1])(nullptr, activeScheme_) != ERROR_SUCCESS) {
-      Say("- PowerSetActiveScheme failure\n");
-      return false;
-    }
-    return true;
+    return WriteButtonActions(0, 0);  // 0: the buttons do nothing
   }
   if (!fn_[0] || !As<GetActivePwrSchemeFn>(fn_[0])(&schemeNumber_)) {
     Say("- GetActivePwrScheme data failure\n");
@@ -212,6 +193,24 @@ bool Win32OsServices::SavePowerButtons() {
   return true;
 }
 
+bool Win32OsServices::WriteButtonActions(DWORD ac, DWORD dc) {
+  if (As<PowerWriteValueFn>(fn_[2])(nullptr, activeScheme_, &kSystemButtonSubgroup, &kPowerButtonAction, ac) !=
+      ERROR_SUCCESS) {
+    Say("- Power Write ACValueIndex data failure\n");
+    return false;
+  }
+  if (As<PowerWriteValueFn>(fn_[3])(nullptr, activeScheme_, &kSystemButtonSubgroup, &kPowerButtonAction, dc) !=
+      ERROR_SUCCESS) {
+    Say("- Power Write DCValueIndex data failure\n");
+    return false;
+  }
+  if (As<PowerSetActiveSchemeFn>(fn_[1])(nullptr, activeScheme_) != ERROR_SUCCESS) {
+    Say("- PowerSetActiveScheme failure\n");
+    return false;
+  }
+  return true;
+}
+
 bool Win32OsServices::RestorePowerButtons() {
   if (!powerPolicyChanged_) return false;
   powerPolicyChanged_ = false;
@@ -221,22 +220,9 @@ bool Win32OsServices::RestorePowerButtons() {
 bool Win32OsServices::WritePowerButtonsBack() {
   if (!power_) return false;
   if (majorVersion_ > 5) {
+    // The marker value means the save never got as far as reading them.
     if (savedAc_ == 255 || savedDc_ == 255) return false;
-    if (As<PowerWriteValueFn>(fn_[2])(nullptr, activeScheme_, &kSystemButtonSubgroup, &kPowerButtonAction,
-                                      savedAc_) != ERROR_SUCCESS) {
-      Say("- Power Write ACValueIndex data failure\n");
-      return false;
-    }
-    if (As<PowerWriteValueFn>(fn_[3])(nullptr, activeScheme_, &kSystemButtonSubgroup, &kPowerButtonAction,
-                                      savedDc_) != ERROR_SUCCESS) {
-      Say("- Power Write DCValueIndex data failure\n");
-      return false;
-    }
-    if (As<PowerSetActiveSchemeFn>(fn_[1])(nullptr, activeScheme_) != ERROR_SUCCESS) {
-      Say("- PowerSetActiveScheme failure\n");
-      return false;
-    }
-    return true;
+    return WriteButtonActions(savedAc_, savedDc_);
   }
   if (savedGlobal_.empty() || !fn_[1] ||
       !As<SetActivePwrSchemeFn>(fn_[1])(schemeNumber_, savedGlobal_.data(), savedScheme_.data())) {
@@ -336,13 +322,7 @@ void Win32OsServices::BlockUserInput(bool block) {
 }
 
 int Win32OsServices::Shutdown(bool restart) {
-  OSVERSIONINFOA info{};
-  info.dwOSVersionInfoSize = sizeof info;
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-  GetVersionExA(&info);
-#pragma GCC diagnostic pop
-  const bool nt = info.dwPlatformId == VER_PLATFORM_WIN32_NT;
+  const bool nt = WindowsVersion().dwPlatformId == VER_PLATFORM_WIN32_NT;
   if (nt) {
     HANDLE token = nullptr;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return 0;

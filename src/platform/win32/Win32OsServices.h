@@ -47,6 +47,7 @@ class Win32OsServices final : public os::OsServices {
   bool LoadPowerLibrary();
   bool SavePowerButtons();
   bool WritePowerButtonsBack();
+  bool WriteButtonActions(DWORD ac, DWORD dc);
   void DisableWorkstationLock();
   void RestoreWorkstationLock();
   void StartSuspendGuard();
