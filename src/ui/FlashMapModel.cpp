@@ -116,7 +116,11 @@ uint32_t FlashMapModel::Update(uint32_t address, uint32_t value, uint32_t length
   if (address == core::kProgressEnd) return core::kProgressEnd;
 
   currentColour_ = StateColour(state);
-  if (facts_.hasMeRegion && !meUpdateInProgress_) address += facts_.wholeFlashSize - facts_.biosFlashSize;
+  // BIOS addresses land in the upper part of a whole-part map. A whole size below the BIOS size
+  // is a bad answer from the firmware; shifting by it would wrap the address.
+  if (facts_.hasMeRegion && !meUpdateInProgress_ && facts_.wholeFlashSize > facts_.biosFlashSize) {
+    address += facts_.wholeFlashSize - facts_.biosFlashSize;
+  }
   const uint32_t shown = address | base;
   // Reports before the pass's start, or before the map exists, have no cell to mark.
   if (!built_ || address < mapBase_) return shown;

@@ -153,6 +153,13 @@ TEST(FlashMapUpdate, BiosPassLandsInTheUpperHalfOfAnMeMap) {
   EXPECT_EQ(Marked(map), (std::vector<int>{8 * 16}));
 }
 
+TEST(FlashMapUpdate, WholeSizeBelowTheBiosSizeShiftsNothing) {
+  FlashMapModel map = BuiltMap(0x800000, true, 0x400000);
+  map.Update(core::kProgressStart, 0, 0, MapState::kProgram);
+  map.Update(0x4000, 0x800000, 0x1000, MapState::kProgram);
+  EXPECT_EQ(Marked(map), (std::vector<int>{1}));
+}
+
 TEST(FlashMapUpdate, MeUpdateDrawsTheWholePartUnshifted) {
   FlashMapModel map = BuiltMap(0x800000, true, 0x1000000);
   map.SetMeUpdateInProgress(true);
@@ -194,12 +201,13 @@ TEST(FlashMapUpdate, EraseLengthInSegments) {
   for (const Case& c : {
            // 64 KiB bars, 4 KiB segments.
            Case{0x80000, 0x3000, 0x2000, {3, 4}},
-           // 128 KiB bars, 8 KiB segments: k = 1 never adds a segment.
-           Case{0x200000, 0x3000, 0x10000, Range(1, 8)},
+           // 128 KiB bars, 8 KiB segments: k = 1 never adds a segment, however the erase ends.
+           Case{0x200000, 0x1000, 0x10800, Range(0, 8)},
            // 256 KiB bars, 16 KiB segments: an unaligned erase ending past half a segment adds one.
            Case{0x400000, 0x3000, 0x10000, Range(0, 5)},
            Case{0x400000, 0x8000, 0x10000, Range(2, 4)},
-           Case{0x400000, 0x10000, 0x10000, Range(4, 4)},
+           // An aligned start adds none either.
+           Case{0x400000, 0x10000, 0x13000, Range(4, 4)},
            // Past the end of its bar the erase goes on in the next bar, and stops at the map's end.
            Case{0x80000, 0x18000, 0x10000, Range(24, 16)},
            Case{0x80000, 0x78000, 0x10000, Range(120, 8)},

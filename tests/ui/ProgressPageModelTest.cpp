@@ -91,14 +91,6 @@ TEST(ProgressPage, EcPercentOfDoneBlocks) {
   }
 }
 
-TEST(ProgressPage, ResetMapClearsTheMarks) {
-  ProgressPageModel page = BuiltPage();
-  page.OnProgramming(core::kProgressStart, 0, 0);
-  page.OnProgramming(0x0, 0x400000, 0x1000);
-  page.ResetMap(kGrey);
-  EXPECT_FALSE(page.Map().Bars()[0].IsMarked(0));
-}
-
 TEST(ProgressPage, CallbacksBeforeTheMapExistStillShowTheAddress) {
   ProgressPageModel page;
   EXPECT_FALSE(page.Build({0, false, 0}, 0));
