@@ -23,3 +23,19 @@ function(nox_add_test name)
   endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES LABELS "${labels}")
 endfunction()
+
+# nox_header_only(<target> <package> <imported target> <header dir> <probe header>): an
+# interface library for a header-only dependency. A cross build cannot use the host's package
+# config (it may not search host paths), so it gets a copy of just that library's headers
+# instead of all of /usr/include.
+function(nox_header_only target package imported dir probe)
+  find_package(${package} QUIET)
+  add_library(${target} INTERFACE)
+  if(${package}_FOUND AND TARGET ${imported})
+    target_link_libraries(${target} INTERFACE ${imported})
+  else()
+    find_path(NOX_${target}_DIR ${dir}/${probe} PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+    file(COPY ${NOX_${target}_DIR}/${dir} DESTINATION ${CMAKE_BINARY_DIR}/third_party/include)
+    target_include_directories(${target} SYSTEM INTERFACE ${CMAKE_BINARY_DIR}/third_party/include)
+  endif()
+endfunction()
