@@ -35,6 +35,9 @@ class ProgressPageModel {
   CallbackEffect OnEcProgress(uint16_t done, uint16_t total);
 
   void ResetMap(ColorRef colour) { map_.Reset(colour); }
+  // Writes the stage field directly (the flash run's "Done." and failure texts); true when
+  // the text changed.
+  bool SetStageText(std::string text) { return SetStage(std::move(text)); }
 
   const std::string& StageText() const { return stage_; }
   const std::string& ValueLabel() const { return valueLabel_; }

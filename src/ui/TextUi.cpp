@@ -1,5 +1,7 @@
 #include "ui/TextUi.h"
 
+#include "ui/MainDialog.h"
+
 #include <algorithm>
 
 #include "core/CText.h"

@@ -44,11 +44,7 @@ struct KorvInfo {
   std::string currentVendor;
 };
 
-// What the main dialog drives; the application implements it.
-class MainDialogHost {
- public:
-  virtual ~MainDialogHost() = default;
-};
+class MainDialogHost;
 
 class Ui {
  public:

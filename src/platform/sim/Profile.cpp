@@ -259,6 +259,11 @@ void ReadAll(const Reader& r, Profile& p) {
     d->Number("switchOn", p.defaults.switchOn);
     d->Number("switchOff", p.defaults.switchOff);
   }
+  if (auto sp = r.Object("setupPreserve")) {
+    sp->Bool("supported", p.setupPreserve.supported);
+    sp->Bool("storeFails", p.setupPreserve.storeFails);
+    sp->Bool("restoreFails", p.setupPreserve.restoreFails);
+  }
   if (auto o = r.Object("ofbdPassword")) {
     o->Bool("enabled", p.ofbdPassword.enabled);
     o->Text("password", p.ofbdPassword.password);
@@ -457,6 +462,9 @@ nlohmann::json ProfileToJson(const Profile& p) {
   j["defaults"] = {{"enabled", p.defaults.enabled},
                    {"switchOn", p.defaults.switchOn},
                    {"switchOff", p.defaults.switchOff}};
+  j["setupPreserve"] = {{"supported", p.setupPreserve.supported},
+                        {"storeFails", p.setupPreserve.storeFails},
+                        {"restoreFails", p.setupPreserve.restoreFails}};
   j["ofbdPassword"] = {{"enabled", p.ofbdPassword.enabled},
                        {"password", p.ofbdPassword.password},
                        {"maxAttempts", p.ofbdPassword.maxAttempts},

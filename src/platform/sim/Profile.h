@@ -111,6 +111,14 @@ struct OfbdPasswordProfile {
   std::string lockedMessage;       // behind every answer once locked
 };
 
+// The setup-preserve 'V' operation: the firmware keeps the setup settings across an NVRAM
+// rewrite. Each sub-function can be made to fail.
+struct SetupPreserveProfile {
+  bool supported = false;
+  bool storeFails = false;
+  bool restoreFails = false;
+};
+
 struct StuckFault {
   uint32_t fromSmi = 0;                 // 0 with an address: match by address
   std::optional<uint32_t> address;
@@ -158,6 +166,7 @@ struct Profile {
   uint16_t ofbdVersion = 0;     // 0: no OFBD
   DefaultsProfile defaults;
   OfbdPasswordProfile ofbdPassword;
+  SetupPreserveProfile setupPreserve;
   FaultProfile faults;
 };
 

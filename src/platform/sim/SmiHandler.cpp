@@ -20,6 +20,7 @@ using core::StoreLe32;
 constexpr uint32_t kOfbdEndMarker = 0xFFFF55AA;
 constexpr uint32_t kOfbdClassCommandLine = 0x40000000;
 constexpr uint32_t kOfbdClassPassword = 0x20000000;
+constexpr uint32_t kOfbdClassSetupPreserve = 0x02000000;
 constexpr size_t kOfbdRecord = 22;
 constexpr size_t kOemRecordSize = 36;
 constexpr size_t kIdentityAreaSize = 4096;
@@ -303,6 +304,8 @@ void SmiHandler::Ofbd(std::span<uint8_t> block) {
     }
   } else if (opClass == kOfbdClassCommandLine && type == 'Q') {
     flags = CommandLineConfiguration(block, total, flags, detail);
+  } else if (opClass == kOfbdClassSetupPreserve && type == 'V' && p.setupPreserve.supported && p.ofbdVersion != 0) {
+    flags = SetupPreserve(block, total, flags, detail);
   } else if (opClass == kOfbdClassPassword && type == 'R' && p.ofbdPassword.enabled && p.ofbdVersion != 0) {
     flags = OfbdPassword(block, flags, detail);
   } else {
@@ -338,6 +341,28 @@ uint16_t SmiHandler::CommandLineConfiguration(std::span<uint8_t> block, uint16_t
   StoreLe32(b + kRecord + 4, d.switchOn);
   detail["switchOff"] = d.switchOff;
   detail["switchOn"] = d.switchOn;
+  return static_cast<uint16_t>(flags | 1u);
+}
+
+// One 2-byte 'V' record: the sub-function (1 query, 2 store, 4 restore) and a zero; the
+// answer replaces the second byte with 1 (done), 4 (store failed) or 8 (restore failed).
+uint16_t SmiHandler::SetupPreserve(std::span<uint8_t> block, uint16_t total, uint16_t flags, nlohmann::json& detail) {
+  constexpr uint16_t kTotal = 28;
+  flags = static_cast<uint16_t>(flags & ~1u);
+  uint8_t* b = block.data();
+  if (b[19] != 1 || LoadLe16(b + 20) != 2 || total != kTotal || LoadLe32(b + kTotal - 4) != kOfbdEndMarker) {
+    detail["misuse"] = "'V' block is not one 2-byte record with its end marker (28 bytes)";
+    return flags;
+  }
+  const uint8_t sub = b[kOfbdRecord];
+  const SetupPreserveProfile& sp = machine_.GetProfile().setupPreserve;
+  uint8_t answer = 1;
+  if (sub == 2 && sp.storeFails) answer = 4;
+  if (sub == 4 && sp.restoreFails) answer = 8;
+  if (sub != 1 && sub != 2 && sub != 4) answer = 2;
+  b[kOfbdRecord + 1] = answer;
+  detail["subFunction"] = sub;
+  detail["answer"] = answer;
   return static_cast<uint16_t>(flags | 1u);
 }
 

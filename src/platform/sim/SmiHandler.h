@@ -56,6 +56,7 @@ class SmiHandler {
   void FlashInfo(std::span<uint8_t> block, uint32_t blockPhysical);
   void Ofbd(std::span<uint8_t> block);
   uint16_t CommandLineConfiguration(std::span<uint8_t> block, uint16_t total, uint16_t flags, nlohmann::json& detail);
+  uint16_t SetupPreserve(std::span<uint8_t> block, uint16_t total, uint16_t flags, nlohmann::json& detail);
   // The 'R' operation; returns the answer flags.
   uint16_t OfbdPassword(std::span<uint8_t> block, uint16_t flags, nlohmann::json& detail);
   void OemCall(std::span<uint8_t> block, uint32_t blockPhysical);
