@@ -47,6 +47,13 @@ void Session::LoadRomImage() {
   if (scratch_.size() != kScratchSize) EndSession(kErrNoMemory);
 }
 
+void Session::ReleaseImage() {
+  image_ = {};
+  imageFromPackage_ = false;
+  config::ModuleSlot& slot = config.Modules()[config::ModuleSlotId::kRom];
+  slot.Clear();
+}
+
 bool Session::SelectPackageRom() {
   image_ = {};
   return package::RefillRomModules(ownFilePath, romNumber, config.Modules());
@@ -60,12 +67,25 @@ void Session::EndSession(uint32_t errorId) {
   if (smi.InterfaceOpen()) smi.CloseFlashInterface();
   platform.os.BlockUserInput(false);
   if (errorId != 0 && !info.MessageShown() && !firmwareMessageShown) Print(" - %s\n", config.ErrorMessage(errorId));
+  ReleaseResources(true);
+  script.Release();
+  FinalExit(errorId);
+}
+
+void Session::ReleaseResources(bool reportUnload) {
+  smbios.Clear();
   scratch_.clear();
   image_ = {};
   info.CloseFirmware();
-  if (!driver.UnloadIoDriver()) Print(" - %s\n", config.ErrorMessage(kErrUnloadDriver));
-  script.Release();
-  FinalExit(errorId);
+  if (!driver.UnloadIoDriver() && reportUnload) Print(" - %s\n", config.ErrorMessage(kErrUnloadDriver));
+}
+
+void Session::ReleaseForShutdown() {
+  if (flashLog) {
+    std::fclose(flashLog);
+    flashLog = nullptr;
+  }
+  ReleaseResources(false);
 }
 
 void Session::FinalExit(uint32_t errorId) {

@@ -26,6 +26,7 @@
 #include "firmware/Ofbd.h"
 #include "firmware/SmiFlash.h"
 #include "image/FlashLayout.h"
+#include "image/SmbiosArea.h"
 #include "policy/PolicyEnv.h"
 #include "policy/SystemIdentity.h"
 #include "ui/Ui.h"
@@ -41,7 +42,7 @@ struct StartupFlags {
   bool noPause = false;
 };
 
-class Session : public core::SessionEnd, public ui::MainDialogHost {
+class Session : public core::SessionEnd {
  public:
   static constexpr size_t kScratchSize = 0x10000;
 
@@ -57,6 +58,9 @@ class Session : public core::SessionEnd, public ui::MainDialogHost {
 
   [[noreturn]] void EndSession(uint32_t errorId) override;
   [[noreturn]] void FinalExit(uint32_t errorId);
+  // Before a restart or power-off: closes the log and releases buffers, firmware and driver
+  // as the end of a session does, without printing anything.
+  void ReleaseForShutdown();
 
   // What the policy checks work with.
   policy::PolicyEnv Policy();
@@ -64,6 +68,8 @@ class Session : public core::SessionEnd, public ui::MainDialogHost {
   // The image in use (from the package, or later from a file).
   std::span<uint8_t> Image() { return image_; }
   bool ImageFromPackage() const { return imageFromPackage_; }
+  // Lets go of the image; the user picks one with Open instead.
+  void ReleaseImage();
   // Takes the package image of the current ROM number and a new scratch buffer.
   void LoadRomImage();
   // Moves to the next ROM number's modules; false when the package cannot be opened.
@@ -99,8 +105,14 @@ class Session : public core::SessionEnd, public ui::MainDialogHost {
   FlashSession flashSession;
   // Set when a firmware text was shown in a box, so the end does not print the error again.
   bool firmwareMessageShown = false;
+  // The firmware password is asked for once per process, at the first flash run.
+  bool firmwarePasswordPending = true;
+  // The machine's SMBIOS area, kept from its save until the end of the run.
+  image::SmbiosArea smbios;
 
  private:
+  void ReleaseResources(bool reportUnload);
+
   std::span<uint8_t> image_;
   bool imageFromPackage_ = false;
   std::vector<uint8_t> scratch_;

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/MainWindowHost.h"
 #include "app/StartupSteps.h"
 #include "core/Bytes.h"
 #include "core/CText.h"
@@ -229,7 +230,8 @@ int RunStartup(Session& s, std::vector<std::string> args) {
   s.setupPreserveUnsupported = s.ofbd.SetupPreserve(1) != 0;
 
   // 28. The main dialog.
-  ui.RunMainDialog(s);
+  MainWindowHost host(s);
+  ui.RunMainDialog(host);
   return 0;
 }
 

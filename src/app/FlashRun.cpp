@@ -1,0 +1,338 @@
+#include "app/FlashRun.h"
+
+#include "core/Format.h"
+#include "image/BlockEngine.h"
+#include "image/LayoutView.h"
+#include "image/NcbPreparation.h"
+#include "policy/FirmwarePassword.h"
+
+namespace nox::app {
+
+namespace {
+
+using image::RegionKind;
+namespace option = config::option;
+
+constexpr uint32_t kExecutionRetries = 5;
+constexpr uint32_t kErrReadFlash = 66;
+constexpr uint8_t kEcbCompareVersions = 0x01;
+constexpr uint8_t kMeEntireAccepted = 0x02;
+
+struct RegionLogText {
+  const char* update;
+  const char* check;
+};
+
+RegionLogText LogText(RegionKind kind) {
+  switch (kind) {
+    case RegionKind::kBootBlock:
+      return {" Start to update BootBlock region.\r\n", " Start to check BootBlock region.\r\n"};
+    case RegionKind::kMainBios:
+      return {" Start to update MainBios region.\r\n", " Start to check MainBios region.\r\n"};
+    case RegionKind::kEc:
+      return {" Start to update EC region.\r\n", " Start to check EC region.\r\n"};
+    case RegionKind::kNcb:
+      return {" Start to update NCB region.\r\n", " Start to check NCB region.\r\n"};
+    case RegionKind::kNvram:
+      break;
+  }
+  return {" Start to update Nvram region.\r\n", " Start to update Nvram region.\r\n"};
+}
+
+std::string VersionLine(const policy::SystemIdentity& id) {
+  const auto& from = id.currentVersion;
+  const auto& to = id.rom.version;
+  return core::Format("Version %c%c%c to %c%c%c.", from[0], from[1], from[2], to[0], to[1], to[2]);
+}
+
+}  // namespace
+
+void FlashRun::Run() {
+  os::OsServices& os = s_.platform.os;
+  FlashSession& fs = s_.flashSession;
+
+  // 1 to 4.
+  fs.retryCount = kExecutionRetries;
+  s_.smi.EnableFlash();
+  os.KeepAwake(true);
+  if (CheckEcVersion() != 0) {
+    os.KeepAwake(false);
+    return;
+  }
+
+  // 5. The firmware password, once per process.
+  if (s_.firmwarePasswordPending) {
+    policy::FirmwarePasswordEnv env{s_.config, s_.ofbd, s_.smi, s_.platform.ui, os,
+                                    [this](const std::string& text) { s_.Print("%s", text.c_str()); }};
+    const policy::FirmwarePasswordResult result = policy::RunFirmwarePassword(env);
+    if (result.messageShown) s_.firmwareMessageShown = true;
+    if (result.error != 0) s_.EndSession(0);
+    s_.firmwarePasswordPending = false;
+  }
+
+  // 6, 7.
+  os.SetFlashProtection(true);
+  dialog_.EnableFlashButton(false);
+  dialog_.EnableExitButton(false);
+  if (const std::string reason = dialog_.BlockingReason(); !reason.empty()) {
+    s_.platform.ui.MessageBox(reason, flash_text::kCannotUpdateTitle, ui::style::kIconWarning);
+    Finish();
+    return;
+  }
+
+  // 8. An EC that is not newer is refused when the firmware compares versions.
+  const auto& ecb = s_.info.Ecb();
+  if (fs.ecOnlyIfNewer && !s_.layout.EcNewer() && (!ecb || (ecb->flags & kEcbCompareVersions) != 0)) {
+    Fail(flash_text::kEcNotNewer);
+    dialog_.EnableFlashButton(true);
+    Finish();
+    return;
+  }
+
+  // 9.
+  if (!PrepareNcbs() || !RefuseUnsupported()) {
+    dialog_.EnableFlashButton(true);
+    Finish();
+    return;
+  }
+
+  // 10, 11.
+  os.BlockUserInput(true);
+  dialog_.ResetMap(ui::kGrey);
+  const config::ConfigStore& c = s_.config;
+  if (c.IsSelected(option::kMainBios) || c.IsSelected(option::kNvram) || c.IsSelected(option::kBootBlock) ||
+      c.IsSelected(option::kEc) || fs.programNcbs) {
+    dialog_.ShowProgressPage();
+  }
+  dialog_.SetMessageLines("Updating BIOS from", VersionLine(s_.identity));
+
+  // 12 to 17, in the fixed region order.
+  PreserveSmbios();
+  const bool written = UpdateNvram() && UpdateIfSelected(option::kMainBios, "Main Bios.", RegionKind::kMainBios) &&
+                       UpdateIfSelected(option::kBootBlock, "BB.", RegionKind::kBootBlock) &&
+                       (!fs.programNcbs || (dialog_.SetRegionLabel("NCB."), UpdateRegion(RegionKind::kNcb))) &&
+                       UpdateIfSelected(option::kEc, "EC.", RegionKind::kEc);
+  if (written) {
+    // 19, 21. The ME region, the vendor tool and the package's EC firmware were refused
+    // before anything was written.
+    dialog_.SetStatus("Done.");
+    dialog_.BringToFront();
+    success_ = true;
+  }
+  Finish();
+}
+
+uint32_t FlashRun::CheckEcVersion() {
+  std::optional<image::EcBlockRecord> record;
+  if (const auto& ecb = s_.info.Ecb()) {
+    record = image::EcBlockRecord{ecb->flags, ecb->ecBlockAddress, ecb->ecBlockSize, ecb->ecVersionOffset,
+                                  ecb->ecVersionMask};
+  }
+  const uint32_t error =
+      s_.layout.CheckEcNewer(s_.Image(), record, s_.Scratch(), [this](uint32_t address, std::span<uint8_t> to) {
+        return s_.smi.ReadFlash(address, static_cast<uint32_t>(to.size()), to);
+      });
+  if (error != 0) s_.Print(" - %s\n", s_.config.ErrorMessage(error));
+  return error;
+}
+
+bool FlashRun::PrepareNcbs() {
+  FlashSession& fs = s_.flashSession;
+  fs.programNcbs = false;
+  fs.allNcbs = false;
+  if (s_.config.IsSelected(option::kNcbN)) fs.programNcbs = true;
+  if (s_.config.IsSelected(option::kAllNcb)) fs.programNcbs = fs.allNcbs = true;
+  const size_t count = s_.layout.NcbCount();
+  if (fs.programNcbs && (count == 0 || (uint64_t{1} << count) <= fs.ncbMask)) {
+    Fail(flash_text::kNcbNotAvailable);
+    return false;
+  }
+  if (count == 0) return true;
+  const bool prepared = image::PrepareNcbsForWriting(
+      s_.layout, fs.Selection(), s_.Image(),
+      [this](uint32_t address, std::span<uint8_t> to) {
+        return s_.smi.ReadFlash(address, static_cast<uint32_t>(to.size()), to);
+      },
+      [this](uint32_t a, uint32_t v, uint32_t l) { dialog_.OnReading(a, v, l); });
+  if (!prepared) Fail(flash_text::kNcbPrepareFailed);
+  return prepared;
+}
+
+bool FlashRun::RefuseUnsupported() {
+  const config::ConfigStore& c = s_.config;
+  if (c.IsSelected(option::kMeIgnition) || c.IsSelected(option::kMeEntire)) {
+    Fail(flash_text::kMeNotSupported);
+    return false;
+  }
+  if (c.IsSelected(option::kMeFwUpdLcl)) {
+    Fail(flash_text::kMeToolNotSupported);
+    return false;
+  }
+  if (!c.Modules()[config::ModuleSlotId::kEc].Empty()) {
+    Fail(flash_text::kEcFirmwareNotSupported);
+    return false;
+  }
+  return true;
+}
+
+void FlashRun::PreserveSmbios() {
+  const FlashSession& fs = s_.flashSession;
+  if (!fs.programBootBlock || fs.skipSmbiosPreservation) return;
+  std::vector<std::string> types;
+  for (uint32_t i = 0; const auto value = s_.config.GetValue(option::kPreserveAllSmbios, i); ++i) {
+    types.push_back(*value);
+  }
+  os::OsServices& os = s_.platform.os;
+  const auto saved = s_.smbios.Save(
+      s_.layout,
+      [this](uint32_t address, std::span<uint8_t> to) {
+        return s_.smi.ReadFlash(address, static_cast<uint32_t>(to.size()), to);
+      },
+      types,
+      [&](int type) {
+        os.BlockUserInput(false);
+        s_.platform.ui.MessageBox(core::Format(image::kMissingTypeWarning, type), ui::kAppTitle, ui::style::kOk);
+        os.BlockUserInput(true);
+      });
+  if (saved == image::SmbiosArea::SaveResult::kReadFailed) s_.EndSession(kErrReadFlash);
+  if (saved == image::SmbiosArea::SaveResult::kSaved) s_.smbios.Restore(s_.layout, s_.Image());
+}
+
+bool FlashRun::UpdateNvram() {
+  if (!s_.config.IsSelected(option::kNvram)) return true;
+  const bool preserve = s_.config.IsSelected(option::kPreserveSetup);
+  if (preserve && s_.ofbd.SetupPreserve(2) != 0) {
+    Fail(flash_text::kStoreSetupFailed);
+    return false;
+  }
+  dialog_.SetRegionLabel("NVRAM.");
+  if (!UpdateRegion(RegionKind::kNvram)) return false;
+  if (preserve && s_.ofbd.SetupPreserve(4) != 0) {
+    Fail(flash_text::kRestoreSetupFailed);
+    return false;
+  }
+  return true;
+}
+
+bool FlashRun::UpdateIfSelected(uint32_t option, const char* label, RegionKind kind) {
+  if (!s_.config.IsSelected(option)) return true;
+  dialog_.SetRegionLabel(label);
+  return UpdateRegion(kind);
+}
+
+bool FlashRun::UpdateRegion(RegionKind kind) {
+  const FlashSession& fs = s_.flashSession;
+  const bool compare = fs.compareAndSkipEqual && kind != RegionKind::kNvram;
+  LogRegion(kind);
+
+  const image::RegionSelection selection = fs.Selection();
+  const image::LayoutView view(s_.layout, selection);
+  image::LogSink sink;
+  if (s_.flashLog) sink = [this](const std::string& line) { Log(line); };
+  image::BlockEngine engine(s_.smi, s_.platform.os, view, s_.Image(), {fs.retryCount, fs.allNcbs}, sink);
+  const core::ProgressCallback erasing = [this](uint32_t a, uint32_t v, uint32_t l) { dialog_.OnErasing(a, v, l); };
+  const core::ProgressCallback programming = [this](uint32_t a, uint32_t v, uint32_t l) {
+    dialog_.OnProgramming(a, v, l);
+  };
+  const core::ProgressCallback verifying = [this](uint32_t a, uint32_t v, uint32_t l) { dialog_.OnVerifying(a, v, l); };
+
+  if (compare) {
+    if (engine.CompareRegion(verifying, erasing, programming, kind)) return true;
+    RegionFailed("Failed!", false);
+    return false;
+  }
+  if (!engine.EraseRegion(erasing, kind)) {
+    RegionFailed("Erase Failed!", true);
+    return false;
+  }
+  if (!engine.ProgramRegion(programming, kind)) {
+    RegionFailed("Write Failed!", true);
+    return false;
+  }
+  if (!engine.VerifyRegion(verifying, kind)) {
+    RegionFailed("Verify Failed!", true);
+    return false;
+  }
+  return true;
+}
+
+void FlashRun::RegionFailed(const char* status, bool reenableButtons) {
+  s_.platform.os.BlockUserInput(false);
+  dialog_.SetStatus(status);
+  s_.platform.ui.MessageBox(flash_text::kFailureBox, ui::kAppTitle, ui::style::kIconError);
+  if (reenableButtons) {
+    dialog_.EnableFlashButton(true);
+    dialog_.EnableExitButton(true);
+  }
+}
+
+void FlashRun::LogRegion(RegionKind kind) {
+  if (!s_.flashLog) return;
+  const RegionLogText text = LogText(kind);
+  Log(s_.flashSession.compareAndSkipEqual ? text.check : text.update);
+  const image::RegionBounds& b = s_.layout.Bounds();
+  switch (kind) {
+    case RegionKind::kBootBlock:
+      Log(core::Format(" Boot Block Region 0x%08X - 0x%08X\r\n", b.bootBlock.low, b.bootBlock.end));
+      break;
+    case RegionKind::kMainBios:
+      Log(core::Format(" Main BIOS Region 0x%08X - 0x%08X\r\n", b.mainBios.low, b.mainBios.end));
+      break;
+    case RegionKind::kEc: Log(core::Format(" EC Region 0x%08X - 0x%08X\r\n", b.ec.low, b.ec.end)); break;
+    case RegionKind::kNvram: Log(core::Format(" Nvram Region 0x%08X - 0x%08X\r\n", b.nvram.low, b.nvram.end)); break;
+    case RegionKind::kNcb:
+      for (size_t i = 0; i < b.ncb.size(); ++i) {
+        if (b.ncb[i].end != 0) {
+          Log(core::Format(" NCB %d Region 0x%08X - 0x%08X\r\n", static_cast<int>(i), b.ncb[i].low, b.ncb[i].end));
+        }
+      }
+      break;
+  }
+}
+
+void FlashRun::Log(const std::string& line) {
+  if (s_.flashLog) std::fwrite(line.data(), 1, line.size(), s_.flashLog);
+}
+
+void FlashRun::Fail(const char* text) {
+  errorText_ = text;
+  errorShown_ = true;
+}
+
+void FlashRun::Finish() {
+  os::OsServices& os = s_.platform.os;
+  // 22. The vendor tool's files are never written by this version, so there is nothing of
+  // its to clean up.
+  dialog_.EnableExitButton(true);
+  s_.smi.DisableFlash();
+  os.BlockUserInput(false);
+  if (errorShown_) s_.platform.ui.MessageBox(errorText_, ui::kAppTitle, ui::style::kIconError);
+  os.SetFlashProtection(false);
+  os.KeepAwake(false);
+
+  // 23, 24.
+  if (success_) {
+    const config::ConfigStore& c = s_.config;
+    if (c.IsSelected(option::kMeEntire) && (s_.meCapability & kMeEntireAccepted) != 0 &&
+        !c.IsSelected(option::kReboot)) {
+      s_.platform.ui.MessageBox(flash_text::kPowerOffWarning, ui::kAppTitle, ui::style::kIconWarning);
+    }
+    if (c.IsSelected(option::kReboot) || c.IsSelected(option::kShutdown)) {
+      RestartOrPowerOff();
+      return;
+    }
+  }
+  s_.EndSession(0);
+}
+
+void FlashRun::RestartOrPowerOff() {
+  const bool restart = s_.config.IsSelected(option::kReboot);
+  s_.ReleaseForShutdown();
+  if (restart) {
+    s_.platform.os.RestartMachine();
+  } else {
+    s_.platform.os.PowerOffMachine();
+  }
+}
+
+}  // namespace nox::app

@@ -1,0 +1,69 @@
+// The flash run: prepares the firmware and the machine, checks the selection once more,
+// updates the selected regions in their fixed order (NVRAM, main BIOS, boot block, NCBs,
+// EC) and then restarts or powers off the machine, or ends the session.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/Session.h"
+#include "image/RegionSelection.h"
+#include "ui/MainDialog.h"
+
+namespace nox::app {
+
+namespace flash_text {
+inline constexpr const char* kFailureBox =
+    "Update Failed!  \nPlease call your local KORV service center for assistance.\n";
+inline constexpr const char* kCannotUpdateTitle = "Cannot Update BIOS";
+inline constexpr const char* kEcNotNewer = "Embedded Controller in ROM file isn't newer than in system.";
+inline constexpr const char* kNcbNotAvailable =
+    "Error: Requested non-critical block not available in ROM file.\nPlease make sure your selection and try to "
+    "FLASH again";
+inline constexpr const char* kNcbPrepareFailed = "Error:Prepare Ncbs For Writing occur error,try to FLASH again";
+inline constexpr const char* kStoreSetupFailed = "Error: Store SETUP setting error.";
+inline constexpr const char* kRestoreSetupFailed = "Error: Restore SETUP setting error.";
+inline constexpr const char* kPowerOffWarning = "WARNING : System must power-off to have the changes take effect!";
+// What this version cannot flash yet; refused before anything is written.
+inline constexpr const char* kMeNotSupported = "Error: Updating the ME firmware is not supported yet.";
+inline constexpr const char* kEcFirmwareNotSupported =
+    "Error: Updating the EC firmware of the package is not supported yet.";
+inline constexpr const char* kMeToolNotSupported = "Error: The vendor ME update tool is not supported yet.";
+}  // namespace flash_text
+
+class FlashRun {
+ public:
+  FlashRun(Session& session, ui::FlashDialog& dialog) : s_(session), dialog_(dialog) {}
+
+  // Returns only after a failed EC version read (the window stays open) or once a restart
+  // or power-off was requested; every other path ends the session.
+  void Run();
+
+  // Writes one region's log lines and runs the engine over it; on failure the message has
+  // been shown.
+  bool UpdateRegion(image::RegionKind kind);
+
+ private:
+  uint32_t CheckEcVersion();
+  // Settles the NCB selection and prepares the holes; false with the error text set.
+  bool PrepareNcbs();
+  // Refuses what this version cannot update, before any region is touched.
+  bool RefuseUnsupported();
+  void PreserveSmbios();
+  bool UpdateNvram();
+  bool UpdateIfSelected(uint32_t option, const char* label, image::RegionKind kind);
+  void Fail(const char* text);
+  void RegionFailed(const char* status, bool reenableButtons);
+  void LogRegion(image::RegionKind kind);
+  void Log(const std::string& line);
+  void Finish();
+  void RestartOrPowerOff();
+
+  Session& s_;
+  ui::FlashDialog& dialog_;
+  std::string errorText_;
+  bool errorShown_ = false;
+  bool success_ = false;
+};
+
+}  // namespace nox::app

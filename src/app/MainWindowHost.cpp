@@ -1,0 +1,75 @@
+#include "app/MainWindowHost.h"
+
+#include <cstdlib>
+
+#include "app/FlashRun.h"
+#include "core/Bytes.h"
+
+namespace nox::app {
+
+namespace {
+constexpr uint32_t kOptionCount = 58;
+// The kept ME answer: the span of the flash in front of the system firmware at 10, the
+// system firmware region's size at 14.
+constexpr size_t kMeSpanOffset = 10;
+constexpr size_t kMeFirmwareSizeOffset = 14;
+}  // namespace
+
+ui::StartFacts MainWindowHost::Facts() {
+  selected_.clear();
+  for (uint32_t id = 1; id <= kOptionCount; ++id) {
+    if (s_.config.IsSelected(id)) selected_.push_back(id);
+  }
+  ui::StartFacts facts;
+  facts.packageSuppliedRom = s_.ImageFromPackage();
+  facts.scriptNamedRom = s_.config.IsSelected(config::option::kRomFile) &&
+                         s_.config.GetValue(config::option::kRomFile).has_value();
+  facts.selectedOptionIds = selected_;
+  return facts;
+}
+
+void MainWindowHost::ApplyStartPlan(const ui::StartPlan& plan) {
+  if (plan.releasePackageRom) s_.ReleaseImage();
+  if (plan.clearOptionSelection) {
+    for (uint32_t id = 1; id <= kOptionCount; ++id) s_.config.SelectCommand(id, false);
+  }
+}
+
+ui::FlashFacts MainWindowHost::MapFacts() {
+  ui::FlashFacts facts;
+  facts.biosFlashSize = s_.smi.TotalFlashSize();
+  const auto& answer = s_.ofbd.KeptMeAnswer();
+  if (s_.meCapability != 0 && answer) {
+    const auto span = core::ReadLe32(*answer, kMeSpanOffset);
+    const auto size = core::ReadLe32(*answer, kMeFirmwareSizeOffset);
+    if (span && size) {
+      facts.hasMeRegion = true;
+      facts.wholeFlashSize = *span + *size;
+    }
+  }
+  return facts;
+}
+
+uint32_t MainWindowHost::EcImageSize() {
+  return static_cast<uint32_t>(s_.config.Modules()[config::ModuleSlotId::kEc].size);
+}
+
+bool MainWindowHost::CheckUpdatePermission(std::string& message) {
+  return s_.info.CheckUpdatePermission(s_.info.Ecb(), [&](const std::string& text) { message += text; });
+}
+
+uint32_t MainWindowHost::FlashSize(bool reread) {
+  if (reread && s_.smi.LoadFlashInfo() == 0) {
+    if (const auto& info = s_.smi.Info()) s_.layout.SetBlockTable(*info);
+  }
+  return s_.smi.TotalFlashSize();
+}
+
+void MainWindowHost::RunFlash(ui::FlashDialog& dialog) { FlashRun(s_, dialog).Run(); }
+
+void MainWindowHost::EndSession(uint32_t errorId) {
+  s_.EndSession(errorId);
+  std::abort();  // the session's end does not come back
+}
+
+}  // namespace nox::app

@@ -1,0 +1,121 @@
+#include "image/NcbPreparation.h"
+
+#include <algorithm>
+#include <new>
+#include <vector>
+
+namespace nox::image {
+
+namespace {
+
+namespace bt = firmware::block_type;
+
+// Firmware reads are handed out no larger than the engine's chunks.
+constexpr uint32_t kPieceSize = 0x10000;
+
+// The holes of one kind of block: indices [first, end) of the hole table.
+struct HoleKind {
+  uint8_t blockType;
+  size_t first;
+  size_t end;
+  bool programRegion;  // whether the region holding these holes is written whole
+};
+
+bool Needed(const HoleKind& kind, const RegionSelection& selection) {
+  if (kind.end <= kind.first) return false;
+  // Writing the region whole with every NCB picked keeps nothing of the machine's holes.
+  return kind.programRegion ? !selection.allNcbs : selection.programNcbs;
+}
+
+void Report(const core::ProgressCallback& onReading, uint32_t first, uint32_t second, uint32_t third) {
+  if (onReading) onReading(first, second, third);
+}
+
+// The copy is indexed by flash address, so an entry reaching past the ROM size has no
+// place in it; such a table is refused before anything is read.
+bool ReadFlashCopy(std::span<const firmware::FlashBlockEntry> blocks, uint32_t romSize,
+                   const FlashLayout::FlashReader& readFlash, const core::ProgressCallback& onReading,
+                   std::vector<uint8_t>& copy) {
+  if (!readFlash) return false;
+  for (const auto& block : blocks) {
+    if (!core::InRange(romSize, block.start, block.size)) return false;
+  }
+  try {
+    copy.assign(romSize, 0xFF);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  Report(onReading, core::kProgressStart, blocks.empty() ? 0 : blocks.front().start, 0);
+  for (const auto& block : blocks) {
+    for (uint32_t done = 0; done < block.size;) {
+      const uint32_t length = std::min(kPieceSize, block.size - done);
+      const uint32_t address = block.start + done;
+      Report(onReading, address, romSize, length);
+      if (!readFlash(address, std::span<uint8_t>(copy).subspan(address, length))) return false;
+      done += length;
+    }
+  }
+  Report(onReading, core::kProgressEnd, romSize, 0);
+  return true;
+}
+
+// Matches every maximal run of the kind's blocks against the kind's records, in one
+// sequence across the runs. Every record must find its hole: a record left unmatched
+// would later copy from wherever an earlier match left its flash offset.
+bool MatchKind(FlashLayout& layout, core::ByteSpan flash, const HoleKind& kind) {
+  const auto blocks = layout.Blocks();
+  size_t cursor = kind.first;
+  for (size_t i = 0; i < blocks.size();) {
+    if (blocks[i].type != kind.blockType) {
+      ++i;
+      continue;
+    }
+    const uint64_t start = blocks[i].start;
+    uint64_t length = 0;
+    for (; i < blocks.size() && blocks[i].type == kind.blockType; ++i) length += blocks[i].size;
+    if (!layout.Holes().MatchFlashRange(flash, start, length, cursor, kind.end)) return false;
+  }
+  return cursor == kind.end;
+}
+
+}  // namespace
+
+bool PrepareNcbsForWriting(FlashLayout& layout, const RegionSelection& selection, std::span<uint8_t> image,
+                           const FlashLayout::FlashReader& readFlash, const core::ProgressCallback& onReading) {
+  const HoleTable& holes = layout.Holes();
+  const size_t mainCount = std::min(holes.MainCount(), holes.Count());
+  const HoleKind kinds[] = {
+      {bt::kMainBios, 0, mainCount, selection.programMainBios},
+      {bt::kBootBlock, mainCount, holes.Count(), selection.programBootBlock},
+  };
+  const bool anyNeeded = std::any_of(std::begin(kinds), std::end(kinds),
+                                     [&](const HoleKind& kind) { return Needed(kind, selection); });
+  if (!anyNeeded) return true;
+
+  std::vector<uint8_t> flash;
+  if (!ReadFlashCopy(layout.Blocks(), layout.RomSize(), readFlash, onReading, flash)) return false;
+
+  // Everything is checked before the first byte is copied, so a refusal leaves the image
+  // exactly as it was loaded.
+  std::vector<size_t> toCopy;
+  for (const HoleKind& kind : kinds) {
+    if (!Needed(kind, selection)) continue;
+    if (!MatchKind(layout, flash, kind)) return false;
+    for (size_t h = kind.first; h < kind.end; ++h) {
+      if (selection.programNcbs && layout.HoleSelected(h, selection)) continue;
+      const HoleRecord& hole = holes[h];
+      if (!core::InRange(flash.size(), hole.flashOffset, hole.size) ||
+          !core::InRange(image.size(), hole.imageOffset, hole.size)) {
+        return false;
+      }
+      toCopy.push_back(h);
+    }
+  }
+  for (const size_t h : toCopy) {
+    const HoleRecord& hole = holes[h];
+    std::copy_n(flash.begin() + hole.flashOffset, hole.size, image.begin() + hole.imageOffset);
+  }
+  return true;
+}
+
+}  // namespace nox::image
