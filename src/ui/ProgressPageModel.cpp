@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/Format.h"
+#include "core/Progress.h"
 
 namespace nox::ui {
 
@@ -31,7 +32,9 @@ CallbackEffect ProgressPageModel::Report(MapState state, const char* prefix, uin
   effect.stageChanged = SetStage(prefix + region_);
   // After an EC update the value field shows addresses again.
   valueLabel_ = "Address:";
-  value_ = AddressText(map_.Update(address, value, length, state));
+  atMarker_ = address == core::kProgressStart || address == core::kProgressEnd;
+  address_ = map_.Update(address, value, length, state);
+  value_ = AddressText(address_);
   // Reading is short and runs before the user could act; the others keep the window alive.
   effect.pumpMessages = state != MapState::kRead;
   return effect;
@@ -58,6 +61,7 @@ CallbackEffect ProgressPageModel::OnEcProgress(uint16_t done, uint16_t total) {
   effect.stageChanged = SetStage("Programming EC.");
   valueLabel_ = "Percent:";
   value_ = core::Format("%d%%", EcPercent(done, total));
+  atMarker_ = false;
   ecPosition_ = std::min<int>(done, ecMaximum_);
   effect.pumpMessages = true;
   return effect;

@@ -42,6 +42,10 @@ class ProgressPageModel {
   const std::string& StageText() const { return stage_; }
   const std::string& ValueLabel() const { return valueLabel_; }
   const std::string& ValueText() const { return value_; }
+  // The address the value field shows, as a number; 0 before the first report.
+  uint32_t ShownAddress() const { return address_; }
+  // The last report was a pass's start or end marker rather than a request.
+  bool AtMarker() const { return atMarker_; }
   int EcBarMaximum() const { return ecMaximum_; }
   int EcBarStep() const { return ecStep_; }
   int EcBarPosition() const { return ecPosition_; }
@@ -55,6 +59,8 @@ class ProgressPageModel {
   std::string stage_ = "None";
   std::string valueLabel_ = "Address:";
   std::string value_ = "0";
+  uint32_t address_ = 0;
+  bool atMarker_ = false;
   int ecMaximum_ = 0;
   int ecStep_ = 32;
   int ecPosition_ = 0;

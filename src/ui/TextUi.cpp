@@ -1,6 +1,6 @@
 #include "ui/TextUi.h"
 
-#include "ui/MainDialog.h"
+#include "ui/TextMainDialog.h"
 
 #include <algorithm>
 
@@ -73,6 +73,7 @@ Button TextUi::Ask(const std::vector<Button>& buttons, Button onEnd) {
 }
 
 Button TextUi::MessageBox(const std::string& text, const std::string& title, uint32_t style) {
+  if (activeDialog_) activeDialog_->Detach();
   Print("== " + title + " ==\n" + text + (text.empty() || text.back() != '\n' ? "\n" : ""));
   const auto buttons = ButtonsOf(style);
   Button onEnd = buttons.front();
@@ -107,6 +108,17 @@ void TextUi::ShowKorvInfo(const KorvInfo& info) {
   Ask({Button::kCancel}, Button::kCancel);
 }
 
-void TextUi::RunMainDialog(MainDialogHost&) { Print("no main dialog yet\n"); }
+TextViewStyle TextUi::ViewStyle() const { return {}; }
+
+void TextUi::RunMainDialog(MainDialogHost& host) {
+  TextMainDialog dialog(host, *this, out_, [this] { return ReadLine(); }, ViewStyle());
+  activeDialog_ = &dialog;
+  // Cleared however the window ends, a test's end of the session included.
+  struct Active {
+    TextMainDialog*& slot;
+    ~Active() { slot = nullptr; }
+  } active{activeDialog_};
+  dialog.Run();
+}
 
 }  // namespace nox::ui

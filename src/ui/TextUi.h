@@ -13,6 +13,9 @@
 
 namespace nox::ui {
 
+class TextMainDialog;
+struct TextViewStyle;
+
 class TextUi : public Ui {
  public:
   explicit TextUi(std::FILE* in = stdin, std::FILE* out = stdout) : in_(in), out_(out) {}
@@ -28,12 +31,16 @@ class TextUi : public Ui {
   // The same for a secret: a terminal build turns echo off around it.
   virtual std::optional<std::string> ReadSecretLine() { return ReadLine(); }
   void Print(const std::string& text);
+  std::FILE* Out() const { return out_; }
+  // How the main window's progress page is drawn; plain lines unless a terminal says more.
+  virtual TextViewStyle ViewStyle() const;
 
  private:
   Button Ask(const std::vector<Button>& buttons, Button onEnd);
 
   std::FILE* in_;
   std::FILE* out_;
+  TextMainDialog* activeDialog_ = nullptr;  // while the main window runs
 };
 
 }  // namespace nox::ui

@@ -17,11 +17,14 @@ struct OsRig {
   OsRig() {
     std::string error;
     machine = Machine::InMemory(*MakePreset("legacy-8m"), error);
-    os = std::make_unique<SimOsServices>(*machine, [this](const std::string& name) {
-      if (taken.count(name)) return false;
-      taken.insert(name);
-      return true;
-    });
+    os = std::make_unique<SimOsServices>(
+        *machine,
+        [this](const std::string& name) {
+          if (taken.count(name)) return false;
+          taken.insert(name);
+          return true;
+        },
+        [this](uint32_t code) { endCodes.push_back(code); });
   }
   std::vector<nlohmann::json> Events(const std::string& name) {
     std::vector<nlohmann::json> out;
@@ -32,6 +35,7 @@ struct OsRig {
   }
   std::unique_ptr<Machine> machine;
   std::unique_ptr<SimOsServices> os;
+  std::vector<uint32_t> endCodes;
   std::set<std::string> taken;
 };
 
@@ -72,12 +76,16 @@ TEST(SimOsServices, FlashProtectionIsJournaledAndRestoredOnce) {
   EXPECT_EQ(input[1]["blocked"], false);
 }
 
-TEST(SimOsServices, RestartAndPowerOffAreRequestsToTheMachine) {
+TEST(SimOsServices, RestartAndPowerOffTakeTheMachineAndTheProgramDown) {
   OsRig rig;
   EXPECT_EQ(rig.os->RestartMachine(), 1);
-  EXPECT_EQ(rig.os->PowerOffMachine(), 1);
   EXPECT_EQ(rig.Events("restart-requested").size(), 1u);
+  EXPECT_EQ(rig.Events("reboot").size(), 1u);
+  EXPECT_EQ(rig.endCodes, std::vector<uint32_t>{0});
+  EXPECT_EQ(rig.os->PowerOffMachine(), 1);
   EXPECT_EQ(rig.Events("power-off-requested").size(), 1u);
+  EXPECT_EQ(rig.Events("power-off").size(), 1u);
+  EXPECT_EQ(rig.endCodes, (std::vector<uint32_t>{0, 0}));
 }
 
 TEST(SimOsServices, PausesAdvanceTheVirtualClockOnly) {

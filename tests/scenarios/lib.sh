@@ -13,6 +13,7 @@ FAILED=0
 RC=0
 OUT="$WORK/out.txt"
 MACHINE=""
+JOURNAL_FROM=0
 
 # machine NAME PRESET [--set k=v]...: a fresh machine; it becomes the current one.
 machine() {
@@ -21,6 +22,7 @@ machine() {
   rm -rf "${WORK:?}/$name"
   "$NOXSIM" create "$WORK/$name" --preset "$preset" "$@" >/dev/null || { echo "cannot create $name"; exit 1; }
   MACHINE="$WORK/$name"
+  JOURNAL_FROM=0
 }
 
 # rom FILE [noxsim rom options]...: an image for the current machine.
@@ -43,6 +45,7 @@ pack() {
 run_raw() {
   local tool=$1 answers=$2
   shift 2
+  JOURNAL_FROM=$(wc -l <"$MACHINE/journal.jsonl" 2>/dev/null || echo 0)
   (cd "$WORK" && printf "$answers" | NOXWINGUI_MACHINE="$MACHINE" timeout 60 "./$tool" "$@") >"$OUT" 2>&1
   RC=$?
 }
@@ -72,14 +75,16 @@ expect_count() {
   n=$(grep -cF -- "$2" "$OUT")
   if [[ $n -eq $1 ]]; then pass; else fail "\"$2\" on $n lines, expected $1"; fi
 }
-# journal_count N PATTERN: lines of the current machine's journal matching the regex
+# The journal lines of the last run (all of them before the first run on a machine).
+run_journal() { tail -n +$((JOURNAL_FROM + 1)) "$MACHINE/journal.jsonl"; }
+# journal_count N PATTERN: lines of the last run's journal matching the regex
 journal_count() {
   local n
-  n=$(grep -cE -- "$2" "$MACHINE/journal.jsonl")
+  n=$(run_journal | grep -cE -- "$2")
   if [[ $n -eq $1 ]]; then pass; else fail "journal has $n lines matching $2, expected $1"; fi
 }
-journal_has() { if grep -qE -- "$1" "$MACHINE/journal.jsonl"; then pass; else fail "journal lacks $1"; fi; }
-journal_lacks() { if grep -qE -- "$1" "$MACHINE/journal.jsonl"; then fail "journal holds $1"; else pass; fi; }
+journal_has() { if run_journal | grep -qE -- "$1"; then pass; else fail "journal lacks $1"; fi; }
+journal_lacks() { if run_journal | grep -qE -- "$1"; then fail "journal holds $1"; else pass; fi; }
 
 finish() {
   echo "scenarios: $PASSED passed, $FAILED failed"

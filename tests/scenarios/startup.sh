@@ -48,7 +48,7 @@ CASE="cancel at the flash warning"
 run_raw tool 'OK\nCancel\n\n'
 expect_rc 0
 expect_out "Press OK to continue or CANCEL to quit."
-expect_no_out "no main dialog yet"
+expect_no_out "NOXWINGUI v.1.05"
 
 CASE="driver file removed once loaded"
 run_raw tool 'Cancel\n\n'
@@ -70,7 +70,7 @@ CASE="nopause with lr"
 run_raw tool '\n' /lr /nopause
 expect_count 0 "highly recommended"
 expect_count 0 "Start to flash"
-expect_out "no main dialog yet"
+expect_out "NOXWINGUI v.1.05"
 expect_rc 0
 
 CASE="nopause with the firmware's start flag"
@@ -78,7 +78,7 @@ machine flag40 legacy-8m --set ecb1.flags=64
 run_raw tool '\n' /nopause
 expect_count 0 "highly recommended"
 expect_count 0 "Start to flash"
-expect_out "no main dialog yet"
+expect_out "NOXWINGUI v.1.05"
 
 CASE="writeromfile"
 machine m legacy-8m

@@ -9,7 +9,7 @@ rom fit.rom
 CASE="wipeall with a script that adds options"
 pack tool --rom 0=fit.rom --cmd "/p /b /caf /sysext"
 run tool '\n' /wipeall
-expect_out "no main dialog yet"
+expect_out "NOXWINGUI v.1.05"
 # Main BIOS, boot block, NVRAM, reboot and no-ROM-ID-check are selected when the firmware is asked.
 journal_has '"type":81.*"selectedMask":199|"selectedMask":199.*"type":81|"offMask":0,"selectedMask":199'
 
@@ -28,12 +28,12 @@ CASE="a script of cfgbhv:0 alone changes nothing"
 pack cfg0 --rom 0=fit.rom --cmd "/cfgbhv:0"
 run cfg0 '\n'
 journal_has '"offMask":0,'
-expect_out "no main dialog yet"
+expect_out "NOXWINGUI v.1.05"
 
 CASE="factory needs no confirmation"
 run_raw tool 'OK\n\n' /factory
 expect_no_out "Start to flash"
-expect_out "no main dialog yet"
+expect_out "NOXWINGUI v.1.05"
 
 CASE="a word the utility does not know"
 run tool '' /p

@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 namespace nox::console {
 
@@ -22,6 +24,18 @@ std::optional<std::string> ConsoleUi::ReadSecretLine() {
     Print("\n");
   }
   return line;
+}
+
+ui::TextViewStyle ConsoleUi::ViewStyle() const {
+  ui::TextViewStyle style;
+  const char* term = std::getenv("TERM");
+  style.inPlace = isatty(fileno(Out())) && term && *term && std::strcmp(term, "dumb") != 0;
+  const char* noColour = std::getenv("NO_COLOR");
+  style.colour = style.inPlace && !(noColour && *noColour);
+  const char* colourTerm = std::getenv("COLORTERM");
+  style.trueColour = style.colour && colourTerm &&
+                     (std::strcmp(colourTerm, "truecolor") == 0 || std::strcmp(colourTerm, "24bit") == 0);
+  return style;
 }
 
 }  // namespace nox::console

@@ -15,6 +15,8 @@ using core::Guid;
 constexpr uint32_t kVolumeHeaderLength = 72;  // 56 bytes, one block-map entry, terminator
 constexpr uint32_t kFileHeaderLength = 24;
 constexpr uint8_t kFileTypeRaw = 0x01;
+constexpr uint8_t kFileTypePad = 0xF0;
+constexpr uint32_t kSectorSize = 0x1000;
 // Header construction, header valid and data valid, inverted because the volumes are
 // erased to 0xFF.
 constexpr uint8_t kFileStateValid = 0xF8;
@@ -49,6 +51,9 @@ class Random {
 struct FfsFile {
   Guid name;
   std::vector<uint8_t> data;
+  // ROM holes start on a sector of their own, as firmware builds lay them out, so that an
+  // update can erase and write around them in whole sectors.
+  bool sectorAligned = false;
 };
 
 void WriteVolumeHeader(std::span<uint8_t> volume, const Guid& fileSystem) {
@@ -68,6 +73,21 @@ void WriteVolumeHeader(std::span<uint8_t> volume, const Guid& fileSystem) {
 
 // Lays out a volume over `volume` (already 0xFF), at `base` in the image. False when the
 // files do not fit.
+void WriteFileHeader(uint8_t* h, const Guid& name, uint8_t type, size_t size) {
+  name.WriteTo(std::span<uint8_t, 16>(h, 16));
+  h[16] = 0;
+  h[17] = 0;
+  h[18] = type;
+  h[19] = 0;
+  h[20] = static_cast<uint8_t>(size);
+  h[21] = static_cast<uint8_t>(size >> 8);
+  h[22] = static_cast<uint8_t>(size >> 16);
+  h[23] = 0;
+  h[16] = static_cast<uint8_t>(0x100 - core::Sum8({h, kFileHeaderLength}));
+  h[17] = kFileChecksumUnused;
+  h[23] = kFileStateValid;
+}
+
 bool BuildVolume(std::span<uint8_t> volume, uint32_t base, const Guid& fileSystem,
                  const std::vector<FfsFile>& files, RomResult& result) {
   if (volume.size() < kVolumeHeaderLength) return false;
@@ -75,21 +95,18 @@ bool BuildVolume(std::span<uint8_t> volume, uint32_t base, const Guid& fileSyste
   WriteVolumeHeader(volume, fileSystem);
   size_t at = kVolumeHeaderLength;
   for (const FfsFile& f : files) {
+    if (f.sectorAligned && (base + at) % kSectorSize != 0) {
+      // A pad file fills the gap; one too short for a header takes a whole sector more.
+      size_t gap = kSectorSize - (base + at) % kSectorSize;
+      if (gap < kFileHeaderLength) gap += kSectorSize;
+      if (at + gap > volume.size()) return false;
+      WriteFileHeader(volume.data() + at, Guid{}, kFileTypePad, gap);
+      at += gap;
+    }
     const size_t size = kFileHeaderLength + f.data.size();
     if (size > 0xFFFFFF || at + size > volume.size()) return false;
     uint8_t* h = volume.data() + at;
-    f.name.WriteTo(std::span<uint8_t, 16>(h, 16));
-    h[16] = 0;
-    h[17] = 0;
-    h[18] = kFileTypeRaw;
-    h[19] = 0;
-    h[20] = static_cast<uint8_t>(size);
-    h[21] = static_cast<uint8_t>(size >> 8);
-    h[22] = static_cast<uint8_t>(size >> 16);
-    h[23] = 0;
-    h[16] = static_cast<uint8_t>(0x100 - core::Sum8({h, kFileHeaderLength}));
-    h[17] = kFileChecksumUnused;
-    h[23] = kFileStateValid;
+    WriteFileHeader(h, f.name, kFileTypeRaw, size);
     std::memcpy(h + kFileHeaderLength, f.data.data(), f.data.size());
     result.files.push_back({static_cast<uint32_t>(base + at), static_cast<uint32_t>(size), f.name});
     at += (size + 7) & ~size_t{7};
@@ -277,7 +294,7 @@ RomResult BuildRomImage(const Profile& p, const RomOptions& o) {
     std::span<uint8_t> area(image.data() + run.start, run.size);
     std::vector<FfsFile> files;
     auto addHoles = [&](unsigned count) {
-      for (unsigned i = 0; i < count; ++i) files.push_back({RomHoleName(nextHole++), RandomBytes(rng, 0x1000 - kFileHeaderLength)});
+      for (unsigned i = 0; i < count; ++i) files.push_back({RomHoleName(nextHole++), RandomBytes(rng, kSectorSize - kFileHeaderLength), true});
     };
     bool ok = true;
     switch (run.type) {

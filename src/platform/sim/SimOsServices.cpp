@@ -15,8 +15,11 @@ constexpr uint32_t kErrorInvalidFunction = 1;
 constexpr uint32_t kErrorNoAccess = 998;
 }  // namespace
 
-SimOsServices::SimOsServices(Machine& machine, std::function<bool(const std::string&)> createMutex)
-    : machine_(machine), createMutex_(std::move(createMutex)) {}
+SimOsServices::SimOsServices(Machine& machine, std::function<bool(const std::string&)> createMutex,
+                             SystemEnd systemEnd)
+    : machine_(machine), createMutex_(std::move(createMutex)), systemEnd_(std::move(systemEnd)) {
+  if (!systemEnd_) systemEnd_ = [this](uint32_t code) { ExitProcess(code); };
+}
 
 bool SimOsServices::CreateInstanceMutex(const std::string& name) { return !createMutex_ || createMutex_(name); }
 
@@ -56,11 +59,15 @@ void SimOsServices::ReleasePowerLibrary() {}
 
 int SimOsServices::RestartMachine() {
   machine_.RecordEffect("restart-requested");
+  machine_.RecordEffect("reboot");
+  systemEnd_(0);
   return 1;
 }
 
 int SimOsServices::PowerOffMachine() {
   machine_.RecordEffect("power-off-requested");
+  machine_.RecordEffect("power-off");
+  systemEnd_(0);
   return 1;
 }
 

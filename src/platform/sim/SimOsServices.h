@@ -1,7 +1,8 @@
 // Operating-system services for a run against the simulated machine. Effects that only
 // mean something on Windows (keep-awake, input blocking, power buttons, the lock policy,
 // restart and power-off) are recorded in the machine's journal and never reach the host;
-// pauses advance the machine's virtual clock.
+// pauses advance the machine's virtual clock. A restart or power-off takes the running
+// program down with the machine, as the operating system would: it ends with exit code 0.
 #pragma once
 
 #include <functional>
@@ -15,8 +16,12 @@ class Machine;
 
 class SimOsServices final : public os::OsServices {
  public:
+  // How the program ends when its machine restarts or powers off.
+  using SystemEnd = std::function<void(uint32_t exitCode)>;
+
   // `createMutex` makes a host-wide named lock (false when another process holds it).
-  SimOsServices(Machine& machine, std::function<bool(const std::string&)> createMutex);
+  // Without `systemEnd` the machine is saved and the process exits.
+  SimOsServices(Machine& machine, std::function<bool(const std::string&)> createMutex, SystemEnd systemEnd = {});
 
   bool CreateInstanceMutex(const std::string& name) override;
   void BringOtherInstanceToFront() override {}
@@ -45,6 +50,7 @@ class SimOsServices final : public os::OsServices {
  private:
   Machine& machine_;
   std::function<bool(const std::string&)> createMutex_;
+  SystemEnd systemEnd_;
   bool powerButtonsChanged_ = false;
   bool lockChanged_ = false;
 };
