@@ -59,6 +59,10 @@ TextMainDialog::TextMainDialog(MainDialogHost& host, Ui& ui, std::FILE* out, Lin
                                TextViewStyle style, Clock clock)
     : host_(host), ui_(ui), out_(out), readLine_(std::move(readLine)), style_(style), clock_(std::move(clock)) {
   if (!clock_) clock_ = SteadyMs;
+  // The page's template texts (stage "None", address 0) are no progress: a log starts with the
+  // first change of them.
+  printedStage_ = Page().StageText();
+  printedBar_ = 0;
 }
 
 void TextMainDialog::Print(const std::string& text) {

@@ -1,0 +1,207 @@
+#!/usr/bin/env bash
+# Whole flashes: which regions are written and in what order, what a refusing firmware or a
+# failing part stops, the log a run leaves, and how the machine is restarted or switched off.
+# Results are proven on the flash part itself, against the image and against a copy of the
+# part taken before the run.
+source "$(dirname "$0")/lib.sh" "$@"
+
+# snapshot FILE: the current machine's flash part as it is now.
+snapshot() { "$NOXSIM" dump "$MACHINE" -o "$WORK/$1" >/dev/null || { echo "cannot dump"; exit 1; }; }
+# region_is NAME equal|changed FILE: the region of the flash part compared with FILE.
+region_is() {
+  local line
+  line=$("$NOXSIM" diff "$MACHINE" "$WORK/$3" | grep -E "^$1 ")
+  if [[ -z $line ]]; then
+    fail "no region \"$1\" in the diff"
+  elif [[ $2 == equal && $line == *" equal" ]] || [[ $2 == changed && $line == *"changed"* ]]; then
+    pass
+  else
+    fail "$1 against $3: $line (expected $2)"
+  fi
+}
+# The regions that the last run's erase, write or verify requests touched, in first-touch
+# order, named by the block table of legacy-8m.
+touched_regions() {
+  run_journal | grep -E '"op":"(erase|write|verify)"' | grep -oE '"addr":[0-9]+' | cut -d: -f2 |
+    while read -r a; do
+      if ((a < 0x20000)); then echo ncb
+      elif ((a < 0x40000)); then echo nvram
+      elif ((a < 0x60000)); then echo ec
+      elif ((a < 0x7E0000)); then echo main
+      else echo bb; fi
+    done | awk '!seen[$0]++' | paste -sd' '
+}
+expect_touched() {
+  local got
+  got=$(touched_regions)
+  if [[ $got == "$1" ]]; then pass; else fail "regions touched: \"$got\", expected \"$1\""; fi
+}
+
+machine mach-m legacy-8m
+rom new.rom
+snapshot before.bin
+
+CASE="main BIOS, boot block and NVRAM are written in the order NVRAM, main BIOS, boot block"
+pack pbn --rom 0=new.rom --cmd "/p /b /n"
+run pbn ''
+expect_rc 0
+expect_touched "nvram main bb"
+region_is "main BIOS" equal new.rom
+region_is "boot block" equal new.rom
+region_is NVRAM equal new.rom
+# The EC and the non-critical blocks keep the machine's contents.
+region_is EC equal before.bin
+region_is "NCB 0x80" equal before.bin
+region_is "NCB 0x81" equal before.bin
+region_is "main BIOS" changed before.bin
+expect_out "Updating BIOS from"
+expect_out "Version A06 to A07."
+expect_out "Done."
+journal_has '"event":"restart-requested"'
+journal_has '"event":"reboot"'
+journal_lacks '"event":"power-off'
+
+CASE="the map is shown as plain lines, one per row, not one per request"
+expect_out "BIOS Map(Each Block is 32K): 16 rows of 16 cells"
+expect_count 1 "Programming Main Bios."
+n=$(grep -c "Address:" "$OUT")
+if ((n > 0 && n < 200)); then pass; else fail "$n address lines"; fi
+
+CASE="setup preserve with a firmware that cannot store stops before any region is touched"
+machine mach-sp legacy-8m --set setupPreserve.supported=true --set setupPreserve.storeFails=true
+rom new.rom
+snapshot before-sp.bin
+pack sp --rom 0=new.rom --cmd "/p /n /sp"
+run sp ''
+expect_rc 0
+expect_out "Error: Store SETUP setting error."
+expect_touched ""
+region_is NVRAM equal before-sp.bin
+region_is "main BIOS" equal before-sp.bin
+journal_lacks '"event":"restart-requested"'
+
+CASE="setup preserve stores before and restores after the NVRAM"
+machine mach-sp2 legacy-8m --set setupPreserve.supported=true
+rom new.rom
+pack sp2 --rom 0=new.rom --cmd "/n /sp"
+run sp2 ''
+expect_rc 0
+expect_no_out "SETUP setting error"
+region_is NVRAM equal new.rom
+journal_has '"event":"reboot"'
+
+CASE="a firmware that cannot restore the setup reports it after the NVRAM was written"
+machine mach-sp3 legacy-8m --set setupPreserve.supported=true --set setupPreserve.restoreFails=true
+rom new.rom
+pack sp3 --rom 0=new.rom --cmd "/p /n /sp"
+run sp3 ''
+expect_rc 0
+expect_out "Error: Restore SETUP setting error."
+expect_touched "nvram"
+journal_lacks '"event":"restart-requested"'
+
+CASE="compare first still erases, programs and verifies the NVRAM"
+machine mach-caf legacy-8m
+rom new.rom
+pack caf --rom 0=new.rom --cmd "/n /p /caf"
+run caf ''
+expect_rc 0
+nv_erases=$(run_journal | grep '"op":"erase"' | grep -oE '"addr":[0-9]+' | cut -d: -f2 |
+  awk '$1 >= 131072 && $1 < 262144' | wc -l)
+if ((nv_erases > 0)); then pass; else fail "no NVRAM erase"; fi
+journal_has '"op":"erase","addr":131072'
+journal_has '"op":"write","addr":131072'
+# Verifying reads the written range back.
+if run_journal | awk '/"op":"write","addr":131072/ { w = 1 } w && /"op":"read","addr":131072/ { r = 1 } END { exit !r }'
+then pass; else fail "the NVRAM is not read back after it was written"; fi
+region_is NVRAM equal new.rom
+region_is "main BIOS" equal new.rom
+
+CASE="compare first rewrites only the main BIOS pieces that differ"
+# The images differ from the part only in the identity file's version, which sits in the
+# first 64 KiB piece of the main BIOS's first block.
+main_erases=$(run_journal | grep '"op":"erase"' | grep -oE '"addr":[0-9]+' | cut -d: -f2 |
+  awk '$1 >= 393216 && $1 < 4325376' | wc -l)
+if ((main_erases == 1)); then pass; else fail "$main_erases erases in the first main BIOS block, expected 1"; fi
+
+CASE="a non-critical block the image does not have stops the run before anything is written"
+machine mach-ncb legacy-8m
+rom new.rom
+snapshot before-ncb.bin
+pack ncb --rom 0=new.rom --cmd "/p /k5"
+run ncb ''
+expect_rc 0
+expect_out "Error: Requested non-critical block not available in ROM file."
+expect_out "Please make sure your selection and try to FLASH again"
+expect_touched ""
+region_is "main BIOS" equal before-ncb.bin
+
+CASE="a main BIOS that does not verify leaves the boot block alone"
+machine mach-stuck legacy-8m --set 'faults.bitFlips=[{"start":1048576,"length":4096,"writes":100000,"mask":1}]'
+rom new.rom
+snapshot before-stuck.bin
+pack stuck --rom 0=new.rom --cmd "/p /b"
+run stuck ''
+expect_rc 0
+expect_out "Verify Failed!"
+expect_out "Update Failed!  "
+expect_out "Please call your local KORV service center for assistance."
+expect_touched "main"
+region_is "boot block" equal before-stuck.bin
+journal_lacks '"event":"restart-requested"'
+journal_has '"event":"input","blocked":false'
+
+CASE="a boot block that cannot be erased fails after the main BIOS was written"
+machine mach-nobb legacy-8m --set 'faults.fail=[{"op":"erase","start":8257536,"length":131072}]'
+rom new.rom
+pack nobb --rom 0=new.rom --cmd "/p /b"
+run nobb ''
+expect_rc 0
+expect_out "Erase Failed!"
+region_is "main BIOS" equal new.rom
+expect_touched "main bb"
+
+CASE="shutdown powers the machine off"
+machine mach-off legacy-8m
+rom new.rom
+pack off --rom 0=new.rom --cmd "/p /shutdown"
+run off '' /noreboot
+expect_rc 0
+journal_has '"event":"power-off-requested"'
+journal_has '"event":"power-off"'
+journal_lacks '"event":"restart-requested"'
+region_is "main BIOS" equal new.rom
+
+CASE="without reboot or shutdown the run just ends"
+pack plain --rom 0=new.rom --cmd "/b"
+run plain '' /noreboot
+expect_rc 0
+journal_lacks '"event":"(restart|power-off)-requested"'
+journal_has '"op":"disable"'
+region_is "boot block" equal new.rom
+
+CASE="Flash.log of a small part, byte for byte"
+machine mach-mini minimal-1m
+rom mini.rom --holes 0
+pack mini --rom 0=mini.rom --cmd "/p /b"
+rm -f "$WORK/Flash.log"
+run mini '' /log
+expect_rc 0
+{
+  printf ' Use @R00 Rom data for BIOS update ...\r\n'
+  printf ' Start to update MainBios region.\r\n'
+  printf ' Main BIOS Region 0x00000000 - 0x000E0000\r\n'
+  printf ' [Erase]  Addr : 0x00000000, Size : 0x000E0000\r\n'
+  for _ in $(seq 14); do printf ' [Update] Addr : 0x00000000, Size : 0x000E0000\r\n'; done
+  printf ' Start to update BootBlock region.\r\n'
+  printf ' Boot Block Region 0x000E0000 - 0x00100000\r\n'
+  printf ' [Erase]  Addr : 0x000E0000, Size : 0x00020000\r\n'
+  for _ in 1 2; do printf ' [Update] Addr : 0x000E0000, Size : 0x00020000\r\n'; done
+} >"$WORK/expected.log"
+if cmp -s "$WORK/expected.log" "$WORK/Flash.log"; then pass; else
+  fail "Flash.log differs: $(cmp "$WORK/expected.log" "$WORK/Flash.log" 2>&1)"
+fi
+region_is "main BIOS" equal mini.rom
+region_is "boot block" equal mini.rom
+
+finish
