@@ -214,7 +214,12 @@ std::string TextMainDialog::RenderPage() const {
   if (style_.colour) {
     text += " ";
     for (const LegendEntry& entry : Legend()) {
-      text += " " + AnsiBackground(StateColour(entry.state), style_.trueColour) + "  " + kReset + " " + entry.label;
+      text += ' ';
+      text += AnsiBackground(StateColour(entry.state), style_.trueColour);
+      text += "  ";
+      text += kReset;
+      text += ' ';
+      text += entry.label;
     }
     text += "\n";
   } else {

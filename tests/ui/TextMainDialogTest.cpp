@@ -459,6 +459,31 @@ TEST(TextMainDialogTerminal, AMessageBoxIsNotDrawnOver) {
   EXPECT_NE(text.find("Stage: Failed!\n", box), std::string::npos);
 }
 
+TEST(TextMainDialogTerminal, ColourStyleDrawsBlocksAndTheLegend) {
+  FakeHost host;
+  FakeUi ui;
+  Output out;
+  ASSERT_NE(out.File(), nullptr);
+  Script script;
+  TextMainDialog dialog(host, ui, out.File(), script.Reader(), TextViewStyle{true, true, false});
+  ASSERT_TRUE(dialog.Page().Build(host.MapFacts(), 0));
+  dialog.SetRegionLabel("Main Bios.");
+  Pass(dialog, &FlashDialog::OnErasing, 0x10000, 0x10000);  // the first four cells
+
+  const std::vector<std::string> lines = Lines(dialog.RenderPage());
+  ASSERT_EQ(lines.size(), 2 + 1 + 16 + 1 + 2u);
+  const std::string erased = "\x1b[107m  \x1b[0m";
+  const std::string grey = "\x1b[100m  \x1b[0m";
+  std::string firstRow = "  ";
+  for (int i = 0; i < 16; ++i) firstRow += i < 4 ? erased : grey;
+  EXPECT_EQ(lines[3], firstRow);
+  EXPECT_EQ(Count(lines[4], grey), 16u);
+  EXPECT_EQ(lines[19], "  \x1b[106m  \x1b[0m Read \x1b[107m  \x1b[0m Erase \x1b[41m  \x1b[0m Program "
+                       "\x1b[42m  \x1b[0m Verify");
+  EXPECT_EQ(lines[20], "Stage: Erasing Main Bios.");
+  EXPECT_EQ(lines[21], "Address: FFFFFFFFh");
+}
+
 TEST(TextMainDialogColours, AnsiBackgrounds) {
   EXPECT_EQ(AnsiBackground(StateColour(MapState::kRead), false), "\x1b[106m");
   EXPECT_EQ(AnsiBackground(StateColour(MapState::kErase), false), "\x1b[107m");
