@@ -79,6 +79,8 @@ void TextMainDialog::Run() {
   EnableFlashButton(host_.HasImage());
   Print(title_ + "\n" + std::string(title_.size(), '=') + "\n");
   if (plan->autoRun) {
+    // The Progress page is the window's only page, so it shows from the start.
+    ShowProgressPage();
     AutoStart();
     // A run that returns with the Flash button still enabled left the window open; one that
     // disabled it asked the machine to restart or power off, and the program ends with it.

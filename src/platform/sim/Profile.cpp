@@ -259,6 +259,10 @@ void ReadAll(const Reader& r, Profile& p) {
     d->Number("switchOn", p.defaults.switchOn);
     d->Number("switchOff", p.defaults.switchOff);
   }
+  if (auto t = r.Object("timing")) {
+    t->Number("realMicrosPerRequest", p.timing.realMicrosPerRequest);
+    if (p.timing.realMicrosPerRequest > 1000000) Fail(t->PathOf("realMicrosPerRequest"), "at most 1000000");
+  }
   if (auto sp = r.Object("setupPreserve")) {
     sp->Bool("supported", p.setupPreserve.supported);
     sp->Bool("storeFails", p.setupPreserve.storeFails);
@@ -462,6 +466,7 @@ nlohmann::json ProfileToJson(const Profile& p) {
   j["defaults"] = {{"enabled", p.defaults.enabled},
                    {"switchOn", p.defaults.switchOn},
                    {"switchOff", p.defaults.switchOff}};
+  j["timing"] = {{"realMicrosPerRequest", p.timing.realMicrosPerRequest}};
   j["setupPreserve"] = {{"supported", p.setupPreserve.supported},
                         {"storeFails", p.setupPreserve.storeFails},
                         {"restoreFails", p.setupPreserve.restoreFails}};

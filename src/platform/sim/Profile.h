@@ -119,6 +119,12 @@ struct SetupPreserveProfile {
   bool restoreFails = false;
 };
 
+// Real time a flash request takes, so that a person can watch a run; the virtual clock is
+// not affected. 0 (the default) answers at once.
+struct TimingProfile {
+  uint32_t realMicrosPerRequest = 0;
+};
+
 struct StuckFault {
   uint32_t fromSmi = 0;                 // 0 with an address: match by address
   std::optional<uint32_t> address;
@@ -167,6 +173,7 @@ struct Profile {
   DefaultsProfile defaults;
   OfbdPasswordProfile ofbdPassword;
   SetupPreserveProfile setupPreserve;
+  TimingProfile timing;
   FaultProfile faults;
 };
 

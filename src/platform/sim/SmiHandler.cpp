@@ -1,7 +1,9 @@
 #include "platform/sim/SmiHandler.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "core/Bytes.h"
 #include "core/CText.h"
@@ -156,6 +158,9 @@ void SmiHandler::FlashRequest(uint8_t command, std::span<uint8_t> block, uint32_
     r.status = status;
     machine_.GetJournal().RecordSmi(r);
     return;
+  }
+  if (p.timing.realMicrosPerRequest != 0) {
+    std::this_thread::sleep_for(std::chrono::microseconds(p.timing.realMicrosPerRequest));
   }
   const bool piece = command != smi::kErase;
   if (piece ? r.length != smi::kPieceSize : (r.length == 0 || r.length % 4096 != 0 || r.address % 4096 != 0)) {
