@@ -136,6 +136,20 @@ expect_out "Please make sure your selection and try to FLASH again"
 expect_touched ""
 region_is "main BIOS" equal before-ncb.bin
 
+CASE="what this version cannot update yet is refused before anything is written"
+head -c 2048 /dev/urandom >"$WORK/ec.bin"
+pack me --rom 0=new.rom --cmd "/p /me"
+run me ''
+expect_rc 0
+expect_out "Error: Updating the ME firmware is not supported yet."
+expect_touched ""
+pack ecfw --rom 0=new.rom --ec 0=ec.bin --cmd "/p"
+run ecfw ''
+expect_rc 0
+expect_out "Error: Updating the EC firmware of the package is not supported yet."
+expect_touched ""
+region_is "main BIOS" equal before-ncb.bin
+
 CASE="a main BIOS that does not verify leaves the boot block alone"
 machine mach-stuck legacy-8m --set 'faults.bitFlips=[{"start":1048576,"length":4096,"writes":100000,"mask":1}]'
 rom new.rom
