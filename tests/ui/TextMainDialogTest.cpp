@@ -145,6 +145,16 @@ struct Script {
   }
 };
 
+// Runs the window until the session ends; returns its id, or nothing if Run returned.
+std::optional<uint32_t> RunToEnd(TextMainDialog& dialog) {
+  try {
+    dialog.Run();
+  } catch (const SessionEnded& ended) {
+    return ended.id;
+  }
+  return std::nullopt;
+}
+
 using Report = void (FlashDialog::*)(uint32_t, uint32_t, uint32_t);
 
 // One pass as the engine reports it: start marker, a request per `step` bytes of [0, size), end marker.
@@ -247,12 +257,7 @@ TEST(TextMainDialogAutoRun, ARunThatLeavesFlashEnabledOpensTheMenu) {
   };
   TextMainDialog dialog(host, ui, out.File(), script.Reader(), TextViewStyle{});
 
-  try {
-    dialog.Run();
-    FAIL() << "the menu's end of input ends the session";
-  } catch (const SessionEnded& ended) {
-    EXPECT_EQ(ended.id, 0u);
-  }
+  EXPECT_EQ(RunToEnd(dialog), std::optional<uint32_t>(0)) << "the menu's end of input ends the session";
   EXPECT_EQ(host.runs, 1);
   EXPECT_EQ(script.asked, 1);
   const std::string text = out.Text();
@@ -272,12 +277,7 @@ TEST(TextMainDialogAutoRun, SizeMismatchEndsTheSessionBeforeTheRun) {
   Script script;
   TextMainDialog dialog(host, ui, out.File(), script.Reader(), TextViewStyle{});
 
-  try {
-    dialog.Run();
-    FAIL() << "a size mismatch must end the session";
-  } catch (const SessionEnded& ended) {
-    EXPECT_EQ(ended.id, 48u);
-  }
+  EXPECT_EQ(RunToEnd(dialog), std::optional<uint32_t>(48)) << "a size mismatch must end the session";
   ASSERT_EQ(ui.boxes.size(), 1u);
   EXPECT_EQ(ui.boxes[0].text, "Firmware file size does not match existing Firmware size.");
   EXPECT_EQ(ui.boxes[0].title, kAppTitle);
@@ -311,12 +311,7 @@ TEST(TextMainDialogAutoRun, ASizeThatMatchesOnTheLastRereadRuns) {
 std::optional<uint32_t> RunMenu(FakeHost& host, Output& out, Script& script) {
   FakeUi ui;
   TextMainDialog dialog(host, ui, out.File(), script.Reader(), TextViewStyle{});
-  try {
-    dialog.Run();
-  } catch (const SessionEnded& ended) {
-    return ended.id;
-  }
-  return std::nullopt;
+  return RunToEnd(dialog);
 }
 
 TEST(TextMainDialogMenu, AnswersEachButtonAndEndsOnExit) {
