@@ -150,6 +150,45 @@ expect_out "Error: Updating the EC firmware of the package is not supported yet.
 expect_touched ""
 region_is "main BIOS" equal before-ncb.bin
 
+CASE="ROM holes keep the machine's data unless they are picked"
+# An image built from other filler: its ROM holes differ from the machine's.
+machine mach-holes legacy-8m
+rom other.rom --seed 5
+snapshot before-holes.bin
+pack holes --rom 0=other.rom --cmd "/p /b"
+run holes ''
+expect_rc 0
+# Where the part still differs from the image must be the holes, one 4 KiB sector each, and
+# there the part must hold what it held before.
+ranges=$("$NOXSIM" diff "$MACHINE" "$WORK/other.rom" | grep -E '^(main BIOS|boot block) ' | sed 's/.*changed://' |
+  grep -oE '0x[0-9A-F]+-' | tr -d -)
+sectors=$(for a in $ranges; do echo $(((a / 4096) * 4096)); done | sort -un)
+if [[ $(wc -w <<<"$sectors") -eq 2 ]]; then pass; else fail "the part differs from the image in sectors: $sectors"; fi
+for sector in $sectors; do
+  if cmp -s <(dd if="$MACHINE/flash.bin" bs=4096 skip=$((sector / 4096)) count=1 2>/dev/null) \
+            <(dd if="$WORK/before-holes.bin" bs=4096 skip=$((sector / 4096)) count=1 2>/dev/null); then pass
+  else fail "the hole at $sector lost the machine's data"; fi
+done
+# Numbered after the two non-critical blocks, the main BIOS's hole is number 2.
+machine mach-holes2 legacy-8m
+rom other.rom --seed 5
+pack hole2 --rom 0=other.rom --cmd "/p /b /k2"
+run hole2 ''
+expect_rc 0
+region_is "main BIOS" equal other.rom
+region_is "boot block" changed other.rom
+# A non-critical block on its own.
+machine mach-ncb0 legacy-8m
+rom other.rom --seed 5
+snapshot before-ncb0.bin
+pack ncb0 --rom 0=other.rom --cmd "/k0"
+run ncb0 ''
+expect_rc 0
+expect_touched "ncb"
+region_is "NCB 0x80" equal other.rom
+region_is "NCB 0x81" equal before-ncb0.bin
+region_is "main BIOS" equal before-ncb0.bin
+
 CASE="a main BIOS that does not verify leaves the boot block alone"
 machine mach-stuck legacy-8m --set 'faults.bitFlips=[{"start":1048576,"length":4096,"writes":100000,"mask":1}]'
 rom new.rom
