@@ -4,6 +4,7 @@
 #include <deque>
 #include <functional>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -91,7 +92,9 @@ class FakeUi : public Ui {
 // What the dialog prints, read back from a temporary file.
 class Output {
  public:
-  Output() : file_(std::tmpfile()) {}
+  Output() : file_(std::tmpfile()) {
+    if (!file_) throw std::runtime_error("no temporary file");
+  }
   ~Output() {
     if (file_) std::fclose(file_);
   }
@@ -155,6 +158,20 @@ std::optional<uint32_t> RunToEnd(TextMainDialog& dialog) {
   return std::nullopt;
 }
 
+// A window over fake ports, printing into a temporary file.
+struct Rig {
+  FakeHost host;
+  FakeUi ui;
+  Output out;
+  Script script;
+  std::optional<TextMainDialog> dialog;
+
+  TextMainDialog& Make(TextViewStyle style = {}, TextMainDialog::Clock clock = {}) {
+    dialog.emplace(host, ui, out.File(), script.Reader(), style, std::move(clock));
+    return *dialog;
+  }
+};
+
 using Report = void (FlashDialog::*)(uint32_t, uint32_t, uint32_t);
 
 // One pass as the engine reports it: start marker, a request per `step` bytes of [0, size), end marker.
@@ -188,33 +205,29 @@ void AutoRunFacts(FakeHost& host) {
 }
 
 TEST(TextMainDialogAutoRun, RunsTheFlashOnceAndLogsOneLinePerMapRow) {
-  FakeHost host;
-  AutoRunFacts(host);
-  FakeUi ui;
-  Output out;
-  ASSERT_NE(out.File(), nullptr);
-  Script script;
+  Rig rig;
+  AutoRunFacts(rig.host);
   constexpr uint32_t kProgramStep = 0x1000;
   std::string blockingReason = "not asked";
-  host.run = [&](FlashDialog& dialog) {
+  rig.host.run = [&](FlashDialog& dialog) {
     blockingReason = dialog.BlockingReason();
     BeginMainBiosRun(dialog);
     Pass(dialog, &FlashDialog::OnErasing, kRomSize, 0x10000);
     Pass(dialog, &FlashDialog::OnProgramming, kRomSize, kProgramStep);
     EndRun(dialog);
   };
-  TextMainDialog dialog(host, ui, out.File(), script.Reader(), TextViewStyle{});
+  TextMainDialog& dialog = rig.Make();
 
   dialog.Run();  // returns: the run asked for a restart
 
-  EXPECT_EQ(host.waits, std::vector<uint32_t>{500});
-  EXPECT_EQ(host.permissionChecks, 1);
+  EXPECT_EQ(rig.host.waits, std::vector<uint32_t>{500});
+  EXPECT_EQ(rig.host.permissionChecks, 1);
   EXPECT_EQ(blockingReason, "");
-  EXPECT_EQ(host.runs, 1);
-  EXPECT_EQ(script.asked, 0) << "the menu must not open after a restart was requested";
-  EXPECT_TRUE(ui.boxes.empty());
+  EXPECT_EQ(rig.host.runs, 1);
+  EXPECT_EQ(rig.script.asked, 0) << "the menu must not open after a restart was requested";
+  EXPECT_TRUE(rig.ui.boxes.empty());
 
-  const std::string text = out.Text();
+  const std::string text = rig.out.Text();
   const std::vector<std::string> lines = Lines(text);
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines[0], "NOXWINGUI v.1.05");
@@ -244,89 +257,68 @@ TEST(TextMainDialogAutoRun, RunsTheFlashOnceAndLogsOneLinePerMapRow) {
 }
 
 TEST(TextMainDialogAutoRun, ARunThatLeavesFlashEnabledOpensTheMenu) {
-  FakeHost host;
-  AutoRunFacts(host);
-  FakeUi ui;
-  Output out;
-  ASSERT_NE(out.File(), nullptr);
-  Script script;
-  host.run = [](FlashDialog& dialog) {
+  Rig rig;
+  AutoRunFacts(rig.host);
+  rig.host.run = [](FlashDialog& dialog) {
     BeginMainBiosRun(dialog);
     dialog.SetStatus("Failed!");
     dialog.EnableFlashButton(true);
   };
-  TextMainDialog dialog(host, ui, out.File(), script.Reader(), TextViewStyle{});
+  TextMainDialog& dialog = rig.Make();
 
   EXPECT_EQ(RunToEnd(dialog), std::optional<uint32_t>(0)) << "the menu's end of input ends the session";
-  EXPECT_EQ(host.runs, 1);
-  EXPECT_EQ(script.asked, 1);
-  const std::string text = out.Text();
+  EXPECT_EQ(rig.host.runs, 1);
+  EXPECT_EQ(rig.script.asked, 1);
+  const std::string text = rig.out.Text();
   EXPECT_NE(text.find("Failed!\n"), std::string::npos);
   EXPECT_NE(text.find("[Open] [Setup] [Flash] [Save] [Exit] > "), std::string::npos);
 }
 
 TEST(TextMainDialogAutoRun, SizeMismatchEndsTheSessionBeforeTheRun) {
-  FakeHost host;
-  AutoRunFacts(host);
-  host.imageSize = kRomSize;
-  host.flashSize = kRomSize / 2;
-  host.retryCount = 3;
-  FakeUi ui;
-  Output out;
-  ASSERT_NE(out.File(), nullptr);
-  Script script;
-  TextMainDialog dialog(host, ui, out.File(), script.Reader(), TextViewStyle{});
+  Rig rig;
+  AutoRunFacts(rig.host);
+  rig.host.imageSize = kRomSize;
+  rig.host.flashSize = kRomSize / 2;
+  rig.host.retryCount = 3;
+  TextMainDialog& dialog = rig.Make();
 
   EXPECT_EQ(RunToEnd(dialog), std::optional<uint32_t>(48)) << "a size mismatch must end the session";
-  ASSERT_EQ(ui.boxes.size(), 1u);
-  EXPECT_EQ(ui.boxes[0].text, "Firmware file size does not match existing Firmware size.");
-  EXPECT_EQ(ui.boxes[0].title, kAppTitle);
-  EXPECT_EQ(host.firstReads, 1);
-  EXPECT_EQ(host.rereads, 3);
-  EXPECT_EQ(host.runs, 0);
-  EXPECT_EQ(script.asked, 0);
+  ASSERT_EQ(rig.ui.boxes.size(), 1u);
+  EXPECT_EQ(rig.ui.boxes[0].text, "Firmware file size does not match existing Firmware size.");
+  EXPECT_EQ(rig.ui.boxes[0].title, kAppTitle);
+  EXPECT_EQ(rig.host.firstReads, 1);
+  EXPECT_EQ(rig.host.rereads, 3);
+  EXPECT_EQ(rig.host.runs, 0);
+  EXPECT_EQ(rig.script.asked, 0);
 }
 
 TEST(TextMainDialogAutoRun, ASizeThatMatchesOnTheLastRereadRuns) {
-  FakeHost host;
-  AutoRunFacts(host);
-  host.flashSize = kRomSize / 2;
-  host.retryCount = 3;
-  host.rereadAnswer = [&host] { return host.rereads == 3 ? kRomSize : kRomSize / 2; };
-  host.run = EndRun;
-  FakeUi ui;
-  Output out;
-  ASSERT_NE(out.File(), nullptr);
-  Script script;
-  TextMainDialog dialog(host, ui, out.File(), script.Reader(), TextViewStyle{});
+  Rig rig;
+  AutoRunFacts(rig.host);
+  rig.host.flashSize = kRomSize / 2;
+  rig.host.retryCount = 3;
+  rig.host.rereadAnswer = [&rig] { return rig.host.rereads == 3 ? kRomSize : kRomSize / 2; };
+  rig.host.run = EndRun;
+  TextMainDialog& dialog = rig.Make();
 
   dialog.Run();
 
-  EXPECT_EQ(host.rereads, 3);
-  EXPECT_EQ(host.runs, 1);
-  EXPECT_TRUE(ui.boxes.empty());
-}
-
-// Runs the menu on the answers until the session ends; returns its id, or nothing if Run returned.
-std::optional<uint32_t> RunMenu(FakeHost& host, Output& out, Script& script) {
-  FakeUi ui;
-  TextMainDialog dialog(host, ui, out.File(), script.Reader(), TextViewStyle{});
-  return RunToEnd(dialog);
+  EXPECT_EQ(rig.host.rereads, 3);
+  EXPECT_EQ(rig.host.runs, 1);
+  EXPECT_TRUE(rig.ui.boxes.empty());
 }
 
 TEST(TextMainDialogMenu, AnswersEachButtonAndEndsOnExit) {
-  FakeHost host;
-  host.hasImage = false;
-  Output out;
-  ASSERT_NE(out.File(), nullptr);
-  Script script{{"open", "Save", "  SETUP\t", "flash", "", "bogus", "o", "s", "exit", "open"}};
+  Rig rig;
+  rig.host.hasImage = false;
+  rig.script.answers = {"open", "Save", "  SETUP\t", "flash", "", "bogus", "o", "s", "exit", "open"};
 
-  EXPECT_EQ(RunMenu(host, out, script), std::optional<uint32_t>(0));
+  EXPECT_EQ(RunToEnd(rig.Make()), std::optional<uint32_t>(0));
 
-  EXPECT_EQ(script.asked, 9) << "nothing is read after exit";
-  EXPECT_TRUE(host.waits.empty());
-  EXPECT_EQ(host.runs, 0);
-  const std::string text = out.Text();
+  EXPECT_EQ(rig.script.asked, 9) << "nothing is read after exit";
+  EXPECT_TRUE(rig.host.waits.empty());
+  EXPECT_EQ(rig.host.runs, 0);
+  const std::string text = rig.out.Text();
   EXPECT_EQ(Count(text, "[Open] [Setup] (Flash) [Save] [Exit] > "), 9u);
   EXPECT_EQ(Count(text, "Open: not available yet.\n"), 2u);
   EXPECT_EQ(Count(text, "Save: not available yet.\n"), 2u);
@@ -338,49 +330,41 @@ TEST(TextMainDialogMenu, AnswersEachButtonAndEndsOnExit) {
 TEST(TextMainDialogMenu, EndOfInputEndsTheSession) {
   for (const bool hasImage : {false, true}) {
     SCOPED_TRACE(hasImage);
-    FakeHost host;
-    host.hasImage = hasImage;
-    Output out;
-    ASSERT_NE(out.File(), nullptr);
+    Rig rig;
+    rig.host.hasImage = hasImage;
     Script script;
-    EXPECT_EQ(RunMenu(host, out, script), std::optional<uint32_t>(0));
-    EXPECT_EQ(script.asked, 1);
-    EXPECT_EQ(host.runs, 0);
+    EXPECT_EQ(RunToEnd(rig.Make()), std::optional<uint32_t>(0));
+    EXPECT_EQ(rig.script.asked, 1);
+    EXPECT_EQ(rig.host.runs, 0);
   }
 }
 
 TEST(TextMainDialogMenu, FlashChecksPermissionAndReturnsOnlyWhenTheRunDisabledIt) {
-  FakeHost host;
-  host.permitted = false;
-  host.refusal = "Flash is locked.";
+  Rig rig;
+  rig.host.permitted = false;
+  rig.host.refusal = "Flash is locked.";
   std::vector<std::string> reasons;
   // The first run fails and leaves the window open; the second asks for a restart.
-  host.run = [&](FlashDialog& dialog) {
+  rig.host.run = [&](FlashDialog& dialog) {
     reasons.push_back(dialog.BlockingReason());
-    dialog.EnableFlashButton(host.runs == 1);
+    dialog.EnableFlashButton(rig.host.runs == 1);
   };
-  Output out;
-  ASSERT_NE(out.File(), nullptr);
-  Script script{{"f", "FLASH", "exit"}};
+  rig.script.answers = {"f", "FLASH", "exit"};
 
-  EXPECT_EQ(RunMenu(host, out, script), std::nullopt);
+  EXPECT_EQ(RunToEnd(rig.Make()), std::nullopt);
 
-  EXPECT_EQ(host.runs, 2);
-  EXPECT_EQ(host.permissionChecks, 2);
-  EXPECT_EQ(script.asked, 2);
+  EXPECT_EQ(rig.host.runs, 2);
+  EXPECT_EQ(rig.host.permissionChecks, 2);
+  EXPECT_EQ(rig.script.asked, 2);
   ASSERT_EQ(reasons.size(), 2u);
   EXPECT_EQ(reasons[0], "Flash is locked.");
   EXPECT_NE(reasons[1].find("Flash is locked."), std::string::npos);
-  EXPECT_EQ(Count(out.Text(), "[Open] [Setup] [Flash] [Save] [Exit] > "), 2u);
+  EXPECT_EQ(Count(rig.out.Text(), "[Open] [Setup] [Flash] [Save] [Exit] > "), 2u);
 }
 
 TEST(TextMainDialogTerminal, RedrawsInPlaceAtMostOncePerInterval) {
-  FakeHost host;
-  AutoRunFacts(host);
-  FakeUi ui;
-  Output out;
-  ASSERT_NE(out.File(), nullptr);
-  Script script;
+  Rig rig;
+  AutoRunFacts(rig.host);
   uint64_t now = 10'000;
   constexpr uint64_t kTick = 25;  // per request
   constexpr uint32_t kErased = kRomSize / 2;
@@ -388,7 +372,7 @@ TEST(TextMainDialogTerminal, RedrawsInPlaceAtMostOncePerInterval) {
   constexpr uint64_t kErasePassMs = kErased / kEraseStep * kTick;
   static_assert(kErasePassMs % kRedrawIntervalMs == 0);
   std::string pageBeforeVerify;
-  host.run = [&](FlashDialog& dialog) {
+  rig.host.run = [&](FlashDialog& dialog) {
     BeginMainBiosRun(dialog);
     Pass(dialog, &FlashDialog::OnErasing, kErased, kEraseStep, [&] { now += kTick; });
     // A new stage is drawn at once, even within the interval.
@@ -396,12 +380,11 @@ TEST(TextMainDialogTerminal, RedrawsInPlaceAtMostOncePerInterval) {
     dialog.OnVerifying(core::kProgressStart, 0, 0);
     EndRun(dialog);
   };
-  TextMainDialog dialog(host, ui, out.File(), script.Reader(), TextViewStyle{true, false, false},
-                        [&now] { return now; });
+  TextMainDialog& dialog = rig.Make(TextViewStyle{true, false, false}, [&now] { return now; });
 
   dialog.Run();
 
-  const std::string text = out.Text();
+  const std::string text = rig.out.Text();
   // The first frame of the pass, then one per elapsed interval, and none for the end marker.
   EXPECT_EQ(Count(text, "\x1b[2KStage: Erasing Main Bios.\n"), 1 + kErasePassMs / kRedrawIntervalMs);
   EXPECT_EQ(Count(text, "\x1b[2KStage: Verifying BB.\n"), 1u);
@@ -425,29 +408,26 @@ TEST(TextMainDialogTerminal, RedrawsInPlaceAtMostOncePerInterval) {
 }
 
 TEST(TextMainDialogTerminal, AMessageBoxIsNotDrawnOver) {
-  FakeHost host;
+  Rig rig;
   FakeUi ui;
-  Output out;
-  ASSERT_NE(out.File(), nullptr);
-  Script script{{"flash"}};
+  rig.script.answers = {"flash"};
   uint64_t now = 10'000;
   TextMainDialog* view = nullptr;
-  host.run = [&](FlashDialog& dialog) {
+  rig.host.run = [&](FlashDialog& dialog) {
     BeginMainBiosRun(dialog);
-    std::fputs("box\n", out.File());
+    std::fputs("box\n", rig.out.File());
     view->Detach();
     now += kRedrawIntervalMs;
     dialog.SetStatus("Failed!");
     dialog.EnableFlashButton(false);
   };
-  TextMainDialog dialog(host, ui, out.File(), script.Reader(), TextViewStyle{true, false, false},
-                        [&now] { return now; });
+  TextMainDialog& dialog = rig.Make(TextViewStyle{true, false, false}, [&now] { return now; });
   view = &dialog;
 
   dialog.Run();
 
-  ASSERT_EQ(host.runs, 1);
-  const std::string text = out.Text();
+  ASSERT_EQ(rig.host.runs, 1);
+  const std::string text = rig.out.Text();
   const size_t box = text.find("box\n");
   ASSERT_NE(box, std::string::npos);
   EXPECT_EQ(text.find("\x1b[", box), text.find("\x1b[2K", box)) << "the page below the box starts afresh";
@@ -455,13 +435,9 @@ TEST(TextMainDialogTerminal, AMessageBoxIsNotDrawnOver) {
 }
 
 TEST(TextMainDialogTerminal, ColourStyleDrawsBlocksAndTheLegend) {
-  FakeHost host;
-  FakeUi ui;
-  Output out;
-  ASSERT_NE(out.File(), nullptr);
-  Script script;
-  TextMainDialog dialog(host, ui, out.File(), script.Reader(), TextViewStyle{true, true, false});
-  ASSERT_TRUE(dialog.Page().Build(host.MapFacts(), 0));
+  Rig rig;
+  TextMainDialog& dialog = rig.Make(TextViewStyle{true, true, false});
+  ASSERT_TRUE(dialog.Page().Build(rig.host.MapFacts(), 0));
   dialog.SetRegionLabel("Main Bios.");
   Pass(dialog, &FlashDialog::OnErasing, 0x10000, 0x10000);  // the first four cells
 
