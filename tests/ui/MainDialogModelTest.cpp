@@ -34,32 +34,22 @@ TEST(MainDialogStart, TitleWithAndWithoutSuffix) {
   EXPECT_EQ(MainWindowTitle("B2"), "NOXWINGUI v.1.05.B2");
 }
 
-TEST(MainDialogStart, AutoRunShowsOnlyTheProgressPage) {
-  const std::vector<uint32_t> ids{3};
-  MainDialogModel model;
-  const std::optional<StartPlan> plan = model.Start(Facts(true, false, ids));
-  ASSERT_TRUE(plan);
-  EXPECT_TRUE(plan->autoRun);
-  EXPECT_EQ(plan->pages, std::vector<Page>{Page::kProgress});
-  EXPECT_FALSE(plan->releasePackageRom);
-  EXPECT_FALSE(plan->clearOptionSelection);
-  EXPECT_FALSE(plan->flashEnabled);
-  EXPECT_EQ(plan->title, "NOXWINGUI v.1.05");
-}
-
-TEST(MainDialogStart, WithoutAutoRunThePackageRomIsReleased) {
-  const std::vector<uint32_t> ids{6};
-  MainDialogModel model;
-  const std::optional<StartPlan> plan = model.Start(Facts(true, false, ids));
-  ASSERT_TRUE(plan);
-  EXPECT_FALSE(plan->autoRun);
-  EXPECT_EQ(plan->pages, (std::vector<Page>{Page::kInformation, Page::kSetup, Page::kProgress}));
-  EXPECT_TRUE(plan->releasePackageRom);
-  EXPECT_TRUE(plan->clearOptionSelection);
-  EXPECT_FALSE(plan->flashEnabled);
-
-  MainDialogModel noPackage;
-  EXPECT_FALSE(noPackage.Start(Facts(false, false, ids))->releasePackageRom);
+TEST(MainDialogStart, PagesAndWhatHappensToThePackageRom) {
+  struct Case { uint32_t option; bool packageRom; bool autoRun; std::vector<Page> pages; bool release; };
+  const std::vector<Page> all{Page::kInformation, Page::kSetup, Page::kProgress};
+  for (const Case& c : {Case{3, true, true, {Page::kProgress}, false}, Case{6, true, false, all, true},
+                        Case{6, false, false, all, false}}) {
+    SCOPED_TRACE(c.option);
+    const std::vector<uint32_t> ids{c.option};
+    MainDialogModel model;
+    const std::optional<StartPlan> plan = model.Start(Facts(c.packageRom, false, ids));
+    ASSERT_TRUE(plan);
+    EXPECT_EQ(plan->autoRun, c.autoRun);
+    EXPECT_EQ(plan->pages, c.pages);
+    EXPECT_EQ(plan->releasePackageRom, c.release);
+    EXPECT_EQ(plan->clearOptionSelection, !c.autoRun);
+    EXPECT_FALSE(plan->flashEnabled);
+  }
 }
 
 TEST(MainDialogStart, SecondStartDoesNothing) {

@@ -43,7 +43,7 @@ class FakeHost : public MainDialogHost {
   uint32_t ImageSize() override { return imageSize; }
   uint32_t FlashSize(bool reread) override {
     (reread ? rereads : firstReads) += 1;
-    return reread && rereadAnswer ? rereadAnswer() : flashSize;
+    return flashSize;
   }
   uint32_t RetryCount() override { return retryCount; }
   void WaitMs(uint32_t ms) override { waits.push_back(ms); }
@@ -60,7 +60,6 @@ class FakeHost : public MainDialogHost {
   std::string refusal;
   uint32_t imageSize = kRomSize;
   uint32_t flashSize = kRomSize;
-  std::function<uint32_t()> rereadAnswer;
   uint32_t retryCount = 3;
   std::function<void(FlashDialog&)> run;
 
@@ -292,22 +291,6 @@ TEST(TextMainDialogAutoRun, SizeMismatchEndsTheSessionBeforeTheRun) {
   EXPECT_EQ(rig.script.asked, 0);
 }
 
-TEST(TextMainDialogAutoRun, ASizeThatMatchesOnTheLastRereadRuns) {
-  Rig rig;
-  AutoRunFacts(rig.host);
-  rig.host.flashSize = kRomSize / 2;
-  rig.host.retryCount = 3;
-  rig.host.rereadAnswer = [&rig] { return rig.host.rereads == 3 ? kRomSize : kRomSize / 2; };
-  rig.host.run = EndRun;
-  TextMainDialog& dialog = rig.Make();
-
-  dialog.Run();
-
-  EXPECT_EQ(rig.host.rereads, 3);
-  EXPECT_EQ(rig.host.runs, 1);
-  EXPECT_TRUE(rig.ui.boxes.empty());
-}
-
 TEST(TextMainDialogMenu, AnswersEachButtonAndEndsOnExit) {
   Rig rig;
   rig.host.hasImage = false;
@@ -325,18 +308,6 @@ TEST(TextMainDialogMenu, AnswersEachButtonAndEndsOnExit) {
   EXPECT_EQ(Count(text, "Setup: not available yet.\n"), 1u);
   EXPECT_EQ(Count(text, "Flash: there is no ROM image to flash.\n"), 2u);
   EXPECT_EQ(Count(text, "Please choose one of the buttons.\n"), 1u);
-}
-
-TEST(TextMainDialogMenu, EndOfInputEndsTheSession) {
-  for (const bool hasImage : {false, true}) {
-    SCOPED_TRACE(hasImage);
-    Rig rig;
-    rig.host.hasImage = hasImage;
-    Script script;
-    EXPECT_EQ(RunToEnd(rig.Make()), std::optional<uint32_t>(0));
-    EXPECT_EQ(rig.script.asked, 1);
-    EXPECT_EQ(rig.host.runs, 0);
-  }
 }
 
 TEST(TextMainDialogMenu, FlashChecksPermissionAndReturnsOnlyWhenTheRunDisabledIt) {
