@@ -122,16 +122,19 @@ void FlashRun::Run() {
   Finish();
 }
 
+image::FlashLayout::FlashReader FlashRun::FlashReader() {
+  return [this](uint32_t address, std::span<uint8_t> to) {
+    return s_.smi.ReadFlash(address, static_cast<uint32_t>(to.size()), to);
+  };
+}
+
 uint32_t FlashRun::CheckEcVersion() {
   std::optional<image::EcBlockRecord> record;
   if (const auto& ecb = s_.info.Ecb()) {
     record = image::EcBlockRecord{ecb->flags, ecb->ecBlockAddress, ecb->ecBlockSize, ecb->ecVersionOffset,
                                   ecb->ecVersionMask};
   }
-  const uint32_t error =
-      s_.layout.CheckEcNewer(s_.Image(), record, s_.Scratch(), [this](uint32_t address, std::span<uint8_t> to) {
-        return s_.smi.ReadFlash(address, static_cast<uint32_t>(to.size()), to);
-      });
+  const uint32_t error = s_.layout.CheckEcNewer(s_.Image(), record, s_.Scratch(), FlashReader());
   if (error != 0) s_.Print(" - %s\n", s_.config.ErrorMessage(error));
   return error;
 }
@@ -149,10 +152,7 @@ bool FlashRun::PrepareNcbs() {
   }
   if (count == 0) return true;
   const bool prepared = image::PrepareNcbsForWriting(
-      s_.layout, fs.Selection(), s_.Image(),
-      [this](uint32_t address, std::span<uint8_t> to) {
-        return s_.smi.ReadFlash(address, static_cast<uint32_t>(to.size()), to);
-      },
+      s_.layout, fs.Selection(), s_.Image(), FlashReader(),
       [this](uint32_t a, uint32_t v, uint32_t l) { dialog_.OnReading(a, v, l); });
   if (!prepared) Fail(flash_text::kNcbPrepareFailed);
   return prepared;
@@ -183,17 +183,11 @@ void FlashRun::PreserveSmbios() {
     types.push_back(*value);
   }
   os::OsServices& os = s_.platform.os;
-  const auto saved = s_.smbios.Save(
-      s_.layout,
-      [this](uint32_t address, std::span<uint8_t> to) {
-        return s_.smi.ReadFlash(address, static_cast<uint32_t>(to.size()), to);
-      },
-      types,
-      [&](int type) {
-        os.BlockUserInput(false);
-        s_.platform.ui.MessageBox(core::Format(image::kMissingTypeWarning, type), ui::kAppTitle, ui::style::kOk);
-        os.BlockUserInput(true);
-      });
+  const auto saved = s_.smbios.Save(s_.layout, FlashReader(), types, [&](int type) {
+    os.BlockUserInput(false);
+    s_.platform.ui.MessageBox(core::Format(image::kMissingTypeWarning, type), ui::kAppTitle, ui::style::kOk);
+    os.BlockUserInput(true);
+  });
   if (saved == image::SmbiosArea::SaveResult::kReadFailed) s_.EndSession(kErrReadFlash);
   if (saved == image::SmbiosArea::SaveResult::kSaved) s_.smbios.Restore(s_.layout, s_.Image());
 }

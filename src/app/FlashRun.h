@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/Session.h"
+#include "image/FlashLayout.h"
 #include "image/RegionSelection.h"
 #include "ui/MainDialog.h"
 
@@ -44,6 +45,8 @@ class FlashRun {
   bool UpdateRegion(image::RegionKind kind);
 
  private:
+  // Reads of the machine's flash through the firmware, for the checks before writing.
+  image::FlashLayout::FlashReader FlashReader();
   uint32_t CheckEcVersion();
   // Settles the NCB selection and prepares the holes; false with the error text set.
   bool PrepareNcbs();
