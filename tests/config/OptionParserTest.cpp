@@ -3,19 +3,19 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <initializer_list>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "config/CommandScript.h"
 #include "config/ConfigStore.h"
 #include "config/OptionParser.h"
 
 namespace nox::config {
 namespace {
 
-std::vector<std::string> Args(std::initializer_list<const char*> words) {
+std::vector<std::string> Args(const std::vector<const char*>& words) {
   std::vector<std::string> args{"NOXWINGUI.exe"};
   for (const char* w : words) args.emplace_back(w);
   return args;
@@ -37,7 +37,7 @@ struct Parsed {
 
 // A parse as the first pass runs it; the package held a command script, so the default
 // region rule stays out of the way unless a case asks for it.
-std::unique_ptr<Parsed> Parse(std::initializer_list<const char*> words, bool scriptHeld = true) {
+std::unique_ptr<Parsed> Parse(const std::vector<const char*>& words, bool scriptHeld = true) {
   auto p = std::make_unique<Parsed>();
   p->context.commandScriptHeld = scriptHeld;
   p->context.canOpenForReading = [](const std::string& path) { return path == "exists.rom"; };
@@ -67,17 +67,14 @@ TEST_P(Matching, SelectsTheExpectedCommand) {
 
 INSTANTIATE_TEST_SUITE_P(
     Examples, Matching,
-    ::testing::Values(MatchCase{"/P", 3, std::nullopt}, MatchCase{"-reboot", 11, std::nullopt},
-                      MatchCase{"/x", 12, std::nullopt}, MatchCase{"/x:8", 13, "8"},
-                      MatchCase{"/retry:3", 21, "3"}, MatchCase{"/RETRY:3", 21, "3"},
-                      MatchCase{"/r17", 18, "17"}, MatchCase{"/r", 18, std::nullopt},
-                      MatchCase{"/k", 8, std::nullopt}, MatchCase{"/K", 8, std::nullopt},
-                      MatchCase{"/k3", 9, std::nullopt, 0x08}, MatchCase{"/k12", 9, std::nullopt, 0x02},
-                      MatchCase{"/k9", 9, std::nullopt, 0x200}, MatchCase{"/?", 25, std::nullopt},
-                      MatchCase{"/h", 25, std::nullopt}, MatchCase{"/chgver:AbC", 20, "AbC"},
-                      MatchCase{"/CHGVER:AbC", 20, "AbC"}, MatchCase{"/ifile.ROM", 1, "file.rom"},
-                      MatchCase{"/cfgbhv:1", 30, "1"}, MatchCase{"/notaver=1.2", 51, "1.2"},
-                      MatchCase{"/sw", 29, std::nullopt}, MatchCase{"/mefwupdlcl", 57, std::nullopt}));
+    ::testing::Values(MatchCase{"/P", 3, {}}, MatchCase{"-reboot", 11, {}}, MatchCase{"/x", 12, {}},
+                      MatchCase{"/x:8", 13, "8"}, MatchCase{"/retry:3", 21, "3"}, MatchCase{"/RETRY:3", 21, "3"},
+                      MatchCase{"/r17", 18, "17"}, MatchCase{"/R17", 18, "17"}, MatchCase{"/r", 18, {}},
+                      MatchCase{"/k", 8, {}}, MatchCase{"/K", 8, {}}, MatchCase{"/k3", 9, {}, 0x08},
+                      MatchCase{"/k12", 9, {}, 0x02}, MatchCase{"/k9", 9, {}, 0x200}, MatchCase{"/?", 25, {}},
+                      MatchCase{"/h", 25, {}}, MatchCase{"/chgver:AbC", 20, "AbC"}, MatchCase{"/CHGVER:AbC", 20, "AbC"},
+                      MatchCase{"/ifile.ROM", 1, "file.rom"}, MatchCase{"/cfgbhv:1", 30, "1"},
+                      MatchCase{"/notaver=1.2", 51, "1.2"}, MatchCase{"/sw", 29, {}}, MatchCase{"/mefwupdlcl", 57, {}}));
 
 TEST(Matching, UnavailableCommandsNeverMatchAndFailTheWholeParse) {
   for (const char* word : {"/mai", "/c", "/makedrv", "/gendrv", "/m1234", "/l0", "/kx", "/kn", "p", "", "/",
@@ -90,29 +87,11 @@ TEST(Matching, UnavailableCommandsNeverMatchAndFailTheWholeParse) {
   }
 }
 
-TEST(Matching, SmbiosTypeCommandIsNeverTakenByLetterDigitMatching) {
-  auto p = Parse({"/R17"});
-  ASSERT_EQ(p->result, 0u);
-  EXPECT_EQ(Selected(p->store), std::set<uint32_t>{18});
-  EXPECT_FALSE(p->store.IsSelected(option::kPreserveSmbiosType));
-}
-
-TEST(Matching, RepeatedValuesStackMostRecentFirst) {
-  auto p = Parse({"/r3", "/r5"});
-  ASSERT_EQ(p->result, 0u);
-  EXPECT_EQ(p->store.GetValue(18, 0), "5");
-  EXPECT_EQ(p->store.GetValue(18, 1), "3");
-  auto cleared = Parse({"/r3", "/r"});
-  EXPECT_FALSE(cleared->store.GetValue(18, 0));  // an empty rest removes earlier values
-}
-
 TEST(Matching, AValueTooLongForTheValueBufferIsNotAccepted) {
   const std::string huge = "/i" + std::string(1100, 'a');
-  ConfigStore store;
-  ParseContext context;
-  const std::vector<std::string> args{"prog", huge};
-  EXPECT_EQ(ParseOptions(store, args, context), 1u);
-  EXPECT_FALSE(store.IsSelected(option::kRomFile));
+  auto p = Parse({huge.c_str()});
+  EXPECT_EQ(p->result, 1u);
+  EXPECT_FALSE(p->store.IsSelected(option::kRomFile));
 }
 
 // --- consistency rules -------------------------------------------------------------------
@@ -129,12 +108,8 @@ class Rules : public ::testing::TestWithParam<RuleCase> {};
 
 TEST_P(Rules, GiveTheirResultAndSelections) {
   const RuleCase& c = GetParam();
-  auto p = std::make_unique<Parsed>();
-  p->context.commandScriptHeld = c.scriptHeld;
-  p->context.canOpenForReading = [](const std::string& path) { return path == "exists.rom"; };
-  std::vector<std::string> args{"prog"};
-  for (const char* w : c.words) args.emplace_back(w);
-  EXPECT_EQ(ParseOptions(p->store, args, p->context), c.result);
+  auto p = Parse(c.words, c.scriptHeld);
+  EXPECT_EQ(p->result, c.result);
   EXPECT_EQ(Selected(p->store), c.selected);
 }
 
@@ -183,24 +158,17 @@ INSTANTIATE_TEST_SUITE_P(
         RuleCase{"EcFlashTypeCountWrong", {"/ec", "/reboot", "/x"}, true, 1, {11, 12, 40}}),
     [](const ::testing::TestParamInfo<RuleCase>& p) { return std::string(p.param.name); });
 
-TEST(Rules, SaveGetsTheFirstArgumentAsItsValue) {
-  auto p = Parse({"/o", "/q", "/x"});
-  ASSERT_EQ(p->result, 0u);
-  EXPECT_EQ(p->store.GetValue(option::kSaveFile), "/o");
-  EXPECT_FALSE(p->store.IsSelected(option::kRomFile));
-}
-
-TEST(Rules, EcFlashTypeClearsTheFlashInterfaceFlag) {
-  auto p = Parse({"/ec", "/x"});
-  ASSERT_EQ(p->result, 0u);
-  EXPECT_FALSE(p->context.prepareFlashInterface);
-  auto other = Parse({"/p"});
-  EXPECT_TRUE(other->context.prepareFlashInterface);
-}
-
-TEST(Rules, SilentIsReportedToTheCaller) {
-  EXPECT_TRUE(Parse({"/q"})->context.silenced);
-  EXPECT_FALSE(Parse({"/p"})->context.silenced);
+TEST(Rules, SaveValueAndWhatTheCallerIsTold) {
+  auto save = Parse({"/o", "/q", "/x"});
+  ASSERT_EQ(save->result, 0u);
+  EXPECT_EQ(save->store.GetValue(option::kSaveFile), "/o");  // the first argument is its value
+  EXPECT_FALSE(save->store.IsSelected(option::kRomFile));
+  EXPECT_TRUE(save->context.silenced);
+  EXPECT_TRUE(save->context.prepareFlashInterface);
+  auto ec = Parse({"/ec", "/x"});
+  ASSERT_EQ(ec->result, 0u);
+  EXPECT_FALSE(ec->context.prepareFlashInterface);  // the EC flash type needs no flash interface
+  EXPECT_FALSE(ec->context.silenced);
 }
 
 TEST(Rules, SecondPassKeepsAFileValueSetByTheFirst) {
@@ -238,6 +206,185 @@ TEST(Rules, HoleChecksTheRomFileOnDisk) {
   }
   std::filesystem::remove_all(dir);
 }
+
+// --- the command script -----------------------------------------------------------------------
+
+const std::string kProgram = "c:\\nox\\noxwingui.exe";
+
+std::string Words(size_t count, const char* word) {
+  std::string text;
+  for (size_t i = 0; i < count; ++i) text += std::string(word) + " ";
+  return text;
+}
+
+// --- splitting and the capsule check ----------------------------------------------------------
+
+TEST(ScriptWords, SplitAtAnyBlankAndEndAtAZeroByte) {
+  using namespace std::string_literals;
+  EXPECT_EQ(SplitScriptWords("  /p\t/b\r\n/caf  "), (std::vector<std::string>{"/p", "/b", "/caf"}));
+  EXPECT_EQ(SplitScriptWords("/p /b\0/n"s), (std::vector<std::string>{"/p", "/b"}));
+  EXPECT_TRUE(SplitScriptWords(" \r\n").empty());
+}
+
+struct CapsuleCase {
+  const char* script;
+  bool counts;
+};
+
+class CapsuleWord : public ::testing::TestWithParam<CapsuleCase> {};
+
+TEST_P(CapsuleWord, CountsWhenItStartsTheCapsuleName) {
+  EXPECT_EQ(ScriptNamesCapsule(ConfigStore{}, GetParam().script), GetParam().counts) << GetParam().script;
+}
+
+INSTANTIATE_TEST_SUITE_P(Words, CapsuleWord,
+                         ::testing::Values(CapsuleCase{"/p /capsule", true}, CapsuleCase{"/CAPSULE", true},
+                                           CapsuleCase{"/caps", true}, CapsuleCase{"-cap", true},
+                                           CapsuleCase{"/c", true}, CapsuleCase{"/", true}, CapsuleCase{"x", true},
+                                           CapsuleCase{"/capsulex", false}, CapsuleCase{"/caf /recovery", false},
+                                           CapsuleCase{"capsule", false}, CapsuleCase{"", false}));
+
+TEST(CapsuleWord, OnlyTheFirst58WordsAreLookedAt) {
+  ConfigStore store;
+  EXPECT_TRUE(ScriptNamesCapsule(store, Words(57, "/p") + "/capsule"));
+  EXPECT_FALSE(ScriptNamesCapsule(store, Words(58, "/p") + "/capsule"));
+}
+
+// --- the script list --------------------------------------------------------------------------
+
+struct BehaviourCase {
+  const char* script;
+  CommandScript::State state;
+  int32_t behaviour;
+  std::vector<std::string> list;  // after the program path
+  bool option30;
+};
+
+class ScriptList : public ::testing::TestWithParam<BehaviourCase> {};
+
+TEST_P(ScriptList, TakesTheFirstCfgbhvWordOut) {
+  const BehaviourCase& c = GetParam();
+  ConfigStore store;
+  CommandScript script;
+  EXPECT_EQ(script.Build(store, kProgram, std::vector<std::string>{kProgram, "/reboot", "/x"}, c.script), c.state);
+  EXPECT_EQ(script.ConfigBehaviour(), c.behaviour);
+  std::vector<std::string> expected;
+  if (!c.list.empty()) {
+    expected.push_back(kProgram);
+    expected.insert(expected.end(), c.list.begin(), c.list.end());
+  }
+  EXPECT_EQ(script.Arguments(), expected);
+  EXPECT_EQ(store.IsSelected(option::kDefaultBehaviour), c.option30);
+  EXPECT_EQ(script.Held(), c.state == CommandScript::State::kHeld);
+}
+
+using State = CommandScript::State;
+INSTANTIATE_TEST_SUITE_P(
+    Scripts, ScriptList,
+    ::testing::Values(BehaviourCase{"/p /b", State::kHeld, -1, {"/p", "/b"}, false},
+                      BehaviourCase{"/p /cfgbhv:1 /b", State::kHeld, 1, {"/p", "/b"}, true},
+                      BehaviourCase{"/CFGBHV:0 /n", State::kHeld, 0, {"/n"}, true},
+                      BehaviourCase{"-cfgbhv:1 /n", State::kHeld, 1, {"/n"}, true},
+                      // Only the first such word decides; a second one stays for the parser.
+                      BehaviourCase{"/cfgbhv:0 /cfgbhv:1", State::kHeld, 0, {"/cfgbhv:1"}, true},
+                      BehaviourCase{"/cfgbhv:2 /p", State::kHeld, -1, {"/p"}, false},
+                      BehaviourCase{"/cfgbhv: /p", State::kHeld, -1, {"/p"}, false},
+                      // A word the command does not take as its argument is an ordinary word.
+                      BehaviourCase{"cfgbhv:0 /p", State::kHeld, -1, {"cfgbhv:0", "/p"}, false},
+                      BehaviourCase{"/cfgbhv:0", State::kNone, -1, {}, true},
+                      BehaviourCase{"/cfgbhv:7", State::kNone, -1, {}, false},
+                      BehaviourCase{"", State::kNone, -1, {}, false}));
+
+struct LimitCase {
+  size_t internalWords;  // words of the internal list after the program path
+  std::string script;
+  State state;
+};
+
+class ScriptLimits : public ::testing::TestWithParam<LimitCase> {};
+
+TEST_P(ScriptLimits, LongWordsAndTooManyEntriesAreRefused) {
+  const LimitCase& c = GetParam();
+  std::vector<std::string> internal{kProgram};
+  internal.insert(internal.end(), c.internalWords, "/p");
+  ConfigStore store;
+  CommandScript script;
+  EXPECT_EQ(script.Build(store, kProgram, internal, c.script), c.state);
+  EXPECT_EQ(script.SecondPassDue(), c.state != State::kNone);
+  if (c.state == State::kRefused) {
+    EXPECT_TRUE(script.Arguments().empty());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Limits, ScriptLimits,
+    ::testing::Values(LimitCase{0, "/p /notaver=1.2.34", State::kHeld}, LimitCase{0, "/p /notaver=1.2.345", State::kRefused},
+                      LimitCase{6, Words(51, "/caf"), State::kHeld}, LimitCase{6, Words(52, "/caf"), State::kRefused},
+                      LimitCase{0, Words(57, "/caf"), State::kHeld}, LimitCase{0, Words(58, "/caf"), State::kRefused}));
+
+TEST(ScriptList, ARefusedScriptFailsTheSecondPassAndLeavesTheOptions) {
+  ConfigStore store;
+  store.SelectCommand(option::kMainBios, true);
+  CommandScript script;
+  script.Build(store, kProgram, {}, "/cfgbhv:0 /averyveryverylongword");
+  EXPECT_FALSE(store.IsSelected(option::kDefaultBehaviour));
+  ParseContext context;
+  EXPECT_EQ(script.SecondPass(store, context), parse_error::kUnknownCommand);
+  EXPECT_EQ(Selected(store), std::set<uint32_t>{option::kMainBios});
+  EXPECT_FALSE(script.SecondPassDue());
+}
+
+// --- both passes --------------------------------------------------------------------------------
+
+struct PassesCase {
+  const char* name;
+  std::vector<std::string> internal;  // after the program path
+  const char* script;
+  uint32_t second;
+  std::set<uint32_t> selected;
+  int32_t behaviour;
+};
+
+class BothPasses : public ::testing::TestWithParam<PassesCase> {};
+
+TEST_P(BothPasses, ScriptAddsToOrReplacesTheUsersOptions) {
+  const PassesCase& c = GetParam();
+  ConfigStore store;
+  ParseContext context;
+  CommandScript script;
+  std::vector<std::string> internal{kProgram};
+  internal.insert(internal.end(), c.internal.begin(), c.internal.end());
+  script.Build(store, kProgram, internal, c.script);
+  const bool held = context.commandScriptHeld = script.Held();
+  ASSERT_EQ(ParseOptions(store, internal, context), 0u);
+  if (script.SecondPassDue()) {
+    EXPECT_EQ(script.SecondPass(store, context), c.second);
+  }
+  EXPECT_EQ(Selected(store), c.selected);
+  EXPECT_EQ(script.ConfigBehaviour(), c.behaviour);
+  EXPECT_EQ(context.secondPass, held);
+  EXPECT_FALSE(script.SecondPassDue());
+  if (c.second == 0 && held) {
+    EXPECT_TRUE(script.Arguments().empty());
+  }
+  if (store.IsSelected(option::kNcbN)) {
+    EXPECT_EQ(store.GetNumber(option::kNcbN), 1u);  // the user's "/k0" survives the script
+  }
+}
+
+const std::vector<std::string> kUserOptions{"/p", "/b", "/n", "/k0", "/reboot", "/x"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, BothPasses,
+    ::testing::Values(
+        PassesCase{"Adds", kUserOptions, "/p /b /caf /sysext /mefwupdlcl", 0, {3, 4, 5, 9, 11, 12, 46, 56, 57}, -1},
+        PassesCase{"BehaviourZeroReplaces", kUserOptions, "/cfgbhv:0 /n /caf", 0, {5, 46}, 0},
+        PassesCase{"HelpKeepsTheUsersOptions", {"/h", "/x"}, "/cfgbhv:0 /n", 0, {5, 12, 25, 30}, 0},
+        // Without a held script the first pass chose the main BIOS itself.
+        PassesCase{"OnlyCfgbhvLeavesTheDefault", {"/reboot", "/x"}, "/cfgbhv:0", 0, {3, 11, 12, 30}, -1},
+        PassesCase{"UnknownWordFails", {"/reboot", "/x"}, "/p /flashall", parse_error::kUnknownCommand, {}, -1}),
+    [](const auto& p) { return std::string(p.param.name); });
+
 
 }  // namespace
 }  // namespace nox::config

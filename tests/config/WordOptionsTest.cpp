@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <initializer_list>
 #include <optional>
 #include <string>
 #include <vector>
@@ -48,7 +47,7 @@ struct Translation {
   TranslatedWordOptions out;
 };
 
-std::vector<std::string> Line(std::initializer_list<const char*> words, const char* program = "C:\\NOX\\NOXWINGUI.EXE") {
+std::vector<std::string> Line(const std::vector<const char*>& words, const char* program = "C:\\NOX\\NOXWINGUI.EXE") {
   std::vector<std::string> args{program};
   for (const char* w : words) args.emplace_back(w);
   return args;
@@ -77,9 +76,7 @@ class CommandLine : public ::testing::TestWithParam<LineCase> {};
 
 TEST_P(CommandLine, TranslatesOrRefuses) {
   const LineCase& c = GetParam();
-  std::vector<std::string> args{"C:\\NOX\\NOXWINGUI.EXE"};
-  for (const char* w : c.words) args.emplace_back(w);
-  auto r = Translate(args, c.lr);
+  auto r = Translate(Line(c.words), c.lr);
   EXPECT_EQ(r->out.result, c.result);
   EXPECT_EQ(r->ui.boxes.size(), c.boxShown ? 1u : 0u);
   EXPECT_EQ(r->console, c.console);
@@ -123,19 +120,13 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"WipeCleanAfterWipeAll", {"/wipeall", "/wipeclean"}, false, -1, {}, true, ""}),
     [](const auto& param) { return std::string(param.param.name); });
 
-TEST(WordOptions, FirstRomNumberCountsAndASecondIsNoDuplicate) {
-  auto r = Translate(Line({"/rom=3", "/ROM=4"}));
+TEST(WordOptions, FirstRomNumberAndFirstPasswordCountAndASecondIsNoDuplicate) {
+  auto r = Translate(Line({"/rom=3", "/ROM=4", "/p=SeCrEt", "/P=other"}));
   ASSERT_EQ(r->out.result, 0);
-  EXPECT_TRUE(r->out.flags.romGiven);
+  EXPECT_TRUE(r->out.flags.romGiven && r->out.flags.passwordGiven);
   EXPECT_EQ(r->out.flags.romNumber, 3u);
+  EXPECT_EQ(r->out.flags.password, "secret");  // arrives lower-cased
   EXPECT_EQ(r->console, "");
-}
-
-TEST(WordOptions, PasswordArrivesLowerCasedAndOnlyTheFirstIsKept) {
-  auto r = Translate(Line({"/p=SeCrEt", "/P=other"}));
-  ASSERT_EQ(r->out.result, 0);
-  EXPECT_TRUE(r->out.flags.passwordGiven);
-  EXPECT_EQ(r->out.flags.password, "secret");
 }
 
 TEST(WordOptions, PasswordLongerThanItsFieldIsRefusedBeforeTheBox) {

@@ -16,8 +16,7 @@ TEST(CText, BoundedReadStopsAtZeroEndOrLimit) {
   EXPECT_EQ(BoundedCString(b, 3, 2), "CD");
   EXPECT_EQ(BoundedCString(b, 8), "");
   EXPECT_EQ(BoundedCString(b, std::numeric_limits<size_t>::max()), "");
-  const std::array<char, 4> field{'x', 'y', 'z', 'w'};
-  EXPECT_EQ(BoundedCString(field), "xyzw");
+  EXPECT_EQ(BoundedCString(std::array<char, 4>{'x', 'y', 'z', 'w'}), "xyzw");
 }
 
 TEST(CText, CopyCutsToLeaveRoomForTheTerminator) {
@@ -28,16 +27,12 @@ TEST(CText, CopyCutsToLeaveRoomForTheTerminator) {
   EXPECT_EQ(field, (std::array<char, 4>{'a', 'b', 'c', 0}));
 }
 
-TEST(CText, CaseChangesTouchOnlyAsciiLetters) {
+TEST(CText, CaseChangesTouchOnlyAsciiLettersAndDecimalsFollowTheCLibrary) {
   EXPECT_EQ(AsciiLower("/IFILE.ROM:\xC4"), "/ifile.rom:\xC4");
   EXPECT_EQ(AsciiUpper("kn[0-7]"), "KN[0-7]");
-}
-
-TEST(CText, DecimalReadingFollowsTheCLibrary) {
   struct Case { const char* text; int64_t value; };
-  for (const Case& c : {Case{"17", 17}, Case{"3x", 3}, Case{"x3", 0}, Case{"", 0}, Case{"  8", 8},
-                        Case{"+5", 5}, Case{"-2", -2}, Case{"007", 7},
-                        Case{"99999999999999999999999999", 1000000000000000000}}) {
+  for (const Case& c : {Case{"17", 17}, Case{"3x", 3}, Case{"x3", 0}, Case{"", 0}, Case{"  8", 8}, Case{"+5", 5},
+                        Case{"-2", -2}, Case{"007", 7}, Case{"99999999999999999999999999", 1000000000000000000}}) {
     EXPECT_EQ(CDecimal(c.text), c.value) << c.text;
   }
 }

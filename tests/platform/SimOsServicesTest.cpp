@@ -13,23 +13,21 @@
 namespace nox::sim {
 namespace {
 
+using nlohmann::json;
+
 struct OsRig {
   OsRig() {
     std::string error;
     machine = Machine::InMemory(*MakePreset("legacy-8m"), error);
     os = std::make_unique<SimOsServices>(
-        *machine,
-        [this](const std::string& name) {
-          if (taken.count(name)) return false;
-          taken.insert(name);
-          return true;
-        },
+        *machine, [this](const std::string& name) { return taken.insert(name).second; },
         [this](uint32_t code) { endCodes.push_back(code); });
   }
-  std::vector<nlohmann::json> Events(const std::string& name) {
-    std::vector<nlohmann::json> out;
+  // The `field` of every journal line of `event`, in order.
+  json Values(const std::string& event, const std::string& field = "event") {
+    json out = json::array();
     for (const auto& j : machine->GetJournal().Entries()) {
-      if (j.value("event", "") == name) out.push_back(j);
+      if (j.value("event", "") == event) out.push_back(j.value(field, json()));
     }
     return out;
   }
@@ -57,35 +55,21 @@ TEST(SimOsServices, FlashProtectionIsJournaledAndRestoredOnce) {
   rig.os->SetFlashProtection(false);
   EXPECT_FALSE(rig.os->RestorePowerButtons()) << "nothing left to restore";
   rig.os->KeepAwake(false);
-
-  const auto awake = rig.Events("keep-awake");
-  ASSERT_EQ(awake.size(), 2u);
-  EXPECT_EQ(awake[0]["state"], "0x80000043");
-  EXPECT_EQ(awake[1]["state"], "0x80000000");
-  const auto buttons = rig.Events("power-buttons");
-  ASSERT_EQ(buttons.size(), 2u);
-  EXPECT_EQ(buttons[0]["saved"], true);
-  EXPECT_EQ(buttons[1]["saved"], false);
-  const auto lock = rig.Events("lock-workstation");
-  ASSERT_EQ(lock.size(), 2u);
-  EXPECT_EQ(lock[0]["disabled"], true);
-  EXPECT_EQ(lock[1]["disabled"], false);
-  const auto input = rig.Events("input");
-  ASSERT_EQ(input.size(), 2u);
-  EXPECT_EQ(input[0]["blocked"], true);
-  EXPECT_EQ(input[1]["blocked"], false);
+  EXPECT_EQ(rig.Values("keep-awake", "state"), json({"0x80000043", "0x80000000"}));
+  EXPECT_EQ(rig.Values("power-buttons", "saved"), json({true, false}));
+  EXPECT_EQ(rig.Values("lock-workstation", "disabled"), json({true, false}));
+  EXPECT_EQ(rig.Values("input", "blocked"), json({true, false}));
 }
 
 TEST(SimOsServices, RestartAndPowerOffTakeTheMachineAndTheProgramDown) {
   OsRig rig;
   EXPECT_EQ(rig.os->RestartMachine(), 1);
-  EXPECT_EQ(rig.Events("restart-requested").size(), 1u);
-  EXPECT_EQ(rig.Events("reboot").size(), 1u);
   EXPECT_EQ(rig.endCodes, std::vector<uint32_t>{0});
   EXPECT_EQ(rig.os->PowerOffMachine(), 1);
-  EXPECT_EQ(rig.Events("power-off-requested").size(), 1u);
-  EXPECT_EQ(rig.Events("power-off").size(), 1u);
   EXPECT_EQ(rig.endCodes, (std::vector<uint32_t>{0, 0}));
+  for (const char* event : {"restart-requested", "reboot", "power-off-requested", "power-off"}) {
+    EXPECT_EQ(rig.Values(event).size(), 1u) << event;
+  }
 }
 
 TEST(SimOsServices, PausesAdvanceTheVirtualClockOnly) {
@@ -94,7 +78,7 @@ TEST(SimOsServices, PausesAdvanceTheVirtualClockOnly) {
   rig.os->SleepMs(1000);
   rig.os->SleepMs(250);
   EXPECT_EQ(rig.os->NowMs(), before + 1250);
-  EXPECT_EQ(rig.Events("pause").size(), 2u);
+  EXPECT_EQ(rig.Values("pause", "ms"), json({1000, 250}));
 }
 
 TEST(SimOsServices, FirmwareTablesComeFromTheProfile) {

@@ -12,9 +12,9 @@
 namespace nox::policy::test {
 namespace {
 
-// ---- administrator password ----------------------------------------------------------------------
+using Strings = std::vector<std::string>;
 
-constexpr uint32_t kPasswordStyle = ui::style::kOk | ui::style::kIconWarning;
+// ---- administrator password ----------------------------------------------------------------------
 
 std::function<void(sim::Profile&)> AdminPassword(std::string password, uint8_t maxLength) {
   return [=](sim::Profile& p) {
@@ -28,7 +28,7 @@ std::function<void(sim::Profile&)> AdminPassword(std::string password, uint8_t m
 size_t PasswordCalls(PolicyRig& rig, unsigned select) {
   size_t n = 0;
   for (const auto& smi : rig.sim.Smis()) {
-    if (smi.value("op", "") == "oem" && smi.value("class", 0) == 10 && smi.value("select", 0u) == select) ++n;
+    n += smi.value("op", "") == "oem" && smi.value("class", 0) == 10 && smi.value("select", 0u) == select;
   }
   return n;
 }
@@ -36,75 +36,57 @@ size_t PasswordCalls(PolicyRig& rig, unsigned select) {
 struct AdminCase {
   const char* what;
   std::optional<std::string> typed;  // none: the dialog is cancelled
+  bool onCommandLine;
   bool accepted;
   const char* message;  // the one box, or null
   size_t submissions;
 };
 
-class AdminPasswordDialog : public ::testing::TestWithParam<AdminCase> {};
+class AdminPasswordCheck : public ::testing::TestWithParam<AdminCase> {};
 
-TEST_P(AdminPasswordDialog, OneAttemptAgainstTheMaximumLength) {
+TEST_P(AdminPasswordCheck, OneAttemptAgainstTheMaximumLength) {
   const AdminCase& c = GetParam();
   PolicyRig rig("uefi-16m", AdminPassword("secret", 6));
-  rig.ui.passwords = {c.typed};
-  EXPECT_EQ(CheckAdminPassword(rig.env, rig.words), c.accepted);
-  EXPECT_EQ(rig.ui.prompts, std::vector<std::string>{"Enter Admin Password"});
-  EXPECT_EQ(PasswordCalls(rig, 4), c.submissions);
-  if (c.message) {
-    ASSERT_EQ(rig.ui.boxes.size(), 1u);
-    EXPECT_EQ(rig.ui.boxes[0].text, c.message);
-    EXPECT_EQ(rig.ui.boxes[0].title, "Password checking");
-    EXPECT_EQ(rig.ui.boxes[0].style, kPasswordStyle);
+  if (c.onCommandLine) {
+    rig.words.passwordGiven = true;
+    rig.words.password = *c.typed;
   } else {
-    EXPECT_TRUE(rig.ui.boxes.empty());
+    rig.ui.passwords = {c.typed};
   }
+  EXPECT_EQ(CheckAdminPassword(rig.env, rig.words), c.accepted);
+  EXPECT_EQ(rig.ui.prompts, (c.onCommandLine ? Strings{} : Strings{"Enter Admin Password"}));
+  EXPECT_EQ(PasswordCalls(rig, 4), c.submissions);
+  const std::vector<Box> box{{c.message ? c.message : "", "Password checking",
+                              ui::style::kOk | ui::style::kIconWarning}};
+  EXPECT_EQ(rig.ui.boxes, (c.message ? box : std::vector<Box>{}));
   if (c.typed && !c.typed->empty()) {
     EXPECT_FALSE(rig.SharedBlockHolds(*c.typed));
   }
   EXPECT_EQ(rig.console.find("secret"), std::string::npos);
+  EXPECT_TRUE(rig.words.password.empty());  // a command-line value is wiped once used
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Cases, AdminPasswordDialog,
-    ::testing::Values(AdminCase{"exactly_the_maximum", std::string("secret"), true, nullptr, 1},
-                      AdminCase{"one_longer", std::string("secrets"), false, "Error : Password maximum length is 6.",
-                                0},
-                      AdminCase{"wrong", std::string("public"), false, "Admin password is not correct.", 1},
-                      AdminCase{"empty_is_sent_and_refused", std::string(), false, "Admin password is not correct.", 1},
-                      AdminCase{"cancelled", std::nullopt, false, "Admin password is not correct.", 0}),
+    Cases, AdminPasswordCheck,
+    ::testing::Values(
+        AdminCase{"exactly_the_maximum", "secret", false, true, nullptr, 1},
+        AdminCase{"one_longer", "secrets", false, false, "Error : Password maximum length is 6.", 0},
+        AdminCase{"wrong", "public", false, false, "Admin password is not correct.", 1},
+        AdminCase{"empty_is_sent_and_refused", "", false, false, "Admin password is not correct.", 1},
+        AdminCase{"cancelled", std::nullopt, false, false, "Admin password is not correct.", 0},
+        AdminCase{"command_line", "secret", true, true, nullptr, 1},
+        AdminCase{"command_line_wrong", "secreT", true, false, "Admin password is not correct.", 1}),
     [](const auto& p) { return std::string(p.param.what); });
 
 TEST(AdminPassword, NoPasswordSetAsksNothing) {
-  for (auto tweak : {AdminPassword("", 16), std::function<void(sim::Profile&)>([](sim::Profile& p) {
-                       p.oem.adminPassword = false;  // class 10 unanswered
-                     })}) {
+  const auto unanswered = [](sim::Profile& p) { p.oem.adminPassword = false; };  // class 10 unanswered
+  for (const auto& tweak : {AdminPassword("", 16), std::function<void(sim::Profile&)>(unanswered)}) {
     PolicyRig rig("uefi-16m", tweak);
     EXPECT_TRUE(CheckAdminPassword(rig.env, rig.words));
     EXPECT_TRUE(rig.ui.prompts.empty());
     EXPECT_TRUE(rig.ui.boxes.empty());
     EXPECT_EQ(PasswordCalls(rig, 3), 0u);
   }
-}
-
-TEST(AdminPassword, CommandLineValueIsUsedWithoutADialogAndThenWiped) {
-  PolicyRig rig("uefi-16m", AdminPassword("hunter2", 16));
-  rig.words.passwordGiven = true;
-  rig.words.password = "hunter2";
-  EXPECT_TRUE(CheckAdminPassword(rig.env, rig.words));
-  EXPECT_TRUE(rig.ui.prompts.empty());
-  EXPECT_EQ(PasswordCalls(rig, 4), 1u);
-  EXPECT_TRUE(rig.words.password.empty());
-  EXPECT_FALSE(rig.SharedBlockHolds("hunter2"));
-}
-
-TEST(AdminPassword, WrongCommandLineValueIsRefusedAndLeavesNoTrace) {
-  PolicyRig rig("uefi-16m", AdminPassword("hunter2", 16));
-  rig.words.passwordGiven = true;
-  rig.words.password = "hunter3";
-  EXPECT_FALSE(CheckAdminPassword(rig.env, rig.words));
-  ASSERT_EQ(rig.ui.boxes.size(), 1u);
-  EXPECT_EQ(rig.ui.boxes[0].text, "Admin password is not correct.");
-  EXPECT_FALSE(rig.SharedBlockHolds("hunter3"));
 }
 
 TEST(Wipe, ClearsTheWholeStorageOfAString) {
@@ -120,16 +102,14 @@ TEST(Wipe, ClearsTheWholeStorageOfAString) {
 
 // ---- firmware password over OFBD -----------------------------------------------------------------------
 
-std::function<void(sim::Profile&)> FirmwarePassword(uint32_t attempts, std::string prompt = "Firmware password",
-                                                    std::string wrong = "Wrong password",
-                                                    std::string locked = "No more attempts") {
+std::function<void(sim::Profile&)> FirmwarePassword(uint32_t attempts, bool texts = true) {
   return [=](sim::Profile& p) {
     p.ofbdPassword.enabled = true;
     p.ofbdPassword.password = "letmein";
     p.ofbdPassword.maxAttempts = attempts;
-    p.ofbdPassword.prompt = prompt;
-    p.ofbdPassword.wrongMessage = wrong;
-    p.ofbdPassword.lockedMessage = locked;
+    p.ofbdPassword.prompt = texts ? "Firmware password" : "";
+    p.ofbdPassword.wrongMessage = texts ? "Wrong password" : "";
+    p.ofbdPassword.lockedMessage = texts ? "No more attempts" : "";
   };
 }
 
@@ -147,24 +127,18 @@ class FirmwarePasswordRig : public PolicyRig {
   }
   size_t PasswordExchanges() {
     size_t n = 0;
-    for (const auto& smi : sim.Smis()) {
-      if (smi.value("op", "") == "ofbd" && smi.value("class", 0u) == 0x20000000u) ++n;
-    }
+    for (const auto& smi : sim.Smis()) n += smi.value("op", "") == "ofbd" && smi.value("class", 0u) == 0x20000000u;
     return n;
   }
 
   FirmwarePasswordEnv fenv{config, *sim.ofbd, *sim.smi, ui, *sim.os, [this](const std::string& t) { console += t; }};
 };
 
-TEST(FirmwarePassword, NotWantedByTheFirmware) {
-  FirmwarePasswordRig rig([](sim::Profile&) {});
-  const auto result = rig.Run();
-  EXPECT_EQ(result.error, 0u);
-  EXPECT_TRUE(rig.ui.prompts.empty());
-  EXPECT_EQ(rig.PasswordExchanges(), 1u);  // the query alone
-}
+TEST(FirmwarePassword, NotAskedWhenNotWantedOrWithoutARegionOrWithoutOfbd) {
+  FirmwarePasswordRig unwanted([](sim::Profile&) {});
+  EXPECT_EQ(unwanted.Run().error, 0u);
+  EXPECT_EQ(unwanted.PasswordExchanges(), 1u);  // the query alone
 
-TEST(FirmwarePassword, NotAskedWithoutARegionOrWithoutOfbd) {
   FirmwarePasswordRig noRegion(FirmwarePassword(3));
   noRegion.config.SelectCommand(config::option::kMainBios, false);
   EXPECT_EQ(noRegion.Run().error, 0u);
@@ -176,19 +150,18 @@ TEST(FirmwarePassword, NotAskedWithoutARegionOrWithoutOfbd) {
   });
   EXPECT_EQ(noOfbd.Run().error, 0u);
   EXPECT_EQ(noOfbd.PasswordExchanges(), 0u);
-  EXPECT_TRUE(noOfbd.ui.prompts.empty());
+  EXPECT_TRUE(unwanted.ui.prompts.empty() && noRegion.ui.prompts.empty() && noOfbd.ui.prompts.empty());
 }
 
 TEST(FirmwarePassword, AcceptedAfterAWrongTry) {
   FirmwarePasswordRig rig(FirmwarePassword(3));
-  rig.ui.passwords = {std::string("nope"), std::string("letmein")};
+  rig.ui.passwords = {"nope", "letmein"};
   const auto result = rig.Run();
   EXPECT_EQ(result.error, 0u);
   EXPECT_FALSE(result.messageShown);
-  EXPECT_EQ(rig.ui.prompts, (std::vector<std::string>{"Firmware password", "Firmware password"}));
+  EXPECT_EQ(rig.ui.prompts, Strings(2, "Firmware password"));
   EXPECT_EQ(rig.console, " - Firmware password:  - Firmware password: ");
-  ASSERT_EQ(rig.ui.boxes.size(), 1u);
-  EXPECT_EQ(rig.ui.boxes[0].text, "Wrong password");
+  EXPECT_EQ(rig.ui.Texts(), Strings{"Wrong password"});
   // Input is free for the dialog and the box, and blocked again afterwards.
   EXPECT_EQ(rig.InputEffects(), (std::vector<bool>{false, true, false, true, false, true}));
   EXPECT_FALSE(rig.SharedBlockHolds("letmein"));
@@ -197,14 +170,12 @@ TEST(FirmwarePassword, AcceptedAfterAWrongTry) {
 
 TEST(FirmwarePassword, AttemptsExhaustedEndsWith155AndTheFirmwareText) {
   FirmwarePasswordRig rig(FirmwarePassword(2));
-  rig.ui.passwords = {std::string("one"), std::string("two"), std::string("letmein")};
+  rig.ui.passwords = {"one", "two", "letmein"};
   const auto result = rig.Run();
   EXPECT_EQ(result.error, kErrPasswordRetryExceeded);
   EXPECT_TRUE(result.messageShown);
   EXPECT_EQ(rig.ui.prompts.size(), 2u);
-  ASSERT_EQ(rig.ui.boxes.size(), 2u);
-  EXPECT_EQ(rig.ui.boxes[0].text, "Wrong password");
-  EXPECT_EQ(rig.ui.boxes[1].text, "No more attempts");
+  EXPECT_EQ(rig.ui.Texts(), (Strings{"Wrong password", "No more attempts"}));
   EXPECT_FALSE(rig.InputEffects().back());  // left unblocked for the end of the run
 
   // The firmware stays locked: the next run is refused at the query.
@@ -214,29 +185,26 @@ TEST(FirmwarePassword, AttemptsExhaustedEndsWith155AndTheFirmwareText) {
   EXPECT_EQ(again.error, kErrPasswordRetryExceeded);
   EXPECT_TRUE(again.messageShown);
   EXPECT_TRUE(rig.ui.prompts.empty());
-  ASSERT_EQ(rig.ui.boxes.size(), 1u);
-  EXPECT_EQ(rig.ui.boxes[0].text, "No more attempts");
+  EXPECT_EQ(rig.ui.Texts(), Strings{"No more attempts"});
 }
 
-TEST(FirmwarePassword, LockedWithoutATextLeavesTheMessageToTheSession) {
-  FirmwarePasswordRig rig(FirmwarePassword(1, "", "", ""));
-  rig.ui.passwords = {std::string("wrong")};
+TEST(FirmwarePassword, LockedWithoutATextOrCancelledLeavesTheMessageToTheSession) {
+  FirmwarePasswordRig rig(FirmwarePassword(1, false));
+  rig.ui.passwords = {"wrong"};
   const auto result = rig.Run();
   EXPECT_EQ(result.error, kErrPasswordRetryExceeded);
   EXPECT_FALSE(result.messageShown);
   EXPECT_TRUE(rig.ui.boxes.empty());
-  EXPECT_EQ(rig.ui.prompts, std::vector<std::string>{"Password"});  // no firmware prompt
+  EXPECT_EQ(rig.ui.prompts, Strings{"Password"});  // no firmware prompt
   EXPECT_EQ(rig.console, " - Password: ");
   // Nothing of the firmware's overwrote the password here: the block must have been cleared.
   EXPECT_FALSE(rig.SharedBlockHolds("wrong"));
-}
 
-TEST(FirmwarePassword, CancelledDialogIs155WithoutAMessage) {
-  FirmwarePasswordRig rig(FirmwarePassword(3));
-  const auto result = rig.Run();
-  EXPECT_EQ(result.error, kErrPasswordRetryExceeded);
-  EXPECT_FALSE(result.messageShown);
-  EXPECT_EQ(rig.PasswordExchanges(), 1u);
+  FirmwarePasswordRig cancelled(FirmwarePassword(3));
+  const auto none = cancelled.Run();
+  EXPECT_EQ(none.error, kErrPasswordRetryExceeded);
+  EXPECT_FALSE(none.messageShown);
+  EXPECT_EQ(cancelled.PasswordExchanges(), 1u);
 }
 
 }  // namespace

@@ -6,90 +6,80 @@
 #include "PolicyRig.h"
 #include "config/CommandTable.h"
 #include "policy/PolicyChecks.h"
+#include "policy/PowerSource.h"
 
 namespace nox::policy::test {
 namespace {
 
 namespace option = config::option;
 using ui::Button;
+using Boxes = std::vector<Box>;
 
 constexpr uint32_t kOkCancelWarning = ui::style::kOkCancel | ui::style::kIconWarning;
+
+void Set(Version& v, const char* text) { std::copy_n(text, 3, v.begin()); }
 
 // ---- choosing among the package's images ------------------------------------------------------
 
 TEST(CandidateSelection, MissingImageIsRefusedWithItsNumber) {
   PolicyRig rig("legacy-8m");
-  bool matched = true;
-  const auto ended = rig.Outcome([&] { RunPolicyChecks(rig.env, rig.identity, {3, false, {}}, matched); });
-  ASSERT_EQ(ended, 0u);
-  ASSERT_EQ(rig.ui.boxes.size(), 1u);
-  EXPECT_EQ(rig.ui.boxes[0].text, "Can't find the number 03 ROM file ...\nPress OK to quit.");
-  EXPECT_EQ(rig.ui.boxes[0].title, "WARNING");
-  EXPECT_EQ(rig.ui.boxes[0].style, ui::style::kOk);
-  EXPECT_FALSE(matched);
+  rig.matched = true;
+  EXPECT_EQ(rig.Outcome([&] { RunPolicyChecks(rig.env, rig.identity, {3, false, {}}, rig.matched); }), 0u);
+  EXPECT_EQ(rig.ui.boxes, (Boxes{{"Can't find the number 03 ROM file ...\nPress OK to quit.", "WARNING", 0}}));
+  EXPECT_FALSE(rig.matched);
 }
 
 TEST(CandidateSelection, NewerImageOfThisMachineIsTakenWithoutQuestions) {
   PolicyRig rig("legacy-8m");
-  const auto rom = rig.Rom([](sim::RomOptions& o) { o.version = "A07"; });
-  bool matched = false;
-  const auto ended = rig.Outcome([&] { RunPolicyChecks(rig.env, rig.identity, {0, true, rom}, matched); });
-  EXPECT_FALSE(ended);
-  EXPECT_TRUE(matched);
+  EXPECT_FALSE(rig.Check(rig.RomVersion("A07")));
+  EXPECT_TRUE(rig.matched);
   EXPECT_TRUE(rig.ui.boxes.empty());
   EXPECT_EQ(VersionText(rig.identity.currentVersion), "A06");
-  EXPECT_EQ(VersionText(rig.identity.rom.version), "A07");
   EXPECT_EQ(rig.identity.currentSystemName.Text(), "Korv 9A");
   EXPECT_FALSE(rig.sim.smi->FlashEnabled());  // handed back before the questions
 }
 
 TEST(CandidateSelection, MisfitsAreSkippedAndTheFirstOneIsShownWhenNoneFits) {
   PolicyRig rig("legacy-8m");
-  auto other = [&](uint8_t systemId, const char* name, const char* version) {
-    return rig.Rom([=](sim::RomOptions& o) {
-      o.systemId = systemId;
-      o.names = {name};
+  for (const auto& [number, version] : {std::pair{0u, "A01"}, {1u, "A02"}, {9u, "A09"}}) {
+    const auto rom = rig.Rom([&](sim::RomOptions& o) {
+      o.systemId = static_cast<uint8_t>(0x50 + number);
+      o.names = {"Other " + std::to_string(number)};
       o.version = version;
     });
-  };
-  const auto rom0 = other(0x50, "Other 0", "A01");
-  const auto rom1 = other(0x51, "Other 1", "A02");
-  const auto rom9 = other(0x59, "Other 9", "A09");
-  bool matched = true;
-  EXPECT_FALSE(rig.Outcome([&] { RunPolicyChecks(rig.env, rig.identity, {0, true, rom0}, matched); }));
-  EXPECT_FALSE(matched);
-  EXPECT_FALSE(rig.Outcome([&] { RunPolicyChecks(rig.env, rig.identity, {1, true, rom1}, matched); }));
-  EXPECT_FALSE(matched);
-  EXPECT_EQ(rig.Outcome([&] { RunPolicyChecks(rig.env, rig.identity, {9, true, rom9}, matched); }), 0u);
+    rig.matched = true;
+    EXPECT_EQ(rig.Check(rom, number), number == 9 ? std::optional<uint32_t>(0) : std::nullopt) << number;
+    EXPECT_FALSE(rig.matched);
+  }
   ASSERT_EQ(rig.ui.korvInfos.size(), 1u);
-  const ui::KorvInfo& info = rig.ui.korvInfos[0];
-  EXPECT_EQ(info.romSystem, "Other 0 1234");
-  EXPECT_EQ(info.romRevision, "A01");
-  EXPECT_EQ(info.currentSystem, "Korv 9A 1234");
-  EXPECT_EQ(info.currentRevision, "A06");
-  EXPECT_TRUE(rig.ui.boxes.empty());
+  EXPECT_EQ(rig.ui.korvInfos[0].romSystem, "Other 0 1234");
+  EXPECT_EQ(rig.ui.korvInfos[0].romRevision, "A01");
+  EXPECT_EQ(rig.ui.korvInfos[0].currentSystem, "Korv 9A 1234");
+  EXPECT_EQ(rig.ui.korvInfos[0].currentRevision, "A06");
 }
 
 TEST(CandidateSelection, FixedRomNumberSkipsTheChoiceButNotTheIdCheck) {
   PolicyRig rig("legacy-8m");
   rig.words.romGiven = true;
-  const auto rom = rig.Rom([](sim::RomOptions& o) {
-    o.systemId = 0x50;
-    o.names = {"Other"};
-  });
-  bool matched = true;
-  EXPECT_EQ(rig.Outcome([&] { RunPolicyChecks(rig.env, rig.identity, {4, true, rom}, matched); }), 0u);
-  EXPECT_FALSE(matched);
+  EXPECT_EQ(rig.Check(rig.Rom([](sim::RomOptions& o) { o.systemId = 0x50; o.names = {"Other"}; }), 4), 0u);
+  EXPECT_FALSE(rig.matched);
   ASSERT_EQ(rig.ui.korvInfos.size(), 1u);  // the names differ on a machine with the capability block
   EXPECT_EQ(rig.ui.korvInfos[0].romSystem, "Other 1234");
+}
+
+TEST(CandidateSelection, ImageWithoutIdsIsUnsupported) {
+  PolicyRig rig("minimal-1m");
+  rig.words.romGiven = true;
+  EXPECT_EQ(rig.Check(rig.Rom([](sim::RomOptions& o) { o.systemId = 0; o.extendedId = 0; })), 0u);
+  EXPECT_EQ(rig.ui.korvInfos.size(), 1u);
+  EXPECT_TRUE(rig.ui.boxes.empty());
 }
 
 // ---- the extension list, on a machine without the capability block --------------------------------
 
 struct ExtensionCase {
   const char* what;
-  bool sysext;
-  bool romGiven;
+  bool sysext, romGiven;
   std::vector<uint16_t> list;
   bool matched;
   const char* refusal;  // the box text, or null when the image is taken
@@ -102,24 +92,17 @@ TEST_P(ExtensionIds, DecideOnlyWithSysext) {
   PolicyRig rig("minimal-1m");  // system ID 0x31, extended ID 0x0031, no "$ECB"
   if (c.sysext) rig.config.SelectCommand(option::kSystemExtendedId, true);
   rig.words.romGiven = c.romGiven;
-  const auto rom = rig.Rom([&](sim::RomOptions& o) {
+  const auto ended = rig.Check(rig.Rom([&](sim::RomOptions& o) {
     o.systemId = 0x32;
     o.extendedId = 0x0032;
     o.extensionIds = c.list;
     o.version = "A02";
-  });
-  bool matched = false;
-  const auto ended = rig.Outcome([&] { RunPolicyChecks(rig.env, rig.identity, {0, true, rom}, matched); });
-  EXPECT_EQ(matched, c.matched);
-  if (c.refusal) {
-    EXPECT_EQ(ended, 0u);
-    ASSERT_EQ(rig.ui.boxes.size(), 1u);
-    EXPECT_EQ(rig.ui.boxes[0].text, c.refusal);
-    EXPECT_EQ(rig.ui.boxes[0].title, "WARNING");
-  } else {
-    EXPECT_FALSE(ended);
-    EXPECT_TRUE(rig.ui.boxes.empty());
-  }
+  }));
+  EXPECT_EQ(rig.matched, c.matched);
+  EXPECT_EQ(ended, c.refusal ? std::optional<uint32_t>(0) : std::nullopt);
+  EXPECT_EQ(rig.ui.boxes, (c.refusal ? Boxes{{c.refusal, "WARNING", 0}} : Boxes{}));
+  // No capability block, so the power source is never asked about.
+  for (const auto& smi : rig.sim.Smis()) EXPECT_NE(smi.value("op", ""), "refresh-ecb");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -136,49 +119,24 @@ TEST(ExtensionIds, ForcetypeGoesByTheListAlone) {
   PolicyRig rig("minimal-1m");
   rig.words.forcetype = true;
   // The IDs agree, but with "forcetype" only the list counts.
-  const auto rom = rig.Rom([](sim::RomOptions& o) { o.version = "A02"; });
-  bool matched = false;
-  EXPECT_EQ(rig.Outcome([&] { RunPolicyChecks(rig.env, rig.identity, {0, true, rom}, matched); }), 0u);
-  ASSERT_EQ(rig.ui.boxes.size(), 1u);
-  EXPECT_EQ(rig.ui.boxes[0].text, "Korv extension ID is not match.\n");
+  EXPECT_EQ(rig.Check(rig.RomVersion("A02")), 0u);
+  EXPECT_EQ(rig.ui.Texts(), std::vector<std::string>{"Korv extension ID is not match.\n"});
 }
 
 TEST(ModelNames, NameIndexPicksTheImageNameThatMustEqualTheMachines) {
   // The firmware says its name is the second of the image's list, but calls itself by the
   // first: on a machine with the capability block the names decide.
   PolicyRig rig("uefi-16m", [](sim::Profile& p) { p.oem.nameIndex = 2; });
-  const auto rom = rig.Rom([](sim::RomOptions& o) { o.version = "B13"; });
-  bool matched = false;
-  EXPECT_EQ(rig.Outcome([&] { RunPolicyChecks(rig.env, rig.identity, {0, true, rom}, matched); }), 0u);
-  EXPECT_TRUE(matched);  // the IDs fit, so the candidate is the one
-  EXPECT_EQ(rig.identity.systemNameIndex, 2);
-  EXPECT_EQ(rig.identity.rom.systemName.Text(), "Korv Tablet 16 LTE");
+  EXPECT_EQ(rig.Check(rig.RomVersion("B13")), 0u);
+  EXPECT_TRUE(rig.matched);  // the IDs fit, so the candidate is the one
   ASSERT_EQ(rig.ui.korvInfos.size(), 1u);
   EXPECT_EQ(rig.ui.korvInfos[0].romSystem, "Korv Tablet 16 LTE 2A51");
   EXPECT_EQ(rig.ui.korvInfos[0].currentSystem, "Korv Tablet 16 2A51");
-}
 
-TEST(ModelNames, IndexPastTheListKeepsTheFirstNameAndTheImageIsTaken) {
-  PolicyRig rig("uefi-16m", [](sim::Profile& p) { p.oem.nameIndex = 3; });
-  const auto rom = rig.Rom([](sim::RomOptions& o) { o.version = "B13"; });
-  bool matched = false;
-  EXPECT_FALSE(rig.Outcome([&] { RunPolicyChecks(rig.env, rig.identity, {0, true, rom}, matched); }));
-  EXPECT_TRUE(matched);
-  EXPECT_EQ(rig.identity.rom.systemName.Text(), "Korv Tablet 16");
-  EXPECT_TRUE(rig.ui.korvInfos.empty());
-}
-
-TEST(UnknownIdentity, ImageWithoutIdsIsUnsupported) {
-  PolicyRig rig("minimal-1m");
-  rig.words.romGiven = true;
-  const auto rom = rig.Rom([](sim::RomOptions& o) {
-    o.systemId = 0;
-    o.extendedId = 0;
-  });
-  bool matched = false;
-  EXPECT_EQ(rig.Outcome([&] { RunPolicyChecks(rig.env, rig.identity, {0, true, rom}, matched); }), 0u);
-  EXPECT_EQ(rig.ui.korvInfos.size(), 1u);
-  EXPECT_TRUE(rig.ui.boxes.empty());
+  PolicyRig past("uefi-16m", [](sim::Profile& p) { p.oem.nameIndex = 3; });  // keeps the first name
+  EXPECT_FALSE(past.Check(past.RomVersion("B13")));
+  EXPECT_TRUE(past.matched);
+  EXPECT_EQ(past.identity.rom.systemName.Text(), "Korv Tablet 16");
 }
 
 // ---- version rules -----------------------------------------------------------------------------
@@ -198,17 +156,10 @@ TEST_P(VersionProtection, RefusesAsTheOptionsSay) {
   PolicyRig rig("minimal-1m");
   rig.config.SelectCommand(c.option, true);
   ASSERT_TRUE(rig.config.SetValue(c.option, c.value));
-  std::copy_n(c.running, 3, rig.identity.currentVersion.begin());
-  const auto ended = rig.Outcome([&] { CheckVersionProtection(rig.env, rig.identity); });
-  EXPECT_EQ(ended.has_value(), c.refused);
-  if (c.refused) {
-    ASSERT_EQ(rig.ui.boxes.size(), 1u);
-    EXPECT_EQ(rig.ui.boxes[0].text,
-              std::string(c.running) + " version is protected,can't to be flashed.\nPress OK to exit.");
-    EXPECT_EQ(rig.ui.boxes[0].title, "WARNING");
-  } else {
-    EXPECT_TRUE(rig.ui.boxes.empty());
-  }
+  Set(rig.identity.currentVersion, c.running);
+  EXPECT_EQ(rig.Outcome([&] { CheckVersionProtection(rig.env, rig.identity); }).has_value(), c.refused);
+  const std::string text = std::string(c.running) + " version is protected,can't to be flashed.\nPress OK to exit.";
+  EXPECT_EQ(rig.ui.boxes, (c.refused ? Boxes{{text, "WARNING", 0}} : Boxes{}));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -228,7 +179,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(VersionProtection, UnselectedOptionsRefuseNothing) {
   PolicyRig rig("minimal-1m");
-  rig.identity.currentVersion = {'A', '0', '1'};
+  Set(rig.identity.currentVersion, "A01");
   EXPECT_FALSE(rig.Outcome([&] { CheckVersionProtection(rig.env, rig.identity); }));
 }
 
@@ -242,6 +193,7 @@ constexpr const char* kSameRefused = "Can't flash to the same Bios version.\nPre
 constexpr const char* kSameConfirm =
     "Confirm - Replace \"A06\" BIOS wilth \"A06\" BIOS?\nPress OK will close all applications, shut down Windows, "
     "flash the BIOS, then reboot.";
+constexpr const char* kSameTitle = "Korv Mini BIOS Flash A06";
 
 struct ChangeCase {
   const char* what;
@@ -251,9 +203,7 @@ struct ChangeCase {
   bool forceit;
   Button answer;
   bool ended;
-  const char* text;  // the one box, or null for none
-  const char* title;
-  uint32_t style;
+  Boxes boxes;
 };
 
 class VersionChange : public ::testing::TestWithParam<ChangeCase> {};
@@ -264,110 +214,142 @@ TEST_P(VersionChange, AsksOrRefusesAsTheVersionsAndBitsSay) {
   rig.sim.info->SetEcbFlags(c.ecbFlags);
   rig.words.forceit = c.forceit;
   rig.ui.buttons = {c.answer};
-  std::copy_n(c.rom, 3, rig.identity.rom.version.begin());
-  std::copy_n(c.running, 3, rig.identity.currentVersion.begin());
-  const std::vector<uint8_t> name = {'K', 'o', 'r', 'v', ' ', 'M', 'i', 'n', 'i', 0};
-  rig.identity.rom.systemName.CopyFrom(name, 0);
-  const auto ended = rig.Outcome([&] { ConfirmVersionChange(rig.env, rig.identity); });
-  EXPECT_EQ(ended.has_value(), c.ended);
-  if (ended) {
-    EXPECT_EQ(*ended, 0u);
-  }
-  if (!c.text) {
-    EXPECT_TRUE(rig.ui.boxes.empty());
-    return;
-  }
-  ASSERT_EQ(rig.ui.boxes.size(), 1u);
-  EXPECT_EQ(rig.ui.boxes[0].text, c.text);
-  EXPECT_EQ(rig.ui.boxes[0].title, c.title);
-  EXPECT_EQ(rig.ui.boxes[0].style, c.style);
+  Set(rig.identity.rom.version, c.rom);
+  Set(rig.identity.currentVersion, c.running);
+  rig.identity.rom.systemName.CopyFrom(std::vector<uint8_t>{'K', 'o', 'r', 'v', ' ', 'M', 'i', 'n', 'i', 0}, 0);
+  EXPECT_EQ(rig.Outcome([&] { ConfirmVersionChange(rig.env, rig.identity); }),
+            c.ended ? std::optional<uint32_t>(0) : std::nullopt);
+  EXPECT_EQ(rig.ui.boxes, c.boxes);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, VersionChange,
-    ::testing::Values(
-        ChangeCase{"a_image_over_x_asks_nothing", "A05", "X12", 0, false, Button::kOk, false, nullptr, "", 0},
-        ChangeCase{"newer", "A07", "A06", 0, false, Button::kOk, false, nullptr, "", 0},
-        ChangeCase{"older_refused", "A05", "A06", 0, false, Button::kOk, true, kOlderRefused, "WARNING", 0},
-        ChangeCase{"older_forced", "A05", "A06", 0, true, Button::kOk, false, nullptr, "", 0},
-        ChangeCase{"older_bit7_ok", "A05", "A06", 0x80, false, Button::kOk, false, kOlderConfirm, "WARNING!!",
-                   kOkCancelWarning},
-        ChangeCase{"older_bit8_cancel", "A05", "A06", 0x100, true, Button::kCancel, true, kOlderConfirm, "WARNING!!",
-                   kOkCancelWarning},
-        ChangeCase{"x_image_over_a_is_compared", "X05", "A06", 0, false, Button::kOk, false, nullptr, "", 0},
-        ChangeCase{"same_refused", "A06", "A06", 0, false, Button::kOk, true, kSameRefused, "WARNING", 0},
-        ChangeCase{"same_forced", "A06", "A06", 0, true, Button::kOk, false, nullptr, "", 0},
-        ChangeCase{"same_bit8_ok", "A06", "A06", 0x100, false, Button::kOk, false, kSameConfirm,
-                   "Korv Mini BIOS Flash A06", kOkCancelWarning},
-        ChangeCase{"same_bit7_cancel", "A06", "A06", 0x80, true, Button::kCancel, true, kSameConfirm,
-                   "Korv Mini BIOS Flash A06", kOkCancelWarning}),
+    ::testing::Values(ChangeCase{"a_image_over_x_asks_nothing", "A05", "X12", 0, false, Button::kOk, false, {}},
+                      ChangeCase{"newer", "A07", "A06", 0, false, Button::kOk, false, {}},
+                      ChangeCase{"older_refused", "A05", "A06", 0, false, Button::kOk, true,
+                                 {{kOlderRefused, "WARNING", 0}}},
+                      ChangeCase{"older_forced", "A05", "A06", 0, true, Button::kOk, false, {}},
+                      ChangeCase{"older_bit7_ok", "A05", "A06", 0x80, false, Button::kOk, false,
+                                 {{kOlderConfirm, "WARNING!!", kOkCancelWarning}}},
+                      ChangeCase{"older_bit8_cancel", "A05", "A06", 0x100, true, Button::kCancel, true,
+                                 {{kOlderConfirm, "WARNING!!", kOkCancelWarning}}},
+                      ChangeCase{"x_image_over_a_is_compared", "X05", "A06", 0, false, Button::kOk, false, {}},
+                      ChangeCase{"same_refused", "A06", "A06", 0, false, Button::kOk, true,
+                                 {{kSameRefused, "WARNING", 0}}},
+                      ChangeCase{"same_forced", "A06", "A06", 0, true, Button::kOk, false, {}},
+                      ChangeCase{"same_bit8_ok", "A06", "A06", 0x100, false, Button::kOk, false,
+                                 {{kSameConfirm, kSameTitle, kOkCancelWarning}}},
+                      ChangeCase{"same_bit7_cancel", "A06", "A06", 0x80, true, Button::kCancel, true,
+                                 {{kSameConfirm, kSameTitle, kOkCancelWarning}}}),
     [](const auto& p) { return std::string(p.param.what); });
 
 // ---- the end of the checks -----------------------------------------------------------------------
 
 TEST(LateChecks, ForceitWithLrSkipsPowerAndVersionQuestions) {
   // AC missing for ever and the same version: both would stop a normal run.
-  auto missingAc = [](sim::Profile& p) { p.ecb1.flags = 0x0001; };
-  PolicyRig forced("legacy-8m", missingAc);
-  forced.words.forceit = true;
-  forced.words.lr = true;
-  bool matched = false;
-  EXPECT_FALSE(forced.Outcome([&] { RunPolicyChecks(forced.env, forced.identity, {0, true, forced.Rom()}, matched); }));
-  EXPECT_TRUE(matched);
-  EXPECT_TRUE(forced.ui.boxes.empty());
-
-  PolicyRig plain("legacy-8m", missingAc);
-  plain.words.forceit = true;
-  plain.ui.buttons = {Button::kCancel};
-  EXPECT_EQ(plain.Outcome([&] { RunPolicyChecks(plain.env, plain.identity, {0, true, plain.Rom()}, matched); }), 0u);
-  ASSERT_EQ(plain.ui.boxes.size(), 1u);
-  EXPECT_EQ(plain.ui.boxes[0].title, "Korv 9A");
+  for (const bool lr : {true, false}) {
+    PolicyRig rig("legacy-8m", [](sim::Profile& p) { p.ecb1.flags = 0x0001; });
+    rig.words.forceit = true;
+    rig.words.lr = lr;
+    rig.ui.buttons = {Button::kCancel};
+    EXPECT_EQ(rig.Check(rig.Rom()), lr ? std::nullopt : std::optional<uint32_t>(0));
+    EXPECT_TRUE(rig.matched);
+    EXPECT_EQ(rig.ui.boxes.size(), lr ? 0u : 1u);
+  }
 }
 
 TEST(LateChecks, FirmwareProtectedVersionIsRefused) {
-  PolicyRig rig("uefi-16m", [](sim::Profile& p) { p.oem.protectedVersions = {"B13"}; });
-  const auto rom = rig.Rom([](sim::RomOptions& o) { o.version = "B13"; });
-  bool matched = false;
-  EXPECT_EQ(rig.Outcome([&] { RunPolicyChecks(rig.env, rig.identity, {0, true, rom}, matched); }), 0u);
-  ASSERT_EQ(rig.ui.boxes.size(), 1u);
-  EXPECT_EQ(rig.ui.boxes[0].text, "\"B12\" version is protected, can't flash to \"B13\" version.\nPress OK to exit.");
-  EXPECT_EQ(rig.ui.boxes[0].title, "System Warning !!");
-
-  PolicyRig other("uefi-16m", [](sim::Profile& p) { p.oem.protectedVersions = {"B14"}; });
-  EXPECT_FALSE(other.Outcome([&] {
-    RunPolicyChecks(other.env, other.identity, {0, true, other.Rom([](sim::RomOptions& o) { o.version = "B13"; })},
-                    matched);
-  }));
-  EXPECT_TRUE(other.ui.boxes.empty());
+  for (const char* protectedVersion : {"B13", "B14"}) {
+    PolicyRig rig("uefi-16m", [&](sim::Profile& p) { p.oem.protectedVersions = {protectedVersion}; });
+    const bool refused = std::string(protectedVersion) == "B13";
+    EXPECT_EQ(rig.Check(rig.RomVersion("B13")), refused ? std::optional<uint32_t>(0) : std::nullopt);
+    const Boxes refusal{{"\"B12\" version is protected, can't flash to \"B13\" version.\nPress OK to exit.",
+                         "System Warning !!", 0}};
+    EXPECT_EQ(rig.ui.boxes, (refused ? refusal : Boxes{}));
+  }
 }
 
-TEST(CurrentIdentityOnUefi, ComesFromTheFirmwareCallAndIsAskedOnlyOnce) {
+TEST(CurrentIdentity, OnUefiComesFromTheFirmwareCallAndIsAskedOnlyOnce) {
   PolicyRig rig("uefi-16m");
   ASSERT_EQ(ReadCurrentIdentity(rig.env, rig.identity), 0);
-  EXPECT_EQ(VersionText(rig.identity.currentVersion), "B12");
-  EXPECT_EQ(rig.identity.currentSystemId, 0xFE);
   EXPECT_EQ(rig.identity.currentExtendedId, 0x2A51);
   EXPECT_EQ(rig.identity.currentSystemName.Text(), "Korv Tablet 16");
-  // Everything is known now: a second reading keeps it even if the area changed.
-  rig.identity.currentExtendedId = 0x1111;
+  rig.identity.currentExtendedId = 0x1111;  // everything is known now: a second reading keeps it
   ASSERT_EQ(ReadCurrentIdentity(rig.env, rig.identity), 0);
   EXPECT_EQ(rig.identity.currentExtendedId, 0x1111);
 }
 
-TEST(CurrentIdentityOnLegacy, KnownIdentityIsNotReadAgainAndAnUnmappableSegmentIsReported) {
+TEST(CurrentIdentity, OnLegacyKnownIdentityIsNotReadAgainAndAnUnmappableSegmentIsReported) {
   PolicyRig rig("legacy-8m");
   ASSERT_TRUE(rig.sim.driver->UnloadIoDriver());  // no driver: no mapping
   SystemIdentity known;
-  known.currentVersion = {'A', '0', '1'};
+  Set(known.currentVersion, "A01");
   known.versionFound = known.idsFound = known.nameFound = true;
   EXPECT_EQ(ReadCurrentIdentity(rig.env, known), 0);
-  EXPECT_EQ(VersionText(known.currentVersion), "A01");
   EXPECT_TRUE(rig.console.empty());
-
   known.nameFound = false;
   EXPECT_EQ(ReadCurrentIdentity(rig.env, known), -1);
   EXPECT_EQ(rig.console, " error mapping physical memory!\n");
   EXPECT_EQ(VersionText(known.currentVersion), "A01");
+}
+
+// ---- the power source --------------------------------------------------------------------------
+
+constexpr const char* kAcMissing =
+    "The AC adapter and Battery must be plugged in before the system BIOS\ncan be flashed.Press OK when they are both "
+    "plugged in or CANCEL to quit.";
+constexpr const char* kBatteryLow =
+    "The Battery must be charged above 10 percent before the system BIOS can be flashed.\nPress OK when the Battery "
+    "is charged or CANCEL to quit.";
+
+struct PowerCase {
+  const char* what;
+  uint16_t flags;
+  uint32_t refreshesUntilChange;  // one refresh is made while the firmware is probed
+  uint16_t flagsAfter;
+  std::deque<Button> buttons;
+  bool ended;
+  std::vector<std::string> texts;
+};
+
+class PowerSource : public ::testing::TestWithParam<PowerCase> {};
+
+TEST_P(PowerSource, AsksUntilFixedOrCancelled) {
+  const PowerCase& c = GetParam();
+  PolicyRig rig("legacy-8m", [&](sim::Profile& p) {
+    p.ecb1.flags = c.flags;
+    p.ecb1.refreshesUntilChange = c.refreshesUntilChange;
+    p.ecb1.flagsAfter = c.flagsAfter;
+  });
+  rig.ui.buttons = c.buttons;
+  EXPECT_EQ(rig.Check(rig.RomVersion("A07")), c.ended ? std::optional<uint32_t>(0) : std::nullopt);
+  EXPECT_EQ(rig.ui.Texts(), c.texts);
+  for (const Box& b : rig.ui.boxes) EXPECT_EQ(b, (Box{b.text, "Korv 9A", ui::style::kOkCancel}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PowerSource,
+    ::testing::Values(PowerCase{"ac_then_charge", 0x0005, 4, 0x0004, {Button::kOk, Button::kOk, Button::kCancel}, true,
+                                {kAcMissing, kAcMissing, kBatteryLow}},
+                      PowerCase{"charged_then_ok", 0x0004, 3, 0x0000, {}, false, {kBatteryLow}},
+                      PowerCase{"ok_without_fixing_asks_again", 0x0002, 0, 0,
+                                {Button::kOk, Button::kOk, Button::kOk, Button::kCancel}, true,
+                                std::vector<std::string>(4, kAcMissing)}),
+    [](const auto& p) { return std::string(p.param.what); });
+
+TEST(PowerSource, EachCallRefreshesAndReportsOnePass) {
+  PolicyRig rig("uefi-16m", [](sim::Profile& p) {
+    p.ecb1.flags = 0x0004;
+    p.ecb1.refreshesUntilChange = 3;
+    p.ecb1.flagsAfter = 0x0180;
+  });
+  ASSERT_EQ(ReadCurrentIdentity(rig.env, rig.identity), 0);
+  EXPECT_EQ(CheckPowerSource(rig.env, rig.identity), 0);
+  ASSERT_EQ(rig.ui.boxes.size(), 1u);
+  EXPECT_EQ(rig.ui.boxes[0].title, "Korv Tablet 16");
+  EXPECT_EQ(CheckPowerSource(rig.env, rig.identity), 1);
+  // The refreshed word stays for the version confirmation that follows.
+  EXPECT_EQ(rig.sim.info->EcbFlags(), 0x0180);
 }
 
 }  // namespace

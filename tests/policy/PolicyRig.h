@@ -7,6 +7,7 @@
 #include <deque>
 #include <functional>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "firmware/SimRig.h"
 #include "image/FlashLayout.h"
 #include "platform/sim/RomImage.h"
+#include "policy/PolicyChecks.h"
 #include "policy/PolicyEnv.h"
 #include "policy/SystemIdentity.h"
 #include "ui/Ui.h"
@@ -27,28 +29,40 @@ struct Box {
   std::string text;
   std::string title;
   uint32_t style = 0;
+  bool operator==(const Box&) const = default;
+  friend std::ostream& operator<<(std::ostream& os, const Box& b) {
+    return os << '{' << b.text << " | " << b.title << " | " << b.style << '}';
+  }
 };
+
+template <typename T>
+T Next(std::deque<T>& answers, T whenNone) {
+  if (answers.empty()) return whenNone;
+  T first = answers.front();
+  answers.pop_front();
+  return first;
+}
 
 class ScriptedUi final : public ui::Ui {
  public:
   ui::Button MessageBox(const std::string& text, const std::string& title, uint32_t style) override {
     boxes.push_back({text, title, style});
-    if (buttons.empty()) return ui::Button::kOk;
-    const ui::Button b = buttons.front();
-    buttons.pop_front();
-    return b;
+    return Next(buttons, ui::Button::kOk);
   }
   std::optional<std::string> AskPassword(const std::string& prompt) override {
     prompts.push_back(prompt);
-    if (passwords.empty()) return std::nullopt;
-    auto p = passwords.front();
-    passwords.pop_front();
-    return p;
+    return Next(passwords, std::optional<std::string>{});
   }
   void ShowKorvInfo(const ui::KorvInfo& info) override { korvInfos.push_back(info); }
   void RunMainDialog(ui::MainDialogHost&) override {}
 
-  std::deque<ui::Button> buttons;  // answers in order; OK once they run out
+  std::vector<std::string> Texts() const {
+    std::vector<std::string> out;
+    for (const Box& b : boxes) out.push_back(b.text);
+    return out;
+  }
+
+  std::deque<ui::Button> buttons;                    // answers in order; OK once they run out
   std::deque<std::optional<std::string>> passwords;  // none once they run out (Cancel)
   std::vector<Box> boxes;
   std::vector<std::string> prompts;
@@ -71,14 +85,16 @@ class PolicyRig {
     sim.Open();
   }
 
-  // An image made for this machine's flash part, with the running identity changed by
-  // `change`.
+  // An image made for this machine's flash part, with the running identity changed by `change`.
   std::vector<uint8_t> Rom(const std::function<void(sim::RomOptions&)>& change = {}) const {
     sim::RomOptions options = sim::RunningRomOptions(sim.machine->GetProfile());
     if (change) change(options);
     sim::RomResult result = sim::BuildRomImage(sim.machine->GetProfile(), options);
     if (!result.error.empty()) throw std::runtime_error(result.error);
     return result.image;
+  }
+  std::vector<uint8_t> RomVersion(const char* version) const {
+    return Rom([=](sim::RomOptions& o) { o.version = version; });
   }
 
   // Runs `step`; the error id when it ended the session, none when it returned.
@@ -89,6 +105,10 @@ class PolicyRig {
       return e.errorId;
     }
     return std::nullopt;
+  }
+  // The checks on the package's image number `number`, the way start-up runs them.
+  std::optional<uint32_t> Check(const std::vector<uint8_t>& rom, uint32_t number = 0) {
+    return Outcome([&] { RunPolicyChecks(env, identity, {number, true, rom}, matched); });
   }
 
   // True when `needle` occurs anywhere in the machine's shared block.
@@ -105,6 +125,7 @@ class PolicyRig {
   image::FlashLayout layout;
   std::string console;
   SystemIdentity identity;
+  bool matched = false;
   PolicyEnv env{config, words, *sim.smi, *sim.info, *sim.oem, *sim.driver, layout, ui, end,
                 [this](const std::string& line) { console += line; }};
 };

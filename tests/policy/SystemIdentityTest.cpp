@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -77,14 +78,19 @@ SystemIdentity Scan(const std::vector<uint8_t>& region, uint8_t nameIndex = Syst
   return id;
 }
 
+// The list up to and with its terminating zero.
+std::vector<uint16_t> List(const SystemIdentity& id) {
+  const auto& l = id.rom.extensionList;
+  const auto zero = std::find(l.begin(), l.end(), 0);
+  return {l.begin(), zero == l.end() ? zero : zero + 1};
+}
+
 TEST(RomIdentity, TakesVersionIdsAndListFromTheMarkerBlocks) {
   const auto id = Scan(sim::IdentityBlocks(Options({"Korv 9A"}, {0x1235, 0x1236}), 0x800000));
   EXPECT_EQ(VersionText(id.rom.version), "A07");
   EXPECT_EQ(id.rom.systemId, 0x9A);
   EXPECT_EQ(id.rom.extendedId, 0x1234);
-  EXPECT_EQ(id.rom.extensionList[0], 0x1235);
-  EXPECT_EQ(id.rom.extensionList[1], 0x1236);
-  EXPECT_EQ(id.rom.extensionList[2], 0);
+  EXPECT_EQ(List(id), (std::vector<uint16_t>{0x1235, 0x1236, 0}));
   EXPECT_EQ(id.rom.systemName.Text(), "Korv 9A");
   // "$SIZ" only counts when the whole image is searched.
   EXPECT_EQ(id.romDeclaredSize, 0u);
@@ -128,10 +134,8 @@ TEST(RomIdentity, FurtherListBlocksContinueTheListAndSurplusIdsAreDropped) {
   };
   list(0x0101);
   list(0x0201);
-  const auto id = Scan(region);
-  const std::vector<uint16_t> got(id.rom.extensionList.begin(), id.rom.extensionList.end());
-  EXPECT_EQ(got, (std::vector<uint16_t>{0x0101, 0x0102, 0x0103, 0x0104, 0x0105, 0x0106, 0x0107, 0x0201, 0x0202,
-                                        0x0203, 0x0204, 0}));
+  EXPECT_EQ(List(Scan(region)), (std::vector<uint16_t>{0x0101, 0x0102, 0x0103, 0x0104, 0x0105, 0x0106, 0x0107,
+                                                       0x0201, 0x0202, 0x0203, 0x0204, 0}));
 }
 
 TEST(RomIdentity, MarkersAtTheVeryEndReadZerosInsteadOfWhatFollows) {
@@ -149,9 +153,7 @@ TEST(RomIdentity, MarkersAtTheVeryEndReadZerosInsteadOfWhatFollows) {
   std::vector<uint8_t> list = {'$', 'D', 'I', '$', 0x31, 0x00, 0x32};
   id = {};
   ReadRomIdentity(id, list, RomScanMode::kIdentityFile, 0, list.size());
-  EXPECT_EQ(id.rom.extensionList[0], 0x0031);
-  EXPECT_EQ(id.rom.extensionList[1], 0x0032);  // the cut entry's missing high byte reads as zero
-  EXPECT_EQ(id.rom.extensionList[2], 0);
+  EXPECT_EQ(List(id), (std::vector<uint16_t>{0x0031, 0x0032, 0}));  // the cut entry's high byte reads as zero
 }
 
 TEST(RomIdentity, RegionOutsideTheImageFindsNothingAndClearsThePreviousCandidate) {
@@ -252,19 +254,14 @@ TEST(KorvInfo, ShowsBothIdentitiesWithTheVendor) {
   SystemIdentity id;
   id.rom.version = {'A', '0', '5'};
   id.rom.extendedId = 0x2A52;
-  const std::vector<uint8_t> romName = {'R', 'o', 'm', 0};
-  id.rom.systemName.CopyFrom(romName, 0);
+  id.rom.systemName.CopyFrom(std::vector<uint8_t>{'R', 'o', 'm', 0}, 0);
   id.currentVersion = {'B', '1', '2'};
   id.currentExtendedId = 0x1F;
-  const std::vector<uint8_t> curName = {'C', 'u', 'r', 0};
-  id.currentSystemName.CopyFrom(curName, 0);
+  id.currentSystemName.CopyFrom(std::vector<uint8_t>{'C', 'u', 'r', 0}, 0);
   const ui::KorvInfo info = MakeKorvInfo(id);
-  EXPECT_EQ(info.romSystem, "Rom 2A52");
-  EXPECT_EQ(info.romRevision, "A05");
-  EXPECT_EQ(info.romVendor, "Korv Inc.");
-  EXPECT_EQ(info.currentSystem, "Cur 1F");
-  EXPECT_EQ(info.currentRevision, "B12");
-  EXPECT_EQ(info.currentVendor, "Korv Inc.");
+  EXPECT_EQ(std::vector<std::string>({info.romSystem, info.romRevision, info.romVendor, info.currentSystem,
+                                      info.currentRevision, info.currentVendor}),
+            std::vector<std::string>({"Rom 2A52", "A05", "Korv Inc.", "Cur 1F", "B12", "Korv Inc."}));
 }
 
 }  // namespace

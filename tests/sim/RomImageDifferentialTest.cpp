@@ -25,12 +25,6 @@ struct Listing {
   std::set<Item> files;
 };
 
-std::string Trim(const std::string& s) {
-  const size_t a = s.find_first_not_of(' ');
-  const size_t b = s.find_last_not_of(' ');
-  return a == std::string::npos ? "" : s.substr(a, b - a + 1);
-}
-
 // Report lines: "Type | Subtype | Base | Size | CRC32 | Name", the name led by one dash per
 // tree level and possibly followed by " | remark".
 Listing ReadReport(const fs::path& report) {
@@ -40,16 +34,15 @@ Listing ReadReport(const fs::path& report) {
   while (std::getline(in, line)) {
     std::vector<std::string> cols;
     std::stringstream ss(line);
-    std::string col;
-    while (std::getline(ss, col, '|')) cols.push_back(Trim(col));
+    for (std::string col; std::getline(ss, col, '|');) cols.push_back(col);
     if (cols.size() < 6) continue;
-    std::string name = cols[5];
-    name.erase(0, name.find_first_not_of("- "));
-    if (name.size() < 36) continue;
-    const std::string guid = core::AsciiUpper(name.substr(0, 36));
-    const uint32_t base = static_cast<uint32_t>(std::stoul(cols[2], nullptr, 16));
-    if (cols[0] == "Volume") out.volumes.insert({base, guid});
-    if (cols[0] == "File") out.files.insert({base, guid});
+    std::string type;
+    std::istringstream(cols[0]) >> type;
+    const size_t name = cols[5].find_first_not_of("- ");
+    if (name == std::string::npos || cols[5].size() < name + 36) continue;
+    const Item item{static_cast<uint32_t>(std::stoul(cols[2], nullptr, 16)), core::AsciiUpper(cols[5].substr(name, 36))};
+    if (type == "Volume") out.volumes.insert(item);
+    if (type == "File") out.files.insert(item);
   }
   return out;
 }

@@ -19,6 +19,8 @@
 
 namespace nox::sim::test {
 
+using nlohmann::json;
+
 struct PowerLost : std::runtime_error {
   explicit PowerLost(int c) : std::runtime_error("power lost"), code(c) {}
   int code;
@@ -30,21 +32,49 @@ inline Profile Preset(const char* name) {
   return *p;
 }
 
+// Offset of the first `n`-byte `tag` in `bytes`, or -1.
+inline long FindTag(std::span<const uint8_t> bytes, const char* tag, size_t n = 4) {
+  for (size_t i = 0; i + n <= bytes.size(); ++i) {
+    if (std::memcmp(bytes.data() + i, tag, n) == 0) return static_cast<long>(i);
+  }
+  return -1;
+}
+
+inline std::string Text(std::span<const uint8_t> bytes, size_t at, size_t n) {
+  return std::string(reinterpret_cast<const char*>(bytes.data() + at), n);
+}
+
+// Passes when `line` carries every field of `fields` with the same value.
+inline ::testing::AssertionResult Carries(const json& line, const json& fields) {
+  for (const auto& [key, value] : fields.items()) {
+    if (!line.contains(key) || line[key] != value) return ::testing::AssertionFailure() << line.dump();
+  }
+  return ::testing::AssertionSuccess();
+}
+
 class Rig {
  public:
-  explicit Rig(const Profile& profile, uint32_t blockSize = 65536) {
-    std::string error;
-    machine = Machine::InMemory(profile, error);
-    if (!machine) throw std::runtime_error(error);
+  explicit Rig(const Profile& profile, uint32_t blockSize = 65536) : Rig(InMemory(profile), blockSize) {}
+  explicit Rig(std::unique_ptr<Machine> m, uint32_t blockSize = 65536) : machine(std::move(m)) {
     machine->SetExitHook([](int code) { throw PowerLost(code); });
     Allocate(blockSize);
+  }
+  static std::unique_ptr<Machine> InMemory(const Profile& profile) {
+    std::string error;
+    auto m = Machine::InMemory(profile, error);
+    if (!m) throw std::runtime_error(error);
+    return m;
+  }
+
+  bool Control(uint32_t code, std::span<uint8_t> rec) {
+    uint32_t got = 0;
+    return machine->Driver().Control(code, rec, got);
   }
 
   void Allocate(uint32_t size) {
     std::array<uint8_t, 20> rec{};
     core::StoreLe32(rec.data(), size);
-    uint32_t got = 0;
-    if (!machine->Driver().Control(0xFA002EE0, rec, got)) throw std::runtime_error("allocate");
+    if (!Control(0xFA002EE0, rec)) throw std::runtime_error("allocate");
     // The program address is 32 bits that the caller sign-extends.
     const int32_t program = static_cast<int32_t>(core::LoadLe32(rec.data() + 4));
     physical = core::LoadLe32(rec.data() + 8);
@@ -60,37 +90,36 @@ class Rig {
     core::StoreLe32(rec.data() + 4, 1);
     rec[12] = command;
     core::StoreLe32(rec.data() + 16, ebx == 0xFFFFFFFF ? physical : ebx);
-    uint32_t got = 0;
-    return machine->Driver().Control(0xFA002EFC, rec, got);
+    return Control(0xFA002EFC, rec);
   }
+
+  uint16_t U16(size_t at) const { return core::LoadLe16(block.data() + at); }
+  uint32_t U32(size_t at) const { return core::LoadLe32(block.data() + at); }
+  void Put16(size_t at, uint16_t v) { core::StoreLe16(block.data() + at, v); }
+  void Put32(size_t at, uint32_t v) { core::StoreLe32(block.data() + at, v); }
 
   // A flash command as the utility sends it: data address, flash address, length, status
   // 255, "$NOX" at 1041.
   void PutRequest(uint32_t address, uint32_t length) {
     core::StoreLe64(block.data() + 0, uint64_t{physical} + 17);
-    core::StoreLe32(block.data() + 8, address);
-    core::StoreLe32(block.data() + 12, length);
+    Put32(8, address);
+    Put32(12, length);
     block[16] = 255;
     std::memcpy(block.data() + 1041, "$NOX", 4);
   }
   uint8_t Status() const { return block[16]; }
   std::span<uint8_t> Data() { return block.subspan(17, 1024); }
 
-  uint8_t Read(uint32_t address) {
-    PutRequest(address, 1024);
-    Raise(33);
-    return Status();
-  }
-  uint8_t Erase(uint32_t address, uint32_t length) {
+  uint8_t Request(uint8_t command, uint32_t address, uint32_t length = 1024) {
     PutRequest(address, length);
-    Raise(34);
+    Raise(command);
     return Status();
   }
+  uint8_t Read(uint32_t address) { return Request(33, address); }
+  uint8_t Erase(uint32_t address, uint32_t length) { return Request(34, address, length); }
   uint8_t Write(uint32_t address, uint8_t fill) {
-    PutRequest(address, 1024);
     std::memset(block.data() + 17, fill, 1024);
-    Raise(35);
-    return Status();
+    return Request(35, address);
   }
   uint8_t Enable() {
     block[16] = 0;
@@ -98,17 +127,17 @@ class Rig {
     return Status();
   }
 
-  // The journal's SMI lines only.
-  std::vector<nlohmann::json> SmiLines() {
-    std::vector<nlohmann::json> out;
-    for (auto& e : machine->GetJournal().Entries()) {
+  std::vector<json> Entries() { return machine->GetJournal().Entries(); }
+  std::vector<json> SmiLines() {
+    std::vector<json> out;
+    for (auto& e : Entries()) {
       if (e.contains("smi")) out.push_back(e);
     }
     return out;
   }
-  nlohmann::json LastSmi() {
+  json LastSmi() {
     auto lines = SmiLines();
-    return lines.empty() ? nlohmann::json() : lines.back();
+    return lines.empty() ? json() : lines.back();
   }
 
   std::unique_ptr<Machine> machine;
