@@ -21,56 +21,38 @@ FlashSession Apply(std::vector<std::string> words, bool packageImage = true) {
   return session;
 }
 
-TEST(ApplyOptionsToSession, DefaultsWithoutOptions) {
-  const FlashSession s = Apply({});
-  EXPECT_TRUE(s.romFileGiven) << "a package image counts as a ROM file";
-  EXPECT_TRUE(s.skipSmbiosPreservation);
-  EXPECT_TRUE(s.checkRomId);
-  EXPECT_EQ(s.retryCount, 5u);
-  EXPECT_FALSE(s.programMainBios || s.programBootBlock || s.programNcbs);
+TEST(ApplyOptionsToSession, DefaultsRegionsNcbsAndSwitches) {
+  const FlashSession d = Apply({});
+  EXPECT_TRUE(d.romFileGiven) << "a package image counts as a ROM file";
   EXPECT_FALSE(Apply({}, false).romFileGiven);
-}
-
-TEST(ApplyOptionsToSession, RegionsNcbsAndSwitches) {
+  EXPECT_TRUE(d.skipSmbiosPreservation && d.checkRomId);
+  EXPECT_EQ(d.retryCount, 5u);
+  EXPECT_FALSE(d.programMainBios || d.programBootBlock || d.programNcbs);
   const FlashSession s = Apply({"/p", "/b", "/n", "/e", "/k2", "/k5", "/x", "/r", "/ecuf", "/retry:9", "/caf"});
-  EXPECT_TRUE(s.programMainBios && s.programBootBlock && s.programNvram && s.programEc);
-  EXPECT_TRUE(s.programNcbs);
-  EXPECT_FALSE(s.allNcbs);
-  EXPECT_EQ(s.ncbMask, 0x24u);
-  EXPECT_FALSE(s.checkRomId);
-  EXPECT_FALSE(s.skipSmbiosPreservation);
-  EXPECT_TRUE(s.ecOnlyIfNewer);
-  EXPECT_EQ(s.retryCount, 9u);
-  EXPECT_TRUE(s.compareAndSkipEqual);
+  EXPECT_TRUE(s.programMainBios && s.programBootBlock && s.programNvram && s.programEc && s.programNcbs);
+  EXPECT_TRUE(s.ecOnlyIfNewer && s.compareAndSkipEqual);
+  EXPECT_FALSE(s.allNcbs || s.checkRomId || s.skipSmbiosPreservation);
+  EXPECT_EQ(std::make_pair(s.ncbMask, s.retryCount), std::make_pair(0x24u, 9u));
   const FlashSession all = Apply({"/k"});
   EXPECT_TRUE(all.programNcbs && all.allNcbs);
   EXPECT_EQ(all.ncbMask, 0u);
-}
-
-TEST(ApplyOptionsToSession, VendorToolWinsOverTheEntireMeUpdate) {
+  // The vendor tool wins over the entire ME update.
   EXPECT_TRUE(Apply({"/me"}).meEntireUpdate);
-  const FlashSession s = Apply({"/me", "/mefwupdlcl"});
-  EXPECT_TRUE(s.vendorMeTool);
-  EXPECT_FALSE(s.meEntireUpdate);
+  const FlashSession me = Apply({"/me", "/mefwupdlcl"});
+  EXPECT_TRUE(me.vendorMeTool && !me.meEntireUpdate);
 }
 
 TEST(OemSmiValue, ReadsHexFromTheEndAndCountsEveryCharacter) {
-  struct Case {
-    const char* text;
-    uint32_t value;
-  };
-  for (const Case c : {Case{"1F", 0x1F}, Case{"1f", 0x1F}, Case{"", 0}, Case{"G1", 0x01},
-                       Case{"1G", 0x10}, Case{"ABCDEF012", 0xBCDEF012}}) {
-    EXPECT_EQ(OemSmiValue(c.text), c.value) << c.text;
+  for (const auto& [text, value] : std::vector<std::pair<const char*, uint32_t>>{
+           {"1F", 0x1F}, {"1f", 0x1F}, {"", 0}, {"G1", 0x01}, {"1G", 0x10}, {"ABCDEF012", 0xBCDEF012}}) {
+    EXPECT_EQ(OemSmiValue(text), value) << text;
   }
 }
 
 TEST(NcbSelection, MaskMustNameOnlyExistingNcbs) {
-  for (uint32_t mask = 0; mask < 8; ++mask) EXPECT_TRUE(NcbSelectionValid(3, mask)) << mask;
-  EXPECT_FALSE(NcbSelectionValid(3, 8));
-  EXPECT_FALSE(NcbSelectionValid(3, 0x80));
+  EXPECT_TRUE(NcbSelectionValid(3, 7) && NcbSelectionValid(3, 0) && NcbSelectionValid(8, 0xFF));
+  EXPECT_FALSE(NcbSelectionValid(3, 8) || NcbSelectionValid(3, 0x80));
   EXPECT_TRUE(NcbSelectionValid(0, 0xFF)) << "start-up checks nothing without NCBs";
-  EXPECT_TRUE(NcbSelectionValid(8, 0xFF));
 }
 
 }  // namespace

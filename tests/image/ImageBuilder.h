@@ -16,25 +16,21 @@ inline const core::Guid kFfs1 = core::GuidLiteral("7A9354D9-0468-444A-81CE-0BF61
 inline const core::Guid kNvData = core::GuidLiteral("FFF12B8D-7696-4C8B-A985-2747075B4F50");
 inline const core::Guid kIdentity = core::GuidLiteral("30ACC954-36FF-4C09-B2F5-DFDDAB7002A5");
 
-// The n-th ROM hole name (0..15).
-inline core::Guid HoleName(uint32_t n) {
-  core::Guid g = core::GuidLiteral("05CA01FC-0FC1-11DC-9011-00173153EBA8");
+inline core::Guid Numbered(const char* base, uint32_t n) {
+  core::Guid g = core::GuidLiteral(base);
   g.data1 += n;
   return g;
 }
+// The n-th ROM hole name (0..15), and names that are no hole.
+inline core::Guid HoleName(uint32_t n) { return Numbered("05CA01FC-0FC1-11DC-9011-00173153EBA8", n); }
+inline core::Guid PlainName(uint32_t n) { return Numbered("1B45CC0A-156A-428A-AF62-49864DA0E6E6", n); }
 
-inline core::Guid PlainName(uint32_t n) {
-  core::Guid g = core::GuidLiteral("1B45CC0A-156A-428A-AF62-49864DA0E6E6");
-  g.data1 += n;
-  return g;
-}
-
-struct FileSpec {
+struct FileDef {
   core::Guid name;
   uint32_t size;  // whole file, header included; stored as given, even when nonsensical
 };
 
-struct VolumeSpec {
+struct VolumeDef {
   core::Guid fileSystem = kFfs2;
   uint32_t length = 0x10000;
   // Each extra block-map entry lengthens the header by 8 bytes; the checksum still covers
@@ -48,7 +44,7 @@ class ImageBuilder {
   explicit ImageBuilder(size_t size) : bytes_(size, 0xFF) {}
 
   // Writes a volume header at `offset` and the files after it; returns the file offsets.
-  std::vector<uint64_t> AddVolume(size_t offset, const VolumeSpec& volume, const std::vector<FileSpec>& files = {}) {
+  std::vector<uint64_t> AddVolume(size_t offset, const VolumeDef& volume, const std::vector<FileDef>& files = {}) {
     const uint16_t headerLength = static_cast<uint16_t>(56 + 8 * (volume.blockMapEntries + 1));
     uint8_t* h = &bytes_.at(offset + headerLength - 1) - (headerLength - 1);
     std::fill(h, h + headerLength, 0);
@@ -64,7 +60,6 @@ class ImageBuilder {
     }
     const uint16_t sum = core::Sum16(core::ByteSpan(h, headerLength));
     core::StoreLe16(h + 50, static_cast<uint16_t>(0x10000 - sum + (volume.breakChecksum ? 1 : 0)));
-
     std::vector<uint64_t> offsets;
     uint64_t at = offset + headerLength;
     for (const auto& file : files) {
@@ -75,17 +70,12 @@ class ImageBuilder {
     return offsets;
   }
 
-  void AddFile(uint64_t offset, const FileSpec& file) {
+  void AddFile(uint64_t offset, const FileDef& file) {
     uint8_t* f = &bytes_.at(offset + 23) - 23;
     file.name.WriteTo(std::span<uint8_t, 16>(f, 16));
-    f[16] = 0xAA;
-    f[17] = 0x55;
-    f[18] = 0x01;
-    f[19] = 0;
-    f[20] = static_cast<uint8_t>(file.size);
-    f[21] = static_cast<uint8_t>(file.size >> 8);
-    f[22] = static_cast<uint8_t>(file.size >> 16);
-    f[23] = 0xF8;
+    const uint8_t rest[] = {0xAA, 0x55, 0x01, 0, 0, 0, 0, 0xF8};
+    std::copy_n(rest, 8, f + 16);
+    SetFileSize(offset, file.size);
     // A body that is neither erased nor zero, so a walk that reads body bytes as headers
     // goes wrong visibly.
     for (uint64_t i = 24; i < file.size && offset + i < bytes_.size(); ++i) bytes_[offset + i] = static_cast<uint8_t>(i * 7 + 3);
@@ -96,9 +86,7 @@ class ImageBuilder {
     for (int i = 0; i < 3; ++i) bytes_.at(offset + 20 + i) = static_cast<uint8_t>(size >> (8 * i));
   }
 
-  void Put(size_t offset, std::string_view text) {
-    std::copy(text.begin(), text.end(), bytes_.begin() + static_cast<std::ptrdiff_t>(offset));
-  }
+  void Put(size_t offset, std::string_view text) { std::copy(text.begin(), text.end(), bytes_.begin() + static_cast<std::ptrdiff_t>(offset)); }
 
   std::vector<uint8_t>& Bytes() { return bytes_; }
 
