@@ -6,6 +6,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "firmware/DriverPort.h"
@@ -18,7 +19,6 @@ class FakeServiceManager : public DriverPort {
     std::string imagePath;
     bool running = false;
     bool markedForDelete = false;
-    int openHandles = 0;
   };
 
   // Settings a test changes.
@@ -28,18 +28,15 @@ class FakeServiceManager : public DriverPort {
   std::string currentDir = "C:\\Work\\";
   bool startFailsAlreadyRunning = false;
   bool vxdOpens = true;
-  // Handles stay open for this many extra "open service" polls after deletion.
-  int lingerAfterDelete = 0;
+  int lingerAfterDelete = 0;  // "open service" polls that still succeed after deletion
 
   // What happened.
   std::vector<std::string> calls;
   std::map<std::string, std::vector<uint8_t>> files;
-  std::set<std::string> filesEverWritten;
-  std::map<std::string, std::vector<uint8_t>> written;  // last content written, kept after deletion
+  std::map<std::string, std::vector<uint8_t>> written;  // last content written, kept after removal
   std::map<std::string, Service> services;
-  std::map<PortHandle, std::string> handles;  // service handles -> name
-  std::set<PortHandle> managers;
-  std::set<PortHandle> devices;
+  std::map<PortHandle, std::string> handles;  // open service handles -> name
+  std::set<PortHandle> managers, devices;
   std::string lastDevicePath;
 
   bool PlatformIsNt() override { return nt; }
@@ -49,9 +46,7 @@ class FakeServiceManager : public DriverPort {
 
   bool WriteWholeFile(const std::string& path, std::span<const uint8_t> bytes) override {
     calls.push_back("write " + path);
-    files[path].assign(bytes.begin(), bytes.end());
-    filesEverWritten.insert(path);
-    written[path] = files[path];
+    files[path] = written[path] = {bytes.begin(), bytes.end()};
     return true;
   }
   bool RemoveFile(const std::string& path) override {
@@ -61,9 +56,8 @@ class FakeServiceManager : public DriverPort {
 
   PortHandle OpenServiceManager(uint32_t access) override {
     calls.push_back("open-manager " + std::to_string(access));
-    const PortHandle h = next_++;
-    managers.insert(h);
-    return h;
+    managers.insert(next_);
+    return next_++;
   }
   PortHandle CreateKernelService(PortHandle manager, const std::string& name, const std::string& path) override {
     calls.push_back("create " + name);
@@ -73,17 +67,13 @@ class FakeServiceManager : public DriverPort {
   }
   PortHandle OpenNamedService(PortHandle manager, const std::string& name, uint32_t) override {
     auto it = services.find(name);
-    if (!managers.count(manager) || it == services.end()) {
-      calls.push_back("open-service " + name + " failed");
-      return 0;
-    }
-    if (it->second.markedForDelete && lingering_-- <= 0) {
+    bool ok = managers.count(manager) && it != services.end();
+    if (ok && it->second.markedForDelete && lingering_-- <= 0) {
       services.erase(it);
-      calls.push_back("open-service " + name + " failed");
-      return 0;
+      ok = false;
     }
-    calls.push_back("open-service " + name);
-    return Track(name);
+    calls.push_back("open-service " + name + (ok ? "" : " failed"));
+    return ok ? Track(name) : 0;
   }
   bool StartNamedService(PortHandle service, uint32_t& lastError) override {
     calls.push_back("start");
@@ -98,10 +88,7 @@ class FakeServiceManager : public DriverPort {
   }
   bool StopService(PortHandle service) override {
     calls.push_back("stop");
-    Service& s = services.at(handles.at(service));
-    const bool was = s.running;
-    s.running = false;
-    return was;
+    return std::exchange(services.at(handles.at(service)).running, false);
   }
   bool DeleteNamedService(PortHandle service) override {
     calls.push_back("delete-service");
@@ -117,17 +104,10 @@ class FakeServiceManager : public DriverPort {
   PortHandle OpenDevice(const std::string& path, uint32_t, uint32_t, uint32_t, uint32_t flags) override {
     calls.push_back("open-device " + path + (flags == 0x04000000 ? " delete-on-close" : ""));
     lastDevicePath = path;
-    bool ok = false;
-    if (nt) {
-      auto it = services.find("GENERICDRV");
-      ok = it != services.end() && it->second.running;
-    } else {
-      ok = vxdOpens;
-    }
-    if (!ok) return 0;
-    const PortHandle h = next_++;
-    devices.insert(h);
-    return h;
+    const auto it = services.find("GENERICDRV");
+    if (nt ? it == services.end() || !it->second.running : !vxdOpens) return 0;
+    devices.insert(next_);
+    return next_++;
   }
   bool CloseDevice(PortHandle device) override {
     calls.push_back("close-device");
@@ -148,9 +128,8 @@ class FakeServiceManager : public DriverPort {
 
  private:
   PortHandle Track(const std::string& name) {
-    const PortHandle h = next_++;
-    handles[h] = name;
-    return h;
+    handles[next_] = name;
+    return next_++;
   }
   PortHandle next_ = 100;
   int lingering_ = 0;

@@ -2,7 +2,6 @@
 // read back from the machine's journal, what it answers from the option store.
 #include <gtest/gtest.h>
 
-#include <initializer_list>
 #include <set>
 
 #include "SimRig.h"
@@ -14,107 +13,66 @@ namespace {
 
 using nox::testing::SimRig;
 using Outcome = FirmwareDefaults::Outcome;
+using Ids = std::set<uint32_t>;
+namespace option = config::option;
 
-std::set<uint32_t> Selected(const config::ConfigStore& store) {
-  std::set<uint32_t> ids;
-  for (const config::CommandRecord& r : store.Records()) {
-    if (r.Selected()) ids.insert(r.id);
-  }
-  return ids;
-}
-
-std::unique_ptr<SimRig> Machine(bool answers, uint32_t switchOn = 0, uint32_t switchOff = 0) {
-  auto rig = std::make_unique<SimRig>("legacy-8m", [&](sim::Profile& p) {
-    p.defaults.enabled = answers;
-    p.defaults.switchOn = switchOn;
-    p.defaults.switchOff = switchOff;
-  });
-  rig->Open();
-  return rig;
-}
-
-void Select(config::ConfigStore& store, std::initializer_list<uint32_t> ids) {
-  for (uint32_t id : ids) store.SelectCommand(id, true);
-}
-
-// The one 'Q' exchange the machine saw since `mark`.
-nlohmann::json OnlyExchange(const SimRig& rig, size_t mark) {
-  const auto smis = rig.Smis(mark);
-  EXPECT_EQ(smis.size(), 1u);
-  if (smis.empty()) return {};
-  EXPECT_EQ(smis[0].value("class", 0u), 0x40000000u);
-  EXPECT_EQ(smis[0].value("type", 0), 'Q');
-  EXPECT_FALSE(smis[0].contains("misuse")) << smis[0].dump();
-  return smis[0];
-}
-
-struct BehaviourCase {
+struct Case {
   const char* name;
-  int32_t configBehaviour;
-  uint32_t sentOff;
+  bool answers;  // the firmware has defaults: it switches on `switchOn` and off `switchOff`
+  uint32_t switchOn, switchOff;
+  Ids selected;
+  int32_t configBehaviour;  // -1: no script word
   Outcome outcome;
-  std::set<uint32_t> after;
+  std::optional<std::pair<uint32_t, uint32_t>> sent;  // selected and off masks of the one 'Q' exchange
+  Ids after;
 };
 
-class Behaviour : public ::testing::TestWithParam<BehaviourCase> {};
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
-TEST_P(Behaviour, DecidesWhatIsSentAndWhetherTheAnswerCounts) {
-  const BehaviourCase& c = GetParam();
-  // The firmware asks for the boot block and reboot, and against the ROM ID skip.
-  auto rig = Machine(true, 0x0002 | 0x0040, 0x0080);
+class Defaults : public ::testing::TestWithParam<Case> {};
+
+TEST_P(Defaults, DecideWhatIsSentAndWhetherTheAnswerCounts) {
+  const Case& c = GetParam();
+  SimRig rig("legacy-8m", [&](sim::Profile& p) { p.defaults = {c.answers, c.switchOn, c.switchOff}; });
+  rig.Open();
   config::ConfigStore store;
-  Select(store, {config::option::kMainBios, config::option::kNoRomIdCheck});
-  FirmwareDefaults defaults(*rig->ofbd);
-  const size_t mark = rig->Mark();
-  EXPECT_EQ(defaults.Fetch(store, c.configBehaviour), c.outcome);
-  const nlohmann::json sent = OnlyExchange(*rig, mark);
-  EXPECT_EQ(sent.value("offMask", 0xDEADu), c.sentOff);
-  EXPECT_EQ(sent.value("selectedMask", 0xDEADu), 0x0081u);
-  EXPECT_EQ(sent.value("flags", 0), 1);
-  EXPECT_EQ(Selected(store), c.after);
+  for (uint32_t id : c.selected) store.SelectCommand(id, true);
+  const size_t mark = rig.Mark();
+  EXPECT_EQ(FirmwareDefaults(*rig.ofbd).Fetch(store, c.configBehaviour), c.outcome);
+  const auto smis = rig.Smis(mark);
+  ASSERT_EQ(smis.size(), c.sent ? 1u : 0u);
+  if (c.sent) {
+    EXPECT_EQ(smis[0].value("class", 0u), 0x40000000u);
+    EXPECT_EQ(smis[0].value("type", 0), 'Q');
+    EXPECT_FALSE(smis[0].contains("misuse")) << smis[0].dump();
+    EXPECT_EQ(smis[0].value("selectedMask", 0xDEADu), c.sent->first);
+    EXPECT_EQ(smis[0].value("offMask", 0xDEADu), c.sent->second);
+    EXPECT_EQ(smis[0].value("flags", 0), c.answers ? 1 : 0);
+    EXPECT_EQ(smis[0].value("unsupported", false), !c.answers);
+  }
+  Ids after;
+  for (const config::CommandRecord& r : store.Records()) {
+    if (r.Selected()) after.insert(r.id);
+  }
+  EXPECT_EQ(after, c.after);
 }
 
+// The firmware asks for the boot block (4) and reboot (11), and against the ROM ID skip (12).
+constexpr uint32_t kOn = 0x0002 | 0x0040, kOff = 0x0080;
+const Ids kMainNoRomId = {option::kMainBios, option::kNoRomIdCheck};
 INSTANTIATE_TEST_SUITE_P(
-    ConfigBehaviour, Behaviour,
-    ::testing::Values(BehaviourCase{"NoScriptWord", -1, 0, Outcome::kApplied, {3, 4, 11}},
-                      BehaviourCase{"ScriptReplaces", 0, 0x17FF, Outcome::kIgnored, {3, 12}},
-                      BehaviourCase{"ScriptAdds", 1, 0x17FF, Outcome::kIgnored, {3, 12}}),
+    ConfigBehaviour, Defaults,
+    ::testing::Values(
+        Case{"NoScriptWord", true, kOn, kOff, kMainNoRomId, -1, Outcome::kApplied, {{0x0081, 0}}, {3, 4, 11}},
+        Case{"ScriptReplaces", true, kOn, kOff, kMainNoRomId, 0, Outcome::kIgnored, {{0x0081, 0x17FF}}, {3, 12}},
+        Case{"ScriptAdds", true, kOn, kOff, kMainNoRomId, 1, Outcome::kIgnored, {{0x0081, 0x17FF}}, {3, 12}},
+        Case{"SwitchedOnAndOffEndsUpOff", true, 0x0009, 0x0009, {option::kMainBios, option::kNcbN}, -1, Outcome::kApplied,
+             {{0x0001, 0}}, {}},
+        Case{"FirmwareWithoutDefaults", false, 0x0002, 0x0001, {option::kMainBios, option::kReboot}, -1,
+             Outcome::kNotHandled, {{0x0041, 0}}, {3, 11}},
+        Case{"SavingTheFirmwareAsksNothing", true, 0x0001, 0, {option::kSaveFile}, -1, Outcome::kSkipped, std::nullopt,
+             {option::kSaveFile}}),
     [](const auto& param) { return std::string(param.param.name); });
-
-TEST(FirmwareDefaults, AnOptionSwitchedOnAndOffEndsUpOff) {
-  auto rig = Machine(true, 0x0001 | 0x0008, 0x0001 | 0x0008);
-  config::ConfigStore store;
-  Select(store, {config::option::kMainBios, config::option::kNcbN});
-  FirmwareDefaults defaults(*rig->ofbd);
-  EXPECT_EQ(defaults.Fetch(store, -1), Outcome::kApplied);
-  EXPECT_TRUE(Selected(store).empty());
-  EXPECT_EQ(defaults.SentSelectedMask(), 0x0001u);
-  EXPECT_EQ(defaults.SentOffMask(), 0u);
-}
-
-TEST(FirmwareDefaults, FirmwareWithoutDefaultsChangesNothing) {
-  auto rig = Machine(false, 0x0002, 0x0001);
-  config::ConfigStore store;
-  Select(store, {config::option::kMainBios, config::option::kReboot});
-  FirmwareDefaults defaults(*rig->ofbd);
-  const size_t mark = rig->Mark();
-  EXPECT_EQ(defaults.Fetch(store, -1), Outcome::kNotHandled);
-  const nlohmann::json sent = OnlyExchange(*rig, mark);
-  EXPECT_EQ(sent.value("selectedMask", 0u), 0x0041u);
-  EXPECT_EQ(sent.value("unsupported", false), true);
-  EXPECT_EQ(Selected(store), (std::set<uint32_t>{3, 11}));
-}
-
-TEST(FirmwareDefaults, SavingTheFirmwareAsksNothing) {
-  auto rig = Machine(true, 0x0001, 0);
-  config::ConfigStore store;
-  Select(store, {config::option::kSaveFile});
-  FirmwareDefaults defaults(*rig->ofbd);
-  const size_t mark = rig->Mark();
-  EXPECT_EQ(defaults.Fetch(store, -1), Outcome::kSkipped);
-  EXPECT_TRUE(rig->Smis(mark).empty());
-  EXPECT_EQ(Selected(store), std::set<uint32_t>{config::option::kSaveFile});
-}
 
 }  // namespace
 }  // namespace nox::firmware

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "FakeServiceManager.h"
 #include "config/ModuleSlots.h"
 #include "firmware/IoDriver.h"
@@ -7,132 +9,94 @@
 namespace nox::firmware {
 namespace {
 
-using testing::FakeServiceManager;
+class IoDriverLoad : public ::testing::Test {
+ protected:
+  IoDriverLoad() {
+    auto put = [&](config::ModuleSlotId id, std::vector<uint8_t> bytes) {
+      modules[id].size = static_cast<uint32_t>(bytes.size());
+      bytes.resize(bytes.size() + 16, 0xEE);  // buffers may be longer than the module
+      modules[id].data = std::move(bytes);
+    };
+    put(config::ModuleSlotId::kW64, {'6', '4'});
+    put(config::ModuleSlotId::kW32, {'3', '2', '!'});
+    put(config::ModuleSlotId::kVxd, {'V'});
+  }
+  size_t At(const std::string& call) const {
+    return static_cast<size_t>(std::find(scm.calls.begin(), scm.calls.end(), call) - scm.calls.begin());
+  }
 
-config::ModuleSlots DriverModules() {
-  config::ModuleSlots slots;
-  auto put = [&](config::ModuleSlotId id, std::vector<uint8_t> bytes) {
-    slots[id].size = static_cast<uint32_t>(bytes.size());
-    bytes.resize(bytes.size() + 16, 0xEE);  // buffers may be longer than the module
-    slots[id].data = std::move(bytes);
-  };
-  put(config::ModuleSlotId::kW64, {'6', '4'});
-  put(config::ModuleSlotId::kW32, {'3', '2', '!'});
-  put(config::ModuleSlotId::kVxd, {'V'});
-  return slots;
-}
+  testing::FakeServiceManager scm;
+  config::ModuleSlots modules;
+  IoDriver driver{scm, modules, /*wideBuild=*/true};
+};
 
-TEST(IoDriverLoad, WritesTheDriverNextToTheExecutableAndRemovesItOnceOpen) {
-  FakeServiceManager scm;
-  const auto modules = DriverModules();
-  IoDriver driver(scm, modules, /*wideBuild=*/true);
+TEST_F(IoDriverLoad, WritesTheDriverNextToTheExecutableAndRemovesItOnceOpen) {
   ASSERT_TRUE(driver.LoadIoDriver());
   EXPECT_EQ(driver.DriverFilePath(), "C:\\Tools\\orufldrv64.sys");
-  EXPECT_TRUE(scm.filesEverWritten.count("C:\\Tools\\orufldrv64.sys"));
+  EXPECT_EQ(scm.written.at("C:\\Tools\\orufldrv64.sys"), (std::vector<uint8_t>{'6', '4'}));
   EXPECT_TRUE(scm.files.empty());  // gone once the driver runs
   EXPECT_EQ(scm.services.at("GENERICDRV").imagePath, "C:\\Tools\\orufldrv64.sys");
   EXPECT_EQ(scm.lastDevicePath, "\\\\.\\Global\\GENERICDRV");
   EXPECT_TRUE(scm.managers.empty()) << "every manager handle is closed";
   EXPECT_TRUE(scm.handles.empty()) << "every service handle is closed";
-}
-
-TEST(IoDriverLoad, ThirtyTwoBitBuildWritesOnlyTheModuleBytes) {
-  FakeServiceManager scm;
-  const auto modules = DriverModules();
-  IoDriver driver(scm, modules, /*wideBuild=*/false);
-  ASSERT_TRUE(driver.LoadIoDriver());
-  EXPECT_EQ(scm.written.at("C:\\Tools\\orufldrv32.sys"), (std::vector<uint8_t>{'3', '2', '!'}));
-}
-
-TEST(IoDriverLoad, LoadingTwiceOpensOnce) {
-  FakeServiceManager scm;
-  const auto modules = DriverModules();
-  IoDriver driver(scm, modules, true);
-  ASSERT_TRUE(driver.LoadIoDriver());
   const size_t callsAfterFirst = scm.calls.size();
   ASSERT_TRUE(driver.LoadIoDriver());
   EXPECT_EQ(scm.calls.size(), callsAfterFirst) << "the second load writes no file and touches no service";
 }
 
-TEST(IoDriverLoad, RemovesALeftoverServiceBeforeCreatingItsOwn) {
-  FakeServiceManager scm;
+TEST_F(IoDriverLoad, ThirtyTwoBitBuildWritesOnlyTheModuleBytes) {
+  ASSERT_TRUE(IoDriver(scm, modules, /*wideBuild=*/false).LoadIoDriver());
+  EXPECT_EQ(scm.written.at("C:\\Tools\\orufldrv32.sys"), (std::vector<uint8_t>{'3', '2', '!'}));
+}
+
+TEST_F(IoDriverLoad, RemovesALeftoverServiceBeforeCreatingItsOwn) {
   scm.services["GENERICDRV"] = {"C:\\Old\\old.sys", /*running=*/true};
-  const auto modules = DriverModules();
-  IoDriver driver(scm, modules, true);
   ASSERT_TRUE(driver.LoadIoDriver());
-  // The leftover is stopped and deleted before the one create call.
-  const auto& c = scm.calls;
-  const auto stop = std::find(c.begin(), c.end(), "stop");
-  const auto del = std::find(c.begin(), c.end(), "delete-service");
-  const auto create = std::find(c.begin(), c.end(), "create GENERICDRV");
-  ASSERT_NE(stop, c.end());
-  ASSERT_NE(del, c.end());
-  ASSERT_NE(create, c.end());
-  EXPECT_LT(stop, del);
-  EXPECT_LT(del, create);
+  ASSERT_LT(At("create GENERICDRV"), scm.calls.size());
+  EXPECT_LT(At("stop"), At("delete-service"));
+  EXPECT_LT(At("delete-service"), At("create GENERICDRV"));
   EXPECT_EQ(scm.Count("create"), 1u);
   EXPECT_EQ(scm.services.at("GENERICDRV").imagePath, "C:\\Tools\\orufldrv64.sys");
 }
 
-TEST(IoDriverLoad, WaitsForADeletedServiceToVanish) {
-  FakeServiceManager scm;
+TEST_F(IoDriverLoad, WaitsForADeletedServiceToVanish) {
   scm.services["GENERICDRV"] = {"C:\\Old\\old.sys", false};
   scm.lingerAfterDelete = 7;
-  const auto modules = DriverModules();
-  IoDriver driver(scm, modules, true);
   ASSERT_TRUE(driver.LoadIoDriver());
   EXPECT_EQ(scm.services.at("GENERICDRV").imagePath, "C:\\Tools\\orufldrv64.sys");
 }
 
-TEST(IoDriverLoad, AlreadyRunningStillOpensTheDevice) {
-  FakeServiceManager scm;
+TEST_F(IoDriverLoad, AlreadyRunningStillOpensTheDevice) {
   scm.startFailsAlreadyRunning = true;
-  const auto modules = DriverModules();
-  IoDriver driver(scm, modules, true);
   EXPECT_TRUE(driver.LoadIoDriver());
 }
 
-TEST(IoDriverLoad, OldNtOpensTheDeviceWithoutTheGlobalPrefix) {
-  FakeServiceManager scm;
+TEST_F(IoDriverLoad, OldNtOpensTheDeviceWithoutTheGlobalPrefix) {
   scm.majorVersion = 4;
-  const auto modules = DriverModules();
-  IoDriver driver(scm, modules, true);
   ASSERT_TRUE(driver.LoadIoDriver());
   EXPECT_EQ(scm.lastDevicePath, "\\\\.\\GENERICDRV");
 }
 
-TEST(IoDriverLoad, FailsWithoutADirectoryInTheExecutablePath) {
-  FakeServiceManager noDir;
-  noDir.exePath = "NOXWINGUI.exe";
-  const auto modules = DriverModules();
-  EXPECT_FALSE(IoDriver(noDir, modules, true).LoadIoDriver());
-  EXPECT_TRUE(noDir.calls.empty());
-
+TEST_F(IoDriverLoad, FailsWithoutADirectoryInTheExecutablePath) {
+  scm.exePath = "NOXWINGUI.exe";
+  EXPECT_FALSE(driver.LoadIoDriver());
+  EXPECT_TRUE(scm.calls.empty());
 }
 
-TEST(IoDriverLoad, Windows9xLoadsTheVxdFromTheCurrentDirectory) {
-  FakeServiceManager scm;
+TEST_F(IoDriverLoad, Windows9xLoadsTheVxdFromTheCurrentDirectory) {
   scm.nt = false;
-  const auto modules = DriverModules();
-  IoDriver driver(scm, modules, true);
   ASSERT_TRUE(driver.LoadIoDriver());
-  EXPECT_TRUE(scm.filesEverWritten.count("C:\\Work\\orufldrv.vxd"));
+  EXPECT_EQ(scm.written.at("C:\\Work\\orufldrv.vxd"), std::vector<uint8_t>{'V'});
   EXPECT_EQ(scm.lastDevicePath, "\\\\.\\orufldrv.vxd");
   EXPECT_TRUE(scm.files.empty());
   EXPECT_EQ(scm.Count("open-manager"), 0u);
-
-  FakeServiceManager refusing;
-  refusing.nt = false;
-  refusing.vxdOpens = false;
-  IoDriver failing(refusing, modules, true);
-  EXPECT_FALSE(failing.LoadIoDriver());
+  testing::FakeServiceManager refusing;
+  refusing.nt = refusing.vxdOpens = false;
+  EXPECT_FALSE(IoDriver(refusing, modules, true).LoadIoDriver());
   EXPECT_EQ(refusing.calls.back(), "open-device \\\\.\\GENERICDRV delete-on-close");
 }
 
-TEST(IoDriverUnload, StopsAndRemovesTheServiceAndIsANoOpWhenNotLoaded) {
-  FakeServiceManager scm;
-  const auto modules = DriverModules();
-  IoDriver driver(scm, modules, true);
+TEST_F(IoDriverLoad, UnloadStopsAndRemovesTheServiceAndIsANoOpWhenNotLoaded) {
   EXPECT_TRUE(driver.UnloadIoDriver());
   EXPECT_TRUE(scm.calls.empty());
   ASSERT_TRUE(driver.LoadIoDriver());

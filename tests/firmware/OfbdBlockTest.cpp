@@ -18,9 +18,8 @@ class OfbdBlockSize : public ::testing::TestWithParam<SizeCase> {};
 
 TEST_P(OfbdBlockSize, OneOperationBlockHasItsTotalSizeAndEndMarker) {
   std::array<uint8_t, 1024> block{};
-  ASSERT_TRUE(OfbdBegin(block, 0x12345678, 7));
-  ASSERT_TRUE(OfbdAddOperation(block, GetParam().type, 1));
-  ASSERT_TRUE(OfbdCloseOperation(block, GetParam().type, 1));
+  ASSERT_TRUE(OfbdBegin(block, 0x12345678, 7) && OfbdAddOperation(block, GetParam().type, 1) &&
+              OfbdCloseOperation(block, GetParam().type, 1));
   EXPECT_EQ(OfbdTotalSize(block), GetParam().total);
   EXPECT_EQ(core::LoadLe32(&block[GetParam().total - 4]), ofbd::kEndMarker);
   EXPECT_EQ(std::string(block.begin(), block.begin() + 4), "OFBD");
@@ -41,8 +40,7 @@ INSTANTIATE_TEST_SUITE_P(Types, OfbdBlockSize,
 
 TEST(OfbdBlock, RefusesToBuildPastItsBuffer) {
   std::array<uint8_t, 40> small{};
-  ASSERT_TRUE(OfbdBegin(small, 0, 0));
-  ASSERT_TRUE(OfbdAddOperation(small, 'U', 1));
+  ASSERT_TRUE(OfbdBegin(small, 0, 0) && OfbdAddOperation(small, 'U', 1));
   EXPECT_FALSE(OfbdCloseOperation(small, 'U', 1));  // 22 + 18 + 4 > 40
   EXPECT_EQ(OfbdTotalSize(small), 22);
   std::array<uint8_t, 10> tiny{};
@@ -95,28 +93,24 @@ std::vector<uint8_t> Reply(uint8_t version, uint8_t marker, const std::vector<Fl
 const std::vector<FlashBlockEntry> kEntries = {
     {0x000000, 0x10000, 2}, {0x010000, 0x70000, 1}, {0x080000, 0x10000, 0x80}, {0x0F0000, 0x10000, 0}};
 
-TEST(FlashInfoReply, VersionTenAndElevenNormalizeToTheSameTable) {
+TEST(FlashInfoReply, EveryVersionNormalizesToTheSameTable) {
   const auto v10 = FlashInfo::FromReply(Reply(10, 0, kEntries));
   const auto v11 = FlashInfo::FromReply(Reply(11, 0, kEntries));
-  ASSERT_TRUE(v10);
-  ASSERT_TRUE(v11);
-  EXPECT_EQ(v10->Entries(), kEntries);
-  EXPECT_EQ(v11->Entries(), kEntries);
+  const auto v12 = FlashInfo::FromReply(Reply(12, 1, kEntries, 0x100, 0xFFFF0000));
+  ASSERT_TRUE(v10 && v11 && v12);
+  for (const auto* info : {&*v10, &*v11, &*v12}) {
+    EXPECT_EQ(info->Entries(), kEntries);
+    EXPECT_EQ(info->TotalSize(), 0xA0000u);
+  }
   EXPECT_EQ(v10->Bytes().size(), kEntries.size() * 9 + 25);
   EXPECT_EQ(v10->EcVersionOffset(), 0u);
   EXPECT_EQ(v10->EcVersionMask(), 0u);
-  EXPECT_EQ(v10->TotalSize(), 0xA0000u);
-  EXPECT_EQ(v11->TotalSize(), 0xA0000u);
   // Everything but the version byte agrees, header and entries.
   const auto a = v10->Bytes();
   const auto b = v11->Bytes();
   EXPECT_TRUE(std::equal(a.begin(), a.begin() + 5, b.begin()));
   EXPECT_TRUE(std::equal(a.begin() + 6, a.begin() + 16 + 36, b.begin() + 6));
-}
-
-TEST(FlashInfoReply, KeepsTheEcVersionFieldsOfNewerReplies) {
-  const auto v12 = FlashInfo::FromReply(Reply(12, 1, kEntries, 0x100, 0xFFFF0000));
-  ASSERT_TRUE(v12);
+  // Newer replies keep their EC version fields and refusal marker.
   EXPECT_EQ(v12->Version(), 12);
   EXPECT_EQ(v12->RefusalMarker(), 1);
   EXPECT_EQ(v12->EcVersionOffset(), 0x100u);
