@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "core/Progress.h"
 #include "ui/ProgressPageModel.h"
@@ -14,14 +15,10 @@ ProgressPageModel BuiltPage() {
   return page;
 }
 
-TEST(ProgressPage, StartsWithTheTemplateTexts) {
-  const ProgressPageModel page;
-  EXPECT_EQ(page.StageText(), "None");
-  EXPECT_EQ(page.ValueLabel(), "Address:");
-  EXPECT_EQ(page.ValueText(), "0");
-}
-
 TEST(ProgressPage, EachCallbackNamesItsOperationAndRegion) {
+  const ProgressPageModel blank;
+  EXPECT_EQ(std::make_tuple(blank.StageText(), blank.ValueLabel(), blank.ValueText()),
+            std::make_tuple("None", "Address:", "0"));
   using Callback = CallbackEffect (ProgressPageModel::*)(uint32_t, uint32_t, uint32_t);
   struct Case { Callback callback; const char* stage; bool pumps; ColorRef colour; };
   for (const Case& c : {Case{&ProgressPageModel::OnReading, "Reading Main Bios.", false, 0xFFDCBE},
@@ -32,61 +29,33 @@ TEST(ProgressPage, EachCallbackNamesItsOperationAndRegion) {
     ProgressPageModel page = BuiltPage();
     page.SetRegionLabel("Main Bios.");
     const CallbackEffect first = (page.*c.callback)(core::kProgressStart, 0, 0);
-    EXPECT_TRUE(first.stageChanged);
-    EXPECT_EQ(first.pumpMessages, c.pumps);
-    EXPECT_EQ(page.StageText(), c.stage);
-    EXPECT_EQ(page.ValueText(), "FFC00000h");
-    const CallbackEffect second = (page.*c.callback)(0x4000, 0x400000, 0x4000);
-    EXPECT_FALSE(second.stageChanged);
+    EXPECT_EQ(std::make_tuple(first.stageChanged, first.pumpMessages, page.StageText(), page.ValueText()),
+              std::make_tuple(true, c.pumps, c.stage, "FFC00000h"));
+    EXPECT_FALSE((page.*c.callback)(0x4000, 0x400000, 0x4000).stageChanged);
     EXPECT_EQ(page.ValueText(), "FFC04000h");
     EXPECT_TRUE(page.Map().Bars()[0].IsMarked(1));
     EXPECT_EQ(page.Map().Bars()[0].SegmentColour(1), c.colour);
+    // A new region changes the stage without a new start marker.
+    page.SetRegionLabel("NVRAM.");
+    EXPECT_TRUE((page.*c.callback)(0x8000, 0x400000, 0x4000).stageChanged);
   }
 }
 
-TEST(ProgressPage, ANewRegionChangesTheStage) {
+TEST(ProgressPage, EcProgressShowsPercentInItsOwnBar) {
   ProgressPageModel page = BuiltPage();
-  page.SetRegionLabel("BB.");
-  page.OnProgramming(core::kProgressStart, 0, 0);
-  page.SetRegionLabel("NVRAM.");
-  EXPECT_TRUE(page.OnProgramming(0x1000, 0x400000, 0x1000).stageChanged);
-  EXPECT_EQ(page.StageText(), "Programming NVRAM.");
-}
-
-TEST(ProgressPage, EndMarkerShowsAllOnes) {
-  ProgressPageModel page = BuiltPage();
-  page.OnVerifying(core::kProgressEnd, 0x400000, 0);
-  EXPECT_EQ(page.ValueText(), "FFFFFFFFh");
-}
-
-TEST(ProgressPage, EcProgressShowsPercent) {
-  ProgressPageModel page = BuiltPage();
-  EXPECT_EQ(page.EcBarMaximum(), 48);
-  EXPECT_EQ(page.EcBarStep(), 32);
+  EXPECT_EQ(std::make_pair(page.EcBarMaximum(), page.EcBarStep()), std::make_pair(48, 32));
   const CallbackEffect effect = page.OnEcProgress(24, 48);
-  EXPECT_TRUE(effect.stageChanged);
-  EXPECT_TRUE(effect.pumpMessages);
-  EXPECT_EQ(page.StageText(), "Programming EC.");
-  EXPECT_EQ(page.ValueLabel(), "Percent:");
-  EXPECT_EQ(page.ValueText(), "50%");
-  EXPECT_EQ(page.EcBarPosition(), 24);
+  EXPECT_TRUE(effect.stageChanged && effect.pumpMessages);
+  EXPECT_EQ(std::make_tuple(page.StageText(), page.ValueLabel(), page.ValueText(), page.EcBarPosition()),
+            std::make_tuple("Programming EC.", "Percent:", "50%", 24));
+  page.OnEcProgress(60, 48);
+  EXPECT_EQ(std::make_pair(page.ValueText(), page.EcBarPosition()), std::make_pair(std::string("100%"), 48));
   // A later flash pass shows addresses under their own label again.
   page.OnProgramming(0x1000, 0x400000, 0x1000);
   EXPECT_EQ(page.ValueLabel(), "Address:");
-}
-
-TEST(ProgressPage, EcBarStaysInItsRange) {
-  ProgressPageModel page = BuiltPage();
-  page.OnEcProgress(60, 48);
-  EXPECT_EQ(page.EcBarPosition(), 48);
-  EXPECT_EQ(page.ValueText(), "100%");
-}
-
-TEST(ProgressPage, EcPercentOfDoneBlocks) {
-  struct Case { uint16_t done; uint16_t total; int percent; };
-  for (const Case& c : {Case{24, 48, 50}, Case{0, 48, 0}, Case{48, 48, 100}, Case{1, 3, 33}, Case{2, 3, 66},
-                        Case{0, 0, 0}, Case{5, 0, 0}, Case{60, 48, 100}, Case{65535, 65535, 100},
-                        Case{65534, 65535, 99}}) {
+  struct Case { uint16_t done, total; int percent; };
+  for (const Case& c : {Case{0, 48, 0}, Case{48, 48, 100}, Case{1, 3, 33}, Case{2, 3, 66}, Case{0, 0, 0}, Case{5, 0, 0},
+                        Case{65535, 65535, 100}, Case{65534, 65535, 99}}) {
     EXPECT_EQ(EcPercent(c.done, c.total), c.percent) << c.done << "/" << c.total;
   }
 }

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <functional>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -21,98 +21,6 @@ constexpr uint32_t kRomSize = 0x400000;  // 16 rows of 256 KiB
 // EndSession must not return; the test catches this instead.
 struct SessionEnded {
   uint32_t id;
-};
-
-class FakeHost : public MainDialogHost {
- public:
-  StartFacts Facts() override {
-    StartFacts facts;
-    facts.packageSuppliedRom = packageSuppliedRom;
-    facts.selectedOptionIds = selectedOptionIds;
-    return facts;
-  }
-  void ApplyStartPlan(const StartPlan&) override {}
-  FlashFacts MapFacts() override { return {kRomSize, false, 0}; }
-  uint32_t EcImageSize() override { return 0; }
-  bool HasImage() override { return hasImage; }
-  bool CheckUpdatePermission(std::string& message) override {
-    ++permissionChecks;
-    if (!permitted) message = refusal;
-    return permitted;
-  }
-  uint32_t ImageSize() override { return imageSize; }
-  uint32_t FlashSize(bool reread) override {
-    (reread ? rereads : firstReads) += 1;
-    return flashSize;
-  }
-  uint32_t RetryCount() override { return retryCount; }
-  void WaitMs(uint32_t ms) override { waits.push_back(ms); }
-  void RunFlash(FlashDialog& dialog) override {
-    ++runs;
-    if (run) run(dialog);
-  }
-  [[noreturn]] void EndSession(uint32_t errorId) override { throw SessionEnded{errorId}; }
-
-  bool packageSuppliedRom = false;
-  std::vector<uint32_t> selectedOptionIds;
-  bool hasImage = true;
-  bool permitted = true;
-  std::string refusal;
-  uint32_t imageSize = kRomSize;
-  uint32_t flashSize = kRomSize;
-  uint32_t retryCount = 3;
-  std::function<void(FlashDialog&)> run;
-
-  int permissionChecks = 0;
-  int firstReads = 0;
-  int rereads = 0;
-  int runs = 0;
-  std::vector<uint32_t> waits;
-};
-
-class FakeUi : public Ui {
- public:
-  struct Box {
-    std::string text;
-    std::string title;
-    uint32_t style;
-  };
-  Button MessageBox(const std::string& text, const std::string& title, uint32_t boxStyle) override {
-    boxes.push_back({text, title, boxStyle});
-    return Button::kOk;
-  }
-  std::optional<std::string> AskPassword(const std::string&) override { return std::nullopt; }
-  void ShowKorvInfo(const KorvInfo&) override {}
-  void RunMainDialog(MainDialogHost&) override {}
-
-  std::vector<Box> boxes;
-};
-
-// What the dialog prints, read back from a temporary file.
-class Output {
- public:
-  Output() : file_(std::tmpfile()) {
-    if (!file_) throw std::runtime_error("no temporary file");
-  }
-  ~Output() {
-    if (file_) std::fclose(file_);
-  }
-  Output(const Output&) = delete;
-  Output& operator=(const Output&) = delete;
-
-  std::FILE* File() const { return file_; }
-  std::string Text() const {
-    std::fflush(file_);
-    const long end = std::ftell(file_);
-    std::string text(end > 0 ? static_cast<size_t>(end) : 0, '\0');
-    std::rewind(file_);
-    text.resize(std::fread(text.data(), 1, text.size(), file_));
-    std::fseek(file_, 0, SEEK_END);
-    return text;
-  }
-
- private:
-  std::FILE* file_;
 };
 
 size_t Count(const std::string& text, const std::string& needle) {
@@ -132,43 +40,90 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-// Answers the menu from a script; counts how often it was asked.
-struct Script {
-  std::deque<std::string> answers;
-  int asked = 0;
-  TextMainDialog::LineReader Reader() {
-    return [this]() -> std::optional<std::string> {
+// The window over a host and a user interface that record what they are asked, printing into
+// memory; the menu is answered from `answers`.
+class Rig : public MainDialogHost, public Ui {
+ public:
+  ~Rig() override {
+    std::fclose(file_);
+    std::free(buffer_);
+  }
+  StartFacts Facts() override {
+    StartFacts facts;
+    facts.packageSuppliedRom = autoRun;
+    facts.selectedOptionIds = autoRun ? std::span<const uint32_t>(kMainBios) : std::span<const uint32_t>();
+    return facts;
+  }
+  void ApplyStartPlan(const StartPlan&) override {}
+  FlashFacts MapFacts() override { return {kRomSize, false, 0}; }
+  uint32_t EcImageSize() override { return 0; }
+  bool HasImage() override { return hasImage; }
+  bool CheckUpdatePermission(std::string& message) override {
+    ++permissionChecks;
+    message = refusal;
+    return refusal.empty();
+  }
+  uint32_t ImageSize() override { return kRomSize; }
+  uint32_t FlashSize(bool reread) override {
+    rereads += reread;
+    return flashSize;
+  }
+  uint32_t RetryCount() override { return 3; }
+  void WaitMs(uint32_t ms) override { waits.push_back(ms); }
+  void RunFlash(FlashDialog& window) override {
+    ++runs;
+    if (run) run(window);
+  }
+  [[noreturn]] void EndSession(uint32_t errorId) override { throw SessionEnded{errorId}; }
+  Button MessageBox(const std::string& text, const std::string& title, uint32_t) override {
+    boxes.push_back(text + "|" + title);
+    return Button::kOk;
+  }
+  std::optional<std::string> AskPassword(const std::string&) override { return std::nullopt; }
+  void ShowKorvInfo(const KorvInfo&) override {}
+  void RunMainDialog(MainDialogHost&) override {}
+
+  TextMainDialog& Make(TextViewStyle style = {}, TextMainDialog::Clock clock = {}) {
+    const auto reader = [this]() -> std::optional<std::string> {
       ++asked;
       if (answers.empty()) return std::nullopt;
       std::string line = answers.front();
       answers.pop_front();
       return line;
     };
+    return dialog.emplace(*this, *this, file_, reader, style, std::move(clock));
   }
-};
-
-// Runs the window until the session ends; returns its id, or nothing if Run returned.
-std::optional<uint32_t> RunToEnd(TextMainDialog& dialog) {
-  try {
-    dialog.Run();
-  } catch (const SessionEnded& ended) {
-    return ended.id;
+  // Runs the window until the session ends; its id, or nothing if Run returned.
+  std::optional<uint32_t> RunToEnd() {
+    try {
+      dialog->Run();
+    } catch (const SessionEnded& ended) {
+      return ended.id;
+    }
+    return std::nullopt;
   }
-  return std::nullopt;
-}
+  std::string Text() {
+    std::fflush(file_);
+    return {buffer_, size_};
+  }
+  std::FILE* File() const { return file_; }
 
-// A window over fake ports, printing into a temporary file.
-struct Rig {
-  FakeHost host;
-  FakeUi ui;
-  Output out;
-  Script script;
+  static constexpr uint32_t kMainBios[] = {3};
+  bool autoRun = false;
+  bool hasImage = true;
+  std::string refusal;
+  uint32_t flashSize = kRomSize;
+  std::function<void(FlashDialog&)> run;
+  std::deque<std::string> answers;
+  int permissionChecks = 0, rereads = 0, runs = 0, asked = 0;
+  std::vector<uint32_t> waits;
+  std::vector<std::string> boxes;
   std::optional<TextMainDialog> dialog;
 
-  TextMainDialog& Make(TextViewStyle style = {}, TextMainDialog::Clock clock = {}) {
-    dialog.emplace(host, ui, out.File(), script.Reader(), style, std::move(clock));
-    return *dialog;
-  }
+ private:
+  char* buffer_ = nullptr;
+  size_t size_ = 0;
+  std::FILE* file_ = open_memstream(&buffer_, &size_);
 };
 
 using Report = void (FlashDialog::*)(uint32_t, uint32_t, uint32_t);
@@ -192,56 +147,42 @@ void BeginMainBiosRun(FlashDialog& dialog) {
   dialog.SetRegionLabel("Main Bios.");
 }
 
-// A run that ends in a restart: the Flash button stays off.
-void EndRun(FlashDialog& dialog) {
-  dialog.SetStatus("Done.");
-  dialog.EnableFlashButton(false);
-}
-
-void AutoRunFacts(FakeHost& host) {
-  host.packageSuppliedRom = true;
-  host.selectedOptionIds = {3};
+// The end of a run; a run that asked for a restart leaves the Flash button off.
+void EndRun(FlashDialog& dialog, const char* status = "Done.", bool flashEnabled = false) {
+  dialog.SetStatus(status);
+  dialog.EnableFlashButton(flashEnabled);
 }
 
 TEST(TextMainDialogAutoRun, RunsTheFlashOnceAndLogsOneLinePerMapRow) {
   Rig rig;
-  AutoRunFacts(rig.host);
-  constexpr uint32_t kProgramStep = 0x1000;
+  rig.autoRun = true;
   std::string blockingReason = "not asked";
-  rig.host.run = [&](FlashDialog& dialog) {
+  rig.run = [&](FlashDialog& dialog) {
     blockingReason = dialog.BlockingReason();
     BeginMainBiosRun(dialog);
     Pass(dialog, &FlashDialog::OnErasing, kRomSize, 0x10000);
-    Pass(dialog, &FlashDialog::OnProgramming, kRomSize, kProgramStep);
+    Pass(dialog, &FlashDialog::OnProgramming, kRomSize, 0x1000);
     EndRun(dialog);
   };
-  TextMainDialog& dialog = rig.Make();
+  rig.Make();
 
-  dialog.Run();  // returns: the run asked for a restart
+  EXPECT_EQ(rig.RunToEnd(), std::nullopt) << "Run returns: the run asked for a restart";
 
-  EXPECT_EQ(rig.host.waits, std::vector<uint32_t>{500});
-  EXPECT_EQ(rig.host.permissionChecks, 1);
-  EXPECT_EQ(blockingReason, "");
-  EXPECT_EQ(rig.host.runs, 1);
-  EXPECT_EQ(rig.script.asked, 0) << "the menu must not open after a restart was requested";
-  EXPECT_TRUE(rig.ui.boxes.empty());
-
-  const std::string text = rig.out.Text();
-  const std::vector<std::string> lines = Lines(text);
-  ASSERT_GE(lines.size(), 2u);
-  EXPECT_EQ(lines[0], "NOXWINGUI v.1.05");
-  EXPECT_EQ(lines[1], "================");
-  EXPECT_EQ(Count(text, "[Open]"), 0u);
+  EXPECT_EQ(rig.waits, std::vector<uint32_t>{500});
+  EXPECT_EQ(std::make_tuple(rig.permissionChecks, blockingReason, rig.runs), std::make_tuple(1, "", 1));
+  EXPECT_EQ(rig.asked, 0) << "the menu must not open after a restart was requested";
+  EXPECT_TRUE(rig.boxes.empty());
 
   // The page's template texts are no progress and stay out of the log.
-  EXPECT_EQ(lines[2], "BIOS Map(Each Block is 16K): 16 rows of 16 cells");
-  EXPECT_EQ(lines[3], "Updating BIOS from");
-  EXPECT_EQ(lines[4], "Version A06 to A07.");
-  EXPECT_EQ(lines[5], "Erasing Main Bios.");
-  EXPECT_EQ(Count(text, "None"), 0u);
-
-  EXPECT_EQ(Count(text, "Erasing Main Bios.\n"), 1u);
-  EXPECT_EQ(Count(text, "Programming Main Bios.\n"), 1u);
+  const std::string text = rig.Text();
+  const std::vector<std::string> lines = Lines(text);
+  ASSERT_GE(lines.size(), 6u);
+  EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 6),
+            (std::vector<std::string>{"NOXWINGUI v.1.05", "================",
+                                      "BIOS Map(Each Block is 16K): 16 rows of 16 cells", "Updating BIOS from",
+                                      "Version A06 to A07.", "Erasing Main Bios."}));
+  EXPECT_EQ(Count(text, "None") + Count(text, "[Open]"), 0u);
+  EXPECT_EQ(Count(text, "Erasing Main Bios.\n") + Count(text, "Programming Main Bios.\n"), 2u);
   EXPECT_EQ(lines.back(), "Done.");
 
   // One address line per row and pass; the 1024 program requests do not each get one, and
@@ -249,59 +190,49 @@ TEST(TextMainDialogAutoRun, RunsTheFlashOnceAndLogsOneLinePerMapRow) {
   EXPECT_EQ(Count(text, "  Address: "), 2u * 16);
   EXPECT_EQ(Count(text, "FFFFFFFFh"), 0u);
   for (uint32_t row = 0; row < 16; ++row) {
-    const std::string line = "  Address: " + AddressText(0xFFC00000 + row * 0x40000) + "\n";
-    EXPECT_EQ(Count(text, line), 2u) << line;
+    EXPECT_EQ(Count(text, "  Address: " + AddressText(0xFFC00000 + row * 0x40000) + "\n"), 2u) << row;
   }
-  EXPECT_LT(lines.size(), kRomSize / kProgramStep / 10);
 }
 
 TEST(TextMainDialogAutoRun, ARunThatLeavesFlashEnabledOpensTheMenu) {
   Rig rig;
-  AutoRunFacts(rig.host);
-  rig.host.run = [](FlashDialog& dialog) {
+  rig.autoRun = true;
+  rig.run = [](FlashDialog& dialog) {
     BeginMainBiosRun(dialog);
-    dialog.SetStatus("Failed!");
-    dialog.EnableFlashButton(true);
+    EndRun(dialog, "Failed!", true);
   };
-  TextMainDialog& dialog = rig.Make();
+  rig.Make();
 
-  EXPECT_EQ(RunToEnd(dialog), std::optional<uint32_t>(0)) << "the menu's end of input ends the session";
-  EXPECT_EQ(rig.host.runs, 1);
-  EXPECT_EQ(rig.script.asked, 1);
-  const std::string text = rig.out.Text();
+  EXPECT_EQ(rig.RunToEnd(), std::optional<uint32_t>(0)) << "the menu's end of input ends the session";
+  EXPECT_EQ(std::make_pair(rig.runs, rig.asked), std::make_pair(1, 1));
+  const std::string text = rig.Text();
   EXPECT_NE(text.find("Failed!\n"), std::string::npos);
   EXPECT_NE(text.find("[Open] [Setup] [Flash] [Save] [Exit] > "), std::string::npos);
 }
 
 TEST(TextMainDialogAutoRun, SizeMismatchEndsTheSessionBeforeTheRun) {
   Rig rig;
-  AutoRunFacts(rig.host);
-  rig.host.imageSize = kRomSize;
-  rig.host.flashSize = kRomSize / 2;
-  rig.host.retryCount = 3;
-  TextMainDialog& dialog = rig.Make();
+  rig.autoRun = true;
+  rig.flashSize = kRomSize / 2;
+  rig.Make();
 
-  EXPECT_EQ(RunToEnd(dialog), std::optional<uint32_t>(48)) << "a size mismatch must end the session";
-  ASSERT_EQ(rig.ui.boxes.size(), 1u);
-  EXPECT_EQ(rig.ui.boxes[0].text, "Firmware file size does not match existing Firmware size.");
-  EXPECT_EQ(rig.ui.boxes[0].title, kAppTitle);
-  EXPECT_EQ(rig.host.firstReads, 1);
-  EXPECT_EQ(rig.host.rereads, 3);
-  EXPECT_EQ(rig.host.runs, 0);
-  EXPECT_EQ(rig.script.asked, 0);
+  EXPECT_EQ(rig.RunToEnd(), std::optional<uint32_t>(48)) << "a size mismatch must end the session";
+  EXPECT_EQ(rig.boxes, std::vector<std::string>{"Firmware file size does not match existing Firmware size.|NOXWINGUI"});
+  EXPECT_EQ(std::make_tuple(rig.rereads, rig.runs, rig.asked), std::make_tuple(3, 0, 0));
 }
 
 TEST(TextMainDialogMenu, AnswersEachButtonAndEndsOnExit) {
   Rig rig;
-  rig.host.hasImage = false;
-  rig.script.answers = {"open", "Save", "  SETUP\t", "flash", "", "bogus", "o", "s", "exit", "open"};
+  rig.hasImage = false;
+  rig.answers = {"open", "Save", "  SETUP\t", "flash", "", "bogus", "o", "s", "exit", "open"};
+  rig.Make();
 
-  EXPECT_EQ(RunToEnd(rig.Make()), std::optional<uint32_t>(0));
+  EXPECT_EQ(rig.RunToEnd(), std::optional<uint32_t>(0));
 
-  EXPECT_EQ(rig.script.asked, 9) << "nothing is read after exit";
-  EXPECT_TRUE(rig.host.waits.empty());
-  EXPECT_EQ(rig.host.runs, 0);
-  const std::string text = rig.out.Text();
+  EXPECT_EQ(rig.asked, 9) << "nothing is read after exit";
+  EXPECT_TRUE(rig.waits.empty());
+  EXPECT_EQ(rig.runs, 0);
+  const std::string text = rig.Text();
   EXPECT_EQ(Count(text, "[Open] [Setup] (Flash) [Save] [Exit] > "), 9u);
   EXPECT_EQ(Count(text, "Open: not available yet.\n"), 2u);
   EXPECT_EQ(Count(text, "Save: not available yet.\n"), 2u);
@@ -312,38 +243,35 @@ TEST(TextMainDialogMenu, AnswersEachButtonAndEndsOnExit) {
 
 TEST(TextMainDialogMenu, FlashChecksPermissionAndReturnsOnlyWhenTheRunDisabledIt) {
   Rig rig;
-  rig.host.permitted = false;
-  rig.host.refusal = "Flash is locked.";
+  rig.refusal = "Flash is locked.";
   std::vector<std::string> reasons;
   // The first run fails and leaves the window open; the second asks for a restart.
-  rig.host.run = [&](FlashDialog& dialog) {
+  rig.run = [&](FlashDialog& dialog) {
     reasons.push_back(dialog.BlockingReason());
-    dialog.EnableFlashButton(rig.host.runs == 1);
+    dialog.EnableFlashButton(rig.runs == 1);
   };
-  rig.script.answers = {"f", "FLASH", "exit"};
+  rig.answers = {"f", "FLASH", "exit"};
+  rig.Make();
 
-  EXPECT_EQ(RunToEnd(rig.Make()), std::nullopt);
+  EXPECT_EQ(rig.RunToEnd(), std::nullopt);
 
-  EXPECT_EQ(rig.host.runs, 2);
-  EXPECT_EQ(rig.host.permissionChecks, 2);
-  EXPECT_EQ(rig.script.asked, 2);
+  EXPECT_EQ(std::make_tuple(rig.runs, rig.permissionChecks, rig.asked), std::make_tuple(2, 2, 2));
   ASSERT_EQ(reasons.size(), 2u);
   EXPECT_EQ(reasons[0], "Flash is locked.");
   EXPECT_NE(reasons[1].find("Flash is locked."), std::string::npos);
-  EXPECT_EQ(Count(rig.out.Text(), "[Open] [Setup] [Flash] [Save] [Exit] > "), 2u);
+  EXPECT_EQ(Count(rig.Text(), "[Open] [Setup] [Flash] [Save] [Exit] > "), 2u);
 }
 
 TEST(TextMainDialogTerminal, RedrawsInPlaceAtMostOncePerInterval) {
   Rig rig;
-  AutoRunFacts(rig.host);
+  rig.autoRun = true;
   uint64_t now = 10'000;
   constexpr uint64_t kTick = 25;  // per request
   constexpr uint32_t kErased = kRomSize / 2;
   constexpr uint32_t kEraseStep = 0x10000;
   constexpr uint64_t kErasePassMs = kErased / kEraseStep * kTick;
   static_assert(kErasePassMs % kRedrawIntervalMs == 0);
-  std::string pageBeforeVerify;
-  rig.host.run = [&](FlashDialog& dialog) {
+  rig.run = [&](FlashDialog& dialog) {
     BeginMainBiosRun(dialog);
     Pass(dialog, &FlashDialog::OnErasing, kErased, kEraseStep, [&] { now += kTick; });
     // A new stage is drawn at once, even within the interval.
@@ -355,7 +283,7 @@ TEST(TextMainDialogTerminal, RedrawsInPlaceAtMostOncePerInterval) {
 
   dialog.Run();
 
-  const std::string text = rig.out.Text();
+  const std::string text = rig.Text();
   // The first frame of the pass, then one per elapsed interval, and none for the end marker.
   EXPECT_EQ(Count(text, "\x1b[2KStage: Erasing Main Bios.\n"), 1 + kErasePassMs / kRedrawIntervalMs);
   EXPECT_EQ(Count(text, "\x1b[2KStage: Verifying BB.\n"), 1u);
@@ -365,8 +293,7 @@ TEST(TextMainDialogTerminal, RedrawsInPlaceAtMostOncePerInterval) {
   const size_t pageLines = Lines(dialog.RenderPage()).size();
   EXPECT_EQ(pageLines, 2 + 1 + 16 + 1 + 2u);
   const std::string up = "\x1b[" + std::to_string(pageLines) + "A";
-  const size_t frames = Count(text, "\x1b[2KStage: ");
-  EXPECT_EQ(Count(text, up), frames - 1);
+  EXPECT_EQ(Count(text, up), Count(text, "\x1b[2KStage: ") - 1);
   EXPECT_EQ(Count(text, "\x1b["), Count(text, up) + Count(text, "\x1b[2K"));
 
   // The last frame: half the part erased, the rest untouched, letters only.
@@ -380,25 +307,20 @@ TEST(TextMainDialogTerminal, RedrawsInPlaceAtMostOncePerInterval) {
 
 TEST(TextMainDialogTerminal, AMessageBoxIsNotDrawnOver) {
   Rig rig;
-  FakeUi ui;
-  rig.script.answers = {"flash"};
+  rig.answers = {"flash"};
   uint64_t now = 10'000;
-  TextMainDialog* view = nullptr;
-  rig.host.run = [&](FlashDialog& dialog) {
+  rig.run = [&](FlashDialog& dialog) {
     BeginMainBiosRun(dialog);
-    std::fputs("box\n", rig.out.File());
-    view->Detach();
+    std::fputs("box\n", rig.File());
+    rig.dialog->Detach();
     now += kRedrawIntervalMs;
-    dialog.SetStatus("Failed!");
-    dialog.EnableFlashButton(false);
+    EndRun(dialog, "Failed!");
   };
-  TextMainDialog& dialog = rig.Make(TextViewStyle{true, false, false}, [&now] { return now; });
-  view = &dialog;
+  rig.Make(TextViewStyle{true, false, false}, [&now] { return now; });
 
-  dialog.Run();
+  EXPECT_EQ(rig.RunToEnd(), std::nullopt);
 
-  ASSERT_EQ(rig.host.runs, 1);
-  const std::string text = rig.out.Text();
+  const std::string text = rig.Text();
   const size_t box = text.find("box\n");
   ASSERT_NE(box, std::string::npos);
   EXPECT_EQ(text.find("\x1b[", box), text.find("\x1b[2K", box)) << "the page below the box starts afresh";
@@ -408,7 +330,7 @@ TEST(TextMainDialogTerminal, AMessageBoxIsNotDrawnOver) {
 TEST(TextMainDialogTerminal, ColourStyleDrawsBlocksAndTheLegend) {
   Rig rig;
   TextMainDialog& dialog = rig.Make(TextViewStyle{true, true, false});
-  ASSERT_TRUE(dialog.Page().Build(rig.host.MapFacts(), 0));
+  ASSERT_TRUE(dialog.Page().Build(rig.MapFacts(), 0));
   dialog.SetRegionLabel("Main Bios.");
   Pass(dialog, &FlashDialog::OnErasing, 0x10000, 0x10000);  // the first four cells
 
@@ -426,29 +348,21 @@ TEST(TextMainDialogTerminal, ColourStyleDrawsBlocksAndTheLegend) {
   EXPECT_EQ(lines[21], "Address: FFFFFFFFh");
 }
 
-TEST(TextMainDialogColours, AnsiBackgrounds) {
-  EXPECT_EQ(AnsiBackground(StateColour(MapState::kRead), false), "\x1b[106m");
-  EXPECT_EQ(AnsiBackground(StateColour(MapState::kErase), false), "\x1b[107m");
-  EXPECT_EQ(AnsiBackground(StateColour(MapState::kProgram), false), "\x1b[41m");
-  EXPECT_EQ(AnsiBackground(StateColour(MapState::kVerify), false), "\x1b[42m");
-  EXPECT_EQ(AnsiBackground(kGrey, false), "\x1b[100m");
-  EXPECT_EQ(AnsiBackground(0x00FF0000, false), "\x1b[100m");  // blue is no state colour
-  EXPECT_EQ(AnsiBackground(0xFFFFFFFF, false), "\x1b[100m");
-
-  // Colour values are 0x00BBGGRR: red comes from the low byte.
-  EXPECT_EQ(AnsiBackground(ToColorRef({0x12, 0x34, 0x56}), true), "\x1b[48;2;18;52;86m");
-  EXPECT_EQ(AnsiBackground(StateColour(MapState::kProgram), true), "\x1b[48;2;255;0;0m");
-  EXPECT_EQ(AnsiBackground(0xFF000000, true), "\x1b[48;2;0;0;0m");
-}
-
-TEST(TextMainDialogColours, CellLetters) {
-  EXPECT_EQ(CellLetter(kGrey, false), '.');
-  EXPECT_EQ(CellLetter(StateColour(MapState::kErase), false), '.');
-  EXPECT_EQ(CellLetter(StateColour(MapState::kRead), true), 'R');
-  EXPECT_EQ(CellLetter(StateColour(MapState::kErase), true), 'E');
-  EXPECT_EQ(CellLetter(StateColour(MapState::kProgram), true), 'P');
-  EXPECT_EQ(CellLetter(StateColour(MapState::kVerify), true), 'V');
-  EXPECT_EQ(CellLetter(kGrey, true), '#');
+TEST(TextMainDialogColours, AnsiBackgroundsAndCellLetters) {
+  struct Case { ColorRef colour; const char* basic; const char* exact; char marked; };
+  for (const Case& c : {Case{StateColour(MapState::kRead), "\x1b[106m", "\x1b[48;2;190;220;255m", 'R'},
+                        Case{StateColour(MapState::kErase), "\x1b[107m", "\x1b[48;2;255;255;255m", 'E'},
+                        Case{StateColour(MapState::kProgram), "\x1b[41m", "\x1b[48;2;255;0;0m", 'P'},
+                        Case{StateColour(MapState::kVerify), "\x1b[42m", "\x1b[48;2;0;255;0m", 'V'},
+                        Case{kGrey, "\x1b[100m", "\x1b[48;2;128;128;128m", '#'},
+                        // Colour values are 0x00BBGGRR: red comes from the low byte; blue is no state colour.
+                        Case{0x00563412, "\x1b[100m", "\x1b[48;2;18;52;86m", '#'},
+                        Case{0xFFFFFFFF, "\x1b[100m", "\x1b[48;2;255;255;255m", '#'}}) {
+    EXPECT_EQ(AnsiBackground(c.colour, false), c.basic) << c.colour;
+    EXPECT_EQ(AnsiBackground(c.colour, true), c.exact) << c.colour;
+    EXPECT_EQ(CellLetter(c.colour, true), c.marked) << c.colour;
+    EXPECT_EQ(CellLetter(c.colour, false), '.') << c.colour;
+  }
 }
 
 }  // namespace
