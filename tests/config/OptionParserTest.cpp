@@ -47,34 +47,22 @@ std::unique_ptr<Parsed> Parse(const std::vector<const char*>& words, bool script
 
 // --- matching ----------------------------------------------------------------------------
 
-struct MatchCase {
-  const char* argument;
-  uint32_t id;
-  std::optional<std::string> value;  // option's first value, if checked
-  uint32_t number = 0;
-};
-
-class Matching : public ::testing::TestWithParam<MatchCase> {};
-
-TEST_P(Matching, SelectsTheExpectedCommand) {
-  const MatchCase& c = GetParam();
-  auto p = Parse({c.argument});
-  ASSERT_EQ(p->result, 0u) << c.argument;
-  EXPECT_EQ(Selected(p->store), std::set<uint32_t>{c.id}) << c.argument;
-  EXPECT_EQ(p->store.GetValue(c.id), c.value) << c.argument;
-  EXPECT_EQ(p->store.GetNumber(c.id), c.number) << c.argument;
+TEST(Matching, SelectsTheExpectedCommandWithItsValueOrNumber) {
+  struct Case { const char* argument; uint32_t id; std::optional<std::string> value; uint32_t number = 0; };
+  for (const Case& c : {Case{"/P", 3, {}}, Case{"-reboot", 11, {}}, Case{"/x", 12, {}}, Case{"/x:8", 13, "8"},
+                        Case{"/retry:3", 21, "3"}, Case{"/RETRY:3", 21, "3"}, Case{"/r17", 18, "17"},
+                        Case{"/R17", 18, "17"}, Case{"/r", 18, {}}, Case{"/k", 8, {}}, Case{"/K", 8, {}},
+                        Case{"/k3", 9, {}, 0x08}, Case{"/k12", 9, {}, 0x02}, Case{"/k9", 9, {}, 0x200},
+                        Case{"/?", 25, {}}, Case{"/h", 25, {}}, Case{"/chgver:AbC", 20, "AbC"},
+                        Case{"/CHGVER:AbC", 20, "AbC"}, Case{"/ifile.ROM", 1, "file.rom"}, Case{"/cfgbhv:1", 30, "1"},
+                        Case{"/notaver=1.2", 51, "1.2"}, Case{"/sw", 29, {}}, Case{"/mefwupdlcl", 57, {}}}) {
+    auto p = Parse({c.argument});
+    ASSERT_EQ(p->result, 0u) << c.argument;
+    EXPECT_EQ(Selected(p->store), std::set<uint32_t>{c.id}) << c.argument;
+    EXPECT_EQ(p->store.GetValue(c.id), c.value) << c.argument;
+    EXPECT_EQ(p->store.GetNumber(c.id), c.number) << c.argument;
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Examples, Matching,
-    ::testing::Values(MatchCase{"/P", 3, {}}, MatchCase{"-reboot", 11, {}}, MatchCase{"/x", 12, {}},
-                      MatchCase{"/x:8", 13, "8"}, MatchCase{"/retry:3", 21, "3"}, MatchCase{"/RETRY:3", 21, "3"},
-                      MatchCase{"/r17", 18, "17"}, MatchCase{"/R17", 18, "17"}, MatchCase{"/r", 18, {}},
-                      MatchCase{"/k", 8, {}}, MatchCase{"/K", 8, {}}, MatchCase{"/k3", 9, {}, 0x08},
-                      MatchCase{"/k12", 9, {}, 0x02}, MatchCase{"/k9", 9, {}, 0x200}, MatchCase{"/?", 25, {}},
-                      MatchCase{"/h", 25, {}}, MatchCase{"/chgver:AbC", 20, "AbC"}, MatchCase{"/CHGVER:AbC", 20, "AbC"},
-                      MatchCase{"/ifile.ROM", 1, "file.rom"}, MatchCase{"/cfgbhv:1", 30, "1"},
-                      MatchCase{"/notaver=1.2", 51, "1.2"}, MatchCase{"/sw", 29, {}}, MatchCase{"/mefwupdlcl", 57, {}}));
 
 TEST(Matching, UnavailableCommandsNeverMatchAndFailTheWholeParse) {
   for (const char* word : {"/mai", "/c", "/makedrv", "/gendrv", "/m1234", "/l0", "/kx", "/kn", "p", "", "/",
@@ -96,67 +84,40 @@ TEST(Matching, AValueTooLongForTheValueBufferIsNotAccepted) {
 
 // --- consistency rules -------------------------------------------------------------------
 
-struct RuleCase {
-  const char* name;
-  std::vector<const char*> words;
-  bool scriptHeld;
-  uint32_t result;
-  std::set<uint32_t> selected;
-};
-
-class Rules : public ::testing::TestWithParam<RuleCase> {};
-
-TEST_P(Rules, GiveTheirResultAndSelections) {
-  const RuleCase& c = GetParam();
-  auto p = Parse(c.words, c.scriptHeld);
-  EXPECT_EQ(p->result, c.result);
-  EXPECT_EQ(Selected(p->store), c.selected);
+TEST(Rules, GiveTheirResultAndSelections) {
+  struct Case { std::vector<const char*> words; bool scriptHeld; uint32_t result; std::set<uint32_t> selected; };
+  for (const Case& c : {
+           Case{{}, false, 0, {}},
+           // The main BIOS is the default region, unless a script, a region, an NCB or an ME or EC option chose.
+           Case{{"/q", "/reboot"}, false, 0, {3, 10, 11}}, Case{{"/q", "/reboot"}, true, 0, {10, 11}},
+           Case{{"/b"}, false, 0, {4}}, Case{{"/k2"}, false, 0, {9}}, Case{{"/meuf"}, false, 0, {41}},
+           Case{{"/ecuf"}, false, 0, {34}},
+           // A ROM hole needs its value, the ROM file on disk and no companions but "q" at four words.
+           Case{{"/iexists.rom", "/hole:RomH1", "/x"}, true, 1, {1, 12, 37}},
+           Case{{"/iexists.rom", "/hole:RomH1", "/q"}, false, 0, {1, 10, 37}},
+           Case{{"/iexists.rom", "/hole:"}, true, 1, {1, 37}}, Case{{"/hole:RomH1", "/b"}, true, 1, {4, 37}},
+           Case{{"/imissing.rom", "/hole:h1"}, true, 146, {1, 37}},
+           Case{{"/iexists.rom", "/hole:h1", "/b", "/p", "/n", "/e", "/k"}, true, 0, {1, 37}},
+           // Saving needs one more word, and "q" at four.
+           Case{{"/o"}, true, 1, {2}}, Case{{"/o", "/x"}, false, 0, {2, 12}}, Case{{"/o", "/q", "/x"}, false, 0, {2, 10, 12}},
+           Case{{"/o", "/b", "/x"}, false, 1, {2, 4, 12}}, Case{{"/u", "/x"}, false, 0, {1, 12, 14}},
+           Case{{"/retry:0"}, true, 150, {21}}, Case{{"/retry:3a"}, true, 150, {21}}, Case{{"/retry:"}, true, 150, {21}},
+           Case{{"/retry:003"}, true, 0, {21}}, Case{{"/rabc"}, true, 1, {18}}, Case{{"/r0", "/r00"}, true, 0, {18}},
+           Case{{"/r3", "/rx", "/r5"}, true, 1, {18}}, Case{{"/x:"}, true, 151, {13}}, Case{{"/x:9"}, true, 151, {13}},
+           Case{{"/x:1"}, true, 0, {13}}, Case{{"/oemsmi:1F", "/b"}, true, 1, {4, 35}}, Case{{"/oemsmi:1F"}, true, 0, {35}},
+           Case{{"/oemsmi:1G"}, true, 152, {35}}, Case{{"/oemsmi:"}, true, 152, {35}},
+           Case{{"/meuf", "/me"}, true, 0, {42}},  // the entire ME wins over its ignition part
+           Case{{"/d", "/p", "/b", "/x"}, true, 0, {28}}, Case{{"/d"}, false, 0, {28}},  // verifying deselects
+           // The EC flash type needs one more word, switches to shutdown, and takes "q" at four.
+           Case{{"/ec"}, true, 1, {40}}, Case{{"/ec", "/x"}, true, 0, {36, 40}},
+           Case{{"/ec", "/q", "/x"}, false, 0, {10, 36, 40}}, Case{{"/ec", "/reboot", "/x"}, true, 1, {11, 12, 40}}}) {
+    std::string words;
+    for (const char* w : c.words) words += std::string(w) + " ";
+    auto p = Parse(c.words, c.scriptHeld);
+    EXPECT_EQ(p->result, c.result) << words;
+    EXPECT_EQ(Selected(p->store), c.selected) << words;
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, Rules,
-    ::testing::Values(
-        RuleCase{"NoArgumentsSelectNothing", {}, false, 0, {}},
-        RuleCase{"DefaultRegionIsMainBios", {"/q", "/reboot"}, false, 0, {3, 10, 11}},
-        RuleCase{"NoDefaultWithScript", {"/q", "/reboot"}, true, 0, {10, 11}},
-        RuleCase{"NoDefaultWithRegion", {"/b"}, false, 0, {4}},
-        RuleCase{"NoDefaultWithNcb", {"/k2"}, false, 0, {9}},
-        RuleCase{"NoDefaultWithMe", {"/meuf"}, false, 0, {41}},
-        RuleCase{"NoDefaultWithEcIfNewer", {"/ecuf"}, false, 0, {34}},
-        RuleCase{"HoleNeedsCompanionsAtFour", {"/iexists.rom", "/hole:RomH1", "/x"}, true, 1, {1, 12, 37}},
-        RuleCase{"HoleWithSilent", {"/iexists.rom", "/hole:RomH1", "/q"}, false, 0, {1, 10, 37}},
-        RuleCase{"HoleWithoutValue", {"/iexists.rom", "/hole:"}, true, 1, {1, 37}},
-        RuleCase{"HoleWithoutRomFile", {"/hole:RomH1", "/b"}, true, 1, {4, 37}},
-        RuleCase{"HoleFileMissing", {"/imissing.rom", "/hole:h1"}, true, 146, {1, 37}},
-        RuleCase{"HoleDeselectsRegions", {"/iexists.rom", "/hole:h1", "/b", "/p", "/n", "/e", "/k"},
-                 true, 0, {1, 37}},
-        RuleCase{"SaveAloneIsTooFewWords", {"/o"}, true, 1, {2}},
-        RuleCase{"SaveWithOneMoreWord", {"/o", "/x"}, false, 0, {2, 12}},
-        RuleCase{"SaveWithSilentAtFour", {"/o", "/q", "/x"}, false, 0, {2, 10, 12}},
-        RuleCase{"SaveAtFourNeedsSilent", {"/o", "/b", "/x"}, false, 1, {2, 4, 12}},
-        RuleCase{"ShowFileIdSelectsRomFile", {"/u", "/x"}, false, 0, {1, 12, 14}},
-        RuleCase{"RetryZero", {"/retry:0"}, true, 150, {21}},
-        RuleCase{"RetryNotDigits", {"/retry:3a"}, true, 150, {21}},
-        RuleCase{"RetryMissing", {"/retry:"}, true, 150, {21}},
-        RuleCase{"RetryGood", {"/retry:003"}, true, 0, {21}},
-        RuleCase{"SmbiosNotANumber", {"/rabc"}, true, 1, {18}},
-        RuleCase{"SmbiosZeroWritten", {"/r0", "/r00"}, true, 0, {18}},
-        RuleCase{"SmbiosOneBadValueOfMany", {"/r3", "/rx", "/r5"}, true, 1, {18}},
-        RuleCase{"RomIdLengthNoValue", {"/x:"}, true, 151, {13}},
-        RuleCase{"RomIdLengthNine", {"/x:9"}, true, 151, {13}},
-        RuleCase{"RomIdLengthOne", {"/x:1"}, true, 0, {13}},
-        RuleCase{"OemSmiAtThreeNeedsSilent", {"/oemsmi:1F", "/b"}, true, 1, {4, 35}},
-        RuleCase{"OemSmiAlone", {"/oemsmi:1F"}, true, 0, {35}},
-        RuleCase{"OemSmiNotHex", {"/oemsmi:1G"}, true, 152, {35}},
-        RuleCase{"OemSmiNoValue", {"/oemsmi:"}, true, 152, {35}},
-        RuleCase{"MeEntireWinsOverIgnition", {"/meuf", "/me"}, true, 0, {42}},
-        RuleCase{"VerifyOnlyDeselects", {"/d", "/p", "/b", "/x"}, true, 0, {28}},
-        RuleCase{"VerifyOnlyWithDefault", {"/d"}, false, 0, {28}},
-        RuleCase{"EcFlashTypeAloneIsTooFewWords", {"/ec"}, true, 1, {40}},
-        RuleCase{"EcFlashTypeSwitchesToShutdown", {"/ec", "/x"}, true, 0, {36, 40}},
-        RuleCase{"EcFlashTypeWithSilent", {"/ec", "/q", "/x"}, false, 0, {10, 36, 40}},
-        RuleCase{"EcFlashTypeCountWrong", {"/ec", "/reboot", "/x"}, true, 1, {11, 12, 40}}),
-    [](const ::testing::TestParamInfo<RuleCase>& p) { return std::string(p.param.name); });
 
 TEST(Rules, SaveValueAndWhatTheCallerIsTold) {
   auto save = Parse({"/o", "/q", "/x"});
@@ -226,101 +187,60 @@ TEST(ScriptWords, SplitAtAnyBlankAndEndAtAZeroByte) {
   EXPECT_TRUE(SplitScriptWords(" \r\n").empty());
 }
 
-struct CapsuleCase {
-  const char* script;
-  bool counts;
-};
-
-class CapsuleWord : public ::testing::TestWithParam<CapsuleCase> {};
-
-TEST_P(CapsuleWord, CountsWhenItStartsTheCapsuleName) {
-  EXPECT_EQ(ScriptNamesCapsule(ConfigStore{}, GetParam().script), GetParam().counts) << GetParam().script;
-}
-
-INSTANTIATE_TEST_SUITE_P(Words, CapsuleWord,
-                         ::testing::Values(CapsuleCase{"/p /capsule", true}, CapsuleCase{"/CAPSULE", true},
-                                           CapsuleCase{"/caps", true}, CapsuleCase{"-cap", true},
-                                           CapsuleCase{"/c", true}, CapsuleCase{"/", true}, CapsuleCase{"x", true},
-                                           CapsuleCase{"/capsulex", false}, CapsuleCase{"/caf /recovery", false},
-                                           CapsuleCase{"capsule", false}, CapsuleCase{"", false}));
-
-TEST(CapsuleWord, OnlyTheFirst58WordsAreLookedAt) {
-  ConfigStore store;
-  EXPECT_TRUE(ScriptNamesCapsule(store, Words(57, "/p") + "/capsule"));
-  EXPECT_FALSE(ScriptNamesCapsule(store, Words(58, "/p") + "/capsule"));
+TEST(ScriptWords, TheCapsuleWordCountsWhenItStartsTheCapsuleNameWithinTheFirst58Words) {
+  for (const auto& [script, counts] : {std::pair{"/p /capsule", true}, {"/CAPSULE", true}, {"/caps", true}, {"-cap", true},
+                                       {"/c", true}, {"/", true}, {"x", true}, {"/capsulex", false},
+                                       {"/caf /recovery", false}, {"capsule", false}, {"", false}}) {
+    EXPECT_EQ(ScriptNamesCapsule(ConfigStore{}, script), counts) << script;
+  }
+  EXPECT_TRUE(ScriptNamesCapsule(ConfigStore{}, Words(57, "/p") + "/capsule"));
+  EXPECT_FALSE(ScriptNamesCapsule(ConfigStore{}, Words(58, "/p") + "/capsule"));
 }
 
 // --- the script list --------------------------------------------------------------------------
 
-struct BehaviourCase {
-  const char* script;
-  CommandScript::State state;
-  int32_t behaviour;
-  std::vector<std::string> list;  // after the program path
-  bool option30;
-};
-
-class ScriptList : public ::testing::TestWithParam<BehaviourCase> {};
-
-TEST_P(ScriptList, TakesTheFirstCfgbhvWordOut) {
-  const BehaviourCase& c = GetParam();
-  ConfigStore store;
-  CommandScript script;
-  EXPECT_EQ(script.Build(store, kProgram, std::vector<std::string>{kProgram, "/reboot", "/x"}, c.script), c.state);
-  EXPECT_EQ(script.ConfigBehaviour(), c.behaviour);
-  std::vector<std::string> expected;
-  if (!c.list.empty()) {
-    expected.push_back(kProgram);
-    expected.insert(expected.end(), c.list.begin(), c.list.end());
-  }
-  EXPECT_EQ(script.Arguments(), expected);
-  EXPECT_EQ(store.IsSelected(option::kDefaultBehaviour), c.option30);
-  EXPECT_EQ(script.Held(), c.state == CommandScript::State::kHeld);
-}
-
 using State = CommandScript::State;
-INSTANTIATE_TEST_SUITE_P(
-    Scripts, ScriptList,
-    ::testing::Values(BehaviourCase{"/p /b", State::kHeld, -1, {"/p", "/b"}, false},
-                      BehaviourCase{"/p /cfgbhv:1 /b", State::kHeld, 1, {"/p", "/b"}, true},
-                      BehaviourCase{"/CFGBHV:0 /n", State::kHeld, 0, {"/n"}, true},
-                      BehaviourCase{"-cfgbhv:1 /n", State::kHeld, 1, {"/n"}, true},
-                      // Only the first such word decides; a second one stays for the parser.
-                      BehaviourCase{"/cfgbhv:0 /cfgbhv:1", State::kHeld, 0, {"/cfgbhv:1"}, true},
-                      BehaviourCase{"/cfgbhv:2 /p", State::kHeld, -1, {"/p"}, false},
-                      BehaviourCase{"/cfgbhv: /p", State::kHeld, -1, {"/p"}, false},
-                      // A word the command does not take as its argument is an ordinary word.
-                      BehaviourCase{"cfgbhv:0 /p", State::kHeld, -1, {"cfgbhv:0", "/p"}, false},
-                      BehaviourCase{"/cfgbhv:0", State::kNone, -1, {}, true},
-                      BehaviourCase{"/cfgbhv:7", State::kNone, -1, {}, false},
-                      BehaviourCase{"", State::kNone, -1, {}, false}));
 
-struct LimitCase {
-  size_t internalWords;  // words of the internal list after the program path
-  std::string script;
-  State state;
-};
-
-class ScriptLimits : public ::testing::TestWithParam<LimitCase> {};
-
-TEST_P(ScriptLimits, LongWordsAndTooManyEntriesAreRefused) {
-  const LimitCase& c = GetParam();
-  std::vector<std::string> internal{kProgram};
-  internal.insert(internal.end(), c.internalWords, "/p");
-  ConfigStore store;
-  CommandScript script;
-  EXPECT_EQ(script.Build(store, kProgram, internal, c.script), c.state);
-  EXPECT_EQ(script.SecondPassDue(), c.state != State::kNone);
-  if (c.state == State::kRefused) {
-    EXPECT_TRUE(script.Arguments().empty());
+TEST(ScriptList, TakesTheFirstCfgbhvWordOut) {
+  struct Case { const char* script; State state; int32_t behaviour; std::vector<std::string> list; bool option30; };
+  for (const Case& c : {Case{"/p /b", State::kHeld, -1, {"/p", "/b"}, false},
+                        Case{"/p /cfgbhv:1 /b", State::kHeld, 1, {"/p", "/b"}, true},
+                        Case{"/CFGBHV:0 /n", State::kHeld, 0, {"/n"}, true}, Case{"-cfgbhv:1 /n", State::kHeld, 1, {"/n"}, true},
+                        // Only the first such word decides; a second one stays for the parser.
+                        Case{"/cfgbhv:0 /cfgbhv:1", State::kHeld, 0, {"/cfgbhv:1"}, true},
+                        Case{"/cfgbhv:2 /p", State::kHeld, -1, {"/p"}, false},
+                        Case{"/cfgbhv: /p", State::kHeld, -1, {"/p"}, false},
+                        // A word the command does not take as its argument is an ordinary word.
+                        Case{"cfgbhv:0 /p", State::kHeld, -1, {"cfgbhv:0", "/p"}, false},
+                        Case{"/cfgbhv:0", State::kNone, -1, {}, true}, Case{"/cfgbhv:7", State::kNone, -1, {}, false},
+                        Case{"", State::kNone, -1, {}, false}}) {
+    SCOPED_TRACE(c.script);
+    ConfigStore store;
+    CommandScript script;
+    EXPECT_EQ(script.Build(store, kProgram, std::vector<std::string>{kProgram, "/reboot", "/x"}, c.script), c.state);
+    EXPECT_EQ(script.ConfigBehaviour(), c.behaviour);
+    std::vector<std::string> expected(c.list.empty() ? 0 : 1, kProgram);
+    expected.insert(expected.end(), c.list.begin(), c.list.end());
+    EXPECT_EQ(script.Arguments(), expected);
+    EXPECT_EQ(store.IsSelected(option::kDefaultBehaviour), c.option30);
+    EXPECT_EQ(script.Held(), c.state == State::kHeld);
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Limits, ScriptLimits,
-    ::testing::Values(LimitCase{0, "/p /notaver=1.2.34", State::kHeld}, LimitCase{0, "/p /notaver=1.2.345", State::kRefused},
-                      LimitCase{6, Words(51, "/caf"), State::kHeld}, LimitCase{6, Words(52, "/caf"), State::kRefused},
-                      LimitCase{0, Words(57, "/caf"), State::kHeld}, LimitCase{0, Words(58, "/caf"), State::kRefused}));
+TEST(ScriptList, LongWordsAndTooManyEntriesAreRefused) {
+  struct Case { size_t internalWords; std::string script; State state; };  // words after the program path
+  for (const Case& c : {Case{0, "/p /notaver=1.2.34", State::kHeld}, Case{0, "/p /notaver=1.2.345", State::kRefused},
+                        Case{6, Words(51, "/caf"), State::kHeld}, Case{6, Words(52, "/caf"), State::kRefused},
+                        Case{0, Words(57, "/caf"), State::kHeld}, Case{0, Words(58, "/caf"), State::kRefused}}) {
+    std::vector<std::string> internal{kProgram};
+    internal.insert(internal.end(), c.internalWords, "/p");
+    ConfigStore store;
+    CommandScript script;
+    EXPECT_EQ(script.Build(store, kProgram, internal, c.script), c.state) << c.script.size();
+    EXPECT_EQ(script.SecondPassDue(), c.state != State::kNone);
+    EXPECT_EQ(script.Arguments().empty(), c.state == State::kRefused);
+  }
+}
 
 TEST(ScriptList, ARefusedScriptFailsTheSecondPassAndLeavesTheOptions) {
   ConfigStore store;
@@ -384,7 +304,6 @@ INSTANTIATE_TEST_SUITE_P(
         PassesCase{"OnlyCfgbhvLeavesTheDefault", {"/reboot", "/x"}, "/cfgbhv:0", 0, {3, 11, 12, 30}, -1},
         PassesCase{"UnknownWordFails", {"/reboot", "/x"}, "/p /flashall", parse_error::kUnknownCommand, {}, -1}),
     [](const auto& p) { return std::string(p.param.name); });
-
 
 }  // namespace
 }  // namespace nox::config

@@ -35,6 +35,19 @@ struct CorpusItem {
   bool compressible;
 };
 
+Buffer SkewedBytes() {  // byte k occurs fib(k) times in random order: the rare bytes need the longest codes
+  Buffer v;
+  for (uint32_t k = 0, a = 1, b = 1; k < 26; ++k, b += a, a = b - a) v.insert(v.end(), a, static_cast<uint8_t>(k * 7));
+  std::shuffle(v.begin(), v.end(), std::mt19937(5));
+  return v;
+}
+
+Buffer AllByteValues() {
+  Buffer v;
+  for (int r = 0; r < 300 * 256; ++r) v.push_back(static_cast<uint8_t>(r ^ (r >> 8)));
+  return v;
+}
+
 const CorpusItem kCorpus[] = {
     {"Empty", [] { return Buffer{}; }, false},
     {"OneByte", [] { return Buffer{0x5A}; }, false},
@@ -42,27 +55,11 @@ const CorpusItem kCorpus[] = {
     {"Zeros1MiB", [] { return Buffer(1 << 20, 0); }, true},
     {"Random1MiB", [] { return testdata::RandomBytes(1 << 20, 7); }, false},
     {"CodeLike", [] { return testdata::CodeLike(300000, 11); }, true},
-    {"CodeThenRandomThenCode",
-     [] { return Concat(Concat(testdata::CodeLike(70000, 3), testdata::RandomBytes(40000, 4)), testdata::CodeLike(70000, 3)); },
-     true},
+    {"CodeThenRandomThenCode", [] { return Concat(Concat(testdata::CodeLike(70000, 3), testdata::RandomBytes(40000, 4)),
+                                                  testdata::CodeLike(70000, 3)); }, true},
     {"SyntheticRom8MiB", [] { return testdata::SyntheticRom(8 << 20, 1); }, true},
-    // Byte k occurs fib(k) times in random order: the rare bytes need the longest codes the
-    // format allows, beyond the first lookup.
-    {"SkewedByteFrequencies",
-     [] {
-       Buffer v;
-       for (uint32_t k = 0, a = 1, b = 1; k < 26; ++k, b += a, a = b - a) v.insert(v.end(), a, static_cast<uint8_t>(k * 7));
-       std::shuffle(v.begin(), v.end(), std::mt19937(5));
-       return v;
-     },
-     true},
-    {"AllByteValuesRepeated",
-     [] {
-       Buffer v;
-       for (int r = 0; r < 300 * 256; ++r) v.push_back(static_cast<uint8_t>(r ^ (r >> 8)));
-       return v;
-     },
-     true},
+    {"SkewedByteFrequencies", SkewedBytes, true},
+    {"AllByteValuesRepeated", AllByteValues, true},
 };
 
 class RoundTrip : public ::testing::TestWithParam<CorpusItem> {};
@@ -82,28 +79,16 @@ TEST_P(RoundTrip, DecodesBackToTheInput) {
 
 INSTANTIATE_TEST_SUITE_P(Corpus, RoundTrip, ::testing::ValuesIn(kCorpus), [](const auto& p) { return p.param.name; });
 
-TEST(RoundTrip, OvmfImagesOfTheHost) {
-  int found = 0;
-  for (const char* name : {"OVMF_CODE.fd", "OVMF_VARS.fd", "OVMF_CODE_4M.fd", "OVMF_VARS_4M.fd"}) {
-    const auto image = testdata::ReadFile(std::string("/usr/share/OVMF/") + name);
-    if (!image) continue;
-    ++found;
-    EXPECT_EQ(Decode(Lh5Encode(*image), image->size()), *image) << name;
-  }
-  if (found == 0) GTEST_SKIP() << "no OVMF images";
-}
-
 TEST(Lh5Encoder, ReportsProgressUpToTheWholeInput) {
   const auto input = testdata::CodeLike(200000, 5);
-  size_t last = 0, calls = 0;
-  Lh5Encode(input, [&](size_t done, size_t total) {
+  std::vector<size_t> done;
+  Lh5Encode(input, [&](size_t now, size_t total) {
     EXPECT_EQ(total, input.size());
-    EXPECT_GE(done, last);
-    last = done;
-    ++calls;
+    done.push_back(now);
   });
-  EXPECT_GT(calls, 1u);
-  EXPECT_EQ(last, input.size());
+  EXPECT_GT(done.size(), 1u);
+  EXPECT_TRUE(std::is_sorted(done.begin(), done.end()));
+  EXPECT_EQ(done.back(), input.size());
 }
 
 TEST(Lh5Decoder, MatchAcrossTheWindowBoundaryIsCompleted) {
@@ -119,7 +104,7 @@ TEST(Lh5Decoder, MatchAcrossTheWindowBoundaryIsCompleted) {
 TEST(Lh5Decoder, AnyOutputLengthGivesThatPrefixEvenFromATruncatedStream) {
   const auto input = testdata::CodeLike(100000, 13);
   const auto stream = Lh5Encode(input);
-  for (size_t size : {size_t{0}, size_t{1}, size_t{8191}, size_t{8192}, size_t{8193}, size_t{16384}, size_t{39999}}) {
+  for (size_t size : {0, 1, 8191, 8192, 8193, 16384, 39999}) {
     size_t written = 0;
     const auto out = Decode(stream, size, &written);
     EXPECT_EQ(written, size);

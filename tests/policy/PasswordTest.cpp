@@ -56,12 +56,9 @@ TEST_P(AdminPasswordCheck, OneAttemptAgainstTheMaximumLength) {
   EXPECT_EQ(CheckAdminPassword(rig.env, rig.words), c.accepted);
   EXPECT_EQ(rig.ui.prompts, (c.onCommandLine ? Strings{} : Strings{"Enter Admin Password"}));
   EXPECT_EQ(PasswordCalls(rig, 4), c.submissions);
-  const std::vector<Box> box{{c.message ? c.message : "", "Password checking",
-                              ui::style::kOk | ui::style::kIconWarning}};
+  const std::vector<Box> box{{c.message ? c.message : "", "Password checking", ui::style::kOk | ui::style::kIconWarning}};
   EXPECT_EQ(rig.ui.boxes, (c.message ? box : std::vector<Box>{}));
-  if (c.typed && !c.typed->empty()) {
-    EXPECT_FALSE(rig.SharedBlockHolds(*c.typed));
-  }
+  EXPECT_FALSE(c.typed && !c.typed->empty() && rig.SharedBlockHolds(*c.typed));
   EXPECT_EQ(rig.console.find("secret"), std::string::npos);
   EXPECT_TRUE(rig.words.password.empty());  // a command-line value is wiped once used
 }
@@ -83,8 +80,7 @@ TEST(AdminPassword, NoPasswordSetAsksNothing) {
   for (const auto& tweak : {AdminPassword("", 16), std::function<void(sim::Profile&)>(unanswered)}) {
     PolicyRig rig("uefi-16m", tweak);
     EXPECT_TRUE(CheckAdminPassword(rig.env, rig.words));
-    EXPECT_TRUE(rig.ui.prompts.empty());
-    EXPECT_TRUE(rig.ui.boxes.empty());
+    EXPECT_TRUE(rig.ui.prompts.empty() && rig.ui.boxes.empty());
     EXPECT_EQ(PasswordCalls(rig, 3), 0u);
   }
 }
@@ -134,77 +130,75 @@ class FirmwarePasswordRig : public PolicyRig {
   FirmwarePasswordEnv fenv{config, *sim.ofbd, *sim.smi, ui, *sim.os, [this](const std::string& t) { console += t; }};
 };
 
-TEST(FirmwarePassword, NotAskedWhenNotWantedOrWithoutARegionOrWithoutOfbd) {
-  FirmwarePasswordRig unwanted([](sim::Profile&) {});
-  EXPECT_EQ(unwanted.Run().error, 0u);
-  EXPECT_EQ(unwanted.PasswordExchanges(), 1u);  // the query alone
+struct FirmwareCase {
+  const char* what;
+  std::function<void(sim::Profile&)> profile;
+  bool region;
+  std::deque<std::optional<std::string>> typed;
+  uint32_t error;
+  bool messageShown;
+  Strings prompts, texts;
+  size_t exchanges;
+  const char* input;  // the input-block effects in order: "f" free, "b" blocked
+};
 
-  FirmwarePasswordRig noRegion(FirmwarePassword(3));
-  noRegion.config.SelectCommand(config::option::kMainBios, false);
-  EXPECT_EQ(noRegion.Run().error, 0u);
-  EXPECT_EQ(noRegion.PasswordExchanges(), 0u);
+void PrintTo(const FirmwareCase& c, std::ostream* os) { *os << c.what; }
 
-  FirmwarePasswordRig noOfbd([](sim::Profile& p) {
-    FirmwarePassword(3)(p);
-    p.ofbdVersion = 0;
-  });
-  EXPECT_EQ(noOfbd.Run().error, 0u);
-  EXPECT_EQ(noOfbd.PasswordExchanges(), 0u);
-  EXPECT_TRUE(unwanted.ui.prompts.empty() && noRegion.ui.prompts.empty() && noOfbd.ui.prompts.empty());
+class FirmwarePasswordRun : public ::testing::TestWithParam<FirmwareCase> {};
+
+TEST_P(FirmwarePasswordRun, AsksWhileTheFirmwareAllowsAndWipesWhatWasTyped) {
+  const FirmwareCase& c = GetParam();
+  FirmwarePasswordRig rig(c.profile);
+  rig.config.SelectCommand(config::option::kMainBios, c.region);
+  rig.ui.passwords = c.typed;
+  const auto result = rig.Run();
+  EXPECT_EQ(std::make_pair(result.error, result.messageShown), std::make_pair(c.error, c.messageShown));
+  EXPECT_EQ(rig.ui.prompts, c.prompts);
+  EXPECT_EQ(rig.ui.Texts(), c.texts);
+  EXPECT_EQ(rig.PasswordExchanges(), c.exchanges);
+  std::string input, console;
+  for (const bool blocked : rig.InputEffects()) input += blocked ? 'b' : 'f';
+  EXPECT_EQ(input, c.input);
+  for (const std::string& prompt : c.prompts) console += " - " + prompt + ": ";
+  EXPECT_EQ(rig.console, console);
+  // Nothing of the firmware's needs to overwrite the password: the block must have been cleared.
+  for (const auto& typed : c.typed) EXPECT_FALSE(typed && rig.SharedBlockHolds(*typed)) << typed.value_or("");
 }
 
-TEST(FirmwarePassword, AcceptedAfterAWrongTry) {
-  FirmwarePasswordRig rig(FirmwarePassword(3));
-  rig.ui.passwords = {"nope", "letmein"};
-  const auto result = rig.Run();
-  EXPECT_EQ(result.error, 0u);
-  EXPECT_FALSE(result.messageShown);
-  EXPECT_EQ(rig.ui.prompts, Strings(2, "Firmware password"));
-  EXPECT_EQ(rig.console, " - Firmware password:  - Firmware password: ");
-  EXPECT_EQ(rig.ui.Texts(), Strings{"Wrong password"});
-  // Input is free for the dialog and the box, and blocked again afterwards.
-  EXPECT_EQ(rig.InputEffects(), (std::vector<bool>{false, true, false, true, false, true}));
-  EXPECT_FALSE(rig.SharedBlockHolds("letmein"));
-  EXPECT_FALSE(rig.SharedBlockHolds("nope"));
-}
+const auto kNoOfbd = [](sim::Profile& p) {
+  FirmwarePassword(3)(p);
+  p.ofbdVersion = 0;
+};
 
-TEST(FirmwarePassword, AttemptsExhaustedEndsWith155AndTheFirmwareText) {
-  FirmwarePasswordRig rig(FirmwarePassword(2));
-  rig.ui.passwords = {"one", "two", "letmein"};
-  const auto result = rig.Run();
-  EXPECT_EQ(result.error, kErrPasswordRetryExceeded);
-  EXPECT_TRUE(result.messageShown);
-  EXPECT_EQ(rig.ui.prompts.size(), 2u);
-  EXPECT_EQ(rig.ui.Texts(), (Strings{"Wrong password", "No more attempts"}));
-  EXPECT_FALSE(rig.InputEffects().back());  // left unblocked for the end of the run
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FirmwarePasswordRun,
+    ::testing::Values(
+        FirmwareCase{"not_wanted_after_the_query", [](sim::Profile&) {}, true, {}, 0, false, {}, {}, 1, ""},
+        FirmwareCase{"no_region", FirmwarePassword(3), false, {}, 0, false, {}, {}, 0, ""},
+        FirmwareCase{"no_ofbd", kNoOfbd, true, {}, 0, false, {}, {}, 0, ""},
+        FirmwareCase{"accepted_after_a_wrong_try", FirmwarePassword(3), true, {"nope", "letmein"}, 0, false,
+                     Strings(2, "Firmware password"), {"Wrong password"}, 3, "fbfbfb"},
+        // Left unblocked for the end of the run.
+        FirmwareCase{"attempts_exhausted", FirmwarePassword(2), true, {"one", "two", "letmein"},
+                     kErrPasswordRetryExceeded, true, Strings(2, "Firmware password"),
+                     {"Wrong password", "No more attempts"}, 3, "fbfbfbf"},
+        // Without a text of the firmware's the session shows the message.
+        FirmwareCase{"locked_without_a_text", FirmwarePassword(1, false), true, {"wrong"}, kErrPasswordRetryExceeded,
+                     false, {"Password"}, {}, 2, "fb"},
+        FirmwareCase{"cancelled", FirmwarePassword(3), true, {}, kErrPasswordRetryExceeded, false,
+                     {"Firmware password"}, {}, 1, "fb"}),
+    [](const auto& p) { return std::string(p.param.what); });
 
-  // The firmware stays locked: the next run is refused at the query.
+TEST(FirmwarePassword, ALockedFirmwareRefusesAtTheQuery) {
+  FirmwarePasswordRig rig(FirmwarePassword(1));
+  rig.ui.passwords = {"wrong"};
+  EXPECT_EQ(rig.Run().error, kErrPasswordRetryExceeded);
   rig.ui.boxes.clear();
   rig.ui.prompts.clear();
   const auto again = rig.Run();
-  EXPECT_EQ(again.error, kErrPasswordRetryExceeded);
-  EXPECT_TRUE(again.messageShown);
+  EXPECT_EQ(std::make_pair(again.error, again.messageShown), std::make_pair(kErrPasswordRetryExceeded, true));
   EXPECT_TRUE(rig.ui.prompts.empty());
   EXPECT_EQ(rig.ui.Texts(), Strings{"No more attempts"});
-}
-
-TEST(FirmwarePassword, LockedWithoutATextOrCancelledLeavesTheMessageToTheSession) {
-  FirmwarePasswordRig rig(FirmwarePassword(1, false));
-  rig.ui.passwords = {"wrong"};
-  const auto result = rig.Run();
-  EXPECT_EQ(result.error, kErrPasswordRetryExceeded);
-  EXPECT_FALSE(result.messageShown);
-  EXPECT_TRUE(rig.ui.boxes.empty());
-  EXPECT_EQ(rig.ui.prompts, Strings{"Password"});  // no firmware prompt
-  EXPECT_EQ(rig.console, " - Password: ");
-  // Nothing of the firmware's overwrote the password here: the block must have been cleared.
-  EXPECT_FALSE(rig.SharedBlockHolds("wrong"));
-
-  FirmwarePasswordRig cancelled(FirmwarePassword(3));
-  const auto none = cancelled.Run();
-  EXPECT_EQ(none.error, kErrPasswordRetryExceeded);
-  EXPECT_FALSE(none.messageShown);
-  EXPECT_EQ(cancelled.PasswordExchanges(), 1u);
 }
 
 }  // namespace
