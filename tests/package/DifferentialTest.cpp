@@ -19,31 +19,25 @@
 namespace nox::package {
 namespace {
 
-struct MemoryStream {
-  const std::vector<uint8_t>* bytes;
-  size_t at = 0;
-};
-
-size_t ReadMemory(void* buf, size_t len, void* user) {
-  auto* s = static_cast<MemoryStream*>(user);
-  const size_t n = std::min(len, s->bytes->size() - s->at);
-  std::copy_n(s->bytes->data() + s->at, n, static_cast<uint8_t*>(buf));
-  s->at += n;
-  return n;
-}
-
+// liblhasa's -lh5- decoder over a stream in memory; what it produced before it stopped.
 std::vector<uint8_t> LhasaDecode(const std::vector<uint8_t>& stream, size_t size) {
+  struct Source {
+    const std::vector<uint8_t>* bytes;
+    size_t at = 0;
+  } source{&stream};
+  const auto read = [](void* buf, size_t len, void* user) {
+    auto* s = static_cast<Source*>(user);
+    const size_t n = std::min(len, s->bytes->size() - s->at);
+    std::copy_n(s->bytes->data() + s->at, n, static_cast<uint8_t*>(buf));
+    s->at += n;
+    return n;
+  };
   char method[] = "-lh5-";
-  MemoryStream source{&stream};
-  LHADecoder* decoder = lha_decoder_new(lha_decoder_for_name(method), ReadMemory, &source, size);
+  LHADecoder* decoder = lha_decoder_new(lha_decoder_for_name(method), read, &source, size);
   if (decoder == nullptr) return {};
   std::vector<uint8_t> out(size);
   size_t done = 0;
-  while (done < size) {
-    const size_t n = lha_decoder_read(decoder, out.data() + done, size - done);
-    if (n == 0) break;
-    done += n;
-  }
+  for (size_t n = 1; done < size && n != 0; done += n) n = lha_decoder_read(decoder, out.data() + done, size - done);
   lha_decoder_free(decoder);
   out.resize(done);
   return out;
@@ -58,8 +52,14 @@ std::vector<uint8_t> Ovmf(const char* name) {
   return testdata::ReadFile(std::string("/usr/share/OVMF/") + name).value_or(std::vector<uint8_t>{});
 }
 
+std::vector<uint8_t> Text() {
+  std::string t;
+  for (int i = 0; i < 3000; ++i) t += "Boot Option #" + std::to_string(i % 37) + " ";
+  return {t.begin(), t.end()};
+}
+
 const Input kInputs[] = {
-    {"Text", [] { std::string t; for (int i = 0; i < 3000; ++i) t += "Boot Option #" + std::to_string(i % 37) + " "; return std::vector<uint8_t>(t.begin(), t.end()); }},
+    {"Text", Text},
     {"CodeLike", [] { return testdata::CodeLike(500000, 31); }},
     {"Zeros", [] { return std::vector<uint8_t>(300000, 0); }},
     {"SyntheticRom", [] { return testdata::SyntheticRom(3 << 20, 33); }},
@@ -100,23 +100,6 @@ TEST(DifferentialLiblhasa, DamagedStreamsAgreeWhileBothDecode) {
   EXPECT_GT(compared, 300u * input.size() / 10);
 }
 
-// The raw stream of the first member of a level-2 archive written by jlha.
-struct Member {
-  std::string method;
-  std::vector<uint8_t> stream;
-  uint32_t size = 0;
-};
-
-std::optional<Member> FirstMember(const std::vector<uint8_t>& archive) {
-  const auto headerSize = core::ReadLe16(archive, 0);
-  const auto packed = core::ReadLe32(archive, 7);
-  const auto original = core::ReadLe32(archive, 11);
-  if (!headerSize || !packed || !original || archive.size() < 7) return std::nullopt;
-  const auto data = core::SubSpan(archive, *headerSize, *packed);
-  if (!data) return std::nullopt;
-  return Member{std::string(archive.begin() + 2, archive.begin() + 7), {data->begin(), data->end()}, *original};
-}
-
 class DifferentialJlha : public ::testing::TestWithParam<Input> {};
 
 TEST_P(DifferentialJlha, StreamsDecodeWithOurs) {
@@ -134,25 +117,26 @@ TEST_P(DifferentialJlha, StreamsDecodeWithOurs) {
   const auto archive = testdata::ReadFile((dir / "out.lzh").string());
   std::filesystem::remove_all(dir);
   ASSERT_TRUE(archive);
-  const auto member = FirstMember(*archive);
-  ASSERT_TRUE(member);
-  ASSERT_EQ(member->size, input.size());
-  ASSERT_EQ(member->method, "-lh5-");
+  // The first member of the level-2 archive: header size, method, packed and original size.
+  const auto headerSize = core::ReadLe16(*archive, 0);
+  const auto packed = core::ReadLe32(*archive, 7);
+  const auto original = core::ReadLe32(*archive, 11);
+  ASSERT_TRUE(headerSize && packed && original);
+  ASSERT_EQ(std::string(archive->begin() + 2, archive->begin() + 7), "-lh5-");
+  ASSERT_EQ(*original, input.size());
+  const auto stream = core::SubSpan(*archive, *headerSize, *packed);
+  ASSERT_TRUE(stream);
   std::vector<uint8_t> out(input.size());
-  EXPECT_EQ(Lh5Decode(member->stream, out), input.size());
+  EXPECT_EQ(Lh5Decode(*stream, out), input.size());
   EXPECT_EQ(out, input);
 }
 
-INSTANTIATE_TEST_SUITE_P(Inputs, DifferentialJlha, ::testing::ValuesIn(kInputs),
-                         [](const auto& p) { return std::string(p.param.name); });
-
+constexpr auto kName = [](const auto& p) { return std::string(p.param.name); };
+INSTANTIATE_TEST_SUITE_P(Inputs, DifferentialJlha, ::testing::ValuesIn(kInputs), kName);
+INSTANTIATE_TEST_SUITE_P(Inputs, DifferentialLiblhasa, ::testing::ValuesIn(kInputs), kName);
 // jlha stores incompressible data as -lh0-, so random input is only checked this way.
 const Input kWithRandom[] = {{"Random", [] { return testdata::RandomBytes(70000, 32); }}};
-
-INSTANTIATE_TEST_SUITE_P(Inputs, DifferentialLiblhasa, ::testing::ValuesIn(kInputs),
-                         [](const auto& p) { return std::string(p.param.name); });
-INSTANTIATE_TEST_SUITE_P(Random, DifferentialLiblhasa, ::testing::ValuesIn(kWithRandom),
-                         [](const auto& p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(Random, DifferentialLiblhasa, ::testing::ValuesIn(kWithRandom), kName);
 
 }  // namespace
 }  // namespace nox::package

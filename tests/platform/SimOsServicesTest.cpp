@@ -1,11 +1,14 @@
 // The operating-system services of a simulated run: every effect lands in the machine's
-// journal and none reaches the host; pauses move the virtual clock.
+// journal and none reaches the host; pauses move the virtual clock. And the console build's
+// lookup of its own executable.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "platform/console/RunningExecutable.h"
 #include "platform/sim/Machine.h"
 #include "platform/sim/Presets.h"
 #include "platform/sim/SimOsServices.h"
@@ -45,7 +48,7 @@ TEST(SimOsServices, SecondInstanceIsRefusedTheServicesMutex) {
   EXPECT_FALSE(rig.os->CreateInstanceMutex("NOXWINGUI"));
 }
 
-TEST(SimOsServices, FlashProtectionIsJournaledAndRestoredOnce) {
+TEST(SimOsServices, EffectsAreJournaledAndFlashProtectionRestoredOnce) {
   OsRig rig;
   rig.os->KeepAwake(true);
   rig.os->SetFlashProtection(true);
@@ -55,30 +58,16 @@ TEST(SimOsServices, FlashProtectionIsJournaledAndRestoredOnce) {
   rig.os->SetFlashProtection(false);
   EXPECT_FALSE(rig.os->RestorePowerButtons()) << "nothing left to restore";
   rig.os->KeepAwake(false);
+  rig.os->SleepMs(1000);
+  rig.os->SleepMs(250);
   EXPECT_EQ(rig.Values("keep-awake", "state"), json({"0x80000043", "0x80000000"}));
   EXPECT_EQ(rig.Values("power-buttons", "saved"), json({true, false}));
   EXPECT_EQ(rig.Values("lock-workstation", "disabled"), json({true, false}));
   EXPECT_EQ(rig.Values("input", "blocked"), json({true, false}));
-}
-
-TEST(SimOsServices, RestartAndPowerOffTakeTheMachineAndTheProgramDown) {
-  OsRig rig;
-  EXPECT_EQ(rig.os->RestartMachine(), 1);
-  EXPECT_EQ(rig.endCodes, std::vector<uint32_t>{0});
-  EXPECT_EQ(rig.os->PowerOffMachine(), 1);
-  EXPECT_EQ(rig.endCodes, (std::vector<uint32_t>{0, 0}));
-  for (const char* event : {"restart-requested", "reboot", "power-off-requested", "power-off"}) {
-    EXPECT_EQ(rig.Values(event).size(), 1u) << event;
-  }
-}
-
-TEST(SimOsServices, PausesAdvanceTheVirtualClockOnly) {
-  OsRig rig;
-  const uint64_t before = rig.os->NowMs();
-  rig.os->SleepMs(1000);
-  rig.os->SleepMs(250);
-  EXPECT_EQ(rig.os->NowMs(), before + 1250);
   EXPECT_EQ(rig.Values("pause", "ms"), json({1000, 250}));
+  const uint64_t before = rig.os->NowMs();
+  rig.os->SleepMs(40);
+  EXPECT_EQ(rig.os->NowMs(), before + 40) << "pauses move the virtual clock";
 }
 
 TEST(SimOsServices, FirmwareTablesComeFromTheProfile) {
@@ -91,6 +80,13 @@ TEST(SimOsServices, FirmwareTablesComeFromTheProfile) {
   EXPECT_EQ(fadt[48] | (fadt[49] << 8), 0xB2);
   EXPECT_EQ(rig.os->ReadTable(0x41435049, 0x54445344, fadt), 0u) << "no other table";
   EXPECT_EQ(rig.os->ProbeFirmwareVariable(), 1u) << "legacy firmware has no variable services";
+}
+
+TEST(RunningExecutable, NamesThisTestProgram) {
+  const auto path = platform::RunningExecutablePath();
+  ASSERT_TRUE(path);
+  EXPECT_EQ(std::filesystem::path(*path).filename(), "nox_platform_tests");
+  EXPECT_TRUE(std::filesystem::equivalent(*path, "/proc/self/exe"));
 }
 
 }  // namespace
