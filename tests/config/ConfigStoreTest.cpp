@@ -1,14 +1,19 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <iterator>
 #include <optional>
 #include <set>
 #include <string>
 #include <tuple>
+#include <vector>
 
+#include "config/CommandScript.h"
 #include "config/ConfigStore.h"
 #include "config/DefaultOptionMask.h"
+#include "config/OptionParser.h"
 
 namespace nox::config {
 namespace {
@@ -86,36 +91,24 @@ TEST(ErrorTable, HoldsTheBuiltInIdsWithExitCodeEqualToIdAndNothingElse) {
 
 // ---- the firmware's default options ----------------------------------------------------------
 
-struct BitCase {
-  uint32_t bit;
-  uint32_t option;
-};
-
-class MaskBit : public ::testing::TestWithParam<BitCase> {};
-
-TEST_P(MaskBit, NamesItsOptionBothWays) {
-  const BitCase& c = GetParam();
-  ConfigStore store;
-  store.SelectCommand(c.option, true);
-  EXPECT_EQ(DefaultOptionMask(store), c.bit);
-
-  ConfigStore on;
-  ApplyDefaultOptionAnswer(on, c.bit, 0);
-  EXPECT_EQ(Selected(on), std::set<uint32_t>{c.option});
-
-  ConfigStore off;
-  for (uint32_t id = 0; id < ConfigStore::kEnableBytes; ++id) off.SelectCommand(id, true);
-  std::set<uint32_t> expected = Selected(off);
-  expected.erase(c.option);
-  ApplyDefaultOptionAnswer(off, 0, c.bit);
-  EXPECT_EQ(Selected(off), expected);
+TEST(MaskBit, EachBitNamesItsOptionBothWays) {
+  for (const auto& [bit, option] : {std::pair{0x0001u, 3u}, {0x0002u, 4u}, {0x0004u, 5u}, {0x0010u, 7u}, {0x0020u, 10u},
+                                    {0x0040u, 11u}, {0x0080u, 12u}, {0x0100u, 15u}, {0x0200u, 34u}, {0x0400u, 36u},
+                                    {0x1000u, 37u}}) {
+    ConfigStore store;
+    store.SelectCommand(option, true);
+    EXPECT_EQ(DefaultOptionMask(store), bit);
+    ConfigStore on;
+    ApplyDefaultOptionAnswer(on, bit, 0);
+    EXPECT_EQ(Selected(on), std::set<uint32_t>{option});
+    ConfigStore off;
+    for (uint32_t id = 0; id < ConfigStore::kEnableBytes; ++id) off.SelectCommand(id, true);
+    std::set<uint32_t> expected = Selected(off);
+    expected.erase(option);
+    ApplyDefaultOptionAnswer(off, 0, bit);
+    EXPECT_EQ(Selected(off), expected) << bit;
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(Table, MaskBit,
-                         ::testing::Values(BitCase{0x0001, 3}, BitCase{0x0002, 4}, BitCase{0x0004, 5}, BitCase{0x0010, 7},
-                                           BitCase{0x0020, 10}, BitCase{0x0040, 11}, BitCase{0x0080, 12},
-                                           BitCase{0x0100, 15}, BitCase{0x0200, 34}, BitCase{0x0400, 36},
-                                           BitCase{0x1000, 37}));
 
 TEST(MaskBit, NcbBitReportsAllBlocksAndSwitchesOffEveryNcbOption) {
   ConfigStore one;
@@ -145,6 +138,290 @@ TEST(MaskBit, UndeclaredBitsChangeNothingAndSwitchingOffWins) {
   EXPECT_EQ(DefaultOptionMask(all), default_mask::kDeclared);
   EXPECT_EQ(Selected(all), (std::set<uint32_t>{3, 4, 5, 7, 8, 10, 11, 12, 15, 34, 36, 37}));
 }
+
+// ---- the option parser ----------------------------------------------------------------------
+
+std::vector<std::string> Args(const std::vector<const char*>& words) {
+  std::vector<std::string> args{"NOXWINGUI.exe"};
+  for (const char* w : words) args.emplace_back(w);
+  return args;
+}
+
+struct Parsed {
+  ConfigStore store;
+  ParseContext context;
+  uint32_t result = 0;
+};
+
+// A parse as the first pass runs it; the package held a command script, so the default
+// region rule stays out of the way unless a case asks for it.
+std::unique_ptr<Parsed> Parse(const std::vector<const char*>& words, bool scriptHeld = true) {
+  auto p = std::make_unique<Parsed>();
+  p->context.commandScriptHeld = scriptHeld;
+  p->context.canOpenForReading = [](const std::string& path) { return path == "exists.rom"; };
+  p->result = ParseOptions(p->store, Args(words), p->context);
+  return p;
+}
+
+// --- matching ----------------------------------------------------------------------------
+
+TEST(Matching, SelectsTheExpectedCommandWithItsValueOrNumber) {
+  struct Case { const char* argument; uint32_t id; std::optional<std::string> value; uint32_t number = 0; };
+  for (const Case& c : {Case{"/P", 3, {}}, Case{"-reboot", 11, {}}, Case{"/x", 12, {}}, Case{"/x:8", 13, "8"},
+                        Case{"/retry:3", 21, "3"}, Case{"/RETRY:3", 21, "3"}, Case{"/r17", 18, "17"},
+                        Case{"/R17", 18, "17"}, Case{"/r", 18, {}}, Case{"/k", 8, {}}, Case{"/K", 8, {}},
+                        Case{"/k3", 9, {}, 0x08}, Case{"/k12", 9, {}, 0x02}, Case{"/k9", 9, {}, 0x200},
+                        Case{"/?", 25, {}}, Case{"/h", 25, {}}, Case{"/chgver:AbC", 20, "AbC"},
+                        Case{"/CHGVER:AbC", 20, "AbC"}, Case{"/ifile.ROM", 1, "file.rom"}, Case{"/cfgbhv:1", 30, "1"},
+                        Case{"/notaver=1.2", 51, "1.2"}, Case{"/sw", 29, {}}, Case{"/mefwupdlcl", 57, {}}}) {
+    auto p = Parse({c.argument});
+    ASSERT_EQ(p->result, 0u) << c.argument;
+    EXPECT_EQ(Selected(p->store), std::set<uint32_t>{c.id}) << c.argument;
+    EXPECT_EQ(p->store.GetValue(c.id), c.value) << c.argument;
+    EXPECT_EQ(p->store.GetNumber(c.id), c.number) << c.argument;
+  }
+}
+
+TEST(Matching, UnavailableCommandsNeverMatchAndFailTheWholeParse) {
+  for (const char* word : {"/mai", "/c", "/makedrv", "/gendrv", "/m1234", "/l0", "/kx", "/kn", "p", "", "/",
+                           "-", "+p", "/pp", "/h|?"}) {
+    auto p = Parse({"/b", "/reboot", word}, /*scriptHeld=*/false);
+    EXPECT_EQ(p->result, 1u) << word;
+    EXPECT_TRUE(Selected(p->store).empty()) << word;
+    // The rebuilt table has dropped the SMBIOS-type command for good.
+    EXPECT_EQ(p->store.Find(option::kPreserveSmbiosType), nullptr) << word;
+  }
+}
+
+TEST(Matching, AValueTooLongForTheValueBufferIsNotAccepted) {
+  const std::string huge = "/i" + std::string(1100, 'a');
+  auto p = Parse({huge.c_str()});
+  EXPECT_EQ(p->result, 1u);
+  EXPECT_FALSE(p->store.IsSelected(option::kRomFile));
+}
+
+// --- consistency rules -------------------------------------------------------------------
+
+TEST(Rules, GiveTheirResultAndSelections) {
+  struct Case { std::vector<const char*> words; bool scriptHeld; uint32_t result; std::set<uint32_t> selected; };
+  for (const Case& c : {
+           Case{{}, false, 0, {}},
+           // The main BIOS is the default region, unless a script, a region, an NCB or an ME or EC option chose.
+           Case{{"/q", "/reboot"}, false, 0, {3, 10, 11}}, Case{{"/q", "/reboot"}, true, 0, {10, 11}},
+           Case{{"/b"}, false, 0, {4}}, Case{{"/k2"}, false, 0, {9}}, Case{{"/meuf"}, false, 0, {41}},
+           Case{{"/ecuf"}, false, 0, {34}},
+           // A ROM hole needs its value, the ROM file on disk and no companions but "q" at four words.
+           Case{{"/iexists.rom", "/hole:RomH1", "/x"}, true, 1, {1, 12, 37}},
+           Case{{"/iexists.rom", "/hole:RomH1", "/q"}, false, 0, {1, 10, 37}},
+           Case{{"/iexists.rom", "/hole:"}, true, 1, {1, 37}}, Case{{"/hole:RomH1", "/b"}, true, 1, {4, 37}},
+           Case{{"/imissing.rom", "/hole:h1"}, true, 146, {1, 37}},
+           Case{{"/iexists.rom", "/hole:h1", "/b", "/p", "/n", "/e", "/k"}, true, 0, {1, 37}},
+           // Saving needs one more word, and "q" at four.
+           Case{{"/o"}, true, 1, {2}}, Case{{"/o", "/x"}, false, 0, {2, 12}}, Case{{"/o", "/q", "/x"}, false, 0, {2, 10, 12}},
+           Case{{"/o", "/b", "/x"}, false, 1, {2, 4, 12}}, Case{{"/u", "/x"}, false, 0, {1, 12, 14}},
+           Case{{"/retry:0"}, true, 150, {21}}, Case{{"/retry:3a"}, true, 150, {21}}, Case{{"/retry:"}, true, 150, {21}},
+           Case{{"/retry:003"}, true, 0, {21}}, Case{{"/rabc"}, true, 1, {18}}, Case{{"/r0", "/r00"}, true, 0, {18}},
+           Case{{"/r3", "/rx", "/r5"}, true, 1, {18}}, Case{{"/x:"}, true, 151, {13}}, Case{{"/x:9"}, true, 151, {13}},
+           Case{{"/x:1"}, true, 0, {13}}, Case{{"/oemsmi:1F", "/b"}, true, 1, {4, 35}}, Case{{"/oemsmi:1F"}, true, 0, {35}},
+           Case{{"/oemsmi:1G"}, true, 152, {35}}, Case{{"/oemsmi:"}, true, 152, {35}},
+           Case{{"/meuf", "/me"}, true, 0, {42}},  // the entire ME wins over its ignition part
+           Case{{"/d", "/p", "/b", "/x"}, true, 0, {28}}, Case{{"/d"}, false, 0, {28}},  // verifying deselects
+           // The EC flash type needs one more word, switches to shutdown, and takes "q" at four.
+           Case{{"/ec"}, true, 1, {40}}, Case{{"/ec", "/x"}, true, 0, {36, 40}},
+           Case{{"/ec", "/q", "/x"}, false, 0, {10, 36, 40}}, Case{{"/ec", "/reboot", "/x"}, true, 1, {11, 12, 40}}}) {
+    std::string words;
+    for (const char* w : c.words) words += std::string(w) + " ";
+    auto p = Parse(c.words, c.scriptHeld);
+    EXPECT_EQ(p->result, c.result) << words;
+    EXPECT_EQ(Selected(p->store), c.selected) << words;
+  }
+}
+
+TEST(Rules, SaveValueAndWhatTheCallerIsTold) {
+  auto save = Parse({"/o", "/q", "/x"});
+  ASSERT_EQ(save->result, 0u);
+  EXPECT_EQ(save->store.GetValue(option::kSaveFile), "/o");  // the first argument is its value
+  EXPECT_FALSE(save->store.IsSelected(option::kRomFile));
+  EXPECT_TRUE(save->context.silenced);
+  EXPECT_TRUE(save->context.prepareFlashInterface);
+  auto ec = Parse({"/ec", "/x"});
+  ASSERT_EQ(ec->result, 0u);
+  EXPECT_FALSE(ec->context.prepareFlashInterface);  // the EC flash type needs no flash interface
+  EXPECT_FALSE(ec->context.silenced);
+}
+
+TEST(Rules, SecondPassKeepsAFileValueSetByTheFirst) {
+  ConfigStore store;
+  ParseContext context;
+  ASSERT_EQ(ParseOptions(store, Args({"/o", "/x"}), context), 0u);
+  EXPECT_EQ(store.GetValue(option::kSaveFile), "/o");
+  context.secondPass = true;
+  // The script's own words would fail the count rule if the save mode were checked again.
+  ASSERT_EQ(ParseOptions(store, Args({"/b", "/reboot", "/x"}), context), 0u);
+  EXPECT_EQ(store.GetValue(option::kSaveFile), "/o");
+  EXPECT_TRUE(store.IsSelected(option::kBootBlock));
+}
+
+TEST(Rules, AFailedSecondPassDropsEverySelection) {
+  ConfigStore store;
+  ParseContext context;
+  ASSERT_EQ(ParseOptions(store, Args({"/p", "/reboot"}), context), 0u);
+  context.secondPass = true;
+  EXPECT_EQ(ParseOptions(store, Args({"/b", "/bogus"}), context), 1u);
+  EXPECT_TRUE(Selected(store).empty());
+}
+
+TEST(Rules, HoleChecksTheRomFileOnDisk) {
+  // The real file check, with no test double: a file that exists and one that does not.
+  const auto dir = std::filesystem::temp_directory_path() / "nox_hole_check";
+  std::filesystem::create_directories(dir);
+  const auto present = (dir / "present.rom").string();
+  std::ofstream(present) << "x";
+  for (const auto& [file, expected] : {std::pair{present, 0u}, std::pair{(dir / "absent.rom").string(), 146u}}) {
+    ConfigStore store;
+    ParseContext context;
+    const std::vector<std::string> args{"prog", "/i" + file, "/hole:h1"};
+    EXPECT_EQ(ParseOptions(store, args, context), expected) << file;
+  }
+  std::filesystem::remove_all(dir);
+}
+
+// --- the command script -----------------------------------------------------------------------
+
+const std::string kProgram = "c:\\nox\\noxwingui.exe";
+
+std::string Words(size_t count, const char* word) {
+  std::string text;
+  for (size_t i = 0; i < count; ++i) text += std::string(word) + " ";
+  return text;
+}
+
+// --- splitting and the capsule check ----------------------------------------------------------
+
+TEST(ScriptWords, SplitAtAnyBlankAndEndAtAZeroByte) {
+  using namespace std::string_literals;
+  EXPECT_EQ(SplitScriptWords("  /p\t/b\r\n/caf  "), (std::vector<std::string>{"/p", "/b", "/caf"}));
+  EXPECT_EQ(SplitScriptWords("/p /b\0/n"s), (std::vector<std::string>{"/p", "/b"}));
+  EXPECT_TRUE(SplitScriptWords(" \r\n").empty());
+}
+
+TEST(ScriptWords, TheCapsuleWordCountsWhenItStartsTheCapsuleNameWithinTheFirst58Words) {
+  for (const auto& [script, counts] : {std::pair{"/p /capsule", true}, {"/CAPSULE", true}, {"/caps", true}, {"-cap", true},
+                                       {"/c", true}, {"/", true}, {"x", true}, {"/capsulex", false},
+                                       {"/caf /recovery", false}, {"capsule", false}, {"", false}}) {
+    EXPECT_EQ(ScriptNamesCapsule(ConfigStore{}, script), counts) << script;
+  }
+  EXPECT_TRUE(ScriptNamesCapsule(ConfigStore{}, Words(57, "/p") + "/capsule"));
+  EXPECT_FALSE(ScriptNamesCapsule(ConfigStore{}, Words(58, "/p") + "/capsule"));
+}
+
+// --- the script list --------------------------------------------------------------------------
+
+using State = CommandScript::State;
+
+TEST(ScriptList, TakesTheFirstCfgbhvWordOut) {
+  struct Case { const char* script; State state; int32_t behaviour; std::vector<std::string> list; bool option30; };
+  for (const Case& c : {Case{"/p /b", State::kHeld, -1, {"/p", "/b"}, false},
+                        Case{"/p /cfgbhv:1 /b", State::kHeld, 1, {"/p", "/b"}, true},
+                        Case{"/CFGBHV:0 /n", State::kHeld, 0, {"/n"}, true}, Case{"-cfgbhv:1 /n", State::kHeld, 1, {"/n"}, true},
+                        // Only the first such word decides; a second one stays for the parser.
+                        Case{"/cfgbhv:0 /cfgbhv:1", State::kHeld, 0, {"/cfgbhv:1"}, true},
+                        Case{"/cfgbhv:2 /p", State::kHeld, -1, {"/p"}, false},
+                        Case{"/cfgbhv: /p", State::kHeld, -1, {"/p"}, false},
+                        // A word the command does not take as its argument is an ordinary word.
+                        Case{"cfgbhv:0 /p", State::kHeld, -1, {"cfgbhv:0", "/p"}, false},
+                        Case{"/cfgbhv:0", State::kNone, -1, {}, true}, Case{"/cfgbhv:7", State::kNone, -1, {}, false},
+                        Case{"", State::kNone, -1, {}, false}}) {
+    SCOPED_TRACE(c.script);
+    ConfigStore store;
+    CommandScript script;
+    EXPECT_EQ(script.Build(store, kProgram, std::vector<std::string>{kProgram, "/reboot", "/x"}, c.script), c.state);
+    EXPECT_EQ(script.ConfigBehaviour(), c.behaviour);
+    std::vector<std::string> expected(c.list.empty() ? 0 : 1, kProgram);
+    expected.insert(expected.end(), c.list.begin(), c.list.end());
+    EXPECT_EQ(script.Arguments(), expected);
+    EXPECT_EQ(store.IsSelected(option::kDefaultBehaviour), c.option30);
+    EXPECT_EQ(script.Held(), c.state == State::kHeld);
+  }
+}
+
+TEST(ScriptList, LongWordsAndTooManyEntriesAreRefused) {
+  struct Case { size_t internalWords; std::string script; State state; };  // words after the program path
+  for (const Case& c : {Case{0, "/p /notaver=1.2.34", State::kHeld}, Case{0, "/p /notaver=1.2.345", State::kRefused},
+                        Case{6, Words(51, "/caf"), State::kHeld}, Case{6, Words(52, "/caf"), State::kRefused},
+                        Case{0, Words(57, "/caf"), State::kHeld}, Case{0, Words(58, "/caf"), State::kRefused}}) {
+    std::vector<std::string> internal{kProgram};
+    internal.insert(internal.end(), c.internalWords, "/p");
+    ConfigStore store;
+    CommandScript script;
+    EXPECT_EQ(script.Build(store, kProgram, internal, c.script), c.state) << c.script.size();
+    EXPECT_EQ(script.SecondPassDue(), c.state != State::kNone);
+    EXPECT_EQ(script.Arguments().empty(), c.state == State::kRefused);
+  }
+}
+
+TEST(ScriptList, ARefusedScriptFailsTheSecondPassAndLeavesTheOptions) {
+  ConfigStore store;
+  store.SelectCommand(option::kMainBios, true);
+  CommandScript script;
+  script.Build(store, kProgram, {}, "/cfgbhv:0 /averyveryverylongword");
+  EXPECT_FALSE(store.IsSelected(option::kDefaultBehaviour));
+  ParseContext context;
+  EXPECT_EQ(script.SecondPass(store, context), parse_error::kUnknownCommand);
+  EXPECT_EQ(Selected(store), std::set<uint32_t>{option::kMainBios});
+  EXPECT_FALSE(script.SecondPassDue());
+}
+
+// --- both passes --------------------------------------------------------------------------------
+
+struct PassesCase {
+  const char* name;
+  std::vector<std::string> internal;  // after the program path
+  const char* script;
+  uint32_t second;
+  std::set<uint32_t> selected;
+  int32_t behaviour;
+};
+
+class BothPasses : public ::testing::TestWithParam<PassesCase> {};
+
+TEST_P(BothPasses, ScriptAddsToOrReplacesTheUsersOptions) {
+  const PassesCase& c = GetParam();
+  ConfigStore store;
+  ParseContext context;
+  CommandScript script;
+  std::vector<std::string> internal{kProgram};
+  internal.insert(internal.end(), c.internal.begin(), c.internal.end());
+  script.Build(store, kProgram, internal, c.script);
+  const bool held = context.commandScriptHeld = script.Held();
+  ASSERT_EQ(ParseOptions(store, internal, context), 0u);
+  if (script.SecondPassDue()) {
+    EXPECT_EQ(script.SecondPass(store, context), c.second);
+  }
+  EXPECT_EQ(Selected(store), c.selected);
+  EXPECT_EQ(script.ConfigBehaviour(), c.behaviour);
+  EXPECT_EQ(context.secondPass, held);
+  EXPECT_FALSE(script.SecondPassDue());
+  if (c.second == 0 && held) {
+    EXPECT_TRUE(script.Arguments().empty());
+  }
+  if (store.IsSelected(option::kNcbN)) {
+    EXPECT_EQ(store.GetNumber(option::kNcbN), 1u);  // the user's "/k0" survives the script
+  }
+}
+
+const std::vector<std::string> kUserOptions{"/p", "/b", "/n", "/k0", "/reboot", "/x"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, BothPasses,
+    ::testing::Values(
+        PassesCase{"Adds", kUserOptions, "/p /b /caf /sysext /mefwupdlcl", 0, {3, 4, 5, 9, 11, 12, 46, 56, 57}, -1},
+        PassesCase{"BehaviourZeroReplaces", kUserOptions, "/cfgbhv:0 /n /caf", 0, {5, 46}, 0},
+        PassesCase{"HelpKeepsTheUsersOptions", {"/h", "/x"}, "/cfgbhv:0 /n", 0, {5, 12, 25, 30}, 0},
+        // Without a held script the first pass chose the main BIOS itself.
+        PassesCase{"OnlyCfgbhvLeavesTheDefault", {"/reboot", "/x"}, "/cfgbhv:0", 0, {3, 11, 12, 30}, -1},
+        PassesCase{"UnknownWordFails", {"/reboot", "/x"}, "/p /flashall", parse_error::kUnknownCommand, {}, -1}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace
 }  // namespace nox::config
