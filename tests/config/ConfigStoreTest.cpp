@@ -374,54 +374,37 @@ TEST(ScriptList, ARefusedScriptFailsTheSecondPassAndLeavesTheOptions) {
 
 // --- both passes --------------------------------------------------------------------------------
 
-struct PassesCase {
-  const char* name;
-  std::vector<std::string> internal;  // after the program path
-  const char* script;
-  uint32_t second;
-  std::set<uint32_t> selected;
-  int32_t behaviour;
-};
-
-class BothPasses : public ::testing::TestWithParam<PassesCase> {};
-
-TEST_P(BothPasses, ScriptAddsToOrReplacesTheUsersOptions) {
-  const PassesCase& c = GetParam();
-  ConfigStore store;
-  ParseContext context;
-  CommandScript script;
-  std::vector<std::string> internal{kProgram};
-  internal.insert(internal.end(), c.internal.begin(), c.internal.end());
-  script.Build(store, kProgram, internal, c.script);
-  const bool held = context.commandScriptHeld = script.Held();
-  ASSERT_EQ(ParseOptions(store, internal, context), 0u);
-  if (script.SecondPassDue()) {
-    EXPECT_EQ(script.SecondPass(store, context), c.second);
-  }
-  EXPECT_EQ(Selected(store), c.selected);
-  EXPECT_EQ(script.ConfigBehaviour(), c.behaviour);
-  EXPECT_EQ(context.secondPass, held);
-  EXPECT_FALSE(script.SecondPassDue());
-  if (c.second == 0 && held) {
-    EXPECT_TRUE(script.Arguments().empty());
-  }
-  if (store.IsSelected(option::kNcbN)) {
-    EXPECT_EQ(store.GetNumber(option::kNcbN), 1u);  // the user's "/k0" survives the script
+TEST(BothPasses, ScriptAddsToOrReplacesTheUsersOptions) {
+  struct Case { std::vector<std::string> internal; const char* script; uint32_t second; std::set<uint32_t> selected;
+                int32_t behaviour; };  // internal: the words after the program path
+  const std::vector<std::string> user{"/p", "/b", "/n", "/k0", "/reboot", "/x"};
+  for (const Case& c : {Case{user, "/p /b /caf /sysext /mefwupdlcl", 0, {3, 4, 5, 9, 11, 12, 46, 56, 57}, -1},
+                        Case{user, "/cfgbhv:0 /n /caf", 0, {5, 46}, 0},  // behaviour 0 replaces
+                        Case{{"/h", "/x"}, "/cfgbhv:0 /n", 0, {5, 12, 25, 30}, 0},  // help keeps the user's options
+                        // Without a held script the first pass chose the main BIOS itself.
+                        Case{{"/reboot", "/x"}, "/cfgbhv:0", 0, {3, 11, 12, 30}, -1},
+                        Case{{"/reboot", "/x"}, "/p /flashall", parse_error::kUnknownCommand, {}, -1}}) {
+    SCOPED_TRACE(c.script);
+    ConfigStore store;
+    ParseContext context;
+    CommandScript script;
+    std::vector<std::string> internal{kProgram};
+    internal.insert(internal.end(), c.internal.begin(), c.internal.end());
+    script.Build(store, kProgram, internal, c.script);
+    const bool held = context.commandScriptHeld = script.Held();
+    ASSERT_EQ(ParseOptions(store, internal, context), 0u);
+    if (script.SecondPassDue()) {
+      EXPECT_EQ(script.SecondPass(store, context), c.second);
+    }
+    EXPECT_EQ(Selected(store), c.selected);
+    EXPECT_EQ(script.ConfigBehaviour(), c.behaviour);
+    EXPECT_EQ(context.secondPass, held);
+    EXPECT_FALSE(script.SecondPassDue());
+    EXPECT_TRUE(c.second != 0 || !held || script.Arguments().empty());
+    // The user's "/k0" survives the script.
+    EXPECT_TRUE(!store.IsSelected(option::kNcbN) || store.GetNumber(option::kNcbN) == 1u);
   }
 }
-
-const std::vector<std::string> kUserOptions{"/p", "/b", "/n", "/k0", "/reboot", "/x"};
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, BothPasses,
-    ::testing::Values(
-        PassesCase{"Adds", kUserOptions, "/p /b /caf /sysext /mefwupdlcl", 0, {3, 4, 5, 9, 11, 12, 46, 56, 57}, -1},
-        PassesCase{"BehaviourZeroReplaces", kUserOptions, "/cfgbhv:0 /n /caf", 0, {5, 46}, 0},
-        PassesCase{"HelpKeepsTheUsersOptions", {"/h", "/x"}, "/cfgbhv:0 /n", 0, {5, 12, 25, 30}, 0},
-        // Without a held script the first pass chose the main BIOS itself.
-        PassesCase{"OnlyCfgbhvLeavesTheDefault", {"/reboot", "/x"}, "/cfgbhv:0", 0, {3, 11, 12, 30}, -1},
-        PassesCase{"UnknownWordFails", {"/reboot", "/x"}, "/p /flashall", parse_error::kUnknownCommand, {}, -1}),
-    [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace
 }  // namespace nox::config

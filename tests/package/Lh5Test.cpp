@@ -150,8 +150,6 @@ struct HandStream {
   Buffer expected;  // the output; its length is what the decoder reports written
 };
 
-void PrintTo(const HandStream& c, std::ostream* os) { *os << c.name; }
-
 const HandStream kHandStreams[] = {
     {"SingleCodeBlockRepeatsItsLiteral", [] { return SingleCodeBlock(5000, 'A'); }, 5000, Buffer(5000, 'A')},
     // After 65536 codes the next header comes from the zero bytes behind the input: literal 0.
@@ -193,17 +191,14 @@ const HandStream kHandStreams[] = {
      [] { return SingleCodeBlock(4, 'B').Put(16, 10).Put(5, 3).Put(3, 1).Put(3, 1).Put(3, 1).Put(2, 0); }, 100, Buffer(4, 'B')},
 };
 
-class HandMade : public ::testing::TestWithParam<HandStream> {};
-
-TEST_P(HandMade, DecodesToTheExpectedPrefix) {
-  size_t written = 0;
-  const auto out = Decode(GetParam().make().Bytes(), GetParam().size, &written);
-  ASSERT_EQ(written, GetParam().expected.size());
-  EXPECT_TRUE(std::equal(GetParam().expected.begin(), GetParam().expected.end(), out.begin()));
+TEST(Lh5Decoder, HandMadeStreamsDecodeToTheExpectedPrefix) {
+  for (const HandStream& c : kHandStreams) {
+    size_t written = 0;
+    const auto out = Decode(c.make().Bytes(), c.size, &written);
+    ASSERT_EQ(written, c.expected.size()) << c.name;
+    EXPECT_TRUE(std::equal(c.expected.begin(), c.expected.end(), out.begin())) << c.name;
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(Streams, HandMade, ::testing::ValuesIn(kHandStreams),
-                         [](const auto& p) { return std::string(p.param.name); });
 
 // ---- code lengths for the encoder ---------------------------------------------------------------
 

@@ -33,47 +33,32 @@ size_t PasswordCalls(PolicyRig& rig, unsigned select) {
   return n;
 }
 
-struct AdminCase {
-  const char* what;
-  std::optional<std::string> typed;  // none: the dialog is cancelled
-  bool onCommandLine;
-  bool accepted;
-  const char* message;  // the one box, or null
-  size_t submissions;
-};
-
-class AdminPasswordCheck : public ::testing::TestWithParam<AdminCase> {};
-
-TEST_P(AdminPasswordCheck, OneAttemptAgainstTheMaximumLength) {
-  const AdminCase& c = GetParam();
-  PolicyRig rig("uefi-16m", AdminPassword("secret", 6));
-  if (c.onCommandLine) {
-    rig.words.passwordGiven = true;
-    rig.words.password = *c.typed;
-  } else {
-    rig.ui.passwords = {c.typed};
+TEST(AdminPassword, OneAttemptAgainstTheMaximumLength) {
+  struct Case { std::optional<std::string> typed; bool onCommandLine, accepted; const char* message; size_t submissions; };
+  const char* const kWrong = "Admin password is not correct.";
+  for (const Case& c : {Case{"secret", false, true, nullptr, 1},  // exactly the maximum
+                        Case{"secrets", false, false, "Error : Password maximum length is 6.", 0},
+                        Case{"public", false, false, kWrong, 1}, Case{"", false, false, kWrong, 1},  // empty is sent
+                        Case{std::nullopt, false, false, kWrong, 0},                                 // cancelled
+                        Case{"secret", true, true, nullptr, 1}, Case{"secreT", true, false, kWrong, 1}}) {
+    SCOPED_TRACE(c.typed.value_or("(cancelled)") + (c.onCommandLine ? " on the command line" : ""));
+    PolicyRig rig("uefi-16m", AdminPassword("secret", 6));
+    if (c.onCommandLine) {
+      rig.words.passwordGiven = true;
+      rig.words.password = *c.typed;
+    } else {
+      rig.ui.passwords = {c.typed};
+    }
+    EXPECT_EQ(CheckAdminPassword(rig.env, rig.words), c.accepted);
+    EXPECT_EQ(rig.ui.prompts, (c.onCommandLine ? Strings{} : Strings{"Enter Admin Password"}));
+    EXPECT_EQ(PasswordCalls(rig, 4), c.submissions);
+    const std::vector<Box> box{{c.message ? c.message : "", "Password checking", ui::style::kOk | ui::style::kIconWarning}};
+    EXPECT_EQ(rig.ui.boxes, (c.message ? box : std::vector<Box>{}));
+    EXPECT_FALSE(c.typed && !c.typed->empty() && rig.SharedBlockHolds(*c.typed));
+    EXPECT_EQ(rig.console.find("secret"), std::string::npos);
+    EXPECT_TRUE(rig.words.password.empty());  // a command-line value is wiped once used
   }
-  EXPECT_EQ(CheckAdminPassword(rig.env, rig.words), c.accepted);
-  EXPECT_EQ(rig.ui.prompts, (c.onCommandLine ? Strings{} : Strings{"Enter Admin Password"}));
-  EXPECT_EQ(PasswordCalls(rig, 4), c.submissions);
-  const std::vector<Box> box{{c.message ? c.message : "", "Password checking", ui::style::kOk | ui::style::kIconWarning}};
-  EXPECT_EQ(rig.ui.boxes, (c.message ? box : std::vector<Box>{}));
-  EXPECT_FALSE(c.typed && !c.typed->empty() && rig.SharedBlockHolds(*c.typed));
-  EXPECT_EQ(rig.console.find("secret"), std::string::npos);
-  EXPECT_TRUE(rig.words.password.empty());  // a command-line value is wiped once used
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, AdminPasswordCheck,
-    ::testing::Values(
-        AdminCase{"exactly_the_maximum", "secret", false, true, nullptr, 1},
-        AdminCase{"one_longer", "secrets", false, false, "Error : Password maximum length is 6.", 0},
-        AdminCase{"wrong", "public", false, false, "Admin password is not correct.", 1},
-        AdminCase{"empty_is_sent_and_refused", "", false, false, "Admin password is not correct.", 1},
-        AdminCase{"cancelled", std::nullopt, false, false, "Admin password is not correct.", 0},
-        AdminCase{"command_line", "secret", true, true, nullptr, 1},
-        AdminCase{"command_line_wrong", "secreT", true, false, "Admin password is not correct.", 1}),
-    [](const auto& p) { return std::string(p.param.what); });
 
 TEST(AdminPassword, NoPasswordSetAsksNothing) {
   const auto unanswered = [](sim::Profile& p) { p.oem.adminPassword = false; };  // class 10 unanswered
@@ -130,64 +115,51 @@ class FirmwarePasswordRig : public PolicyRig {
   FirmwarePasswordEnv fenv{config, *sim.ofbd, *sim.smi, ui, *sim.os, [this](const std::string& t) { console += t; }};
 };
 
-struct FirmwareCase {
-  const char* what;
-  std::function<void(sim::Profile&)> profile;
-  bool region;
-  std::deque<std::optional<std::string>> typed;
-  uint32_t error;
-  bool messageShown;
-  Strings prompts, texts;
-  size_t exchanges;
-  const char* input;  // the input-block effects in order: "f" free, "b" blocked
-};
-
-void PrintTo(const FirmwareCase& c, std::ostream* os) { *os << c.what; }
-
-class FirmwarePasswordRun : public ::testing::TestWithParam<FirmwareCase> {};
-
-TEST_P(FirmwarePasswordRun, AsksWhileTheFirmwareAllowsAndWipesWhatWasTyped) {
-  const FirmwareCase& c = GetParam();
-  FirmwarePasswordRig rig(c.profile);
-  rig.config.SelectCommand(config::option::kMainBios, c.region);
-  rig.ui.passwords = c.typed;
-  const auto result = rig.Run();
-  EXPECT_EQ(std::make_pair(result.error, result.messageShown), std::make_pair(c.error, c.messageShown));
-  EXPECT_EQ(rig.ui.prompts, c.prompts);
-  EXPECT_EQ(rig.ui.Texts(), c.texts);
-  EXPECT_EQ(rig.PasswordExchanges(), c.exchanges);
-  std::string input, console;
-  for (const bool blocked : rig.InputEffects()) input += blocked ? 'b' : 'f';
-  EXPECT_EQ(input, c.input);
-  for (const std::string& prompt : c.prompts) console += " - " + prompt + ": ";
-  EXPECT_EQ(rig.console, console);
-  // Nothing of the firmware's needs to overwrite the password: the block must have been cleared.
-  for (const auto& typed : c.typed) EXPECT_FALSE(typed && rig.SharedBlockHolds(*typed)) << typed.value_or("");
+TEST(FirmwarePassword, AskedWhileTheFirmwareAllowsAndWhatWasTypedIsWiped) {
+  struct Case {
+    std::function<void(sim::Profile&)> profile;
+    bool region;
+    std::deque<std::optional<std::string>> typed;
+    uint32_t error;
+    bool messageShown;
+    Strings prompts, texts;
+    size_t exchanges;
+    const char* input;  // the input-block effects in order: "f" free, "b" blocked
+  };
+  const auto noOfbd = [](sim::Profile& p) {
+    FirmwarePassword(3)(p);
+    p.ofbdVersion = 0;
+  };
+  const uint32_t kExceeded = kErrPasswordRetryExceeded;
+  const Strings asked2(2, "Firmware password");
+  for (const Case& c : {Case{[](sim::Profile&) {}, true, {}, 0, false, {}, {}, 1, ""},  // not wanted, after the query
+                        Case{FirmwarePassword(3), false, {}, 0, false, {}, {}, 0, ""},   // no region
+                        Case{noOfbd, true, {}, 0, false, {}, {}, 0, ""},
+                        Case{FirmwarePassword(3), true, {"nope", "letmein"}, 0, false, asked2, {"Wrong password"}, 3, "fbfbfb"},
+                        // Exhausted: left unblocked for the end of the run.
+                        Case{FirmwarePassword(2), true, {"one", "two", "letmein"}, kExceeded, true, asked2,
+                             {"Wrong password", "No more attempts"}, 3, "fbfbfbf"},
+                        // Without a text of the firmware's the session shows the message.
+                        Case{FirmwarePassword(1, false), true, {"wrong"}, kExceeded, false, {"Password"}, {}, 2, "fb"},
+                        Case{FirmwarePassword(3), true, {}, kExceeded, false, {"Firmware password"}, {}, 1, "fb"}}) {
+    SCOPED_TRACE(::testing::Message() << c.typed.size() << " typed, " << c.exchanges << " exchanges");
+    FirmwarePasswordRig rig(c.profile);
+    rig.config.SelectCommand(config::option::kMainBios, c.region);
+    rig.ui.passwords = c.typed;
+    const auto result = rig.Run();
+    EXPECT_EQ(std::make_pair(result.error, result.messageShown), std::make_pair(c.error, c.messageShown));
+    EXPECT_EQ(rig.ui.prompts, c.prompts);
+    EXPECT_EQ(rig.ui.Texts(), c.texts);
+    EXPECT_EQ(rig.PasswordExchanges(), c.exchanges);
+    std::string input, console;
+    for (const bool blocked : rig.InputEffects()) input += blocked ? 'b' : 'f';
+    EXPECT_EQ(input, c.input);
+    for (const std::string& prompt : c.prompts) console += " - " + prompt + ": ";
+    EXPECT_EQ(rig.console, console);
+    // Nothing of the firmware's needs to overwrite the password: the block must have been cleared.
+    for (const auto& typed : c.typed) EXPECT_FALSE(typed && rig.SharedBlockHolds(*typed)) << typed.value_or("");
+  }
 }
-
-const auto kNoOfbd = [](sim::Profile& p) {
-  FirmwarePassword(3)(p);
-  p.ofbdVersion = 0;
-};
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, FirmwarePasswordRun,
-    ::testing::Values(
-        FirmwareCase{"not_wanted_after_the_query", [](sim::Profile&) {}, true, {}, 0, false, {}, {}, 1, ""},
-        FirmwareCase{"no_region", FirmwarePassword(3), false, {}, 0, false, {}, {}, 0, ""},
-        FirmwareCase{"no_ofbd", kNoOfbd, true, {}, 0, false, {}, {}, 0, ""},
-        FirmwareCase{"accepted_after_a_wrong_try", FirmwarePassword(3), true, {"nope", "letmein"}, 0, false,
-                     Strings(2, "Firmware password"), {"Wrong password"}, 3, "fbfbfb"},
-        // Left unblocked for the end of the run.
-        FirmwareCase{"attempts_exhausted", FirmwarePassword(2), true, {"one", "two", "letmein"},
-                     kErrPasswordRetryExceeded, true, Strings(2, "Firmware password"),
-                     {"Wrong password", "No more attempts"}, 3, "fbfbfbf"},
-        // Without a text of the firmware's the session shows the message.
-        FirmwareCase{"locked_without_a_text", FirmwarePassword(1, false), true, {"wrong"}, kErrPasswordRetryExceeded,
-                     false, {"Password"}, {}, 2, "fb"},
-        FirmwareCase{"cancelled", FirmwarePassword(3), true, {}, kErrPasswordRetryExceeded, false,
-                     {"Firmware password"}, {}, 1, "fb"}),
-    [](const auto& p) { return std::string(p.param.what); });
 
 TEST(FirmwarePassword, ALockedFirmwareRefusesAtTheQuery) {
   FirmwarePasswordRig rig(FirmwarePassword(1));

@@ -200,59 +200,44 @@ TEST(FlashMapBuild, OnceAndOnlyWithAKnownSizeIntoEmptyGreySegments) {
   EXPECT_TRUE(Marked(map).empty());
 }
 
-// One pass: its start marker with the pass's base, then one report.
-struct UpdateCase {
-  const char* what;
-  FlashFacts facts;
-  bool meUpdate;
-  uint32_t base;
-  MapState state;
-  uint32_t address, length, shown;
-  std::vector<int> marked;
-};
-
-void PrintTo(const UpdateCase& c, std::ostream* os) { *os << c.what; }
-
-class FlashMapUpdate : public ::testing::TestWithParam<UpdateCase> {};
-
-TEST_P(FlashMapUpdate, ShowsTheAddressAndMarksItsCells) {
-  const UpdateCase& c = GetParam();
-  FlashMapModel map = BuiltMap(c.facts);
-  map.SetMeUpdateInProgress(c.meUpdate);
-  map.Update(kProgressStart, c.base, 0, c.state);
-  EXPECT_EQ(map.Update(c.address, c.facts.biosFlashSize, c.length, c.state), c.shown);
-  EXPECT_EQ(Marked(map), c.marked);
-}
-
 constexpr FlashFacts k512K{0x80000, false, 0}, k4M{0x400000, false, 0}, kMe{0x800000, true, 0x1000000};
 constexpr auto kErase = MapState::kErase, kProgram = MapState::kProgram, kVerify = MapState::kVerify;
 
-INSTANTIATE_TEST_SUITE_P(
-    Reports, FlashMapUpdate,
-    ::testing::Values(
-        // 0x45000 lies in bar 1 (256 KiB each), segment 1 (16 KiB each).
-        UpdateCase{"FourMegabytes", k4M, false, 0, kProgram, 0x45000, 0x1000, 0xFFC45000, {17}},
-        UpdateCase{"BiosPassInTheUpperHalfOfAnMeMap", kMe, false, 0, kProgram, 0, 0x1000, 0xFF800000, {128}},
-        UpdateCase{"WholeSizeBelowTheBiosSizeShiftsNothing", {0x800000, true, 0x400000}, false, 0, kProgram, 0x4000,
-                   0x1000, 0xFF804000, {1}},
-        UpdateCase{"MeUpdateDrawsTheWholePartUnshifted", kMe, true, 0, kProgram, 0x30000, 0x1000, 0xFF030000, {3}},
-        UpdateCase{"PassCountsFromItsBase", k512K, false, 0x40000, kVerify, 0x41000, 0x1000, 0xFFF41000, {1}},
-        UpdateCase{"BelowThePassBaseNoCell", k512K, false, 0x40000, kVerify, 0x3F000, 0x1000, 0xFFF3F000, {}},
-        UpdateCase{"BeyondTheMapNoCell", k512K, false, 0, kProgram, 0x80000, 0x1000, 0xFFF80000, {}},
-        UpdateCase{"EndMarkerShowsAllOnes", k512K, false, 0, kProgram, kProgressEnd, 0, 0xFFFFFFFF, {}},
-        // Erase lengths in segments. 64 KiB bars, 4 KiB segments:
-        UpdateCase{"EraseSmall", k512K, false, 0, kErase, 0x3000, 0x2000, 0xFFF03000, {3, 4}},
-        // 128 KiB bars, 8 KiB segments: k = 1 never adds a segment, however the erase ends.
-        UpdateCase{"EraseEightK", {0x200000, false, 0}, false, 0, kErase, 0x1000, 0x10800, 0xFFE01000, Range(0, 8)},
-        // 256 KiB bars, 16 KiB segments: an unaligned erase ending past half a segment adds one,
-        UpdateCase{"EraseUnalignedEndingLate", k4M, false, 0, kErase, 0x3000, 0x10000, 0xFFC03000, Range(0, 5)},
-        UpdateCase{"EraseUnalignedEndingEarly", k4M, false, 0, kErase, 0x8000, 0x10000, 0xFFC08000, Range(2, 4)},
-        // an aligned start none.
-        UpdateCase{"EraseAligned", k4M, false, 0, kErase, 0x10000, 0x13000, 0xFFC10000, Range(4, 4)},
-        // Past the end of its bar the erase goes on in the next bar, and stops at the map's end.
-        UpdateCase{"EraseIntoTheNextBar", k512K, false, 0, kErase, 0x18000, 0x10000, 0xFFF18000, Range(24, 16)},
-        UpdateCase{"EraseStopsAtTheMapEnd", k512K, false, 0, kErase, 0x78000, 0x10000, 0xFFF78000, Range(120, 8)}),
-    [](const auto& p) { return std::string(p.param.what); });
+TEST(FlashMapUpdate, ShowsTheAddressAndMarksItsCells) {
+  // One pass: its start marker with the pass's base, then one report.
+  struct Case { const char* what; FlashFacts facts; bool meUpdate; uint32_t base; MapState state;
+                uint32_t address, length, shown; std::vector<int> marked; };
+  for (const Case& c : {
+           // 0x45000 lies in bar 1 (256 KiB each), segment 1 (16 KiB each).
+           Case{"FourMegabytes", k4M, false, 0, kProgram, 0x45000, 0x1000, 0xFFC45000, {17}},
+           Case{"BiosPassInTheUpperHalfOfAnMeMap", kMe, false, 0, kProgram, 0, 0x1000, 0xFF800000, {128}},
+           Case{"WholeSizeBelowTheBiosSizeShiftsNothing", {0x800000, true, 0x400000}, false, 0, kProgram, 0x4000,
+                0x1000, 0xFF804000, {1}},
+           Case{"MeUpdateDrawsTheWholePartUnshifted", kMe, true, 0, kProgram, 0x30000, 0x1000, 0xFF030000, {3}},
+           Case{"PassCountsFromItsBase", k512K, false, 0x40000, kVerify, 0x41000, 0x1000, 0xFFF41000, {1}},
+           Case{"BelowThePassBaseNoCell", k512K, false, 0x40000, kVerify, 0x3F000, 0x1000, 0xFFF3F000, {}},
+           Case{"BeyondTheMapNoCell", k512K, false, 0, kProgram, 0x80000, 0x1000, 0xFFF80000, {}},
+           Case{"EndMarkerShowsAllOnes", k512K, false, 0, kProgram, kProgressEnd, 0, 0xFFFFFFFF, {}},
+           // Erase lengths in segments. 64 KiB bars, 4 KiB segments:
+           Case{"EraseSmall", k512K, false, 0, kErase, 0x3000, 0x2000, 0xFFF03000, {3, 4}},
+           // 128 KiB bars, 8 KiB segments: k = 1 never adds a segment, however the erase ends.
+           Case{"EraseEightK", {0x200000, false, 0}, false, 0, kErase, 0x1000, 0x10800, 0xFFE01000, Range(0, 8)},
+           // 256 KiB bars, 16 KiB segments: an unaligned erase ending past half a segment adds one,
+           Case{"EraseUnalignedEndingLate", k4M, false, 0, kErase, 0x3000, 0x10000, 0xFFC03000, Range(0, 5)},
+           Case{"EraseUnalignedEndingEarly", k4M, false, 0, kErase, 0x8000, 0x10000, 0xFFC08000, Range(2, 4)},
+           // an aligned start none.
+           Case{"EraseAligned", k4M, false, 0, kErase, 0x10000, 0x13000, 0xFFC10000, Range(4, 4)},
+           // Past the end of its bar the erase goes on in the next bar, and stops at the map's end.
+           Case{"EraseIntoTheNextBar", k512K, false, 0, kErase, 0x18000, 0x10000, 0xFFF18000, Range(24, 16)},
+           Case{"EraseStopsAtTheMapEnd", k512K, false, 0, kErase, 0x78000, 0x10000, 0xFFF78000, Range(120, 8)}}) {
+    SCOPED_TRACE(c.what);
+    FlashMapModel map = BuiltMap(c.facts);
+    map.SetMeUpdateInProgress(c.meUpdate);
+    map.Update(kProgressStart, c.base, 0, c.state);
+    EXPECT_EQ(map.Update(c.address, c.facts.biosFlashSize, c.length, c.state), c.shown);
+    EXPECT_EQ(Marked(map), c.marked);
+  }
+}
 
 TEST(FlashMapUpdate, ProgrammingRecoloursErasedSegmentsOneByOne) {
   FlashMapModel map = BuiltMap(k512K);
