@@ -232,12 +232,6 @@ class PackagedTool {
                              std::to_string(++count) + ".exe")).string();
 };
 
-TEST(ExtractionRuns, TagsOfARomNumber) {
-  EXPECT_EQ(RomTag(0) + EcTag(0) + MeTag(0), "@R00@EC0@ME0");
-  EXPECT_EQ(RomTag(9) + EcTag(9) + MeTag(9), "@R09@EC9@ME9");
-  EXPECT_EQ(RomTag(13) + EcTag(13) + MeTag(13), "@R13@EC3@ME3");
-}
-
 TEST(ExtractionRuns, DriverModulesAndCommandScript) {
   const PackagedTool tool({"@UII", "@W32", "@W64", "@R00", "@CMD"});
   ModuleSlots slots;
@@ -255,6 +249,8 @@ TEST(ExtractionRuns, PackageModulesOfRomNumberThree) {
   slots.driverMask = config::driver_bit::kW64;
   EXPECT_EQ(ExtractPackageModules(tool.path, 3, slots), "@CMD data");
   EXPECT_EQ(Slots(slots), "@R03 data|@EC3 data|@ME3 data|@MET data|@MEC data|@VXD data|-|kept|5");
+  EXPECT_EQ(RomTag(9) + EcTag(9) + MeTag(9), "@R09@EC9@ME9");
+  EXPECT_EQ(RomTag(13) + EcTag(13) + MeTag(13), "@R13@EC3@ME3");
 }
 
 TEST(ExtractionRuns, MissingModuleLeavesItsSlotAloneButRefillEmptiesRomEcAndMe) {
@@ -266,16 +262,11 @@ TEST(ExtractionRuns, MissingModuleLeavesItsSlotAloneButRefillEmptiesRomEcAndMe) 
   EXPECT_EQ(Slots(slots), "@R00 data|earlier|earlier|@MET data|-|-|-|-|0");
   ASSERT_TRUE(RefillRomModules(tool.path, 1, slots));
   EXPECT_EQ(Slots(slots), "@R01 data|-|-|@MET data|-|-|-|-|0");
-}
-
-TEST(ExtractionRuns, UnopenablePackageChangesNothing) {
-  ModuleSlots slots;
-  Fill(slots, ModuleSlotId::kRom, "rom 0");
+  // A package that cannot be opened changes nothing.
   const std::string missing = (std::filesystem::temp_directory_path() / "nox_no_such_tool.exe").string();
-  EXPECT_FALSE(RefillRomModules(missing, 1, slots));
-  EXPECT_FALSE(ExtractDriverModules(missing, slots));
-  EXPECT_EQ(ExtractPackageModules(missing, 1, slots), std::nullopt);
-  EXPECT_EQ(Slots(slots), "rom 0|-|-|-|-|-|-|-|0");
+  EXPECT_FALSE(RefillRomModules(missing, 0, slots) || ExtractDriverModules(missing, slots));
+  EXPECT_EQ(ExtractPackageModules(missing, 0, slots), std::nullopt);
+  EXPECT_EQ(Slots(slots), "@R01 data|-|-|@MET data|-|-|-|-|0");
 }
 
 TEST(OwnFilePath, RunningExecutableFirstThenTheWindowsRule) {
