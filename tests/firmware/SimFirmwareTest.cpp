@@ -225,30 +225,6 @@ TEST(FlashInformation, RefusalsOfTheEnableStepAndTheOldRefusalMarker) {
   for (const Case& c : cases) EXPECT_EQ(Probed(c.preset, c.tweak)->smi->LoadFlashInfo(), c.code) << (&c - cases);
 }
 
-// Short and long reply headers, with the table in the firmware's order: the normalized copy
-// holds the same entries in the same order, and an EC version field only from a long header.
-TEST(FlashInformation, EveryReplyVersionKeepsTheFirmwaresTable) {
-  const std::vector<sim::BlockEntry> firmwareOrder = {
-      {0x7E0000, 0x020000, 0}, {0x420000, 0x3C0000, 1}, {0x060000, 0x3C0000, 1}, {0x020000, 0x020000, 2},
-      {0x040000, 0x020000, 3}, {0x010000, 0x010000, 0x81}, {0x000000, 0x010000, 0x80}};
-  for (uint8_t version : {9, 10, 11, 13}) {
-    const auto rig = Opened("legacy-8m", [&](sim::Profile& p) {
-      p.flash.replyVersion = version;
-      p.flash.blocks = firmwareOrder;
-    });
-    ASSERT_TRUE(rig->smi->Info()) << int{version};
-    const auto entries = rig->smi->Info()->Entries();
-    ASSERT_EQ(entries.size(), firmwareOrder.size());
-    for (size_t i = 0; i < entries.size(); ++i) {
-      EXPECT_TRUE(entries[i].start == firmwareOrder[i].start && entries[i].size == firmwareOrder[i].size &&
-                  entries[i].type == firmwareOrder[i].type) << int{version} << " entry " << i;
-    }
-    EXPECT_EQ(rig->smi->Info()->EcVersionOffset(), version >= 11 ? 0x100u : 0u);
-    EXPECT_EQ(rig->smi->Info()->EcVersionMask(), version >= 11 ? 0x00FFFFFFu : 0u);
-    EXPECT_EQ(rig->smi->TotalFlashSize(), 0x800000u);
-  }
-}
-
 // --- flash requests ---------------------------------------------------------------------------
 
 TEST(FlashRequests, EnableOnceDisableOnlyAfterEnableWithItsPause) {
@@ -282,7 +258,7 @@ TEST(FlashRequests, PiecesOfOneKibibyteAndEraseAsOneRequest) {
   ASSERT_EQ(CountSmi(smis, 35), 2u);
   EXPECT_EQ(smis[1].value("addr", 0), 0x10400);
   std::vector<uint8_t> flash(0x1000);
-  ASSERT_TRUE(rig->machine->Flash().Read(0x10000, flash));
+  ASSERT_TRUE(rig->smi->ReadFlash(0x10000, 0x1000, flash));
   EXPECT_EQ(flash[0x7FF], 0x5A);
   EXPECT_EQ(flash[0x800], 0xFF) << "the remainder below 1 KiB is not transferred";
   mark = rig->Mark();
@@ -290,20 +266,6 @@ TEST(FlashRequests, PiecesOfOneKibibyteAndEraseAsOneRequest) {
   EXPECT_TRUE(rig->smi->ReadFlash(0x10000, 1023, flash));
   EXPECT_TRUE(rig->Smis(mark).empty());
   for (const auto& line : rig->Journal()) EXPECT_FALSE(line.contains("misuse")) << line.dump();
-}
-
-TEST(FlashRequests, ReadAndVerifySeeNorSemantics) {
-  const auto rig = Opened("minimal-1m");
-  rig->smi->EnableFlash();
-  const std::vector<uint8_t> a(0x1000, 0xF0), b(0x1000, 0x0F);
-  ASSERT_TRUE(rig->smi->EraseFlash(0, 0x1000));
-  ASSERT_TRUE(rig->smi->WriteFlash(0, 0x1000, a));
-  EXPECT_TRUE(rig->smi->VerifyFlash(0, 0x1000, a));
-  ASSERT_TRUE(rig->smi->WriteFlash(0, 0x1000, b));  // no erase in between
-  EXPECT_FALSE(rig->smi->VerifyFlash(0, 0x1000, b));
-  std::vector<uint8_t> got(0x1000, 0xFF);
-  ASSERT_TRUE(rig->smi->ReadFlash(0, 0x1000, got));
-  EXPECT_EQ(got, std::vector<uint8_t>(0x1000, 0x00));
 }
 
 TEST(FlashRequests, RetryAllowanceIsSharedByTheWholeCall) {
@@ -362,25 +324,6 @@ TEST(OemCalls, AnUnansweredCallKeepsItsPresets) {
   EXPECT_EQ(CountSmi(rig->Smis(), 13), 5u);
 }
 
-TEST(OemCalls, AnsweringFirmwareGivesItsValues) {
-  const auto rig = Opened("uefi-16m", [](sim::Profile& p) {
-    p.oem.protectedVersions = {"B10"};
-    p.oem.password = "secret";
-  });
-  EXPECT_EQ(rig->oem->ReadSystemNameIndex(), 1);
-  EXPECT_TRUE(rig->oem->VersionProtected(0x2A51, {'B', '1', '0'}));
-  EXPECT_FALSE(rig->oem->VersionProtected(0x2A51, {'B', '1', '1'}));
-  EXPECT_TRUE(rig->oem->AdministratorPasswordSet());
-  EXPECT_EQ(rig->oem->MaximumPasswordLength(), 16);
-  EXPECT_FALSE(rig->oem->SubmitAdministratorPassword("wrong"));
-  EXPECT_TRUE(rig->oem->SubmitAdministratorPassword("secret"));
-  const auto identity = rig->oem->ReadIdentity();
-  ASSERT_TRUE(identity);
-  ASSERT_EQ(identity->identity.size(), 4096u);
-  EXPECT_NE(std::string(identity->identity.begin(), identity->identity.end()).find("$BV#"), std::string::npos);
-  EXPECT_STREQ(reinterpret_cast<const char*>(identity->modelName.data()), "Korv Tablet 16");
-}
-
 TEST(Ofbd, UnknownOperationsAreNotHandled) {
   const auto rig = Opened("legacy-8m");
   EXPECT_EQ(rig->ofbd->MeRegionQuery(0), 162u);
@@ -390,16 +333,6 @@ TEST(Ofbd, UnknownOperationsAreNotHandled) {
   EXPECT_EQ(rig->ofbd->SetupPreserve(1), 156u);
   EXPECT_EQ(rig->ofbd->EcTransfer(1, {}, std::nullopt), 173u);
   EXPECT_GE(CountSmi(rig->Smis(), 38), 7u);
-}
-
-TEST(Ofbd, PasswordSubmissionPlacesTheTextWhereTheEndMarkerStood) {
-  const auto rig = Opened("legacy-8m");
-  rig->ofbd->SubmitPassword("0123456789");
-  const auto block = rig->smi->Block();
-  EXPECT_EQ(core::LoadLe16(&block[6]), 26);
-  EXPECT_EQ(core::LoadLe16(&block[22]), 10);
-  EXPECT_EQ(block[24], 2);
-  EXPECT_EQ(std::string(block.begin() + 26, block.begin() + 36), "0123456789");
 }
 
 TEST(CloseFirmware, DisablesReleasesAndForgets) {

@@ -242,9 +242,9 @@ bool Machine::AllocateSharedBlock(uint32_t size) {
   if (!sharedBlock_.empty() || size == 0) return false;
   // Addresses move on with every allocation and come round again only after many, so a
   // utility that keeps the address of a block it released no longer reaches a block.
-  const uint32_t slot = allocations_++ % kAddressCycle;
-  blockPhysical_ = kFirstBlockPhysical + slot * kAddressStep;
-  blockProgram_ = kFirstBlockProgram + slot * kAddressStep;
+  const uint32_t turn = allocations_++ % kAddressCycle;
+  blockPhysical_ = kFirstBlockPhysical + turn * kAddressStep;
+  blockProgram_ = kFirstBlockProgram + turn * kAddressStep;
   std::erase(released_, blockPhysical_);
   // Fresh memory is not zero on a real machine either; the utility must clear it.
   sharedBlock_.assign(size, 0xCC);
@@ -266,7 +266,8 @@ void Machine::NoteMapping(uint32_t physical, uint32_t length) {
 
 // The utility learns the slot when it searches the F segment for "$ASF": on its first look
 // when the FADT names no port; otherwise the probe takes the FADT's port without searching,
-// and only opening the firmware, which maps the segment again, finds the slot.
+// and only opening the firmware, which maps the segment again, finds the slot. The count
+// lives with this machine object, that is for one run of the utility.
 bool Machine::SlotInForce() const {
   if (!profile_.asf.present) return false;
   const bool fadtNamesPort = profile_.fadt.present && profile_.fadt.smiCmd != 0;

@@ -161,9 +161,7 @@ struct Run {
   uint8_t type;
 };
 
-// Blocks of one type (for NCBs: the same type value) that follow each other in the table
-// and in the part form one volume. The runs come back in address order, whatever order the
-// firmware lists its blocks in.
+// Consecutive blocks of one type (for NCBs: the same type value) form one volume.
 std::vector<Run> RunsOf(const std::vector<BlockEntry>& blocks) {
   std::vector<Run> runs;
   for (const BlockEntry& b : blocks) {
@@ -174,7 +172,6 @@ std::vector<Run> RunsOf(const std::vector<BlockEntry>& blocks) {
       runs.push_back({b.start, b.size, b.type});
     }
   }
-  std::sort(runs.begin(), runs.end(), [](const Run& a, const Run& b) { return a.start < b.start; });
   return runs;
 }
 
