@@ -28,7 +28,9 @@ struct Bench {
     uint32_t got = 0;
     machine->Driver().Control(DriverEnd::kAllocate, alloc, got);
     physical = nox::core::LoadLe32(alloc.data() + 8);
-    block = machine->Driver().Memory(DriverEnd::kBlockProgram, 65536);
+    // The program address is 32 bits that the caller sign-extends.
+    const int32_t program = static_cast<int32_t>(nox::core::LoadLe32(alloc.data() + 4));
+    block = machine->Driver().Memory(static_cast<uint64_t>(static_cast<int64_t>(program)), 65536);
     // Keep the "$ASF" slot current, as the utility does before each command.
     nox::core::StoreLe32(machine->FSegment().data() + 0x120 + 16, physical);
     std::memset(block.data(), 0, block.size());

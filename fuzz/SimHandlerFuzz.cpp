@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const size_t offset = (record[0] | (record[1] << 8)) % block.size();
         const size_t n = std::min(record.size() - 3, block.size() - offset);
         std::memcpy(block.data() + offset, record.data() + 3, n);
-        machine->PortWrite(0xB2, record[2], kSharedBlockPhysical);
+        machine->PortWrite(HandlerPort(profile), record[2], machine->SharedBlockPhysical());
         break;
       }
       default: {

@@ -41,9 +41,13 @@ bool FlashLayout::CollectHoles(core::ByteSpan image, uint8_t type) {
       ++i;
       continue;
     }
+    // A run ends where the next entry does not continue it in the part: the firmware lists
+    // its blocks in its own order, which need not be the order of their addresses.
     const uint64_t start = blocks_[i].start;
     uint64_t length = 0;
-    for (; i < blocks_.size() && blocks_[i].type == type; ++i) length += blocks_[i].size;
+    for (; i < blocks_.size() && blocks_[i].type == type && blocks_[i].start == start + length; ++i) {
+      length += blocks_[i].size;
+    }
     holes_.CollectRange(image, start, length);
     // Checked per range rather than per hole: the table holds the whole range first.
     if (NcbCount() > kMaxNcbs) return false;

@@ -70,9 +70,13 @@ bool MatchKind(FlashLayout& layout, core::ByteSpan flash, const HoleKind& kind) 
       ++i;
       continue;
     }
+    // The same runs as the hole table's: consecutive entries that also follow each other in
+    // the part.
     const uint64_t start = blocks[i].start;
     uint64_t length = 0;
-    for (; i < blocks.size() && blocks[i].type == kind.blockType; ++i) length += blocks[i].size;
+    for (; i < blocks.size() && blocks[i].type == kind.blockType && blocks[i].start == start + length; ++i) {
+      length += blocks[i].size;
+    }
     if (!layout.Holes().MatchFlashRange(flash, start, length, cursor, kind.end)) return false;
   }
   return cursor == kind.end;

@@ -23,7 +23,6 @@ class FakeServiceManager : public DriverPort {
 
   // Settings a test changes.
   bool nt = true;
-  uint32_t majorVersion = 10;
   std::optional<std::string> exePath = std::string("C:\\Tools\\NOXWINGUI.exe");
   std::string currentDir = "C:\\Work\\";
   bool startFailsAlreadyRunning = false;
@@ -40,7 +39,7 @@ class FakeServiceManager : public DriverPort {
   std::string lastDevicePath;
 
   bool PlatformIsNt() override { return nt; }
-  uint32_t MajorVersion() override { return majorVersion; }
+  uint32_t MajorVersion() override { return 10; }
   std::optional<std::string> OwnExecutablePath() override { return exePath; }
   std::string CurrentDirectoryPrefix() override { return currentDir; }
 

@@ -36,7 +36,6 @@ TEST_F(IoDriverLoad, WritesTheDriverNextToTheExecutableAndRemovesItOnceOpen) {
   EXPECT_EQ(scm.written.at("C:\\Tools\\orufldrv64.sys"), (std::vector<uint8_t>{'6', '4'}));
   EXPECT_TRUE(scm.files.empty());  // gone once the driver runs
   EXPECT_EQ(scm.services.at("GENERICDRV").imagePath, "C:\\Tools\\orufldrv64.sys");
-  EXPECT_EQ(scm.lastDevicePath, "\\\\.\\Global\\GENERICDRV");
   EXPECT_TRUE(scm.managers.empty()) << "every manager handle is closed";
   EXPECT_TRUE(scm.handles.empty()) << "every service handle is closed";
   const size_t callsAfterFirst = scm.calls.size();
@@ -69,12 +68,6 @@ TEST_F(IoDriverLoad, WaitsForADeletedServiceToVanish) {
 TEST_F(IoDriverLoad, AlreadyRunningStillOpensTheDevice) {
   scm.startFailsAlreadyRunning = true;
   EXPECT_TRUE(driver.LoadIoDriver());
-}
-
-TEST_F(IoDriverLoad, OldNtOpensTheDeviceWithoutTheGlobalPrefix) {
-  scm.majorVersion = 4;
-  ASSERT_TRUE(driver.LoadIoDriver());
-  EXPECT_EQ(scm.lastDevicePath, "\\\\.\\GENERICDRV");
 }
 
 TEST_F(IoDriverLoad, FailsWithoutADirectoryInTheExecutablePath) {

@@ -90,21 +90,25 @@ std::vector<uint8_t> Reply(uint8_t version, uint8_t marker, const std::vector<Fl
   return b;
 }
 
+// In the firmware's order, which need not be the order of the addresses.
 const std::vector<FlashBlockEntry> kEntries = {
-    {0x000000, 0x10000, 2}, {0x010000, 0x70000, 1}, {0x080000, 0x10000, 0x80}, {0x0F0000, 0x10000, 0}};
+    {0x0F0000, 0x10000, 0}, {0x010000, 0x70000, 1}, {0x000000, 0x10000, 2}, {0x080000, 0x10000, 0x80}};
 
 TEST(FlashInfoReply, EveryVersionNormalizesToTheSameTable) {
+  const auto v9 = FlashInfo::FromReply(Reply(9, 0, kEntries));
   const auto v10 = FlashInfo::FromReply(Reply(10, 0, kEntries));
   const auto v11 = FlashInfo::FromReply(Reply(11, 0, kEntries));
   const auto v12 = FlashInfo::FromReply(Reply(12, 1, kEntries, 0x100, 0xFFFF0000));
-  ASSERT_TRUE(v10 && v11 && v12);
-  for (const auto* info : {&*v10, &*v11, &*v12}) {
+  const auto v13 = FlashInfo::FromReply(Reply(13, 200, kEntries, 0x100, 0xFFFF0000));
+  ASSERT_TRUE(v9 && v10 && v11 && v12 && v13);
+  for (const auto* info : {&*v9, &*v10, &*v11, &*v12, &*v13}) {
     EXPECT_EQ(info->Entries(), kEntries);
     EXPECT_EQ(info->TotalSize(), 0xA0000u);
   }
   EXPECT_EQ(v10->Bytes().size(), kEntries.size() * 9 + 25);
-  EXPECT_EQ(v10->EcVersionOffset(), 0u);
-  EXPECT_EQ(v10->EcVersionMask(), 0u);
+  EXPECT_EQ(v9->EcVersionOffset() | v10->EcVersionOffset(), 0u);
+  EXPECT_EQ(v9->EcVersionMask() | v10->EcVersionMask(), 0u);
+  EXPECT_EQ(v13->EcVersionOffset(), 0x100u);
   // Everything but the version byte agrees, header and entries.
   const auto a = v10->Bytes();
   const auto b = v11->Bytes();

@@ -25,7 +25,9 @@ namespace nox::testing {
 
 class SimRig {
  public:
-  explicit SimRig(const std::string& preset, const std::function<void(sim::Profile&)>& tweak = {}) {
+  // `windowsMajor` is the Windows version the driver port reports.
+  explicit SimRig(const std::string& preset, const std::function<void(sim::Profile&)>& tweak = {},
+                  uint32_t windowsMajor = 10) {
     auto profile = sim::MakePreset(preset);
     if (!profile) throw std::runtime_error("no preset " + preset);
     if (tweak) tweak(*profile);
@@ -35,7 +37,7 @@ class SimRig {
     dir = std::filesystem::temp_directory_path() /
           ("nox_rig_" + std::to_string(reinterpret_cast<uintptr_t>(this)));
     std::filesystem::create_directories(dir);
-    port = std::make_unique<sim::SimDriverPort>(*machine, (dir / "NOXWINGUI.exe").string());
+    port = std::make_unique<sim::SimDriverPort>(*machine, (dir / "NOXWINGUI.exe").string(), windowsMajor);
     os = std::make_unique<sim::SimOsServices>(*machine, nullptr);
     modules[config::ModuleSlotId::kW64].data = {'D', 'R', 'V'};
     modules[config::ModuleSlotId::kW64].size = 3;

@@ -25,7 +25,7 @@ done
 [[ $(stat -c %s "$m/flash.bin") -eq 8388608 ]] || { echo "FAIL: flash.bin is not 8 MiB"; fail=1; }
 expect 3 'holds a machine already' create "$m" --preset legacy-8m
 expect 3 'unknown preset "legacy-4m"; known: legacy-8m uefi-16m minimal-1m' create "$work/x" --preset legacy-4m
-expect 3 'enableAnswer: must be 0, 1, 2 or 3' create "$work/y" --preset minimal-1m --set enableAnswer=7
+expect 3 'asf.port: 0xB0, but the FADT.s SMI_CMD names 0xB2' create "$work/y" --preset legacy-8m --set asf.port=0xB0
 expect 3 'enableAnswr: no such field' create "$work/y" --preset minimal-1m --set enableAnswr=1
 [[ -e $work/y/machine.json ]] && { echo "FAIL: a refused create left a machine"; fail=1; }
 expect 2 'DIR is required|required' create

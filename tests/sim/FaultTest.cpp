@@ -148,9 +148,9 @@ TEST_F(MachineDirectory, OpeningABrokenMachineSaysWhatIsWrong) {
   EXPECT_FALSE(Machine::InMemory(outside, error));
   EXPECT_EQ(error, "profile: flash.blocks[1]: ends at 0x120000, past the flash size 0x100000");
   json j = ProfileToJson(Preset("minimal-1m"));
-  j["enableAnswer"] = 9;
+  j["flash"]["replyVersion"] = 14;
   std::ofstream(dir / "machine.json") << j.dump();
-  fails(bool(Machine::Open(dir, error)), "enableAnswer: must be 0, 1, 2 or 3");
+  fails(bool(Machine::Open(dir, error)), "flash.replyVersion: must be 9 to 13");
 }
 
 }  // namespace

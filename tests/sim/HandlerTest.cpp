@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "SimRig.h"
 
 namespace nox::sim::test {
@@ -81,16 +83,17 @@ TEST(FlashCommands, AShortSharedBlockIsNeverReadPastItsEnd) {
   EXPECT_EQ(rig.SmiLines()[0]["misuse"], "shared block too small");
 }
 
-TEST(FlashCommands, EnableStatusCarriesTheAnswerAndOnlyZeroEnablesWrites) {
+TEST(FlashCommands, EnableStatusCarriesTheAnswerAndOnlyTheRefusalsKeepWritesOff) {
   struct Case { uint8_t answer; bool writeProtected; uint8_t status; };
-  for (const Case& c : {Case{0, false, 0}, Case{1, false, 1}, Case{2, false, 2}, Case{3, false, 3}, Case{0, true, 1}}) {
+  for (const Case& c : {Case{0, false, 0}, Case{1, false, 1}, Case{2, false, 2}, Case{3, false, 3}, Case{4, false, 4},
+                        Case{255, false, 255}, Case{0, true, 1}}) {
     SCOPED_TRACE(testing::Message() << int{c.answer} << c.writeProtected);
     Profile p = Preset("minimal-1m");
     p.enableAnswer = c.answer;
     p.faults.writeProtected = c.writeProtected;
     Rig rig(p);
     EXPECT_EQ(rig.Enable(), c.status);
-    EXPECT_EQ(rig.Erase(0, 0x1000), c.status == 0 ? 0 : 1);
+    EXPECT_EQ(rig.Erase(0, 0x1000), c.status >= 1 && c.status <= 3 ? 1 : 0);
     EXPECT_EQ(rig.LastSmi().value("fault", ""), c.writeProtected ? "write-protected" : "");
     EXPECT_EQ(rig.Read(0), 0);
   }
@@ -98,7 +101,7 @@ TEST(FlashCommands, EnableStatusCarriesTheAnswerAndOnlyZeroEnablesWrites) {
 
 TEST(FlashInformation, ReplyLayoutFollowsTheVersion) {
   struct Case { uint8_t version, refusal; size_t firstEntry; };
-  for (const Case& c : {Case{10, 0, 8}, Case{11, 0, 16}, Case{12, 1, 16}, Case{11, 1, 16}}) {
+  for (const Case& c : {Case{9, 0, 8}, Case{10, 0, 8}, Case{11, 0, 16}, Case{12, 1, 16}, Case{13, 200, 16}}) {
     SCOPED_TRACE(int{c.version});
     Profile p = Preset("legacy-8m");
     p.flash.replyVersion = c.version;
@@ -126,23 +129,6 @@ TEST(FlashInformation, ReplyLayoutFollowsTheVersion) {
   unsigned_.Raise(37);
   EXPECT_EQ(unsigned_.block[5], 0);
   EXPECT_TRUE(unsigned_.LastSmi().contains("misuse"));
-}
-
-// OFBD blocks built from the header layout: signature, version, total size, class, flags,
-// first operation at 18, the value 2, then the operation header and the end marker.
-void PutOfbd(Rig& rig, uint32_t opClass, uint8_t type, uint16_t recordSize) {
-  std::memcpy(rig.block.data(), "OFBD", 4);
-  const uint16_t total = static_cast<uint16_t>(18 + 4 + recordSize + 4);
-  rig.Put16(4, 0);
-  rig.Put16(6, total);
-  rig.Put32(8, opClass);
-  rig.Put16(12, 0);
-  rig.Put16(14, 18);
-  rig.Put16(16, 2);
-  rig.block[18] = type;
-  rig.block[19] = 1;
-  rig.Put16(20, recordSize);
-  rig.Put32(total - 4, 0xFFFF55AA);
 }
 
 TEST(Ofbd, VersionQueryIsAnsweredOnlyByOfbdFirmware) {
@@ -215,13 +201,25 @@ TEST(Commands, UnknownCodesAndOtherPortsAreJournaledOnly) {
   EXPECT_EQ(rig.machine->State().smiCount, 1u);
 }
 
-TEST(Commands, AnSmiWithoutTheBlockAddressInEbxFindsNoRequest) {
-  Rig rig(Preset("minimal-1m"));
-  ASSERT_EQ(rig.Enable(), 0);
-  rig.PutRequest(0, 1024);
-  rig.Raise(33, 0xB2, 0);
-  EXPECT_EQ(rig.Status(), 255);
-  EXPECT_EQ(rig.LastSmi()["misuse"], "EBX does not hold the shared block's address");
+// One port: the "$ASF" record's, else the FADT's SMI_CMD when it names one, else 0xB2.
+TEST(Commands, TheHandlerListensOnThePortTheFirmwareRecordsName) {
+  struct Case { bool asf; uint16_t asfPort; bool fadt; uint16_t smiCmd; uint16_t listens; };
+  const Case cases[] = {{true, 0xB4, true, 0xB4, 0xB4}, {true, 0xB4, true, 0, 0xB4}, {true, 0xB4, false, 0, 0xB4},
+                        {false, 0, true, 0xB0, 0xB0},   {false, 0, true, 0, 0xB2},     {false, 0, false, 0, 0xB2}};
+  for (const Case& c : cases) {
+    Profile p = Preset("legacy-8m");
+    p.asf.present = c.asf;
+    p.asf.port = c.asfPort;
+    p.fadt = {c.fadt, c.smiCmd};
+    Rig rig(p);
+    for (uint16_t port : {0xB0, 0xB2, 0xB4}) rig.Raise(36, port);
+    const auto lines = rig.Entries();
+    const auto ignored = std::count_if(lines.begin(), lines.end(), [](const json& l) { return l.value("event", "") == "port-write"; });
+    EXPECT_EQ(rig.SmiLines().size(), 1u) << c.listens;
+    EXPECT_EQ(ignored, 2) << c.listens;
+    EXPECT_FALSE(std::any_of(lines.begin(), lines.end(), [&](const json& l) { return l.value("port", 0) == c.listens; }))
+        << c.listens;
+  }
 }
 
 TEST(Commands, RefreshRewritesTheStatusRecordAfterTheConfiguredCount) {

@@ -137,16 +137,6 @@ TEST(SegmentRecords, RunningIdentityMarkersSitInTheFSegment) {
   EXPECT_EQ(FindTag(Rig(Preset("uefi-16m")).machine->FSegment(), "$BV#"), -1);
 }
 
-TEST(SegmentRecords, RecordAtTheLastOffsetsIsPresentButCut) {
-  Profile p = Preset("legacy-8m");
-  p.asf.offset = 65531;
-  Rig rig(p);
-  auto f = rig.machine->FSegment();
-  // A searcher that stops at 65530 must miss it; one that reads past 65535 would see it.
-  EXPECT_EQ(FindTag(f.first(65535), "$ASF"), 65531);
-  EXPECT_EQ(f[65535], 16);  // the slot distance, the last byte of the segment
-}
-
 TEST(Fadt, TableNamesTheSmiPortAndChecksumsToZero) {
   Profile p = Preset("uefi-16m");
   p.fadt.smiCmd = 0xB0;

@@ -16,9 +16,6 @@ TEST(Presets, EveryPresetIsValidMatchesItsNameAndSurvivesItsJsonForm) {
     ProfileResult back = ProfileFromJson(json);
     ASSERT_TRUE(back.profile) << name << ": " << back.error;
     EXPECT_EQ(ProfileToJson(*back.profile), json) << name;
-    uint64_t covered = 0;
-    for (const BlockEntry& b : preset->flash.blocks) covered += b.size;
-    EXPECT_EQ(covered, preset->flash.size) << name << ": the block table covers the whole part";
     EXPECT_EQ(preset->flash.size, std::stoul(name.substr(name.find('-') + 1)) << 20) << name;
     EXPECT_EQ(preset->uefi, name.starts_with("uefi")) << name;
   }
@@ -28,12 +25,30 @@ TEST(Presets, EveryPresetIsValidMatchesItsNameAndSurvivesItsJsonForm) {
 TEST(ProfileJson, BadSettingsNameTheFieldAndTheReason) {
   struct Case { const char* assignment; const char* error; };
   const Case cases[] = {
-      {"enableAnswer=4", "enableAnswer: must be 0, 1, 2 or 3"},
-      {"flash.replyVersion=13", "flash.replyVersion: must be 10, 11 or 12"},
+      {"flash.replyVersion=8", "flash.replyVersion: must be 9 to 13"},
+      {"flash.replyVersion=14", "flash.replyVersion: must be 9 to 13"},
       {"successStatus=1", "successStatus: must be below 255 and not 1 (1 means failure)"},
+      // The blocks tile the part, in whatever order the table lists them.
       {"flash.blocks.6.size=0x40000", "flash.blocks[6]: ends at 0x820000, past the flash size 0x800000"},
-      {"flash.blocks.1.start=0x8000", "flash.blocks[1].start: overlaps the block before it"},
+      {"flash.blocks.1.start=0x8000", "flash.blocks[1].start: overlaps flash.blocks[0]"},
+      {"flash.blocks.0.size=0x8000", "flash.blocks: nothing covers 0x8000-0xFFFF"},
+      {"flash.blocks.6.size=0x10000", "flash.blocks: nothing covers 0x7F0000-0x7FFFFF"},
       {"flash.blocks.0.type=256", "flash.blocks[0].type: 256 is larger than 255"},
+      {"ecb.ecBlockStart=0x60000", "ecb.ecBlockStart: the EC block 0x60000+0x20000 is not covered by blocks of type 3"},
+      // One port: the records name it, nothing else does.
+      {"smiPort=0xB0", "smiPort: no such field"},
+      {"asf.port=0xB0", "asf.port: 0xB0, but the FADT's SMI_CMD names 0xB2"},
+      {"asf.port=0", "asf.port: 0 is no port"},
+      // Records in the segments: inside the mapped view, apart, and found by the search.
+      {"asf.slotDistance=4", "asf.slotDistance: the address slot at +4 overlaps the record's own fields (bytes 0-4 and 12-13)"},
+      {"asf.slotDistance=9", "asf.slotDistance: the address slot at +9 overlaps the record's own fields (bytes 0-4 and 12-13)"},
+      {"asf.offset=65522", "asf.offset: the \"$ASF\" record at 0xFFF2-0xFFFF reaches past the 65535 bytes the utility maps of the segment"},
+      {"asf.offset=65520", "asf.slotDistance: the address slot at 0x10000-0x10003 reaches past the 65535 bytes the utility maps of the segment"},
+      {"identity.offset=0x110", "identity.offset: the identity marker blocks at 0x110-0x17F overlaps the \"$ASF\" record at 0x120-0x12D"},
+      {"identity.offset=0x12E", "identity.offset: the identity marker blocks at 0x12E-0x19D overlaps the address slot at 0x130-0x133"},
+      {"ecb1.offset=0x2E0", "ecb1.offset: the \"ECB1\" record at 0x2E0-0x2E5 overlaps the \"$ECB\" record and its texts at 0x200-0x2E4"},
+      {"ecb.offset=0xFF40", "ecb.offset: the \"$ECB\" record and its texts at 0xFF40-0x10024 reaches past the 65535 bytes the utility maps of the segment"},
+      {"ecb.messages=[\"Check ECB1 first\",\"\",\"\",\"\"]", "ecb1.offset: the utility's search finds \"ECB1\" first at 0x226, not at the record's 0x300"},
       {"identity.version=A6", "identity.version: must be a letter and two digits, like A06"},
       {"identity.systemId=\"0x1G\"", "identity.systemId: \"0x1G\" is not a number"},
       {"firmware=bios", "firmware: must be \"legacy\" or \"uefi\""},
@@ -75,6 +90,24 @@ TEST(ProfileJson, SettingsTakeJsonValuesHexTextAndPlainText) {
   ASSERT_EQ(r.profile->faults.stuck.size(), 1u);
   EXPECT_EQ(r.profile->faults.stuck[0].address, 0x7E0000u);
   EXPECT_TRUE(r.profile->faults.writeProtected);
+}
+
+// Profiles at the edge of the rules, each alone on the legacy machine.
+TEST(ProfileJson, ProfilesAtTheEdgeOfTheRulesAreAccepted) {
+  const char* accepted[] = {
+      "asf.slotDistance=5",   // the slot in the bytes between the distance and the port
+      "asf.slotDistance=14",  // right behind the port
+      // The table in the firmware's order: boot block first, the main BIOS halves swapped.
+      "flash.blocks=[{\"start\":8257536,\"size\":131072,\"type\":0},{\"start\":4325376,\"size\":3932160,\"type\":1},"
+      "{\"start\":393216,\"size\":3932160,\"type\":1},{\"start\":131072,\"size\":131072,\"type\":2},"
+      "{\"start\":262144,\"size\":131072,\"type\":3},{\"start\":65536,\"size\":65536,\"type\":129},"
+      "{\"start\":0,\"size\":65536,\"type\":128}]"};
+  for (const char* setting : accepted) {
+    nlohmann::json json = ProfileToJson(*MakePreset("legacy-8m"));
+    ASSERT_EQ(ApplySetting(json, setting), "") << setting;
+    const ProfileResult r = ProfileFromJson(json);
+    EXPECT_TRUE(r.profile) << setting << ": " << r.error;
+  }
 }
 
 TEST(EcLayout, EcbRecordWinsOverTheBlockTable) {

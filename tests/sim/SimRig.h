@@ -75,12 +75,32 @@ class Rig {
     std::array<uint8_t, 20> rec{};
     core::StoreLe32(rec.data(), size);
     if (!Control(0xFA002EE0, rec)) throw std::runtime_error("allocate");
+    program32 = core::LoadLe32(rec.data() + 4);
     // The program address is 32 bits that the caller sign-extends.
     const int32_t program = static_cast<int32_t>(core::LoadLe32(rec.data() + 4));
     physical = core::LoadLe32(rec.data() + 8);
     block = machine->Driver().Memory(static_cast<uint64_t>(static_cast<int64_t>(program)), size);
     if (block.size() != size) throw std::runtime_error("block does not resolve");
     std::fill(block.begin(), block.end(), uint8_t{0});
+  }
+
+  // Gives the block back and takes a new one, as the utility does when it needs another size.
+  void Reallocate(uint32_t size = 65536) {
+    std::array<uint8_t, 8> rec{};
+    if (!Control(0xFA002EE4, rec)) throw std::runtime_error("release");
+    Allocate(size);
+  }
+  // Maps the F segment as the utility does when it looks for "$ASF".
+  void MapFSegment() {
+    std::array<uint8_t, 24> rec{};
+    core::StoreLe32(rec.data() + 8, 65535);
+    core::StoreLe32(rec.data() + 12, 0xF0000);
+    if (!Control(0xFA002EE8, rec)) throw std::runtime_error("map");
+  }
+  // The u32 the "$ASF" record points at.
+  void PutSlot(uint32_t value) {
+    const AsfProfile& asf = machine->GetProfile().asf;
+    core::StoreLe32(machine->FSegment().data() + asf.offset + asf.slotDistance, value);
   }
 
   // Writes `command` to `port` with the shared block's address in EBX.
@@ -142,7 +162,25 @@ class Rig {
 
   std::unique_ptr<Machine> machine;
   uint32_t physical = 0;
+  uint32_t program32 = 0;
   std::span<uint8_t> block;
 };
+
+// OFBD blocks built from the header layout: signature, version, total size, class, flags,
+// first operation at 18, the value 2, then the operation header and the end marker.
+inline void PutOfbd(Rig& rig, uint32_t opClass, uint8_t type, uint16_t recordSize) {
+  std::memcpy(rig.block.data(), "OFBD", 4);
+  const uint16_t total = static_cast<uint16_t>(18 + 4 + recordSize + 4);
+  rig.Put16(4, 0);
+  rig.Put16(6, total);
+  rig.Put32(8, opClass);
+  rig.Put16(12, 0);
+  rig.Put16(14, 18);
+  rig.Put16(16, 2);
+  rig.block[18] = type;
+  rig.block[19] = 1;
+  rig.Put16(20, recordSize);
+  rig.Put32(total - 4, 0xFFFF55AA);
+}
 
 }  // namespace nox::sim::test

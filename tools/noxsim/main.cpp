@@ -150,7 +150,7 @@ int Show(const std::string& dir, bool asJson) {
   std::cout << Format("identity   %s, system ID 0x%02X, extended ID 0x%04X, names %s (%s)\n",
                       p.identity.version.c_str(), p.identity.systemId, p.identity.extendedId, names.c_str(),
                       p.identity.placement == IdentityPlacement::Oem ? "OEM call 99/15" : "F segment");
-  std::cout << Format("SMI port   0x%X", p.smiPort);
+  std::cout << Format("SMI port   0x%X", HandlerPort(p));
   if (p.fadt.present) std::cout << Format(", FADT 0x%X", p.fadt.smiCmd);
   if (p.asf.present) std::cout << Format(", $ASF 0x%X (slot +%u)", p.asf.port, p.asf.slotDistance);
   std::cout << Format(", OFBD version 0x%X\n", p.ofbdVersion);
@@ -188,21 +188,20 @@ int Diff(const std::string& dir, const std::string& romPath) {
   if (rom.size() != flash.size()) {
     return Failed(Format("%s: %u bytes, the flash part has %u", romPath.c_str(), static_cast<unsigned>(rom.size()), static_cast<unsigned>(flash.size())));
   }
-  // Regions: runs of blocks of one type, then whatever the table does not cover.
+  // Regions: runs of blocks of one type in address order (the table is in the firmware's
+  // order, and the blocks tile the part).
   struct Region { std::string name; uint32_t start, end; };
   std::vector<Region> regions;
-  uint32_t covered = 0;
-  for (const BlockEntry& b : machine->GetProfile().flash.blocks) {
-    if (b.start > covered) regions.push_back({"outside blocks", covered, b.start});
+  std::vector<BlockEntry> blocks = machine->GetProfile().flash.blocks;
+  std::sort(blocks.begin(), blocks.end(), [](const BlockEntry& a, const BlockEntry& b) { return a.start < b.start; });
+  for (const BlockEntry& b : blocks) {
     const std::string name = RegionName(b.type);
     if (!regions.empty() && regions.back().name == name && regions.back().end == b.start) {
       regions.back().end = b.start + b.size;
     } else {
       regions.push_back({name, b.start, b.start + b.size});
     }
-    covered = b.start + b.size;
   }
-  if (covered < flash.size()) regions.push_back({"outside blocks", covered, static_cast<uint32_t>(flash.size())});
   bool different = false;
   for (const Region& r : regions) {
     std::vector<std::pair<uint32_t, uint32_t>> changed;

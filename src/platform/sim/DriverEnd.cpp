@@ -16,6 +16,14 @@ void DriverEnd::Misuse(const char* request, const char* what) {
                                     {{"request", request}, {"misuse", what}});
 }
 
+// Reserved bytes are zero in every record the utility sends; anything else is a record
+// built with the wrong layout.
+bool DriverEnd::Reserved(const char* request, std::span<const uint8_t> bytes) {
+  if (std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0; })) return true;
+  Misuse(request, "reserved bytes are not zero");
+  return false;
+}
+
 bool DriverEnd::Control(uint32_t code, std::span<uint8_t> record, uint32_t& bytesReturned) {
   bytesReturned = 0;
   size_t want = 0;
@@ -47,6 +55,7 @@ bool DriverEnd::Control(uint32_t code, std::span<uint8_t> record, uint32_t& byte
 }
 
 bool DriverEnd::Allocate(std::span<uint8_t> record) {
+  if (!Reserved("allocate", record.subspan(12, 8))) return false;
   const uint32_t size = LoadLe32(record.data());
   if (size == 0 || size > kMaxBlockSize) {
     Misuse("allocate", "size must be 1 to 65536 bytes");
@@ -62,11 +71,11 @@ bool DriverEnd::Allocate(std::span<uint8_t> record) {
     return false;
   }
   machine_.AllocateSharedBlock(size);
-  StoreLe32(record.data() + 4, kBlockProgram32);
-  StoreLe32(record.data() + 8, kSharedBlockPhysical);
+  StoreLe32(record.data() + 4, machine_.SharedBlockProgram());
+  StoreLe32(record.data() + 8, machine_.SharedBlockPhysical());
   machine_.GetJournal().RecordEvent(machine_.State().smiCount, machine_.Now(), "driver",
                                     {{"request", "allocate"}, {"size", size},
-                                     {"physical", kSharedBlockPhysical}});
+                                     {"physical", machine_.SharedBlockPhysical()}});
   return true;
 }
 
@@ -82,6 +91,7 @@ bool DriverEnd::Release() {
 }
 
 bool DriverEnd::Map(std::span<uint8_t> record) {
+  if (!Reserved("map", record.first(8))) return false;
   const uint32_t length = LoadLe32(record.data() + 8);
   const uint32_t physical = LoadLe32(record.data() + 12);
   const uint64_t end = uint64_t{physical} + length;
@@ -90,6 +100,7 @@ bool DriverEnd::Map(std::span<uint8_t> record) {
     return false;
   }
   core::StoreLe64(record.data() + 16, kMapBase + physical);
+  machine_.NoteMapping(physical, length);
   const Mapping m{physical, length};
   if (std::none_of(mappings_.begin(), mappings_.end(), [&](const Mapping& x) {
         return x.physical == m.physical && x.length == m.length;
@@ -114,6 +125,7 @@ bool DriverEnd::WritePort(std::span<uint8_t> record) {
     Misuse("write-port", "offset 8 is not zero");
     return false;
   }
+  if (!Reserved("write-port", record.subspan(13, 3))) return false;
   const uint8_t value = r[12];
   machine_.PortWrite(static_cast<uint16_t>(port), value, LoadLe32(r + 16));
   core::StoreLe16(record.data() + 20, value);
@@ -122,9 +134,11 @@ bool DriverEnd::WritePort(std::span<uint8_t> record) {
 
 std::span<uint8_t> DriverEnd::Memory(uint64_t address, size_t length) {
   std::span<uint8_t> block = machine_.SharedBlock();
-  if (!block.empty() && address >= kBlockProgram && address - kBlockProgram <= block.size() &&
-      length <= block.size() - (address - kBlockProgram)) {
-    return block.subspan(static_cast<size_t>(address - kBlockProgram), length);
+  const uint64_t blockProgram =
+      static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(machine_.SharedBlockProgram())));
+  if (!block.empty() && address >= blockProgram && address - blockProgram <= block.size() &&
+      length <= block.size() - (address - blockProgram)) {
+    return block.subspan(static_cast<size_t>(address - blockProgram), length);
   }
   if (address < kMapBase) return {};
   const uint64_t physical = address - kMapBase;

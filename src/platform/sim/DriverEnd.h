@@ -24,10 +24,6 @@ class DriverEnd {
   static constexpr size_t kWritePortRecord = 22;
 
   static constexpr uint32_t kMaxBlockSize = 65536;
-  // The 32-bit program address allocate returns has its top bit set, as a kernel mapping
-  // would: only a caller that sign-extends it, as it must, reaches the block.
-  static constexpr uint32_t kBlockProgram32 = 0xC1000000;
-  static constexpr uint64_t kBlockProgram = 0xFFFFFFFFC1000000ull;
   // Program addresses of mappings: this base plus the physical address.
   static constexpr uint64_t kMapBase = 0x00007F0000000000ull;
 
@@ -37,8 +33,10 @@ class DriverEnd {
   // the code is unknown, the record has the wrong length, or the request is refused.
   bool Control(uint32_t controlCode, std::span<uint8_t> record, uint32_t& bytesReturned);
 
-  // The simulated memory behind a program address handed out by allocate (sign-extended) or
-  // map; empty when [programAddress, +length) is not inside one of them.
+  // The simulated memory behind a program address handed out by allocate or map; empty when
+  // [programAddress, +length) is not inside one of them. Allocate hands out 32 bits with the
+  // top bit set, as a kernel mapping would: only a caller that sign-extends them, as it
+  // must, reaches the block.
   std::span<uint8_t> Memory(uint64_t programAddress, size_t length);
 
  private:
@@ -47,6 +45,7 @@ class DriverEnd {
   bool Map(std::span<uint8_t> record);
   bool WritePort(std::span<uint8_t> record);
   void Misuse(const char* request, const char* what);
+  bool Reserved(const char* request, std::span<const uint8_t> bytes);
 
   struct Mapping {
     uint32_t physical;

@@ -1,5 +1,6 @@
 #include "platform/sim/Machine.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -8,6 +9,7 @@
 #include "core/Bytes.h"
 #include "platform/sim/DriverEnd.h"
 #include "platform/sim/RomImage.h"
+#include "platform/sim/Segments.h"
 #include "platform/sim/SmiHandler.h"
 
 namespace nox::sim {
@@ -20,6 +22,10 @@ constexpr const char* kFlashFile = "flash.bin";
 constexpr const char* kStateFile = "state.json";
 constexpr const char* kJournalFile = "journal.jsonl";
 constexpr size_t kFadtLength = 244;
+constexpr uint32_t kFirstBlockPhysical = 0x7F000000;
+constexpr uint32_t kFirstBlockProgram = 0xC1000000;  // top bit set: only sign extension reaches it
+constexpr uint32_t kAddressStep = 0x20000;
+constexpr uint32_t kAddressCycle = 1024;
 
 bool ReadFile(const fs::path& path, std::vector<uint8_t>& out) {
   std::ifstream in(path, std::ios::binary);
@@ -53,10 +59,6 @@ bool Valid(const Profile& profile, std::string& error) {
   ProfileResult checked = ProfileFromJson(ProfileToJson(profile));
   if (!checked.profile) error = "profile: " + checked.error;
   return checked.profile.has_value();
-}
-
-std::vector<uint8_t> Text(const char* t) {
-  return std::vector<uint8_t>(t, t + std::strlen(t));
 }
 
 }  // namespace
@@ -224,52 +226,13 @@ bool Machine::Persist(std::string& error) {
 
 void Machine::BuildSegments() {
   segments_.fill(0);
-  std::span<uint8_t> e = ESegment();
-  std::span<uint8_t> f = FSegment();
-  const Profile& p = profile_;
-  if (p.asf.present) {
-    std::vector<uint8_t> rec(16, 0);
-    std::memcpy(rec.data(), "$ASF", 4);
-    rec[4] = p.asf.slotDistance;
-    core::StoreLe16(rec.data() + 12, p.asf.port);
-    Place(f, p.asf.offset, rec);
+  for (const SegmentRecord& r : SegmentRecords(profile_, handler_->PlatformFlags())) {
+    Place(r.segment == SegmentId::E ? ESegment() : FSegment(), r.offset, r.bytes);
   }
-  if (p.identity.placement == IdentityPlacement::Segment) {
-    std::vector<uint8_t> blocks = RunningIdentityBlocks(p.identity);
-    std::vector<uint8_t> system = Text("Korv System");
-    system.push_back(0);
-    system.insert(system.end(), p.identity.systemName.begin(), p.identity.systemName.end());
-    system.resize(12 + 20, 0);
-    blocks.insert(blocks.end(), system.begin(), system.end());
-    Place(f, p.identity.offset, blocks);
-  }
-  if (p.ecb.present) {
-    std::vector<uint8_t> rec(32, 0);
-    std::memcpy(rec.data(), "$ECB", 4);
-    rec[4] = p.ecb.flags;
-    core::StoreLe32(rec.data() + 5, p.ecb.ecBlockStart);
-    core::StoreLe32(rec.data() + 9, p.ecb.ecBlockSize);
-    core::StoreLe16(rec.data() + 17, p.ecb.ecVersionOffset);
-    core::StoreLe32(rec.data() + 19, p.ecb.ecVersionMask);
-    // The refusal texts follow the record; their offsets count from the segment's start.
-    std::vector<uint8_t> texts;
-    for (size_t i = 0; i < 4; ++i) {
-      const std::string& msg = p.ecb.messages[i];
-      if (msg.empty()) continue;
-      const size_t at = p.ecb.offset + rec.size() + texts.size();
-      if (at > 0xFFFF) continue;
-      core::StoreLe16(rec.data() + 23 + 2 * i, static_cast<uint16_t>(at));
-      texts.insert(texts.end(), msg.begin(), msg.end());
-      texts.push_back(0);
-    }
-    rec.insert(rec.end(), texts.begin(), texts.end());
-    Place(e, p.ecb.offset, rec);
-  }
-  if (p.ecb1.present) WriteEcb1(handler_->PlatformFlags());
 }
 
 void Machine::WriteEcb1(uint16_t flags) {
-  std::vector<uint8_t> rec(8, 0);
+  std::vector<uint8_t> rec(6, 0);
   std::memcpy(rec.data(), "ECB1", 4);
   core::StoreLe16(rec.data() + 4, flags);
   Place(ESegment(), profile_.ecb1.offset, rec);
@@ -277,9 +240,58 @@ void Machine::WriteEcb1(uint16_t flags) {
 
 bool Machine::AllocateSharedBlock(uint32_t size) {
   if (!sharedBlock_.empty() || size == 0) return false;
+  // Addresses move on with every allocation and come round again only after many, so a
+  // utility that keeps the address of a block it released no longer reaches a block.
+  const uint32_t turn = allocations_++ % kAddressCycle;
+  blockPhysical_ = kFirstBlockPhysical + turn * kAddressStep;
+  blockProgram_ = kFirstBlockProgram + turn * kAddressStep;
+  std::erase(released_, blockPhysical_);
   // Fresh memory is not zero on a real machine either; the utility must clear it.
   sharedBlock_.assign(size, 0xCC);
   return true;
+}
+
+void Machine::ReleaseSharedBlock() {
+  if (sharedBlock_.empty()) return;
+  released_.push_back(blockPhysical_);
+  sharedBlock_.clear();
+  sharedBlock_.shrink_to_fit();
+}
+
+void Machine::NoteMapping(uint32_t physical, uint32_t length) {
+  if (!profile_.asf.present) return;
+  const uint64_t record = uint64_t{kSegmentBase} + 0x10000 + profile_.asf.offset;
+  if (physical <= record && record < uint64_t{physical} + length) ++asfRecordMaps_;
+}
+
+// The utility learns the slot when it searches the F segment for "$ASF": on its first look
+// when the FADT names no port; otherwise the probe takes the FADT's port without searching,
+// and only opening the firmware, which maps the segment again, finds the slot. The count
+// lives with this machine object, that is for one run of the utility.
+bool Machine::SlotInForce() const {
+  if (!profile_.asf.present) return false;
+  const bool fadtNamesPort = profile_.fadt.present && profile_.fadt.smiCmd != 0;
+  return asfRecordMaps_ >= (fadtNamesPort ? 2u : 1u);
+}
+
+// A secure-flash OFBD block ('p', class 64) is raised through the slot like the flash
+// commands; every other OFBD block goes to the port directly.
+bool Machine::SecureFlashBlockAt(uint32_t physical) const {
+  if (sharedBlock_.empty() || physical != blockPhysical_ || sharedBlock_.size() < 22) return false;
+  return std::memcmp(sharedBlock_.data(), "OFBD", 4) == 0 && core::LoadLe32(sharedBlock_.data() + 8) == 64 &&
+         sharedBlock_[18] == 'p';
+}
+
+const char* Machine::Misplaced(uint32_t announced, bool inSlot) const {
+  if (sharedBlock_.empty()) return "no shared block is allocated";
+  if (announced == blockPhysical_) return nullptr;
+  if (inSlot && announced == 0) return "address slot is zero: the shared block's address was not published";
+  const bool stale = std::find(released_.begin(), released_.end(), announced) != released_.end();
+  if (inSlot) {
+    return stale ? "address slot holds a released shared block's address"
+                 : "address slot does not hold the shared block's address";
+  }
+  return stale ? "EBX holds a released shared block's address" : "EBX does not hold the shared block's address";
 }
 
 std::vector<uint8_t> Machine::FadtTable() const {
@@ -307,28 +319,21 @@ void Machine::RecordEffect(std::string_view what, const nlohmann::json& detail) 
 }
 
 void Machine::PortWrite(uint16_t port, uint8_t value, uint32_t ebx) {
-  if (port != profile_.smiPort) {
+  if (port != HandlerPort(profile_)) {
     journal_.RecordEvent(state_.smiCount, state_.clockMs, "port-write", {{"port", port}, {"value", value}});
     return;
   }
-  if (sharedBlock_.empty() || ebx != kSharedBlockPhysical) {
-    handler_->RunWithoutBlock(value, sharedBlock_.empty() ? "no shared block is allocated"
-                                                         : "EBX does not hold the shared block's address");
+  // Where the firmware has a slot and the utility knows it, the slot is where the utility
+  // must announce the block for every command it raises through it; enable, the other OFBD
+  // blocks and the commands of the probe before the slot is known go by EBX alone.
+  const bool viaSlot = SlotInForce() && value != smi::kEnable && (value != smi::kOfbd || SecureFlashBlockAt(ebx));
+  const uint32_t announced =
+      viaSlot ? core::LoadLe32(FSegment().data() + profile_.asf.offset + profile_.asf.slotDistance) : ebx;
+  if (const char* misuse = Misplaced(announced, viaSlot)) {
+    handler_->RunWithoutBlock(value, misuse);
     return;
   }
-  if (profile_.asf.present && value != smi::kEnable && value != smi::kOfbd) {
-    // Once the utility uses the "$ASF" slot it announces the block there before every other
-    // command; this handler takes the address from EBX, so a stale slot is reported, not
-    // fatal. A slot still at zero was never used: while the port came from the FADT, the
-    // utility rightly leaves it alone.
-    const auto slot = core::ReadLe32(FSegment(), size_t{profile_.asf.offset} + profile_.asf.slotDistance);
-    if (slot && *slot != 0 && *slot != ebx) {
-      journal_.RecordEvent(state_.smiCount, state_.clockMs, "address-slot",
-                           {{"command", value}, {"slot", *slot}, {"ebx", ebx},
-                            {"misuse", "address slot does not hold the shared block's address"}});
-    }
-  }
-  handler_->Run(value, sharedBlock_, kSharedBlockPhysical);
+  handler_->Run(value, sharedBlock_, blockPhysical_);
 }
 
 void Machine::AfterSmi() {

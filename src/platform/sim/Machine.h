@@ -34,7 +34,6 @@ inline constexpr int kPowerLossExitCode = 86;
 
 inline constexpr uint32_t kSegmentBase = 0xE0000;        // E and F segments, 128 KiB
 inline constexpr uint32_t kSegmentSize = 0x20000;
-inline constexpr uint32_t kSharedBlockPhysical = 0x7FF00000;
 
 // Counters that outlive a process.
 struct MachineState {
@@ -75,10 +74,17 @@ class Machine {
   std::span<uint8_t> ESegment() { return std::span<uint8_t>(segments_).first(0x10000); }
   std::span<uint8_t> FSegment() { return std::span<uint8_t>(segments_).subspan(0x10000); }
 
-  // The shared block the driver allocated (empty when none is held).
+  // The shared block the driver allocated (empty when none is held), its physical address
+  // and the 32-bit program address the driver hands out for it (top bit set). Every
+  // allocation gets addresses of its own; a released block's are not handed out again soon.
   std::span<uint8_t> SharedBlock() { return sharedBlock_; }
+  uint32_t SharedBlockPhysical() const { return sharedBlock_.empty() ? 0 : blockPhysical_; }
+  uint32_t SharedBlockProgram() const { return sharedBlock_.empty() ? 0 : blockProgram_; }
   bool AllocateSharedBlock(uint32_t size);
-  void ReleaseSharedBlock() { sharedBlock_.clear(); sharedBlock_.shrink_to_fit(); }
+  void ReleaseSharedBlock();
+
+  // The driver mapped [physical, physical + length) for the utility.
+  void NoteMapping(uint32_t physical, uint32_t length);
 
   // ACPI FADT ("FACP") as the operating system's firmware-table service returns it; empty
   // when the profile has none.
@@ -95,8 +101,9 @@ class Machine {
   // requested, ...), recorded for the tests to see.
   void RecordEffect(std::string_view what, const nlohmann::json& detail = nlohmann::json::object());
 
-  // The port the handler listens on; a byte written there with the shared block's physical
-  // address in EBX runs the handler. Other ports are journaled.
+  // A byte written to the port the handler listens on runs the handler on the shared block
+  // whose physical address the utility announced: in the "$ASF" address slot for the
+  // commands it raises through the slot, else in EBX. Other ports are journaled.
   void PortWrite(uint16_t port, uint8_t value, uint32_t ebx);
 
   // Writes flash.bin, state.json and the journal (no-op for in-memory machines).
@@ -118,6 +125,9 @@ class Machine {
   Machine(std::filesystem::path dir, Profile profile);
   void BuildSegments();
   bool LoadState(std::string& error);
+  bool SlotInForce() const;
+  bool SecureFlashBlockAt(uint32_t physical) const;
+  const char* Misplaced(uint32_t announced, bool inSlot) const;
 
   std::filesystem::path dir_;
   Profile profile_;
@@ -126,6 +136,11 @@ class Machine {
   MachineState state_;
   std::array<uint8_t, kSegmentSize> segments_{};
   std::vector<uint8_t> sharedBlock_;
+  uint32_t blockPhysical_ = 0;
+  uint32_t blockProgram_ = 0;
+  uint32_t allocations_ = 0;
+  std::vector<uint32_t> released_;   // physical addresses of blocks released so far
+  uint32_t asfRecordMaps_ = 0;       // mappings that showed the utility the "$ASF" record
   std::unique_ptr<SmiHandler> handler_;
   std::unique_ptr<DriverEnd> driver_;
   ExitHook exitHook_;

@@ -18,7 +18,6 @@ Profile Legacy8m() {
       {0x040000, 0x020000, 3},    {0x060000, 0x3C0000, 1},    {0x420000, 0x3C0000, 1},
       {0x7E0000, 0x020000, 0},
   };
-  p.smiPort = 0xB2;
   p.fadt = {true, 0xB2};
   p.asf = {true, 0xB2, 16, 0x120};
   p.ecb.present = true;
@@ -57,9 +56,8 @@ Profile Uefi16m() {
       {0x000000, 0x040000, 2},    {0x040000, 0x020000, 0x80}, {0x060000, 0xF00000, 1},
       {0xF60000, 0x020000, 3},    {0xF80000, 0x080000, 0},
   };
-  // No "$ASF": once the firmware is opened the utility falls back to 0xB2, so the FADT
-  // must name the same port for both phases to reach the handler.
-  p.smiPort = 0xB2;
+  // No "$ASF": once the firmware is opened the utility falls back to 0xB2, so a FADT that
+  // named another port would leave the handler unreachable after the probe.
   p.fadt = {true, 0xB2};
   p.asf.present = false;
   p.ecb.present = false;
@@ -90,7 +88,6 @@ Profile Minimal1m() {
   p.flash.size = 0x100000;
   p.flash.replyVersion = 10;
   p.flash.blocks = {{0x000000, 0x0E0000, 1}, {0x0E0000, 0x020000, 0}};
-  p.smiPort = 0xB2;
   p.fadt = {true, 0xB2};
   p.asf.present = false;
   p.identity.version = "A01";

@@ -1,5 +1,6 @@
 #include "platform/sim/Profile.h"
 
+#include <algorithm>
 #include <limits>
 #include <stdexcept>
 #include <utility>
@@ -7,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "core/Format.h"
+#include "platform/sim/Segments.h"
 
 namespace nox::sim {
 namespace {
@@ -185,7 +187,6 @@ void ReadAll(const Reader& r, Profile& p) {
   if (auto f = r.Object("flash")) ReadFlash(*f, p.flash);
   r.Number("enableAnswer", p.enableAnswer);
   r.Number("successStatus", p.successStatus);
-  r.Number("smiPort", p.smiPort);
   r.Number("ofbdVersion", p.ofbdVersion);
   if (auto f = r.Object("fadt")) {
     f->Bool("present", p.fadt.present);
@@ -284,36 +285,81 @@ bool IsVersion(const std::string& v) {
          v[2] >= '0' && v[2] <= '9';
 }
 
+// The blocks must tile the part: sorted by start, each begins where the one before ends,
+// the first at 0 and the last at the flash size. The table itself stays in the firmware's
+// order.
+void ValidateBlocks(const FlashProfile& f) {
+  if (f.blocks.empty()) Fail("flash.blocks", "needs at least one block");
+  if (f.blocks.size() > 4096) Fail("flash.blocks", "more than 4096 blocks");
+  std::vector<size_t> order(f.blocks.size());
+  for (size_t i = 0; i < order.size(); ++i) {
+    const BlockEntry& b = f.blocks[i];
+    const std::string path = core::Format("flash.blocks[%u]", static_cast<unsigned>(i));
+    if (b.size == 0 || b.size % 4096 != 0) Fail(path + ".size", "must be a non-zero multiple of 4096");
+    if (b.start % 4096 != 0) Fail(path + ".start", "must be a multiple of 4096");
+    order[i] = i;
+  }
+  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return f.blocks[a].start < f.blocks[b].start; });
+  uint64_t covered = 0;
+  size_t previous = 0;
+  for (size_t i : order) {
+    const BlockEntry& b = f.blocks[i];
+    const std::string path = core::Format("flash.blocks[%u]", static_cast<unsigned>(i));
+    if (b.start < covered) Fail(path + ".start", core::Format("overlaps flash.blocks[%u]", static_cast<unsigned>(previous)));
+    if (b.start > covered) {
+      Fail("flash.blocks", core::Format("nothing covers 0x%llX-0x%X", static_cast<unsigned long long>(covered), b.start - 1));
+    }
+    covered = uint64_t{b.start} + b.size;
+    if (covered > f.size) {
+      Fail(path, core::Format("ends at 0x%llX, past the flash size 0x%X", static_cast<unsigned long long>(covered), f.size));
+    }
+    previous = i;
+  }
+  if (covered < f.size) {
+    Fail("flash.blocks", core::Format("nothing covers 0x%llX-0x%X", static_cast<unsigned long long>(covered), f.size - 1));
+  }
+}
+
+// The port the firmware's records name must be one port.
+void ValidatePorts(const Profile& p) {
+  if (!p.asf.present) return;
+  if (p.asf.port == 0) Fail("asf.port", "0 is no port");
+  if (p.fadt.present && p.fadt.smiCmd != 0 && p.fadt.smiCmd != p.asf.port) {
+    Fail("asf.port", core::Format("0x%X, but the FADT's SMI_CMD names 0x%X", p.asf.port, p.fadt.smiCmd));
+  }
+}
+
+// The EC block "$ECB" names is the one the block table gives type 3.
+void ValidateEcBlock(const Profile& p) {
+  if (!p.ecb.present || p.ecb.ecBlockSize == 0) return;
+  const uint64_t start = p.ecb.ecBlockStart;
+  const uint64_t end = start + p.ecb.ecBlockSize;
+  uint64_t covered = 0;
+  for (const BlockEntry& b : p.flash.blocks) {
+    if (b.type != 3) continue;
+    const uint64_t from = std::max<uint64_t>(start, b.start);
+    const uint64_t to = std::min<uint64_t>(end, uint64_t{b.start} + b.size);
+    if (from < to) covered += to - from;
+  }
+  if (covered != p.ecb.ecBlockSize) {
+    Fail("ecb.ecBlockStart", core::Format("the EC block 0x%X+0x%X is not covered by blocks of type 3",
+                                          p.ecb.ecBlockStart, p.ecb.ecBlockSize));
+  }
+}
+
 // Checks what cannot be told from one field alone.
 void Validate(const Profile& p) {
   const FlashProfile& f = p.flash;
   if (f.size == 0 || f.size % 4096 != 0) Fail("flash.size", "must be a non-zero multiple of 4096");
   // The machine keeps the whole part in memory and writes it out on every save.
   if (f.size > kMaxFlashSize) Fail("flash.size", "at most 256 MiB");
-  if (f.replyVersion < 10 || f.replyVersion > 12) Fail("flash.replyVersion", "must be 10, 11 or 12");
-  if (f.blocks.empty()) Fail("flash.blocks", "needs at least one block");
-  if (f.blocks.size() > 4096) Fail("flash.blocks", "more than 4096 blocks");
-  uint64_t end = 0;
-  for (size_t i = 0; i < f.blocks.size(); ++i) {
-    const BlockEntry& b = f.blocks[i];
-    const std::string path = core::Format("flash.blocks[%u]", static_cast<unsigned>(i));
-    if (b.size == 0 || b.size % 4096 != 0) Fail(path + ".size", "must be a non-zero multiple of 4096");
-    if (b.start % 4096 != 0) Fail(path + ".start", "must be a multiple of 4096");
-    if (b.start < end) Fail(path + ".start", "overlaps the block before it");
-    end = uint64_t{b.start} + b.size;
-    if (end > f.size) {
-      Fail(path, core::Format("ends at 0x%llX, past the flash size 0x%X",
-                              static_cast<unsigned long long>(end), f.size));
-    }
-  }
-  if (p.enableAnswer > 3) Fail("enableAnswer", "must be 0, 1, 2 or 3");
+  if (f.replyVersion < 9 || f.replyVersion > 13) Fail("flash.replyVersion", "must be 9 to 13");
+  ValidateBlocks(f);
   if (p.successStatus == 1 || p.successStatus == 255) {
     Fail("successStatus", "must be below 255 and not 1 (1 means failure)");
   }
-  if (p.asf.present && (p.asf.offset >= 0x10000)) Fail("asf.offset", "must lie in the F segment");
-  if (p.asf.present && p.asf.slotDistance < 4) Fail("asf.slotDistance", "would overwrite the signature");
+  ValidatePorts(p);
   if (p.ecb.present) {
-    if (p.ecb.offset >= 0x10000) Fail("ecb.offset", "must lie in the E segment");
     if (p.ecb.messages.size() != 4) Fail("ecb.messages", "needs four texts (flag bits 4 to 7)");
     if (uint64_t{p.ecb.ecBlockStart} + p.ecb.ecBlockSize > f.size) {
       Fail("ecb.ecBlockSize", "the EC block reaches past the flash");
@@ -321,8 +367,8 @@ void Validate(const Profile& p) {
     if (p.ecb.ecBlockSize != 0 && uint64_t{p.ecb.ecVersionOffset} + 4 > p.ecb.ecBlockSize) {
       Fail("ecb.ecVersionOffset", "lies outside the EC block");
     }
+    ValidateEcBlock(p);
   }
-  if (p.ecb1.present && p.ecb1.offset >= 0x10000) Fail("ecb1.offset", "must lie in the E segment");
   const IdentityProfile& id = p.identity;
   if (!IsVersion(id.version)) Fail("identity.version", "must be a letter and two digits, like A06");
   if (id.names.empty()) Fail("identity.names", "needs at least one model name");
@@ -336,7 +382,6 @@ void Validate(const Profile& p) {
   for (size_t i = 0; i < id.extensionIds.size(); ++i) {
     if (id.extensionIds[i] == 0) Fail(core::Format("identity.extensionIds[%u]", static_cast<unsigned>(i)), "0 ends the list");
   }
-  if (id.offset >= 0x10000) Fail("identity.offset", "must lie in the F segment");
   for (size_t i = 0; i < p.oem.protectedVersions.size(); ++i) {
     if (!IsVersion(p.oem.protectedVersions[i])) {
       Fail(core::Format("oem.protectedVersions[%u]", static_cast<unsigned>(i)), "must be a letter and two digits");
@@ -364,6 +409,8 @@ void Validate(const Profile& p) {
       Fail(core::Format("faults.bitFlips[%u].length", static_cast<unsigned>(i)), "must not be 0");
     }
   }
+  const std::string records = CheckSegmentRecords(p);
+  if (!records.empty()) throw ProfileError(records);
 }
 
 const char* OpName(FlashOp op) {
@@ -433,7 +480,6 @@ nlohmann::json ProfileToJson(const Profile& p) {
                 {"blocks", blocks}};
   j["enableAnswer"] = p.enableAnswer;
   j["successStatus"] = p.successStatus;
-  j["smiPort"] = p.smiPort;
   j["ofbdVersion"] = p.ofbdVersion;
   j["fadt"] = {{"present", p.fadt.present}, {"smiCmd", p.fadt.smiCmd}};
   j["asf"] = {{"present", p.asf.present}, {"port", p.asf.port},
@@ -497,6 +543,12 @@ nlohmann::json ProfileToJson(const Profile& p) {
                  {"bitFlips", flips},
                  {"powerLossAfterSmi", p.faults.powerLossAfterSmi}};
   return j;
+}
+
+uint16_t HandlerPort(const Profile& p) {
+  if (p.asf.present) return p.asf.port;
+  if (p.fadt.present && p.fadt.smiCmd != 0) return p.fadt.smiCmd;
+  return 0xB2;
 }
 
 EcLayout EcLayoutOf(const Profile& p) {

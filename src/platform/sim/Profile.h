@@ -20,11 +20,11 @@ struct BlockEntry {
 
 struct FlashProfile {
   uint32_t size = 0;
-  uint8_t replyVersion = 11;   // 10, 11 or 12
+  uint8_t replyVersion = 11;   // 9 to 13: 10 and below the short header, 11 and up the long one
   uint8_t refusalMarker = 0;   // byte 4 of the flash-information reply
-  uint32_t ecVersionOffset = 0;   // reply header, versions 11 and 12
+  uint32_t ecVersionOffset = 0;   // reply header, versions 11 and up
   uint32_t ecVersionMask = 0;
-  std::vector<BlockEntry> blocks;
+  std::vector<BlockEntry> blocks;   // in the firmware's order; together they tile the part
 };
 
 struct FadtProfile {
@@ -159,9 +159,8 @@ struct Profile {
   std::string name;
   bool uefi = false;
   FlashProfile flash;
-  uint8_t enableAnswer = 0;     // status of command 32: 0, 1, 2 or 3
+  uint8_t enableAnswer = 0;     // status of command 32; 1, 2 and 3 refuse, the rest enable
   uint8_t successStatus = 0;    // any value below 255 other than 1
-  uint16_t smiPort = 0xB2;      // the port the handler listens on
   FadtProfile fadt;
   AsfProfile asf;
   EcbProfile ecb;
@@ -196,5 +195,9 @@ struct EcLayout {
   uint32_t versionMask = 0;
 };
 EcLayout EcLayoutOf(const Profile& profile);
+
+// The port the SMI handler listens on, as the firmware's records name it: the "$ASF" port,
+// else the FADT's SMI_CMD when it names one, else 0xB2.
+uint16_t HandlerPort(const Profile& profile);
 
 }  // namespace nox::sim

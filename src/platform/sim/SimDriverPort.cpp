@@ -12,11 +12,13 @@ namespace nox::sim {
 namespace {
 constexpr uint32_t kErrorAlreadyRunning = 1056;
 constexpr uint32_t kErrorFileNotFound = 2;
-constexpr const char* kDevicePaths[] = {"\\\\.\\Global\\GENERICDRV", "\\\\.\\GENERICDRV"};
+constexpr uint32_t kGenericReadWrite = 0xC0000000;
+constexpr uint32_t kOpenExisting = 3;
+constexpr uint32_t kAttributeNormal = 128;
 }  // namespace
 
-SimDriverPort::SimDriverPort(Machine& machine, std::string exePath)
-    : machine_(machine), exePath_(std::move(exePath)) {}
+SimDriverPort::SimDriverPort(Machine& machine, std::string exePath, uint32_t majorVersion)
+    : machine_(machine), exePath_(std::move(exePath)), majorVersion_(majorVersion) {}
 
 std::string SimDriverPort::CurrentDirectoryPrefix() {
   std::error_code ec;
@@ -113,10 +115,23 @@ void SimDriverPort::CloseServiceHandle(firmware::PortHandle handle) {
   if (--s->second.handles == 0 && s->second.deleted && !s->second.running) services_.erase(s);
 }
 
-firmware::PortHandle SimDriverPort::OpenDevice(const std::string& path, uint32_t, uint32_t, uint32_t, uint32_t) {
-  const bool known = path == kDevicePaths[0] || path == kDevicePaths[1];
+firmware::PortHandle SimDriverPort::OpenDevice(const std::string& path, uint32_t access, uint32_t share,
+                                              uint32_t disposition, uint32_t flags) {
+  // Before Windows 5 there is no global namespace; from 5 on a service's device is reached
+  // through it.
+  const std::string expected = majorVersion_ < 5 ? "\\\\.\\GENERICDRV" : "\\\\.\\Global\\GENERICDRV";
+  const char* misuse = path != expected                   ? "no such device path on this Windows version"
+                       : access != kGenericReadWrite      ? "access is not GENERIC_READ | GENERIC_WRITE"
+                       : share != 0                       ? "the device is opened for sharing"
+                       : disposition != kOpenExisting     ? "disposition is not OPEN_EXISTING"
+                       : flags != kAttributeNormal        ? "flags are not FILE_ATTRIBUTE_NORMAL"
+                                                          : nullptr;
+  if (misuse) {
+    machine_.RecordEffect("driver", {{"request", "open-device"}, {"path", path}, {"misuse", misuse}});
+    return 0;
+  }
   auto it = services_.find("GENERICDRV");
-  if (!known || device_ || it == services_.end() || !it->second.running) return 0;
+  if (device_ || it == services_.end() || !it->second.running) return 0;
   device_ = next_++;
   return device_;
 }

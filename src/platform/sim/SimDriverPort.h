@@ -16,10 +16,11 @@ class Machine;
 class SimDriverPort final : public firmware::DriverPort {
  public:
   // `exePath` is the path the utility runs from; the driver file is written beside it.
-  SimDriverPort(Machine& machine, std::string exePath);
+  // `majorVersion` is the Windows version reported, which decides the device's path.
+  SimDriverPort(Machine& machine, std::string exePath, uint32_t majorVersion = 10);
 
   bool PlatformIsNt() override { return true; }
-  uint32_t MajorVersion() override { return 10; }
+  uint32_t MajorVersion() override { return majorVersion_; }
   std::optional<std::string> OwnExecutablePath() override { return exePath_; }
   std::string CurrentDirectoryPrefix() override;
 
@@ -54,6 +55,7 @@ class SimDriverPort final : public firmware::DriverPort {
 
   Machine& machine_;
   std::string exePath_;
+  uint32_t majorVersion_;
   std::map<std::string, Service> services_;
   std::map<firmware::PortHandle, std::string> serviceHandles_;
   std::map<firmware::PortHandle, bool> managers_;

@@ -231,7 +231,8 @@ void SmiHandler::Enable(std::span<uint8_t> block) {
   } else {
     block[smi::kStatusOffset] = answer;
     r.status = answer;
-    enabled_ = answer == 0;
+    // 1, 2 and 3 are the refusals the utility knows; any other answer enables writes.
+    enabled_ = answer == 0 || answer > 3;
     if (p.faults.writeProtected) r.fault = "write-protected";
   }
   machine_.GetJournal().RecordSmi(r);
