@@ -54,10 +54,21 @@ class Session : public core::SessionEnd {
   // Prints one console line through the message printer: nothing once the run is silent;
   // a format beginning with "X" is printed without that character.
   void Print(const char* format, ...) NOX_PRINTF(2, 3);
+  // Option "q" was parsed: the message printer prints nothing from here on.
   void Silence() { silent_ = true; }
+  // Option "q" took effect, through the parser or through the firmware's defaults.
+  bool Silent() const;
 
+  // Every run that started ends here, whatever it holds at that point.
   [[noreturn]] void EndSession(uint32_t errorId) override;
+  // The last part of that end alone, for a run that has let go of everything already.
   [[noreturn]] void FinalExit(uint32_t errorId);
+  // The main window closed by itself: the session ends as with EndSession(0), but nobody is
+  // asked to press a key.
+  [[noreturn]] void CloseAfterMainWindow();
+  // The ends before the session holds more than the driver (exit codes 2, 4, 6): the box,
+  // the driver removed, and the process ends with `exitCode` itself.
+  [[noreturn]] void ExitEarly(const char* text, uint32_t exitCode);
   // Before a restart or power-off: closes the log and releases buffers, firmware and driver
   // as the end of a session does, without printing anything.
   void ReleaseForShutdown();
@@ -111,6 +122,8 @@ class Session : public core::SessionEnd {
   image::SmbiosArea smbios;
 
  private:
+  [[noreturn]] void End(uint32_t errorId, bool keyWait);
+  [[noreturn]] void Exit(uint32_t errorId, bool keyWait);
   void ReleaseResources(bool reportUnload);
 
   std::span<uint8_t> image_;
