@@ -41,6 +41,8 @@ struct EndCase {
   std::string says;
 };
 
+void PrintTo(const EndCase& c, std::ostream* os) { *os << c.name; }
+
 EndCase Case(std::string name, const std::function<void(EndCase&)>& change) {
   EndCase c;
   c.name = std::move(name);
@@ -141,6 +143,8 @@ struct QuietCase {
   bool mainWindowClosedAtOnce;
   bool shown;
 };
+
+void PrintTo(const QuietCase& c, std::ostream* os) { *os << c.name; }
 
 class KeyWait : public ::testing::TestWithParam<QuietCase> {};
 
