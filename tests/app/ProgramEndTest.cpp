@@ -34,6 +34,8 @@ struct EndCase {
   std::string name;
   std::vector<sim::RangeFault> faults;
   bool noSharedBlock = false;
+  uint8_t enableAnswer = 0;              // 1: the firmware keeps its flash interface closed
+  std::vector<uint32_t> misfits;         // package these numbers, made for another machine, instead
   std::string script = "/p";
   RunSetup setup;
   std::string romVersion;  // empty: one newer than the machine
@@ -78,6 +80,12 @@ std::vector<EndCase> Cases() {
       }),
       Case("CancelAtTheStartBox", [](EndCase& c) { c.setup.answers = "Cancel\n"; }),
       Case("CancelAtTheFlashWarning", [](EndCase& c) { c.setup.answers = "OK\nCancel\n"; }),
+      Case("WriteProtectedFirmwareAndNoImageFits", [](EndCase& c) {
+        c.enableAnswer = 1;
+        c.misfits = {0, 9};
+        c.setup.answers = "OK\nOK\nCancel\n";
+        c.says = "Running on an unsupport system.";
+      }),
       Case("FirmwareWithoutFlashSupport", [](EndCase& c) {
         c.noSharedBlock = true;
         c.exitCode = kExitNoFlashSupport;
@@ -108,13 +116,17 @@ TEST_P(EveryEnd, EndsOnceAndPutsTheSystemBack) {
   AppRig rig("legacy-8m", [&](sim::Profile& p) {
     p.faults.fail = c.faults;
     p.faults.noSharedBlock = c.noSharedBlock;
+    p.enableAnswer = c.enableAnswer;
   });
   // Without ROM holes nothing reads the whole part before the regions are written.
-  rig.Pack({{0, rig.Rom([&](sim::RomOptions& o) {
-              o.holes = 0;
-              if (!c.romVersion.empty()) o.version = c.romVersion;
-            })}},
-           c.script);
+  std::map<uint32_t, std::vector<uint8_t>> roms{{0, rig.Rom([&](sim::RomOptions& o) {
+                                                   o.holes = 0;
+                                                   if (!c.romVersion.empty()) o.version = c.romVersion;
+                                                 })}};
+  for (const uint32_t number : c.misfits) {
+    roms[number] = rig.Rom([](sim::RomOptions& o) { o.systemId = 0x55; o.names = {"Other"}; });
+  }
+  rig.Pack(roms, c.script);
   const RunResult run = rig.Run(c.setup);
   EXPECT_EQ(run.exitCode, c.exitCode);
   EXPECT_EQ(run.exits, 1);
