@@ -1,7 +1,6 @@
 #include "app/MainWindowHost.h"
 
 #include <cstdlib>
-#include <new>
 
 #include "app/FlashRun.h"
 #include "core/Bytes.h"
@@ -65,15 +64,7 @@ uint32_t MainWindowHost::FlashSize(bool reread) {
   return s_.smi.TotalFlashSize();
 }
 
-void MainWindowHost::RunFlash(ui::FlashDialog& dialog) {
-  // The window's own code (a Windows window procedure among it) must not be unwound by an
-  // exception: a failed allocation ends the session right here.
-  try {
-    FlashRun(s_, dialog).Run();
-  } catch (const std::bad_alloc&) {
-    s_.EndSession(config::error::kNoMemory);
-  }
-}
+void MainWindowHost::RunFlash(ui::FlashDialog& dialog) { FlashRun(s_, dialog).Run(); }
 
 void MainWindowHost::EndSession(uint32_t errorId) {
   s_.EndSession(errorId);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "AppRig.h"
+#include "config/DefaultOptionMask.h"
 
 namespace nox::app::test {
 namespace {
@@ -152,6 +153,7 @@ INSTANTIATE_TEST_SUITE_P(Runs, EveryEnd, ::testing::ValuesIn(Cases()),
 struct QuietCase {
   const char* name;
   const char* script;
+  bool firmwareTurnsQOff;  // the firmware's default options switch "q" off again
   bool mainWindowClosedAtOnce;
   bool shown;
 };
@@ -162,7 +164,11 @@ class KeyWait : public ::testing::TestWithParam<QuietCase> {};
 
 TEST_P(KeyWait, FollowsQAndIsNotAskedAfterTheWindowClosed) {
   const QuietCase& c = GetParam();
-  AppRig rig("legacy-8m", [](sim::Profile& p) { p.faults.fail = {{FlashOp::Erase, 0x20000, 0x1000}}; });
+  AppRig rig("legacy-8m", [&](sim::Profile& p) {
+    p.faults.fail = {{FlashOp::Erase, 0x20000, 0x1000}};
+    p.defaults.enabled = c.firmwareTurnsQOff;
+    p.defaults.switchOff = config::default_mask::kSilent;
+  });
   rig.Pack({{0, rig.Rom([](sim::RomOptions& o) { o.holes = 0; })}}, c.script);
   RunSetup setup;
   setup.answers = "OK\nOK\n";
@@ -179,9 +185,11 @@ TEST_P(KeyWait, FollowsQAndIsNotAskedAfterTheWindowClosed) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, KeyWait,
-                         ::testing::Values(QuietCase{"AfterAFailedFlash", "/n", false, true},
-                                           QuietCase{"SilentAfterAFailedFlash", "/n /q", false, false},
-                                           QuietCase{"WindowClosed", "/n", true, false}),
+                         ::testing::Values(QuietCase{"AfterAFailedFlash", "/n", false, false, true},
+                                           QuietCase{"SilentAfterAFailedFlash", "/n /q", false, false, false},
+                                           // The lines were silenced when "q" was parsed.
+                                           QuietCase{"QTurnedOffByTheFirmware", "/n /q", true, false, false},
+                                           QuietCase{"WindowClosed", "/n", false, true, false}),
                          [](const auto& p) { return std::string(p.param.name); });
 
 // ---- start-up failures that say why ---------------------------------------------------------------
