@@ -58,6 +58,22 @@ TEST(CandidateSelection, MisfitsAreSkippedAndTheFirstOneIsShownWhenNoneFits) {
   EXPECT_EQ(rig.ui.korvInfos[0].currentRevision, "A06");
 }
 
+TEST(CandidateSelection, EveryCandidateHasItsEcVersionCompared) {
+  PolicyRig rig("legacy-8m");  // "$ECB" places the EC block at 0x40000
+  const auto ecReads = [&] {
+    size_t n = 0;
+    for (const auto& smi : rig.sim.Smis()) n += smi.value("op", "") == "read" && smi.value("addr", 0u) == 0x40000u;
+    return n;
+  };
+  EXPECT_FALSE(rig.Check(rig.Rom([](sim::RomOptions& o) { o.systemId = 0x50; o.names = {"Other"}; })));
+  EXPECT_FALSE(rig.matched);
+  EXPECT_EQ(ecReads(), 1u);
+  EXPECT_FALSE(rig.layout.EcNewer());
+  EXPECT_FALSE(rig.Check(rig.Rom([](sim::RomOptions& o) { o.version = "A07"; o.ecVersion = 0x00010300; }), 1));
+  EXPECT_EQ(ecReads(), 2u);
+  EXPECT_TRUE(rig.layout.EcNewer());
+}
+
 TEST(CandidateSelection, FixedRomNumberSkipsTheChoiceButNotTheIdCheck) {
   PolicyRig rig("legacy-8m");
   rig.words.romGiven = true;
