@@ -14,9 +14,6 @@ namespace {
 using image::RegionKind;
 namespace option = config::option;
 
-// ME capability bit: the firmware takes an entire-ME update.
-constexpr uint8_t kMeEntireAccepted = 0x02;
-
 struct RegionLogText {
   const char* update;
   const char* check;
@@ -54,7 +51,7 @@ void FlashRun::Run() {
   s_.smi.EnableFlash();
   os.KeepAwake(true);
   // A flash that cannot be read leaves the window open with nothing changed.
-  if (const uint32_t error = CheckEcVersion(); error != 0) {
+  if (CheckEcVersion() != 0) {
     os.KeepAwake(false);
     return;
   }
@@ -306,7 +303,7 @@ void FlashRun::Finish() {
 
   if (success_) {
     const config::ConfigStore& c = s_.config;
-    if (c.IsSelected(option::kMeEntire) && (s_.meCapability & kMeEntireAccepted) != 0 &&
+    if (c.IsSelected(option::kMeEntire) && (s_.meCapability & Session::kMeEntireAccepted) != 0 &&
         !c.IsSelected(option::kReboot)) {
       s_.platform.ui.MessageBox(flash_text::kPowerOffWarning, ui::kAppTitle, ui::style::kIconWarning);
     }

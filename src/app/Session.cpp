@@ -40,7 +40,7 @@ void Session::Print(const char* format, ...) {
 }
 
 policy::PolicyEnv Session::Policy() {
-  return policy::PolicyEnv{config, words,          smi, info, oem, driver, layout, platform.ui, *this,
+  return policy::PolicyEnv{config, words, smi, info, oem, driver, layout, platform.ui, *this,
                            [this](const std::string& text) { Print("%s", text.c_str()); }, scratch_};
 }
 

@@ -108,6 +108,10 @@ class Session : public core::SessionEnd {
   std::unique_ptr<firmware::FirmwareDefaults> defaults;
   uint32_t romNumber = 0;
   std::FILE* flashLog = nullptr;
+  // What the firmware answered for the management engine: the region query (selector 0)
+  // and the entire-ME update (selector 3).
+  static constexpr uint8_t kMeRegionAnswered = 0x01;
+  static constexpr uint8_t kMeEntireAccepted = 0x02;
   uint8_t meCapability = 0;
   std::array<uint32_t, 2> meTarget{};
   bool meInImage = false;

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "app/FlashRun.h"
 #include "app/MainWindowHost.h"
 #include "config/CommandScript.h"
 #include "core/Bytes.h"
@@ -24,7 +25,6 @@ constexpr uint32_t kStartTextResource = 1052;
 constexpr const char* kUnknownCommand = "Error : Unknown command.\n";
 constexpr const char* kUnableToLoadDriver = "Error : Unable to load driver.\n";
 constexpr const char* kNoFlashSupport = "Error : Firmware does not have flash (NOXWINGUI) support.";
-constexpr const char* kCannotUpdateTitle = "Cannot Update BIOS";
 // The firmware's status bit for runs without a technician at the keyboard: "lr" is implied
 // and "nopause" is honoured.
 constexpr uint16_t kEcbUnattended = 0x40;
@@ -111,21 +111,23 @@ void CheckUpdatePermission(Session& s) {
   if (!s.info.SecureFlashCapable()) return;
   ui::Ui& ui = s.platform.ui;
   const bool permitted = s.info.CheckUpdatePermission(s.info.Ecb(), [&](const std::string& text) {
-    ui.MessageBox(text, kCannotUpdateTitle, ui::style::kIconWarning);
+    ui.MessageBox(text, flash_text::kCannotUpdateTitle, ui::style::kIconWarning);
   });
   if (permitted) return;
-  if (!s.info.MessageShown()) ui.MessageBox("BIOS can't be updated", kCannotUpdateTitle, ui::style::kIconWarning);
+  if (!s.info.MessageShown()) {
+    ui.MessageBox("BIOS can't be updated", flash_text::kCannotUpdateTitle, ui::style::kIconWarning);
+  }
   s.EndSession(0);
 }
 
 void QueryMeCapability(Session& s) {
   if (s.ofbd.MeRegionQuery(0) == 0) {
-    s.meCapability |= 1;
+    s.meCapability |= Session::kMeRegionAnswered;
     if (const auto& answer = s.ofbd.KeptMeAnswer()) {
       s.meTarget = {core::LoadLe32(&(*answer)[2]), core::LoadLe32(&(*answer)[6])};
     }
   }
-  if (s.ofbd.MeRegionQuery(3) == 0) s.meCapability |= 2;
+  if (s.ofbd.MeRegionQuery(3) == 0) s.meCapability |= Session::kMeEntireAccepted;
 }
 
 // Tries the package's images from the current ROM number on until one fits the machine
@@ -196,8 +198,8 @@ void RunStartup(Session& s, std::vector<std::string> args) {
   // The package travels in the program's own file; the driver comes out of it first.
   uint32_t directoryError = 0;
   const std::optional<std::string> directory = os.CurrentDirectory(directoryError);
-  const auto ownPath = package::OwnFilePath(args[0], directory,
-                                            s.platform.runningExecutable ? s.platform.runningExecutable() : std::nullopt);
+  const auto running = s.platform.runningExecutable ? s.platform.runningExecutable() : std::nullopt;
+  const auto ownPath = package::OwnFilePath(args[0], directory, running);
   if (!ownPath) {
     s.Print(package::kGetCurrentPathFailed, static_cast<int>(directoryError));
     s.EndSession(0);
@@ -222,7 +224,7 @@ void RunStartup(Session& s, std::vector<std::string> args) {
   s.capsuleWarning = capsuleScript && config::ScriptNamesCapsule(s.config, *capsuleScript);
   TranslateWords(s, args);
 
-  const std::optional<std::string> script = package::ExtractPackageModules(s.ownFilePath, s.romNumber, s.config.Modules());
+  const auto script = package::ExtractPackageModules(s.ownFilePath, s.romNumber, s.config.Modules());
   if (script) s.script.Build(s.config, args[0], args, *script);
   s.parse.commandScriptHeld = s.script.Held();
   LoadDriverOrExit(s);

@@ -189,8 +189,9 @@ class AppRig {
   RunResult Run(const RunSetup& setup) {
     RunResult result;
     const size_t mark = machine->GetJournal().Entries().size();
-    std::FILE* in = setup.answers.empty() ? std::fopen("/dev/null", "r")
-                                          : fmemopen(const_cast<char*>(setup.answers.data()), setup.answers.size(), "r");
+    std::FILE* in = setup.answers.empty()
+                        ? std::fopen("/dev/null", "r")
+                        : fmemopen(const_cast<char*>(setup.answers.data()), setup.answers.size(), "r");
     char* outText = nullptr;
     size_t outSize = 0;
     std::FILE* out = open_memstream(&outText, &outSize);

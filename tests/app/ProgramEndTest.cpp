@@ -21,22 +21,23 @@ struct Region {
   const char* option;
   uint32_t address;  // where its fault goes: past the EC block's version window for the EC
 };
-constexpr Region kRegions[] = {{"Nvram", "/n", 0x20000},   {"MainBios", "/p", 0x60000}, {"BootBlock", "/b", 0x7E0000},
-                               {"Ncb", "/k0", 0x0},        {"Ec", "/e", 0x50000}};
+constexpr Region kRegions[] = {{"Nvram", "/n", 0x20000}, {"MainBios", "/p", 0x60000}, {"BootBlock", "/b", 0x7E0000},
+                               {"Ncb", "/k0", 0x0},      {"Ec", "/e", 0x50000}};
 struct Op {
   const char* name;
   FlashOp op;
   const char* status;
 };
-constexpr Op kOps[] = {
-    {"Erase", FlashOp::Erase, "Erase Failed!"}, {"Write", FlashOp::Write, "Write Failed!"}, {"Read", FlashOp::Read, "Verify Failed!"}};
+constexpr Op kOps[] = {{"Erase", FlashOp::Erase, "Erase Failed!"},
+                       {"Write", FlashOp::Write, "Write Failed!"},
+                       {"Read", FlashOp::Read, "Verify Failed!"}};
 
 struct EndCase {
   std::string name;
   std::vector<sim::RangeFault> faults;
   bool noSharedBlock = false;
-  uint8_t enableAnswer = 0;              // 1: the firmware keeps its flash interface closed
-  std::vector<uint32_t> misfits;         // package these numbers, made for another machine, instead
+  uint8_t enableAnswer = 0;       // 1: the firmware keeps its flash interface closed
+  std::vector<uint32_t> misfits;  // package these numbers, made for another machine, instead
   std::string script = "/p";
   RunSetup setup;
   std::string romVersion;  // empty: one newer than the machine
