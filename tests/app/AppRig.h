@@ -4,6 +4,7 @@
 // except that the end of the process becomes an exception the rig catches.
 #pragma once
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include "app/Session.h"
@@ -173,13 +175,17 @@ class AppRig {
     return result.image;
   }
 
-  // The program file: a stub with the package behind it (the driver always in it).
-  void Pack(const std::map<uint32_t, std::vector<uint8_t>>& roms, const std::string& script = "") {
-    std::vector<std::vector<uint8_t>> modules{*package::BuildModule({"@W64", std::vector<uint8_t>(4096, 'D'), true})};
+  // The program file: a stub with the package behind it: the driver unless `withDriver` is
+  // false, the ROM images by number, the script and any `further` modules by tag.
+  void Pack(const std::map<uint32_t, std::vector<uint8_t>>& roms, const std::string& script = "",
+            const std::map<std::string, std::vector<uint8_t>>& further = {}, bool withDriver = true) {
+    std::vector<std::vector<uint8_t>> modules;
+    if (withDriver) modules.push_back(*package::BuildModule({"@W64", std::vector<uint8_t>(4096, 'D'), true}));
     for (const auto& [number, image] : roms) {
       modules.push_back(*package::BuildModule({core::Format("@R%02u", number), image}));
     }
     if (!script.empty()) modules.push_back(*package::BuildModule({"@CMD", {script.begin(), script.end()}}));
+    for (const auto& [tag, content] : further) modules.push_back(*package::BuildModule({tag, content}));
     const std::vector<uint8_t> stub(512, 'M');
     const auto program = package::AppendPackage(stub, *package::BuildPackage(modules));
     std::ofstream(ProgramPath(), std::ios::binary).write(reinterpret_cast<const char*>(program.data()),
@@ -259,6 +265,68 @@ inline std::vector<std::string> EffectsLeftChanged(const RunResult& run) {
   const auto service = run.Events("driver-service");
   if (!service.empty() && service.back().value("op", "") != "delete") left.push_back("driver service");
   return left;
+}
+
+// The regions of legacy-8m by flash address.
+inline const char* RegionAt(uint32_t address) {
+  if (address < 0x20000) return "ncb";
+  if (address < 0x40000) return "nvram";
+  if (address < 0x60000) return "ec";
+  if (address < 0x7E0000) return "main";
+  return "bb";
+}
+
+// The regions that erase, write or verify requests touched, in first-touch order.
+inline std::string TouchedRegions(const RunResult& run) {
+  std::string touched;
+  for (const auto& j : run.journal) {
+    const std::string op = j.contains("event") ? "" : j.value("op", "");
+    if (op != "erase" && op != "write" && op != "verify") continue;
+    const std::string region = RegionAt(j.value("addr", 0u));
+    if ((" " + touched + " ").find(" " + region + " ") == std::string::npos) touched += (touched.empty() ? "" : " ") + region;
+  }
+  return touched;
+}
+
+// True when every field of `pattern` has the same value in `line`.
+inline bool Matches(const nlohmann::json& line, const nlohmann::json& pattern) {
+  for (const auto& [key, value] : pattern.items()) {
+    if (!line.contains(key) || line[key] != value) return false;
+  }
+  return true;
+}
+
+struct Expect {
+  uint32_t exitCode = 0;
+  std::vector<std::string> says;
+  std::vector<std::string> saysNot;
+  std::vector<nlohmann::json> journalInOrder;  // lines matching these, one after another
+  std::vector<nlohmann::json> journalLacks;
+  std::optional<std::string> touched;          // see TouchedRegions
+};
+
+// What every run must do (end once, put the system back) and what `expect` adds.
+inline void CheckRun(const RunResult& run, const Expect& expect) {
+  EXPECT_EQ(run.exitCode, expect.exitCode);
+  EXPECT_EQ(run.exits, 1);
+  EXPECT_EQ(EffectsLeftChanged(run), std::vector<std::string>{});
+  for (const std::string& text : expect.says) EXPECT_TRUE(run.Says(text)) << "missing: " << text;
+  for (const std::string& text : expect.saysNot) EXPECT_FALSE(run.Says(text)) << "present: " << text;
+  auto at = run.journal.begin();
+  for (const nlohmann::json& pattern : expect.journalInOrder) {
+    at = std::find_if(at, run.journal.end(), [&](const nlohmann::json& j) { return Matches(j, pattern); });
+    EXPECT_NE(at, run.journal.end()) << "journal lacks, in order: " << pattern.dump();
+    if (at == run.journal.end()) break;
+    ++at;
+  }
+  for (const nlohmann::json& pattern : expect.journalLacks) {
+    EXPECT_TRUE(std::none_of(run.journal.begin(), run.journal.end(), [&](const auto& j) { return Matches(j, pattern); }))
+        << "journal holds: " << pattern.dump();
+  }
+  if (expect.touched) {
+    EXPECT_EQ(TouchedRegions(run), *expect.touched);
+  }
+  if (::testing::Test::HasFailure()) ADD_FAILURE() << "console:\n" << run.out.substr(0, 3000);
 }
 
 }  // namespace nox::app::test
