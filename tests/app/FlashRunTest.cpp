@@ -108,6 +108,7 @@ std::vector<FlashCase> Cases() {
            [](FlashCase& c) {
              c.machine = [](sim::Profile& p) { p.faults.fail = {{sim::FlashOp::Erase, 0x7E0000, 0x20000}}; };
              c.expect.says = {"Erase Failed!"};
+             c.expect.journalLacks = {kRestart};
              c.expect.touched = "main bb";
              c.nowImage = {"main"};
            }),
