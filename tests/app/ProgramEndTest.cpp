@@ -80,8 +80,14 @@ std::vector<EndCase> Cases() {
         c.romVersion = "A05";
         c.says = "older Bios version";
       }),
-      Case("CancelAtTheStartBox", [](EndCase& c) { c.setup.answers = "Cancel\n"; }),
-      Case("CancelAtTheFlashWarning", [](EndCase& c) { c.setup.answers = "OK\nCancel\n"; }),
+      Case("CancelAtTheStartBox", [](EndCase& c) {
+        c.setup.answers = "Cancel\n";
+        c.says = "it is highly recommended to close all other programs before continue.";
+      }),
+      Case("CancelAtTheFlashWarning", [](EndCase& c) {
+        c.setup.answers = "OK\nCancel\n";
+        c.says = "Press OK to continue or CANCEL to quit.";
+      }),
       Case("WriteProtectedFirmwareAndNoImageFits", [](EndCase& c) {
         c.enableAnswer = 1;
         c.misfits = {0, 9};
@@ -91,6 +97,7 @@ std::vector<EndCase> Cases() {
       Case("FirmwareWithoutFlashSupport", [](EndCase& c) {
         c.noSharedBlock = true;
         c.exitCode = kExitNoFlashSupport;
+        c.says = "Error : Firmware does not have flash (NOXWINGUI) support.";
       }),
       Case("AllocationFailsAtABox", [](EndCase& c) {
         c.setup.allocationFailsAtBox = "Start to flash";
