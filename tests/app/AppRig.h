@@ -123,7 +123,7 @@ class RigUi final : public ui::TextUi {
 
 struct RunSetup {
   std::vector<std::string> words;
-  std::string answers;  // one answer a line; boxes beyond them are cancelled
+  std::string answers = "OK\nOK\n";  // a line each, here the start box and the flash warning
   SystemQuirks quirks;
   bool mainWindowClosedAtOnce = false;
   std::string allocationFailsAtBox;
@@ -175,12 +175,11 @@ class AppRig {
     return result.image;
   }
 
-  // The program file: a stub with the package behind it: the driver unless `withDriver` is
-  // false, the ROM images by number, the script and any `further` modules by tag.
-  void Pack(const std::map<uint32_t, std::vector<uint8_t>>& roms, const std::string& script = "",
-            const std::map<std::string, std::vector<uint8_t>>& further = {}, bool withDriver = true) {
-    std::vector<std::vector<uint8_t>> modules;
-    if (withDriver) modules.push_back(*package::BuildModule({"@W64", std::vector<uint8_t>(4096, 'D'), true}));
+  // The program file: a stub with the package behind it: the driver, the ROM images by
+  // number, the script and any `further` modules by tag.
+  void Pack(const std::map<uint32_t, std::vector<uint8_t>>& roms, const std::string& script,
+            const std::map<std::string, std::vector<uint8_t>>& further) {
+    std::vector<std::vector<uint8_t>> modules{*package::BuildModule({"@W64", std::vector<uint8_t>(4096, 'D'), true})};
     for (const auto& [number, image] : roms) {
       modules.push_back(*package::BuildModule({core::Format("@R%02u", number), image}));
     }
@@ -268,7 +267,7 @@ inline std::vector<std::string> EffectsLeftChanged(const RunResult& run) {
 }
 
 // The regions of legacy-8m by flash address.
-inline const char* RegionAt(uint32_t address) {
+inline std::string RegionAt(uint32_t address) {
   if (address < 0x20000) return "ncb";
   if (address < 0x40000) return "nvram";
   if (address < 0x60000) return "ec";
@@ -278,14 +277,16 @@ inline const char* RegionAt(uint32_t address) {
 
 // The regions that erase, write or verify requests touched, in first-touch order.
 inline std::string TouchedRegions(const RunResult& run) {
-  std::string touched;
+  std::vector<std::string> touched;
   for (const auto& j : run.journal) {
     const std::string op = j.contains("event") ? "" : j.value("op", "");
     if (op != "erase" && op != "write" && op != "verify") continue;
     const std::string region = RegionAt(j.value("addr", 0u));
-    if ((" " + touched + " ").find(" " + region + " ") == std::string::npos) touched += (touched.empty() ? "" : " ") + region;
+    if (std::find(touched.begin(), touched.end(), region) == touched.end()) touched.push_back(region);
   }
-  return touched;
+  std::string text;
+  for (const std::string& region : touched) text += (text.empty() ? "" : " ") + region;
+  return text;
 }
 
 // True when every field of `pattern` has the same value in `line`.
@@ -296,6 +297,9 @@ inline bool Matches(const nlohmann::json& line, const nlohmann::json& pattern) {
   return true;
 }
 
+// The images a package may carry, named by whom they are made for.
+enum class Image { kFit, kOlder, kOther, kOther2 };
+
 struct Expect {
   uint32_t exitCode = 0;
   std::vector<std::string> says;
@@ -303,28 +307,105 @@ struct Expect {
   std::vector<nlohmann::json> journalInOrder;  // lines matching these, one after another
   std::vector<nlohmann::json> journalLacks;
   std::optional<std::string> touched;          // see TouchedRegions
+  std::vector<std::string> nowImage;           // regions that hold image 0 afterwards
+  std::vector<std::string> kept;               // regions that hold what they held before
+  struct {
+    uint32_t from = 0, to = 0;  // an empty range checks nothing
+    long count = 0;
+  } erases;
+  std::optional<int> keyWaits;
 };
 
-// What every run must do (end once, put the system back) and what `expect` adds.
-inline void CheckRun(const RunResult& run, const Expect& expect) {
-  EXPECT_EQ(run.exitCode, expect.exitCode);
+// One whole run: the machine, the package, what the user and the system do, what must come out.
+struct RunCase {
+  std::string name;
+  std::string preset = "legacy-8m";
+  std::function<void(sim::Profile&)> machine = [](sim::Profile&) {};
+  std::map<uint32_t, Image> roms = {{0, Image::kFit}};
+  unsigned holes = 0;  // ROM holes make the run read the whole part before it writes
+  std::string script;
+  std::map<std::string, std::vector<uint8_t>> further;  // package modules besides the images
+  RunSetup setup;
+  Expect expect;
+};
+
+inline void PrintTo(const RunCase& c, std::ostream* os) { *os << c.name; }
+
+inline RunCase Case(std::string name, std::string script, const std::function<void(RunCase&)>& change) {
+  RunCase c;
+  c.name = std::move(name);
+  c.script = std::move(script);
+  change(c);
+  return c;
+}
+
+// Runs `c` and checks what every run must do (end once, leave nothing changed, nothing
+// more after a restart or power-off request) and what `c` expects.
+inline void RunAndCheck(const RunCase& c) {
+  AppRig rig(c.preset, c.machine);
+  const std::vector<uint8_t> before(rig.machine->Flash().Bytes().begin(), rig.machine->Flash().Bytes().end());
+  std::map<uint32_t, std::vector<uint8_t>> roms;
+  for (const auto& [number, image] : c.roms) {
+    roms[number] = rig.Rom([&, image = image](sim::RomOptions& o) {
+      o.holes = c.holes;
+      if (image == Image::kOlder) o.version = "A05";
+      if (image == Image::kOther || image == Image::kOther2) {
+        const bool other = image == Image::kOther;
+        o.systemId = other ? 0x55 : 0x56;
+        o.extendedId = other ? 0x5555 : 0x5656;
+        o.names = {other ? "Zero" : "Two"};
+      }
+    });
+  }
+  rig.Pack(roms, c.script, c.further);
+  const RunResult run = rig.Run(c.setup);
+  const Expect& e = c.expect;
+
+  EXPECT_EQ(run.exitCode, e.exitCode);
   EXPECT_EQ(run.exits, 1);
   EXPECT_EQ(EffectsLeftChanged(run), std::vector<std::string>{});
-  for (const std::string& text : expect.says) EXPECT_TRUE(run.Says(text)) << "missing: " << text;
-  for (const std::string& text : expect.saysNot) EXPECT_FALSE(run.Says(text)) << "present: " << text;
+  bool requested = false;
+  for (const auto& j : run.journal) {
+    const std::string event = j.value("event", "");
+    if (requested && event != "reboot" && event != "power-off") {
+      EXPECT_TRUE(Matches(j, {{"event", "keep-awake"}, {"on", false}})) << "after the request: " << j.dump();
+    }
+    requested = requested || event.ends_with("-requested");
+  }
+
+  for (const std::string& text : e.says) EXPECT_TRUE(run.Says(text)) << "missing: " << text;
+  for (const std::string& text : e.saysNot) EXPECT_FALSE(run.Says(text)) << "present: " << text;
   auto at = run.journal.begin();
-  for (const nlohmann::json& pattern : expect.journalInOrder) {
+  for (const nlohmann::json& pattern : e.journalInOrder) {
     at = std::find_if(at, run.journal.end(), [&](const nlohmann::json& j) { return Matches(j, pattern); });
     EXPECT_NE(at, run.journal.end()) << "journal lacks, in order: " << pattern.dump();
     if (at == run.journal.end()) break;
     ++at;
   }
-  for (const nlohmann::json& pattern : expect.journalLacks) {
+  for (const nlohmann::json& pattern : e.journalLacks) {
     EXPECT_TRUE(std::none_of(run.journal.begin(), run.journal.end(), [&](const auto& j) { return Matches(j, pattern); }))
         << "journal holds: " << pattern.dump();
   }
-  if (expect.touched) {
-    EXPECT_EQ(TouchedRegions(run), *expect.touched);
+  if (e.touched) {
+    EXPECT_EQ(TouchedRegions(run), *e.touched);
+  }
+  const auto flash = rig.machine->Flash().Bytes();
+  const auto holds = [&](const std::vector<uint8_t>& bytes, const std::string& region) {
+    for (uint32_t a = 0; a < flash.size(); ++a) {
+      if (RegionAt(a) == region && flash[a] != bytes[a]) return false;
+    }
+    return true;
+  };
+  for (const std::string& region : e.nowImage) EXPECT_TRUE(holds(roms.at(0), region)) << "not the image: " << region;
+  for (const std::string& region : e.kept) EXPECT_TRUE(holds(before, region)) << "changed: " << region;
+  if (e.erases.to != 0) {
+    const auto erases = run.Events("erase");
+    EXPECT_EQ(std::count_if(erases.begin(), erases.end(),
+                            [&](const auto& j) { return j["addr"] >= e.erases.from && j["addr"] < e.erases.to; }),
+              e.erases.count);
+  }
+  if (e.keyWaits) {
+    EXPECT_EQ(run.keyWaits, *e.keyWaits);
   }
   if (::testing::Test::HasFailure()) ADD_FAILURE() << "console:\n" << run.out.substr(0, 3000);
 }
