@@ -84,14 +84,14 @@ std::vector<RunCase> Cases() {
            }),
       Case("ShutdownPowersOff", "/p /shutdown",
            [](RunCase& c) {
-             c.setup.words = {"/noreboot"};
+             c.words = {"/noreboot"};
              c.expect.journalInOrder = {{{"event", "power-off-requested"}}};
              c.expect.journalLacks = {kRestart};
              c.expect.nowImage = {"main"};
            }),
       Case("WithoutRestartTheRunJustEnds", "/b",
            [](RunCase& c) {
-             c.setup.words = {"/noreboot"};
+             c.words = {"/noreboot"};
              c.expect.journalLacks = {kRestart, {{"event", "power-off-requested"}}};
              c.expect.nowImage = {"bb"};
            }),

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "AppRig.h"
+#include "app/Startup.h"
 #include "config/DefaultOptionMask.h"
 
 namespace nox::app::test {
@@ -63,12 +64,12 @@ std::vector<RunCase> OtherEnds() {
            }),
       Case("CancelAtTheStartBox", "/p",
            [](RunCase& c) {
-             c.setup.answers = "Cancel\n";
+             c.answers = "Cancel\n";
              c.expect.says = {"it is highly recommended to close all other programs before continue."};
            }),
       Case("CancelAtTheFlashWarning", "/p",
            [](RunCase& c) {
-             c.setup.answers = "OK\nCancel\n";
+             c.answers = "OK\nCancel\n";
              c.expect.says = {"Press OK to continue or CANCEL to quit."};
            }),
       // The firmware answers the enable request with "write-protected" and never opens its
@@ -77,7 +78,7 @@ std::vector<RunCase> OtherEnds() {
            [](RunCase& c) {
              c.machine = [](sim::Profile& p) { p.enableAnswer = 1; };
              c.roms = {{0, Image::kOther}, {9, Image::kOther}};
-             c.setup.answers = "OK\nOK\nCancel\n";
+             c.answers = "OK\nOK\nCancel\n";
              c.expect.says = {"Running on an unsupport system."};
            }),
       Case("FirmwareWithoutFlashSupport", "/p",
@@ -88,35 +89,34 @@ std::vector<RunCase> OtherEnds() {
            }),
       Case("AllocationFailsAtABox", "/p",
            [](RunCase& c) {
-             c.setup.allocationFailsAtBox = "Start to flash";
+             c.quirks.allocationFailsAtBox = "Start to flash";
              c.expect.exitCode = 34;
            }),
       Case("AllocationFailsWhileWriting", "/p",
            [](RunCase& c) {
-             c.setup.quirks.allocationFailsWhileWriting = true;
+             c.quirks.allocationFailsWhileWriting = true;
              c.expect.exitCode = 34;
            }),
       Case("RestartRefused", "/p",
            [](RunCase& c) {
-             c.setup.quirks.shutdownComesBack = 0;
+             c.quirks.shutdownComesBack = 0;
              c.expect.journalInOrder = {{{"event", "restart-requested"}}};
            }),
       Case("PowerOffRefused", "/p /shutdown",
            [](RunCase& c) {
-             c.setup.words = {"/noreboot"};
-             c.setup.quirks.shutdownComesBack = 0;
+             c.words = {"/noreboot"};
+             c.quirks.shutdownComesBack = 0;
              c.expect.journalInOrder = {{{"event", "power-off-requested"}}};
            }),
       Case("UnreadableDirectory", "",
            [](RunCase& c) {
-             c.setup.quirks.directoryError = 3;
-             c.setup.programPathKnown = false;
+             c.quirks.directoryError = 3;
              c.expect.says = {"- Get Current Path Failed : 3 .\n"};
            }),
       Case("PasswordTooLong", "/p",
            [](RunCase& c) {
-             c.setup.words = {"/p=" + std::string(128, 'a')};
-             c.setup.answers = "OK\n";
+             c.words = {"/p=" + std::string(128, 'a')};
+             c.answers = "OK\n";
              c.expect.exitCode = kExitUnknownCommand;
              c.expect.says = {"too long"};
              c.expect.saysNot = {"Unknown command"};
@@ -134,8 +134,8 @@ std::vector<RunCase> KeyWaits() {
         p.defaults.enabled = firmwareTurnsQOff;
         p.defaults.switchOff = config::default_mask::kSilent;
       };
-      c.setup.quirks.powerButtonsNotRestored = true;
-      c.setup.mainWindowClosedAtOnce = windowClosed;
+      c.quirks.powerButtonsNotRestored = true;
+      c.quirks.mainWindowClosedAtOnce = windowClosed;
       c.expect.keyWaits = shown ? 1 : 0;
       const std::vector<std::string> lines = {"<Press Any Key....>\n", "- Restore the Power Button action failure\n"};
       (shown ? c.expect.says : c.expect.saysNot) = lines;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "AppRig.h"
+#include "app/Startup.h"
 
 namespace nox::app::test {
 namespace {
@@ -21,27 +22,27 @@ std::vector<RunCase> Cases() {
   return {
       Case("NopauseNeedsTheFirmwaresFlagOrLr", "",
            [](RunCase& c) {
-             c.setup.words = {"/nopause"};
+             c.words = {"/nopause"};
              c.expect.exitCode = kExitUnknownCommand;
              c.expect.says = {kStartBox};
              c.expect.saysNot = {"Start to flash"};
            }),
       Case("NopauseWithLr", "",
            [](RunCase& c) {
-             c.setup.words = {"/lr", "/nopause"};
+             c.words = {"/lr", "/nopause"};
              c.expect.says = {kWindowTitle};
              c.expect.saysNot = {kStartBox, "Start to flash"};
            }),
       Case("NopauseWithTheFirmwaresFlag", "",
            [](RunCase& c) {
              c.machine = [](sim::Profile& p) { p.ecb1.flags = 0x40; };
-             c.setup.words = {"/nopause"};
+             c.words = {"/nopause"};
              c.expect.says = {kWindowTitle};
              c.expect.saysNot = {kStartBox, "Start to flash"};
            }),
       Case("FactoryNeedsNoConfirmation", "",
            [](RunCase& c) {
-             c.setup.words = {"/factory"};
+             c.words = {"/factory"};
              c.expect.says = {kStartBox, kWindowTitle};
              c.expect.saysNot = {"Start to flash"};
            }),
@@ -50,7 +51,7 @@ std::vector<RunCase> Cases() {
       Case("WordsAndScriptReachTheFirmware", "/p /b /caf /sysext",
            [](RunCase& c) {
              c.roms = {{0, Image::kOther}};
-             c.setup.words = {"/wipeall"};
+             c.words = {"/wipeall"};
              c.expect.journalInOrder = {{{"type", 81}, {"selectedMask", 199}, {"offMask", 0}}};
            }),
       Case("Cfgbhv1DeclaresEveryOption", "/cfgbhv:1 /p",
@@ -78,14 +79,14 @@ std::vector<RunCase> Cases() {
       Case("NoImageFitsShowsTheFirst", "",
            [](RunCase& c) {
              c.roms = {{0, Image::kOther}, {1, Image::kOther2}, {9, Image::kOther2}};
-             c.setup.answers = "OK\nOK\n\n";
+             c.answers = "OK\nOK\n\n";
              c.expect.says = {"Zero 5555", "Korv 9A 1234"};
              c.expect.saysNot = {kWindowTitle};
            }),
       Case("FixedNumberThatDoesNotFit", "",
            [](RunCase& c) {
              c.roms = {{0, Image::kFit}, {1, Image::kOther}};
-             c.setup.words = {"/rom=1"};
+             c.words = {"/rom=1"};
              c.expect.says = {"Running on an unsupport system."};
              c.expect.journalLacks = {{{"op", "write"}}};
            }),
@@ -102,15 +103,15 @@ std::vector<RunCase> Cases() {
                p.oem.password = "secret";
                p.oem.passwordMaxLength = 8;
              };
-             c.setup.words = {"/p=SECRET"};
+             c.words = {"/p=SECRET"};
              c.expect.says = {kWindowTitle};
              c.expect.saysNot = {"secret", "Enter Admin Password"};
            }),
       Case("OlderImageForcedWithLr", "",
            [](RunCase& c) {
              c.roms = {{0, Image::kOlder}};
-             c.setup.words = {"/forceit", "/lr"};
-             c.setup.answers = "OK\n";  // "lr" leaves out the start box
+             c.words = {"/forceit", "/lr"};
+             c.answers = "OK\n";  // "lr" leaves out the start box
              c.expect.says = {kWindowTitle};
              c.expect.saysNot = {"older"};
            }),
