@@ -21,14 +21,6 @@ void Set(Version& v, const char* text) { std::copy_n(text, 3, v.begin()); }
 
 // ---- choosing among the package's images ------------------------------------------------------
 
-TEST(CandidateSelection, MissingImageIsRefusedWithItsNumber) {
-  PolicyRig rig("legacy-8m");
-  rig.matched = true;
-  EXPECT_EQ(rig.Outcome([&] { RunPolicyChecks(rig.env, rig.identity, {3, false, {}}, rig.matched); }), 0u);
-  EXPECT_EQ(rig.ui.boxes, (Boxes{{"Can't find the number 03 ROM file ...\nPress OK to quit.", "WARNING", 0}}));
-  EXPECT_FALSE(rig.matched);
-}
-
 TEST(CandidateSelection, NewerImageOfThisMachineIsTakenWithoutQuestions) {
   PolicyRig rig("legacy-8m");
   EXPECT_FALSE(rig.Check(rig.RomVersion("A07")));
@@ -37,25 +29,6 @@ TEST(CandidateSelection, NewerImageOfThisMachineIsTakenWithoutQuestions) {
   EXPECT_EQ(VersionText(rig.identity.currentVersion), "A06");
   EXPECT_EQ(rig.identity.currentSystemName.Text(), "Korv 9A");
   EXPECT_FALSE(rig.sim.smi->FlashEnabled());  // handed back before the questions
-}
-
-TEST(CandidateSelection, MisfitsAreSkippedAndTheFirstOneIsShownWhenNoneFits) {
-  PolicyRig rig("legacy-8m");
-  for (const auto& [number, version] : {std::pair{0u, "A01"}, {1u, "A02"}, {9u, "A09"}}) {
-    const auto rom = rig.Rom([&](sim::RomOptions& o) {
-      o.systemId = static_cast<uint8_t>(0x50 + number);
-      o.names = {"Other " + std::to_string(number)};
-      o.version = version;
-    });
-    rig.matched = true;
-    EXPECT_EQ(rig.Check(rom, number), number == 9 ? std::optional<uint32_t>(0) : std::nullopt) << number;
-    EXPECT_FALSE(rig.matched);
-  }
-  ASSERT_EQ(rig.ui.korvInfos.size(), 1u);
-  EXPECT_EQ(rig.ui.korvInfos[0].romSystem, "Other 0 1234");
-  EXPECT_EQ(rig.ui.korvInfos[0].romRevision, "A01");
-  EXPECT_EQ(rig.ui.korvInfos[0].currentSystem, "Korv 9A 1234");
-  EXPECT_EQ(rig.ui.korvInfos[0].currentRevision, "A06");
 }
 
 TEST(CandidateSelection, EveryCandidateHasItsEcVersionCompared) {
@@ -72,15 +45,6 @@ TEST(CandidateSelection, EveryCandidateHasItsEcVersionCompared) {
   EXPECT_FALSE(rig.Check(rig.Rom([](sim::RomOptions& o) { o.version = "A07"; o.ecVersion = 0x00010300; }), 1));
   EXPECT_EQ(ecReads(), 2u);
   EXPECT_TRUE(rig.layout.EcNewer());
-}
-
-TEST(CandidateSelection, FixedRomNumberSkipsTheChoiceButNotTheIdCheck) {
-  PolicyRig rig("legacy-8m");
-  rig.words.romGiven = true;
-  EXPECT_EQ(rig.Check(rig.Rom([](sim::RomOptions& o) { o.systemId = 0x50; o.names = {"Other"}; }), 4), 0u);
-  EXPECT_FALSE(rig.matched);
-  ASSERT_EQ(rig.ui.korvInfos.size(), 1u);  // the names differ on a machine with the capability block
-  EXPECT_EQ(rig.ui.korvInfos[0].romSystem, "Other 1234");
 }
 
 TEST(CandidateSelection, ImageWithoutIdsIsUnsupported) {
@@ -192,12 +156,6 @@ INSTANTIATE_TEST_SUITE_P(
                       ProtectionCase{"notxver_a_version", "A09", option::kNotXVersion, "X10", false},
                       ProtectionCase{"notxver_equal", "X10", option::kNotXVersion, "X10", false}),
     [](const auto& p) { return std::string(p.param.what); });
-
-TEST(VersionProtection, UnselectedOptionsRefuseNothing) {
-  PolicyRig rig("minimal-1m");
-  Set(rig.identity.currentVersion, "A01");
-  EXPECT_FALSE(rig.Outcome([&] { CheckVersionProtection(rig.env, rig.identity); }));
-}
 
 constexpr const char* kOlderRefused =
     "You are about to flash your bios to an older Bios version.\nKorv does not recommend flashing your Bios to an "
