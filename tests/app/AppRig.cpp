@@ -180,7 +180,7 @@ std::vector<uint8_t> MakeImage(const sim::Profile& profile, Image image, unsigne
   if (image == Image::kOther || image == Image::kOther2) {
     const bool other = image == Image::kOther;
     o.systemId = other ? 0x55 : 0x56;
-    o.extendedId = other ? 0x5555 : 0x5656;
+    o.extendedId = other ? 0x5A5A : 0x5656;
     o.names = {other ? "Zero" : "Two"};
   }
   sim::RomResult result = sim::BuildRomImage(profile, o);

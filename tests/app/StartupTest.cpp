@@ -80,7 +80,8 @@ std::vector<RunCase> Cases() {
            [](RunCase& c) {
              c.roms = {{0, Image::kOther}, {1, Image::kOther2}, {9, Image::kOther2}};
              c.answers = "OK\nOK\n\n";
-             c.expect.says = {"Zero 5555", "Korv 9A 1234"};
+             c.expect.says = {"System:   Zero 5A5A\n  Revision: A07\n  Vendor:   Korv Inc.",
+                              "System:   Korv 9A 1234\n  Revision: A06\n  Vendor:   Korv Inc."};
              c.expect.saysNot = {kWindowTitle};
            }),
       Case("FixedNumberThatDoesNotFit", "",

@@ -85,17 +85,6 @@ std::vector<uint16_t> List(const SystemIdentity& id) {
   return {l.begin(), zero == l.end() ? zero : zero + 1};
 }
 
-TEST(RomIdentity, TakesVersionIdsAndListFromTheMarkerBlocks) {
-  const auto id = Scan(sim::IdentityBlocks(Options({"Korv 9A"}, {0x1235, 0x1236}), 0x800000));
-  EXPECT_EQ(VersionText(id.rom.version), "A07");
-  EXPECT_EQ(id.rom.systemId, 0x9A);
-  EXPECT_EQ(id.rom.extendedId, 0x1234);
-  EXPECT_EQ(List(id), (std::vector<uint16_t>{0x1235, 0x1236, 0}));
-  EXPECT_EQ(id.rom.systemName.Text(), "Korv 9A");
-  // "$SIZ" only counts when the whole image is searched.
-  EXPECT_EQ(id.romDeclaredSize, 0u);
-}
-
 struct NameCase {
   const char* what;
   std::vector<std::string> names;
@@ -248,20 +237,6 @@ TEST(CurrentIdentity, IdentityAreaOnlyFillsWhatIsNotKnownYet) {
   const std::vector<uint8_t> other = {'O', 't', 'h', 0};
   ReadIdentityArea(id, area, other);
   EXPECT_EQ(id.currentSystemName.Text(), "Tab");
-}
-
-TEST(KorvInfo, ShowsBothIdentitiesWithTheVendor) {
-  SystemIdentity id;
-  id.rom.version = {'A', '0', '5'};
-  id.rom.extendedId = 0x2A52;
-  id.rom.systemName.CopyFrom(std::vector<uint8_t>{'R', 'o', 'm', 0}, 0);
-  id.currentVersion = {'B', '1', '2'};
-  id.currentExtendedId = 0x1F;
-  id.currentSystemName.CopyFrom(std::vector<uint8_t>{'C', 'u', 'r', 0}, 0);
-  const ui::KorvInfo info = MakeKorvInfo(id);
-  EXPECT_EQ(std::vector<std::string>({info.romSystem, info.romRevision, info.romVendor, info.currentSystem,
-                                      info.currentRevision, info.currentVendor}),
-            std::vector<std::string>({"Rom 2A52", "A05", "Korv Inc.", "Cur 1F", "B12", "Korv Inc."}));
 }
 
 }  // namespace
