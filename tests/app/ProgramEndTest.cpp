@@ -64,13 +64,15 @@ std::vector<RunCase> OtherEnds() {
            }),
       Case("CancelAtTheStartBox", "/p",
            [](RunCase& c) {
-             c.answers = "Cancel\n";
+             c.answers = "Cancel\nOK\n";  // the flash warning would be answered OK
              c.expect.says = {"it is highly recommended to close all other programs before continue."};
+             c.expect.touched = "";
            }),
       Case("CancelAtTheFlashWarning", "/p",
            [](RunCase& c) {
              c.answers = "OK\nCancel\n";
              c.expect.says = {"Press OK to continue or CANCEL to quit."};
+             c.expect.touched = "";
            }),
       // The firmware answers the enable request with "write-protected" and never opens its
       // interface; the last image examined is refused while flash writes are enabled.
