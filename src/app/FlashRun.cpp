@@ -51,7 +51,9 @@ void FlashRun::Run() {
   s_.smi.EnableFlash();
   os.KeepAwake(true);
   // A flash that cannot be read leaves the window open with nothing changed.
-  if (CheckEcVersion() != 0) {
+  auto policyEnv = s_.Policy();
+  if (const uint32_t error = policy::CheckEcVersion(policyEnv, s_.Image()); error != 0) {
+    s_.Print(" - %s\n", s_.config.ErrorMessage(error));
     os.KeepAwake(false);
     return;
   }
@@ -126,13 +128,6 @@ image::FlashLayout::FlashReader FlashRun::FlashReader() {
   return [this](uint32_t address, std::span<uint8_t> to) {
     return s_.smi.ReadFlash(address, static_cast<uint32_t>(to.size()), to);
   };
-}
-
-uint32_t FlashRun::CheckEcVersion() {
-  auto env = s_.Policy();
-  const uint32_t error = policy::CheckEcVersion(env, s_.Image());
-  if (error != 0) s_.Print(" - %s\n", s_.config.ErrorMessage(error));
-  return error;
 }
 
 bool FlashRun::PrepareNcbs() {

@@ -47,7 +47,6 @@ class FlashRun {
  private:
   // Reads of the machine's flash through the firmware, for the checks before writing.
   image::FlashLayout::FlashReader FlashReader();
-  uint32_t CheckEcVersion();
   // Settles the NCB selection and prepares the holes; false with the error text set.
   bool PrepareNcbs();
   // Refuses what this version cannot update, before any region is touched.
