@@ -22,6 +22,9 @@ using namespace config::option;
 using ui::Button;
 
 constexpr uint32_t kStartTextResource = 1052;
+constexpr const char* kStartText =
+    "To ensure that no other program interferes with the BIOS update process,\n"
+    "it is highly recommended to close all other programs before continue.";
 constexpr const char* kUnknownCommand = "Error : Unknown command.\n";
 constexpr const char* kUnableToLoadDriver = "Error : Unable to load driver.\n";
 constexpr const char* kNoFlashSupport = "Error : Firmware does not have flash (NOXWINGUI) support.";
@@ -66,6 +69,18 @@ void TranslateWords(Session& s, std::vector<std::string>& args) {
     if (core::AsciiLower(arg).rfind("/p=", 0) == 0) policy::WipeString(arg);
   }
   args = std::move(translated.arguments);
+}
+
+// Writes `image` to `path` unless the current drive's free space cannot be read.
+void WriteImageFile(Session& s, const std::string& path, std::span<const uint8_t> image) {
+  if (!s.platform.freeSpace || !s.platform.freeSpace()) {
+    s.Print("Invalid drive specified\n");
+    return;
+  }
+  std::FILE* f = std::fopen(path.c_str(), "w+b");
+  if (!f) return;
+  std::fwrite(image.data(), 1, image.size(), f);
+  std::fclose(f);
 }
 
 // "writehdrfile" and "writeromfile" write the package's image to a file and end the run.
@@ -263,17 +278,6 @@ void RunStartup(Session& s, std::vector<std::string> args) {
 }
 
 }  // namespace
-
-void WriteImageFile(Session& s, const std::string& path, std::span<const uint8_t> image) {
-  if (!s.platform.freeSpace || !s.platform.freeSpace()) {
-    s.Print("Invalid drive specified\n");
-    return;
-  }
-  std::FILE* f = std::fopen(path.c_str(), "w+b");
-  if (!f) return;
-  std::fwrite(image.data(), 1, image.size(), f);
-  std::fclose(f);
-}
 
 void RunProgram(Session& s, std::vector<std::string> args) {
   try {
