@@ -66,8 +66,8 @@ class Session : public core::SessionEnd {
   // The main window closed by itself: the session ends as with EndSession(0), but nobody is
   // asked to press a key.
   [[noreturn]] void CloseAfterMainWindow();
-  // The ends before the session holds more than the driver (exit codes 2, 4, 6): the box,
-  // the driver removed, and the process ends with `exitCode` itself.
+  // The ends that bypass the error table (exit codes 2, 4, 6): the box, the firmware and
+  // the driver let go, and the process ends with `exitCode` itself.
   [[noreturn]] void ExitEarly(const char* text, uint32_t exitCode);
   // Before a restart or power-off: closes the log and releases buffers, firmware and driver
   // as the end of a session does, without printing anything.
