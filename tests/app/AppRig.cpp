@@ -30,34 +30,33 @@ struct Exited {
   uint32_t code;
 };
 
-class TestOs final : public os::OsServices {
+// The simulated machine's services, but the end of the process is an exception and the
+// quirks of the case happen.
+class TestOs final : public sim::SimOsServices {
  public:
   TestOs(sim::Machine& machine, const Quirks& quirks)
-      : machine_(machine), quirks_(quirks), sim_(machine, nullptr, [this](uint32_t code) { ExitProcess(code); }) {}
+      : SimOsServices(machine, nullptr, [this](uint32_t code) { ExitProcess(code); }),
+        machine_(machine),
+        quirks_(quirks) {}
 
-  bool CreateInstanceMutex(const std::string& name) override { return sim_.CreateInstanceMutex(name); }
-  void BringOtherInstanceToFront() override {}
-  void BindToFirstProcessor() override {}
-  std::optional<std::string> LoadStringResource(uint32_t) override { return std::nullopt; }
-  uint32_t InitOsServices() override { return sim_.InitOsServices(); }
-  uint32_t OsMajorVersion() override { return sim_.OsMajorVersion(); }
   void SetFlashProtection(bool on) override {
     if (!on && quirks_.powerButtonsNotRestored && protected_) Say("- Restore the Power Button action failure\n");
     protected_ = on;
-    sim_.SetFlashProtection(on);
+    SimOsServices::SetFlashProtection(on);
   }
-  void KeepAwake(bool on) override { sim_.KeepAwake(on); }
   void BlockUserInput(bool block) override {
     // The engine blocks input again before every piece it writes: the run's second block.
     if (block && quirks_.allocationFailsWhileWriting && ++blocks_ == 2) throw std::bad_alloc();
-    sim_.BlockUserInput(block);
+    SimOsServices::BlockUserInput(block);
   }
-  bool RestorePowerButtons() override { return sim_.RestorePowerButtons(); }
-  void ReleasePowerLibrary() override { sim_.ReleasePowerLibrary(); }
-  int RestartMachine() override { return Shutdown("restart-requested", [&] { return sim_.RestartMachine(); }); }
-  int PowerOffMachine() override { return Shutdown("power-off-requested", [&] { return sim_.PowerOffMachine(); }); }
+  int RestartMachine() override {
+    return Shutdown("restart-requested", [&] { return SimOsServices::RestartMachine(); });
+  }
+  int PowerOffMachine() override {
+    return Shutdown("power-off-requested", [&] { return SimOsServices::PowerOffMachine(); });
+  }
   std::optional<std::string> CurrentDirectory(uint32_t& error) override {
-    if (!quirks_.directoryError) return sim_.CurrentDirectory(error);
+    if (!quirks_.directoryError) return SimOsServices::CurrentDirectory(error);
     error = *quirks_.directoryError;
     return std::nullopt;
   }
@@ -65,14 +64,6 @@ class TestOs final : public os::OsServices {
     ++exits;
     throw Exited{code};
   }
-  void SleepMs(uint32_t ms) override { sim_.SleepMs(ms); }
-  uint64_t NowMs() override { return sim_.NowMs(); }
-  bool HasTableService() override { return sim_.HasTableService(); }
-  uint32_t ReadTable(uint32_t provider, uint32_t id, std::span<uint8_t> buffer) override {
-    return sim_.ReadTable(provider, id, buffer);
-  }
-  bool EnableSystemEnvironmentPrivilege() override { return sim_.EnableSystemEnvironmentPrivilege(); }
-  uint32_t ProbeFirmwareVariable() override { return sim_.ProbeFirmwareVariable(); }
 
   int exits = 0;
 
@@ -85,7 +76,6 @@ class TestOs final : public os::OsServices {
 
   sim::Machine& machine_;
   const Quirks& quirks_;
-  sim::SimOsServices sim_;
   bool protected_ = false;
   int blocks_ = 0;
 };
@@ -191,7 +181,9 @@ std::vector<uint8_t> MakeImage(const sim::Profile& profile, Image image, unsigne
 // The program file: a stub with its package behind it.
 void WriteProgram(const std::string& path, const std::map<uint32_t, std::vector<uint8_t>>& roms, const RunCase& c) {
   std::vector<std::vector<uint8_t>> modules{*package::BuildModule({"@W64", std::vector<uint8_t>(4096, 'D'), true})};
-  for (const auto& [number, image] : roms) modules.push_back(*package::BuildModule({core::Format("@R%02u", number), image}));
+  for (const auto& [number, image] : roms) {
+    modules.push_back(*package::BuildModule({core::Format("@R%02u", number), image}));
+  }
   if (!c.script.empty()) modules.push_back(*package::BuildModule({"@CMD", {c.script.begin(), c.script.end()}}));
   for (const auto& [tag, content] : c.further) modules.push_back(*package::BuildModule({tag, content}));
   const auto program = package::AppendPackage(std::vector<uint8_t>(512, 'M'), *package::BuildPackage(modules));

@@ -40,12 +40,6 @@ std::vector<RunCase> Cases() {
              c.expect.says = {kWindowTitle};
              c.expect.saysNot = {kStartBox, "Start to flash"};
            }),
-      Case("FactoryNeedsNoConfirmation", "",
-           [](RunCase& c) {
-             c.words = {"/factory"};
-             c.expect.says = {kStartBox, kWindowTitle};
-             c.expect.saysNot = {"Start to flash"};
-           }),
       // Main BIOS, boot block, NVRAM, reboot and no-ROM-ID-check are selected when the
       // firmware is asked for its defaults.
       Case("WordsAndScriptReachTheFirmware", "/p /b /caf /sysext",
@@ -58,11 +52,6 @@ std::vector<RunCase> Cases() {
            [](RunCase& c) {
              c.roms = {{0, Image::kOther}};
              c.expect.journalInOrder = {{{"type", 81}, {"offMask", 6143}}};
-           }),
-      Case("Cfgbhv0AloneChangesNothing", "/cfgbhv:0",
-           [](RunCase& c) {
-             c.expect.says = {kWindowTitle};
-             c.expect.journalInOrder = {{{"type", 81}, {"offMask", 0}}};
            }),
       Case("VendorMeToolRefused", "/p /mefwupdlcl",
            [](RunCase& c) {
@@ -107,14 +96,6 @@ std::vector<RunCase> Cases() {
              c.words = {"/p=SECRET"};
              c.expect.says = {kWindowTitle};
              c.expect.saysNot = {"secret", "Enter Admin Password"};
-           }),
-      Case("OlderImageForcedWithLr", "",
-           [](RunCase& c) {
-             c.roms = {{0, Image::kOlder}};
-             c.words = {"/forceit", "/lr"};
-             c.answers = "OK\n";  // "lr" leaves out the start box
-             c.expect.says = {kWindowTitle};
-             c.expect.saysNot = {"older"};
            }),
   };
 }

@@ -14,7 +14,7 @@ namespace nox::sim {
 
 class Machine;
 
-class SimOsServices final : public os::OsServices {
+class SimOsServices : public os::OsServices {
  public:
   // How the program ends when its machine restarts or powers off.
   using SystemEnd = std::function<void(uint32_t exitCode)>;
