@@ -272,7 +272,8 @@ void RunAndCheck(const RunCase& c) {
     ++at;
   }
   for (const json& pattern : e.journalLacks) {
-    EXPECT_TRUE(std::none_of(run.journal.begin(), run.journal.end(), [&](const json& j) { return Matches(j, pattern); }))
+    const auto match = [&](const json& j) { return Matches(j, pattern); };
+    EXPECT_TRUE(std::none_of(run.journal.begin(), run.journal.end(), match))
         << "journal holds: " << pattern.dump();
   }
   if (e.touched) {
