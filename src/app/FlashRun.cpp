@@ -5,6 +5,7 @@
 #include "image/LayoutView.h"
 #include "image/NcbPreparation.h"
 #include "policy/FirmwarePassword.h"
+#include "policy/PolicyChecks.h"
 
 namespace nox::app {
 
@@ -12,11 +13,6 @@ namespace {
 
 using image::RegionKind;
 namespace option = config::option;
-
-constexpr uint32_t kExecutionRetries = 5;
-constexpr uint32_t kErrReadFlash = 66;
-constexpr uint8_t kEcbCompareVersions = 0x01;
-constexpr uint8_t kMeEntireAccepted = 0x02;
 
 struct RegionLogText {
   const char* update;
@@ -51,16 +47,18 @@ void FlashRun::Run() {
   os::OsServices& os = s_.platform.os;
   FlashSession& fs = s_.flashSession;
 
-  // 1 to 4.
-  fs.retryCount = kExecutionRetries;
+  fs.retryCount = FlashSession::kDefaultRetries;
   s_.smi.EnableFlash();
   os.KeepAwake(true);
-  if (CheckEcVersion() != 0) {
+  // A flash that cannot be read leaves the window open with nothing changed.
+  auto policyEnv = s_.Policy();
+  if (const uint32_t error = policy::CheckEcVersion(policyEnv, s_.Image()); error != 0) {
+    s_.Print(" - %s\n", s_.config.ErrorMessage(error));
     os.KeepAwake(false);
     return;
   }
 
-  // 5. The firmware password, once per process.
+  // The firmware password is asked for once per process.
   if (s_.firmwarePasswordPending) {
     policy::FirmwarePasswordEnv env{s_.config, s_.ofbd, s_.smi, s_.platform.ui, os,
                                     [this](const std::string& text) { s_.Print("%s", text.c_str()); }};
@@ -70,7 +68,6 @@ void FlashRun::Run() {
     s_.firmwarePasswordPending = false;
   }
 
-  // 6, 7.
   os.SetFlashProtection(true);
   dialog_.EnableFlashButton(false);
   dialog_.EnableExitButton(false);
@@ -80,23 +77,22 @@ void FlashRun::Run() {
     return;
   }
 
-  // 8. An EC that is not newer is refused when the firmware compares versions.
+  // An EC that is not newer is refused when the firmware compares versions.
   const auto& ecb = s_.info.Ecb();
-  if (fs.ecOnlyIfNewer && !s_.layout.EcNewer() && (!ecb || (ecb->flags & kEcbCompareVersions) != 0)) {
+  if (fs.ecOnlyIfNewer && !s_.layout.EcNewer() &&
+      (!ecb || (ecb->flags & image::EcBlockRecord::kCompareVersions) != 0)) {
     Fail(flash_text::kEcNotNewer);
     dialog_.EnableFlashButton(true);
     Finish();
     return;
   }
 
-  // 9.
   if (!PrepareNcbs() || !RefuseUnsupported()) {
     dialog_.EnableFlashButton(true);
     Finish();
     return;
   }
 
-  // 10, 11.
   os.BlockUserInput(true);
   dialog_.ResetMap(ui::kGrey);
   const config::ConfigStore& c = s_.config;
@@ -106,15 +102,10 @@ void FlashRun::Run() {
   }
   dialog_.SetMessageLines("Updating BIOS from", VersionLine(s_.identity));
 
-  // 12 to 17, in the fixed region order.
   PreserveSmbios();
-  const bool written = UpdateNvram() && UpdateIfSelected(option::kMainBios, "Main Bios.", RegionKind::kMainBios) &&
-                       UpdateIfSelected(option::kBootBlock, "BB.", RegionKind::kBootBlock) &&
-                       (!fs.programNcbs || (dialog_.SetRegionLabel("NCB."), UpdateRegion(RegionKind::kNcb))) &&
-                       UpdateIfSelected(option::kEc, "EC.", RegionKind::kEc);
-  if (written) {
-    // 19, 21. The ME region, the vendor tool and the package's EC firmware were refused
-    // before anything was written.
+  if (WriteRegions()) {
+    // The ME region, the vendor tool and the package's EC firmware were refused before
+    // anything was written, so the regions are all there is.
     dialog_.SetStatus("Done.");
     dialog_.BringToFront();
     success_ = true;
@@ -122,21 +113,21 @@ void FlashRun::Run() {
   Finish();
 }
 
+bool FlashRun::WriteRegions() {
+  const FlashSession& fs = s_.flashSession;
+  const config::ConfigStore& c = s_.config;
+  // A failed region stops the sequence; what was written before stays written.
+  if (!UpdateNvram()) return false;
+  if (!UpdateIfSelected(c.IsSelected(option::kMainBios), "Main Bios.", RegionKind::kMainBios)) return false;
+  if (!UpdateIfSelected(c.IsSelected(option::kBootBlock), "BB.", RegionKind::kBootBlock)) return false;
+  if (!UpdateIfSelected(fs.programNcbs, "NCB.", RegionKind::kNcb)) return false;
+  return UpdateIfSelected(c.IsSelected(option::kEc), "EC.", RegionKind::kEc);
+}
+
 image::FlashLayout::FlashReader FlashRun::FlashReader() {
   return [this](uint32_t address, std::span<uint8_t> to) {
     return s_.smi.ReadFlash(address, static_cast<uint32_t>(to.size()), to);
   };
-}
-
-uint32_t FlashRun::CheckEcVersion() {
-  std::optional<image::EcBlockRecord> record;
-  if (const auto& ecb = s_.info.Ecb()) {
-    record = image::EcBlockRecord{ecb->flags, ecb->ecBlockAddress, ecb->ecBlockSize, ecb->ecVersionOffset,
-                                  ecb->ecVersionMask};
-  }
-  const uint32_t error = s_.layout.CheckEcNewer(s_.Image(), record, s_.Scratch(), FlashReader());
-  if (error != 0) s_.Print(" - %s\n", s_.config.ErrorMessage(error));
-  return error;
 }
 
 bool FlashRun::PrepareNcbs() {
@@ -188,8 +179,10 @@ void FlashRun::PreserveSmbios() {
     s_.platform.ui.MessageBox(core::Format(image::kMissingTypeWarning, type), ui::kAppTitle, ui::style::kOk);
     os.BlockUserInput(true);
   });
-  if (saved == image::SmbiosArea::SaveResult::kReadFailed) s_.EndSession(kErrReadFlash);
-  if (saved == image::SmbiosArea::SaveResult::kSaved) s_.smbios.Restore(s_.layout, s_.Image());
+  using Result = image::SmbiosArea::SaveResult;
+  if (saved == Result::kReadFailed) s_.EndSession(image::layout_error::kFlashReadFailed);
+  if (saved == Result::kNoMemory) s_.EndSession(config::error::kNoMemory);
+  if (saved == Result::kSaved) s_.smbios.Restore(s_.layout, s_.Image());
 }
 
 bool FlashRun::UpdateNvram() {
@@ -208,8 +201,8 @@ bool FlashRun::UpdateNvram() {
   return true;
 }
 
-bool FlashRun::UpdateIfSelected(uint32_t option, const char* label, RegionKind kind) {
-  if (!s_.config.IsSelected(option)) return true;
+bool FlashRun::UpdateIfSelected(bool selected, const char* label, RegionKind kind) {
+  if (!selected) return true;
   dialog_.SetRegionLabel(label);
   return UpdateRegion(kind);
 }
@@ -295,8 +288,7 @@ void FlashRun::Fail(const char* text) {
 
 void FlashRun::Finish() {
   os::OsServices& os = s_.platform.os;
-  // 22. The vendor tool's files are never written by this version, so there is nothing of
-  // its to clean up.
+  // The vendor tool never runs in this version, so it leaves no files to clean up.
   dialog_.EnableExitButton(true);
   s_.smi.DisableFlash();
   os.BlockUserInput(false);
@@ -304,10 +296,9 @@ void FlashRun::Finish() {
   os.SetFlashProtection(false);
   os.KeepAwake(false);
 
-  // 23, 24.
   if (success_) {
     const config::ConfigStore& c = s_.config;
-    if (c.IsSelected(option::kMeEntire) && (s_.meCapability & kMeEntireAccepted) != 0 &&
+    if (c.IsSelected(option::kMeEntire) && (s_.meCapability & Session::kMeEntireAccepted) != 0 &&
         !c.IsSelected(option::kReboot)) {
       s_.platform.ui.MessageBox(flash_text::kPowerOffWarning, ui::kAppTitle, ui::style::kIconWarning);
     }
@@ -327,6 +318,10 @@ void FlashRun::RestartOrPowerOff() {
   } else {
     s_.platform.os.PowerOffMachine();
   }
+  // Back here, the system did not take the program down (no shutdown privilege, or the
+  // request was refused). The session has let go of everything already: only the final exit
+  // is left, once.
+  s_.FinalExit(0);
 }
 
 }  // namespace nox::app

@@ -36,8 +36,8 @@ class FlashRun {
  public:
   FlashRun(Session& session, ui::FlashDialog& dialog) : s_(session), dialog_(dialog) {}
 
-  // Returns only after a failed EC version read (the window stays open) or once a restart
-  // or power-off was requested; every other path ends the session.
+  // Returns only after a failed EC version read (the window stays open); every other path
+  // ends the session or the machine.
   void Run();
 
   // Writes one region's log lines and runs the engine over it; on failure the message has
@@ -47,20 +47,21 @@ class FlashRun {
  private:
   // Reads of the machine's flash through the firmware, for the checks before writing.
   image::FlashLayout::FlashReader FlashReader();
-  uint32_t CheckEcVersion();
   // Settles the NCB selection and prepares the holes; false with the error text set.
   bool PrepareNcbs();
   // Refuses what this version cannot update, before any region is touched.
   bool RefuseUnsupported();
   void PreserveSmbios();
+  // The regions in their fixed order; false at the first one that failed.
+  bool WriteRegions();
   bool UpdateNvram();
-  bool UpdateIfSelected(uint32_t option, const char* label, image::RegionKind kind);
+  bool UpdateIfSelected(bool selected, const char* label, image::RegionKind kind);
   void Fail(const char* text);
   void RegionFailed(const char* status, bool reenableButtons);
   void LogRegion(image::RegionKind kind);
   void Log(const std::string& line);
   void Finish();
-  void RestartOrPowerOff();
+  [[noreturn]] void RestartOrPowerOff();
 
   Session& s_;
   ui::FlashDialog& dialog_;

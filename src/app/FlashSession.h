@@ -11,6 +11,10 @@
 namespace nox::app {
 
 struct FlashSession {
+  // The engine's retry budget for the chunks of a pass; a flash run always starts with it,
+  // whatever "retry:" said.
+  static constexpr uint32_t kDefaultRetries = 5;
+
   bool romFileGiven = false;
   std::string romFileName;
   std::string saveFileName;
@@ -26,7 +30,7 @@ struct FlashSession {
   bool ecOnlyIfNewer = false;
   bool oemSmiRequested = false;
   uint32_t oemSmiValue = 0;
-  uint32_t retryCount = 5;
+  uint32_t retryCount = kDefaultRetries;
   bool meEntireUpdate = false;
   bool vendorMeTool = false;
   bool compareAndSkipEqual = false;

@@ -8,7 +8,6 @@
 namespace nox::app {
 
 namespace {
-constexpr uint32_t kOptionCount = 58;
 // The kept ME answer: the span of the flash in front of the system firmware at 10, the
 // system firmware region's size at 14.
 constexpr size_t kMeSpanOffset = 10;
@@ -17,8 +16,8 @@ constexpr size_t kMeFirmwareSizeOffset = 14;
 
 ui::StartFacts MainWindowHost::Facts() {
   selected_.clear();
-  for (uint32_t id = 1; id <= kOptionCount; ++id) {
-    if (s_.config.IsSelected(id)) selected_.push_back(id);
+  for (const config::CommandRecord& command : s_.config.Records()) {
+    if (command.Selected()) selected_.push_back(command.id);
   }
   ui::StartFacts facts;
   facts.packageSuppliedRom = s_.ImageFromPackage();
@@ -31,7 +30,7 @@ ui::StartFacts MainWindowHost::Facts() {
 void MainWindowHost::ApplyStartPlan(const ui::StartPlan& plan) {
   if (plan.releasePackageRom) s_.ReleaseImage();
   if (plan.clearOptionSelection) {
-    for (uint32_t id = 1; id <= kOptionCount; ++id) s_.config.SelectCommand(id, false);
+    for (const config::CommandRecord& command : s_.config.Records()) s_.config.SelectCommand(command.id, false);
   }
 }
 

@@ -2,15 +2,11 @@
 
 #include <cstdarg>
 #include <cstdlib>
+#include <new>
 
 #include "package/ExtractionRuns.h"
 
 namespace nox::app {
-
-namespace {
-constexpr uint32_t kErrUnloadDriver = 17;
-constexpr uint32_t kErrNoMemory = 34;
-}  // namespace
 
 Session::Session(Platform& p)
     : platform(p),
@@ -18,33 +14,43 @@ Session::Session(Platform& p)
       smi(driver, p.os),
       ofbd(smi),
       oem(smi),
-      info(smi, ofbd, oem, p.os, [this](const std::string& text) { Print("%s", text.c_str()); }) {}
+      info(smi, ofbd, oem, p.os, [this](const std::string& text) { Print("%s", text.c_str()); }) {
+  platform.os.SetMessagePrinter([this](const std::string& line) { Print("%s", line.c_str()); });
+}
 
 Session::~Session() {
+  platform.os.SetMessagePrinter({});
   if (flashLog) std::fclose(flashLog);
 }
 
+bool Session::Silent() const { return silent_ || config.IsSelected(config::option::kSilent); }
+
 void Session::Print(const char* format, ...) {
-  if (silent_ || !format) return;
+  if (Silent() || !format || !platform.console) return;
   if (format[0] == 'X') ++format;
   va_list args;
   va_start(args, format);
-  const std::string text = core::FormatV(format, args);
+  try {
+    platform.console(core::FormatV(format, args));
+  } catch (const std::bad_alloc&) {
+    // A line that cannot be built is dropped: the end of a run that ran out of memory
+    // prints through here and must still get to its end.
+  }
   va_end(args);
-  if (platform.console) platform.console(text);
 }
 
 policy::PolicyEnv Session::Policy() {
   return policy::PolicyEnv{config, words, smi, info, oem, driver, layout, platform.ui, *this,
-                           [this](const std::string& text) { Print("%s", text.c_str()); }};
+                           [this](const std::string& text) { Print("%s", text.c_str()); }, scratch_};
 }
 
 void Session::LoadRomImage() {
   config::ModuleSlot& slot = config.Modules()[config::ModuleSlotId::kRom];
   image_ = std::span<uint8_t>(slot.data).first(std::min<size_t>(slot.size, slot.data.size()));
   imageFromPackage_ = !image_.empty();
+  // A failed allocation throws; the run then ends with the memory error where start-up is
+  // entered.
   scratch_.assign(kScratchSize, 0);
-  if (scratch_.size() != kScratchSize) EndSession(kErrNoMemory);
 }
 
 void Session::ReleaseImage() {
@@ -59,17 +65,33 @@ bool Session::SelectPackageRom() {
   return package::RefillRomModules(ownFilePath, romNumber, config.Modules());
 }
 
-void Session::EndSession(uint32_t errorId) {
+void Session::EndSession(uint32_t errorId) { End(errorId, true); }
+
+void Session::CloseAfterMainWindow() { End(0, false); }
+
+void Session::End(uint32_t errorId, bool keyWait) {
   // An end that fails on its way out must not loop back into itself.
-  if (ending_) FinalExit(errorId);
+  if (ending_) Exit(errorId, keyWait);
   ending_ = true;
   defaults.reset();
   if (smi.InterfaceOpen()) smi.CloseFlashInterface();
+  // Flash writes may be enabled without the interface being open (the image checks enable
+  // them); the firmware must not be left accepting them.
+  smi.DisableFlash();
   platform.os.BlockUserInput(false);
   if (errorId != 0 && !info.MessageShown() && !firmwareMessageShown) Print(" - %s\n", config.ErrorMessage(errorId));
   ReleaseResources(true);
   script.Release();
-  FinalExit(errorId);
+  Exit(errorId, keyWait);
+}
+
+void Session::ExitEarly(const char* text, uint32_t exitCode) {
+  platform.ui.MessageBox(text, ui::kAppTitle, ui::style::kOk);
+  // The driver may be running by now; its service must not outlive the program.
+  ReleaseResources(false);
+  platform.os.ReleasePowerLibrary();
+  platform.os.ExitProcess(exitCode);
+  std::abort();  // the port's exit does not come back
 }
 
 void Session::ReleaseResources(bool reportUnload) {
@@ -77,7 +99,7 @@ void Session::ReleaseResources(bool reportUnload) {
   scratch_.clear();
   image_ = {};
   info.CloseFirmware();
-  if (!driver.UnloadIoDriver() && reportUnload) Print(" - %s\n", config.ErrorMessage(kErrUnloadDriver));
+  if (!driver.UnloadIoDriver() && reportUnload) Print(" - %s\n", config.ErrorMessage(config::error::kUnloadDriver));
 }
 
 void Session::ReleaseForShutdown() {
@@ -88,19 +110,24 @@ void Session::ReleaseForShutdown() {
   ReleaseResources(false);
 }
 
-void Session::FinalExit(uint32_t errorId) {
+void Session::FinalExit(uint32_t errorId) { Exit(errorId, true); }
+
+void Session::Exit(uint32_t errorId, bool keyWait) {
   if (flashLog) {
     std::fclose(flashLog);
     flashLog = nullptr;
   }
-  platform.os.KeepAwake(false);
-  platform.os.RestorePowerButtons();
-  platform.os.ReleasePowerLibrary();
-  if (!config.IsSelected(config::option::kSilent)) {
-    if (platform.console) platform.console("<Press Any Key....>\n");
+  os::OsServices& os = platform.os;
+  os.KeepAwake(false);
+  // The lock policy and the power buttons outlive the process in the system's settings:
+  // whichever way a flash ended, they go back here.
+  os.SetFlashProtection(false);
+  os.ReleasePowerLibrary();
+  if (keyWait && !Silent()) {
+    Print("<Press Any Key....>\n");
     if (platform.waitForKey) platform.waitForKey();
   }
-  platform.os.ExitProcess(config.ExitCodeOf(errorId));
+  os.ExitProcess(config.ExitCodeOf(errorId));
   std::abort();  // the port's exit does not come back
 }
 

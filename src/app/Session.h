@@ -54,10 +54,21 @@ class Session : public core::SessionEnd {
   // Prints one console line through the message printer: nothing once the run is silent;
   // a format beginning with "X" is printed without that character.
   void Print(const char* format, ...) NOX_PRINTF(2, 3);
+  // Option "q" was parsed: the message printer prints nothing from here on.
   void Silence() { silent_ = true; }
+  // Option "q" took effect, through the parser or through the firmware's defaults.
+  bool Silent() const;
 
+  // Every run that started ends here, whatever it holds at that point.
   [[noreturn]] void EndSession(uint32_t errorId) override;
+  // The last part of that end alone, for a run that has let go of everything already.
   [[noreturn]] void FinalExit(uint32_t errorId);
+  // The main window closed by itself: the session ends as with EndSession(0), but nobody is
+  // asked to press a key.
+  [[noreturn]] void CloseAfterMainWindow();
+  // The ends that bypass the error table (exit codes 2, 4, 6): the box, the firmware and
+  // the driver let go, and the process ends with `exitCode` itself.
+  [[noreturn]] void ExitEarly(const char* text, uint32_t exitCode);
   // Before a restart or power-off: closes the log and releases buffers, firmware and driver
   // as the end of a session does, without printing anything.
   void ReleaseForShutdown();
@@ -97,6 +108,10 @@ class Session : public core::SessionEnd {
   std::unique_ptr<firmware::FirmwareDefaults> defaults;
   uint32_t romNumber = 0;
   std::FILE* flashLog = nullptr;
+  // What the firmware answered for the management engine: the region query (selector 0)
+  // and the entire-ME update (selector 3).
+  static constexpr uint8_t kMeRegionAnswered = 0x01;
+  static constexpr uint8_t kMeEntireAccepted = 0x02;
   uint8_t meCapability = 0;
   std::array<uint32_t, 2> meTarget{};
   bool meInImage = false;
@@ -111,6 +126,8 @@ class Session : public core::SessionEnd {
   image::SmbiosArea smbios;
 
  private:
+  [[noreturn]] void End(uint32_t errorId, bool keyWait);
+  [[noreturn]] void Exit(uint32_t errorId, bool keyWait);
   void ReleaseResources(bool reportUnload);
 
   std::span<uint8_t> image_;

@@ -1,15 +1,18 @@
 #include "app/Startup.h"
 
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
+#include <new>
 
+#include "app/FlashRun.h"
 #include "app/MainWindowHost.h"
-#include "app/StartupSteps.h"
+#include "config/CommandScript.h"
 #include "core/Bytes.h"
 #include "core/CText.h"
 #include "package/ExtractionRuns.h"
 #include "package/OwnFilePath.h"
+#include "policy/AdminPassword.h"
+#include "policy/PolicyChecks.h"
+#include "policy/Wipe.h"
 
 namespace nox::app {
 
@@ -19,40 +22,56 @@ using namespace config::option;
 using ui::Button;
 
 constexpr uint32_t kStartTextResource = 1052;
+constexpr const char* kStartText =
+    "To ensure that no other program interferes with the BIOS update process,\n"
+    "it is highly recommended to close all other programs before continue.";
 constexpr const char* kUnknownCommand = "Error : Unknown command.\n";
 constexpr const char* kUnableToLoadDriver = "Error : Unable to load driver.\n";
 constexpr const char* kNoFlashSupport = "Error : Firmware does not have flash (NOXWINGUI) support.";
-
-// Exit codes of the four ends that do not go through the session.
-constexpr uint32_t kExitAlreadyRunning = 1;
-constexpr uint32_t kExitUnknownCommand = 2;
-constexpr uint32_t kExitNoDriver = 4;
-constexpr uint32_t kExitNoFlashSupport = 6;
+// The firmware's status bit for runs without a technician at the keyboard: "lr" is implied
+// and "nopause" is honoured.
+constexpr uint16_t kEcbUnattended = 0x40;
 
 std::string Tail(const std::string& arg) { return arg.empty() ? std::string() : core::AsciiLower(arg.substr(1)); }
 
-[[noreturn]] void ExitWithBox(Session& s, const char* text, uint32_t code) {
-  s.platform.ui.MessageBox(text, ui::kAppTitle, ui::style::kOk);
-  s.platform.os.ExitProcess(code);
-  std::abort();  // the port's exit does not come back
-}
-
 void LoadDriverOrExit(Session& s) {
-  if (!s.driver.LoadIoDriver()) ExitWithBox(s, kUnableToLoadDriver, kExitNoDriver);
+  if (!s.driver.LoadIoDriver()) s.ExitEarly(kUnableToLoadDriver, kExitNoDriver);
 }
 
 [[noreturn]] void NoFlashSupport(Session& s) {
   s.smi.DisableFlash();
-  ExitWithBox(s, kNoFlashSupport, kExitNoFlashSupport);
+  s.ExitEarly(kNoFlashSupport, kExitNoFlashSupport);
 }
 
-}  // namespace
-
-bool NcbSelectionValid(size_t ncbCount, uint32_t mask) {
-  if (ncbCount == 0) return true;
-  return ncbCount >= 32 || (uint64_t{1} << ncbCount) > mask;
+// The file names come from the lower-cased program path; on a file system that tells case
+// apart the directory must keep its own spelling, so the original characters come back.
+std::string KeepOriginalCase(std::string name, const std::string& original) {
+  for (size_t i = 0; i < name.size() && i < original.size(); ++i) {
+    if (core::AsciiLower(original[i]) == name[i]) name[i] = original[i];
+  }
+  return name;
 }
 
+// The user's word options become the internal argument list that every later stage reads.
+void TranslateWords(Session& s, std::vector<std::string>& args) {
+  auto translated = config::TranslateWordOptions(args, s.flags.lrFlag, s.capsuleWarning, s.platform.ui, s,
+                                                 [&](const std::string& text) { s.Print("%s", text.c_str()); });
+  if (translated.result < 0) {
+    s.ExitEarly(translated.refusal.empty() ? kUnknownCommand : translated.refusal.c_str(), kExitUnknownCommand);
+  }
+  s.words = translated.flags;
+  s.headerFileName = KeepOriginalCase(translated.headerFileName, args[0]);
+  s.romFileName = KeepOriginalCase(translated.romFileName, args[0]);
+  if (s.words.romGiven) s.romNumber = s.words.romNumber;
+  translated.arguments[0] = args[0];
+  // The password given with "/p=" lives on only in the word flags, which the check wipes.
+  for (std::string& arg : args) {
+    if (core::AsciiLower(arg).rfind("/p=", 0) == 0) policy::WipeString(arg);
+  }
+  args = std::move(translated.arguments);
+}
+
+// Writes `image` to `path` unless the current drive's free space cannot be read.
 void WriteImageFile(Session& s, const std::string& path, std::span<const uint8_t> image) {
   if (!s.platform.freeSpace || !s.platform.freeSpace()) {
     s.Print("Invalid drive specified\n");
@@ -64,45 +83,115 @@ void WriteImageFile(Session& s, const std::string& path, std::span<const uint8_t
   std::fclose(f);
 }
 
-namespace {
+// "writehdrfile" and "writeromfile" write the package's image to a file and end the run.
+void WriteFileModes(Session& s) {
+  if (s.words.writehdrfile) {
+    s.LoadRomImage();
+    std::span<uint8_t> image = s.Image();
+    policy::ReadRomIdentity(s.identity, image, policy::RomScanMode::kWholeImage);
+    // Without a "$SIZ" block there is no declared size to cut the image to; a few bytes over
+    // it are tolerated as padding.
+    const uint32_t declared = s.identity.romDeclaredSize;
+    if (declared != 0 && image.size() > uint64_t{declared} + 4096) image = image.last(declared);
+    WriteImageFile(s, s.headerFileName, image);
+    s.EndSession(0);
+  }
+  if (s.words.writeromfile) {
+    s.LoadRomImage();
+    if (s.Image().empty()) s.EndSession(config::error::kWriteFile);
+    WriteImageFile(s, s.romFileName, s.Image());
+    s.EndSession(0);
+  }
+}
 
-void RomSelectionLoop(Session& s) {
+// Options from the command line, the package's script as a second pass, then the
+// firmware's defaults.
+void ParseAllOptions(Session& s, const std::vector<std::string>& args) {
+  if (config::ParseOptions(s.config, args, s.parse) != 0) {
+    s.platform.ui.MessageBox(kUnknownCommand, ui::kAppTitle, ui::style::kOk);
+    s.EndSession(0);
+  }
+  if (s.parse.silenced) s.Silence();
+  if (s.script.SecondPassDue() && s.script.SecondPass(s.config, s.parse) != 0) {
+    s.ExitEarly(kUnknownCommand, kExitUnknownCommand);
+  }
+  if (s.parse.silenced) s.Silence();
+  if (s.config.IsSelected(kSaveFile)) return;
+  if (!s.defaults) s.defaults = std::make_unique<firmware::FirmwareDefaults>(s.ofbd);
+  s.defaults->Fetch(s.config, s.script.ConfigBehaviour());
+}
+
+// A secure-flash firmware may refuse the update outright; its own text says why.
+void CheckUpdatePermission(Session& s) {
+  if (!s.info.SecureFlashCapable()) return;
+  ui::Ui& ui = s.platform.ui;
+  const bool permitted = s.info.CheckUpdatePermission(s.info.Ecb(), [&](const std::string& text) {
+    ui.MessageBox(text, flash_text::kCannotUpdateTitle, ui::style::kIconWarning);
+  });
+  if (permitted) return;
+  if (!s.info.MessageShown()) {
+    ui.MessageBox("BIOS can't be updated", flash_text::kCannotUpdateTitle, ui::style::kIconWarning);
+  }
+  s.EndSession(0);
+}
+
+void QueryMeCapability(Session& s) {
+  if (s.ofbd.MeRegionQuery(0) == 0) {
+    s.meCapability |= Session::kMeRegionAnswered;
+    if (const auto& answer = s.ofbd.KeptMeAnswer()) {
+      s.meTarget = {core::LoadLe32(&(*answer)[2]), core::LoadLe32(&(*answer)[6])};
+    }
+  }
+  if (s.ofbd.MeRegionQuery(3) == 0) s.meCapability |= Session::kMeEntireAccepted;
+}
+
+// Tries the package's images from the current ROM number on until one fits the machine
+// (or the number was fixed), skipping numbers the package does not carry.
+void SelectRomImage(Session& s) {
+  const auto romMissing = [&] { return s.config.Modules()[config::ModuleSlotId::kRom].Empty(); };
   while (true) {
     s.LoadRomImage();
     if (s.meCapability != 0) {
       // The ME image check arrives with the management-engine update; until then a firmware
       // that offers it cannot be served safely.
       s.Print("- ME region data of this firmware are not supported by this version.\n");
-      s.EndSession(160);
+      s.EndSession(config::error::kMeData);
     }
     s.meInImage = false;
-    RunPolicyChecks(s);
+    auto env = s.Policy();
+    policy::RunPolicyChecks(env, s.identity, {s.romNumber, !romMissing(), s.Image()}, s.candidateMatched);
     if (s.words.romGiven || s.candidateMatched || s.words.forcetype) return;
     do {
-      if (s.romNumber >= 9) {
+      if (s.romNumber >= policy::kLastRomNumber) {
         s.smi.DisableFlash();
-        ShowUnsupportedSystem(s, /*restoreFirstCandidate=*/true);
-        s.EndSession(0);
+        s.identity.RestoreFirstCandidate();
+        policy::RefuseUnsupported(env, s.identity);
       }
       ++s.romNumber;
       s.SelectPackageRom();
-    } while (s.config.Modules()[config::ModuleSlotId::kRom].Empty());
+    } while (romMissing());
   }
 }
 
-}  // namespace
+void OpenFlashLog(Session& s) {
+  if (s.flags.logRequested) s.flashLog = std::fopen("Flash.log", "w+b");
+  if (!s.flashLog) return;
+  const std::string line = core::Format(" Use @R%02d Rom data for BIOS update ...\r\n", s.romNumber);
+  std::fwrite(line.data(), 1, line.size(), s.flashLog);
+}
 
-int RunStartup(Session& s, std::vector<std::string> args) {
+// Returns once the main dialog has closed by itself; every other outcome ends the process.
+void RunStartup(Session& s, std::vector<std::string> args) {
   os::OsServices& os = s.platform.os;
   ui::Ui& ui = s.platform.ui;
   if (args.empty()) args.emplace_back("NOXWINGUI");
 
-  // 1. One instance at a time.
   if (!os.CreateInstanceMutex(os::kFirstInstanceMutex)) {
     os.BringOtherInstanceToFront();
     os.ExitProcess(kExitAlreadyRunning);
   }
-  // 2. First scan.
+  // "log" and "sl" are looked for before the word options are checked, whatever their
+  // first character.
   for (const std::string& arg : args) {
     const std::string tail = Tail(arg);
     if (tail == "log") {
@@ -111,7 +200,6 @@ int RunStartup(Session& s, std::vector<std::string> args) {
       s.flags.slRequested = true;
     }
   }
-  // 3, 4, 5, 6.
   os.InitOsServices();
   const std::string startText = os.LoadStringResource(kStartTextResource).value_or(kStartText);
   for (const std::string& arg : args) {
@@ -122,117 +210,82 @@ int RunStartup(Session& s, std::vector<std::string> args) {
   }
   os.BindToFirstProcessor();
 
-  // 7. The driver modules of the package in the program's own file.
-  const auto ownPath = package::OwnFilePath(args[0], os.CurrentDirectory(),
-                                            s.platform.runningExecutable ? s.platform.runningExecutable() : std::nullopt);
+  // The package travels in the program's own file; the driver comes out of it first.
+  uint32_t directoryError = 0;
+  const std::optional<std::string> directory = os.CurrentDirectory(directoryError);
+  const auto running = s.platform.runningExecutable ? s.platform.runningExecutable() : std::nullopt;
+  const auto ownPath = package::OwnFilePath(args[0], directory, running);
   if (!ownPath) {
-    s.Print(package::kGetCurrentPathFailed, errno);
-    s.FinalExit(0);
+    s.Print(package::kGetCurrentPathFailed, static_cast<int>(directoryError));
+    s.EndSession(0);
   }
   s.ownFilePath = *ownPath;
   package::ExtractDriverModules(s.ownFilePath, s.config.Modules());
 
-  // 8, 9. The driver and the first look at the firmware.
   LoadDriverOrExit(s);
   if (s.info.ProbeFirmware() != 0) NoFlashSupport(s);
-  if (s.info.EcbFlags() & 0x40) {
+  if (s.info.EcbFlags() & kEcbUnattended) {
     s.flags.lrFlag = true;
   } else {
     s.flags.noPause = false;
   }
   if (!s.flags.quietStart && !s.flags.noPause &&
       ui.MessageBox(startText, ui::kAppTitle, ui::style::kOkCancel | ui::style::kIconInformation) == Button::kCancel) {
-    s.FinalExit(0);
+    s.EndSession(0);
   }
 
-  // 10, 11. The command script's capsule word, then the user's word options.
-  CheckCapsuleWords(s, package::ExtractCommandScript(s.ownFilePath));
-  if (TranslateWords(s, args) < 0) ExitWithBox(s, kUnknownCommand, kExitUnknownCommand);
+  // The script's capsule word changes the warning the word options show.
+  const std::optional<std::string> capsuleScript = package::ExtractCommandScript(s.ownFilePath);
+  s.capsuleWarning = capsuleScript && config::ScriptNamesCapsule(s.config, *capsuleScript);
+  TranslateWords(s, args);
 
-  // 12, 13. The modules of the current ROM number, and the driver once more.
-  TakeCommandScript(s, package::ExtractPackageModules(s.ownFilePath, s.romNumber, s.config.Modules()), args);
+  const auto script = package::ExtractPackageModules(s.ownFilePath, s.romNumber, s.config.Modules());
+  if (script) s.script.Build(s.config, args[0], args, *script);
+  s.parse.commandScriptHeld = s.script.Held();
   LoadDriverOrExit(s);
 
-  // 14. The file-writing modes end the run here.
-  if (s.words.writehdrfile) {
-    s.LoadRomImage();
-    std::span<uint8_t> image = s.Image();
-    if (const auto declared = WholeImageDeclaredSize(s); declared && image.size() > uint64_t{*declared} + 4096) {
-      image = image.last(*declared);
-    }
-    WriteImageFile(s, s.headerFileName, image);
-    s.EndSession(0);
-  }
-  if (s.words.writeromfile) {
-    s.LoadRomImage();
-    if (s.Image().empty()) s.EndSession(51);
-    WriteImageFile(s, s.romFileName, s.Image());
-    s.EndSession(0);
-  }
+  WriteFileModes(s);
   std::optional<uint8_t> oemSmi;
   if (s.config.IsSelected(kOemSmi)) {
     oemSmi = static_cast<uint8_t>(OemSmiValue(s.config.GetValue(kOemSmi).value_or(std::string())));
   }
   if (s.info.OpenFirmware(oemSmi, s.parse.prepareFlashInterface) != 0) NoFlashSupport(s);
 
-  // 15. Options, the command script's second pass and the firmware's defaults.
   s.smi.DisableFlash();
-  if (config::ParseOptions(s.config, args, s.parse) != 0) {
-    ui.MessageBox(kUnknownCommand, ui::kAppTitle, ui::style::kOk);
-    s.FinalExit(0);
+  ParseAllOptions(s, args);
+  {
+    auto env = s.Policy();
+    if (!policy::CheckAdminPassword(env, s.words)) s.EndSession(0);
   }
-  if (s.parse.silenced) s.Silence();
-  if (RunScriptPass(s) != 0) ExitWithBox(s, kUnknownCommand, kExitUnknownCommand);
-  if (s.parse.silenced) s.Silence();
-  if (!s.config.IsSelected(kSaveFile)) ApplyFirmwareDefaults(s);
+  CheckUpdatePermission(s);
+  QueryMeCapability(s);
+  SelectRomImage(s);
+  OpenFlashLog(s);
 
-  // 16. The administrator password.
-  if (!CheckAdminPassword(s)) s.EndSession(0);
+  // No firmware this build serves flashes itself from a loaded image.
+  if (s.info.SecureFlashCapable()) s.EndSession(config::error::kSecureFlashUnsupported);
 
-  // 17. Permission of a secure-flash firmware.
-  if (s.info.SecureFlashCapable()) {
-    const bool permitted = s.info.CheckUpdatePermission(s.info.Ecb(), [&](const std::string& text) {
-      ui.MessageBox(text, "Cannot Update BIOS", ui::style::kIconWarning);
-    });
-    if (!permitted) {
-      if (!s.info.MessageShown()) ui.MessageBox("BIOS can't be updated", "Cannot Update BIOS", 48);
-      s.EndSession(0);
-    }
-  }
-
-  // 18. What the firmware offers for the management engine.
-  if (s.ofbd.MeRegionQuery(0) == 0) {
-    s.meCapability |= 1;
-    if (const auto& answer = s.ofbd.KeptMeAnswer()) {
-      s.meTarget = {core::LoadLe32(&(*answer)[2]), core::LoadLe32(&(*answer)[6])};
-    }
-  }
-  if (s.ofbd.MeRegionQuery(3) == 0) s.meCapability |= 2;
-
-  // 19, 20. The image that fits, and the log.
-  RomSelectionLoop(s);
-  if (s.flags.logRequested) s.flashLog = std::fopen("Flash.log", "w+b");
-  if (s.flashLog) {
-    const std::string line = core::Format(" Use @R%02d Rom data for BIOS update ...\r\n", s.romNumber);
-    std::fwrite(line.data(), 1, line.size(), s.flashLog);
-  }
-
-  // 21 to 23. No firmware this build serves flashes itself from a loaded image.
-  if (s.info.SecureFlashCapable()) s.EndSession(21);
-
-  // 24 to 27.
   if (s.flags.slRequested) s.oem.SignalSl();
   ApplyOptionsToSession(s.config, s.ImageFromPackage(), s.flashSession);
   if (s.flashSession.vendorMeTool) {
     s.Print("- The vendor ME update tool is not supported by this version.\n");
-    s.EndSession(8);
+    s.EndSession(config::error::kInvalidOption);
   }
   s.setupPreserveUnsupported = s.ofbd.SetupPreserve(1) != 0;
 
-  // 28. The main dialog.
   MainWindowHost host(s);
   ui.RunMainDialog(host);
-  return 0;
+}
+
+}  // namespace
+
+void RunProgram(Session& s, std::vector<std::string> args) {
+  try {
+    RunStartup(s, std::move(args));
+  } catch (const std::bad_alloc&) {
+    s.EndSession(config::error::kNoMemory);
+  }
+  s.CloseAfterMainWindow();
 }
 
 }  // namespace nox::app

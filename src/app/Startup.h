@@ -1,7 +1,8 @@
-// Start-up: every stage from the first look at the command line to the main dialog. Returns
-// 0 after the main dialog closes; every other outcome ends the process.
+// Start-up: every stage from the first look at the command line to the main dialog, and the
+// end of the program once the dialog is gone. Every outcome ends the process.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -9,16 +10,14 @@
 
 namespace nox::app {
 
-inline constexpr const char* kStartText =
-    "To ensure that no other program interferes with the BIOS update process,\n"
-    "it is highly recommended to close all other programs before continue.";
+// Exit codes of the ends that do not go through the session's error table.
+inline constexpr uint32_t kExitAlreadyRunning = 1;
+inline constexpr uint32_t kExitUnknownCommand = 2;
+inline constexpr uint32_t kExitNoDriver = 4;
+inline constexpr uint32_t kExitNoFlashSupport = 6;
 
-int RunStartup(Session& session, std::vector<std::string> args);
-
-// Writes `image` to `path` unless the current drive's free space cannot be read.
-void WriteImageFile(Session& session, const std::string& path, std::span<const uint8_t> image);
-
-// The NCB selection check: false when the mask names an NCB the image does not have.
-bool NcbSelectionValid(size_t ncbCount, uint32_t mask);
+// Runs the program: start-up, the main dialog, and the end of the session. A failed
+// allocation ends the session with the memory error.
+[[noreturn]] void RunProgram(Session& session, std::vector<std::string> args);
 
 }  // namespace nox::app

@@ -9,6 +9,16 @@
 
 namespace nox::config {
 
+// Ids that the session and start-up name; the layers below keep the ones they answer with.
+namespace error {
+inline constexpr uint32_t kInvalidOption = 8;
+inline constexpr uint32_t kUnloadDriver = 17;
+inline constexpr uint32_t kSecureFlashUnsupported = 21;
+inline constexpr uint32_t kNoMemory = 34;
+inline constexpr uint32_t kWriteFile = 51;
+inline constexpr uint32_t kMeData = 160;
+}  // namespace error
+
 struct ErrorRecord {
   uint32_t id = 0;
   uint32_t exitCode = 0;

@@ -148,7 +148,11 @@ TranslatedWordOptions TranslateWordOptions(std::span<const std::string> args, bo
     if (!flags.passwordGiven && word.starts_with("p=")) {
       const std::string_view password = word.substr(2);
       // A cut password would be a wrong one and cost one of the firmware's few attempts.
-      if (password.size() > word_options::kMaxPasswordLength) return out;
+      if (password.size() > word_options::kMaxPasswordLength) {
+        out.refusal = core::Format("Error : The password given with /p= is too long (at most %u characters).\n",
+                                   static_cast<unsigned>(word_options::kMaxPasswordLength));
+        return out;
+      }
       flags.password = std::string(password);
       flags.passwordGiven = true;
     }

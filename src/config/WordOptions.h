@@ -56,6 +56,7 @@ inline constexpr const char* kWarningTextReboot =
 
 struct TranslatedWordOptions {
   int32_t result = -1;                 // 0, or -1 when the command line is refused
+  std::string refusal;                 // why, when it is more than an unknown command
   std::vector<std::string> arguments;  // the internal list: program path, then option words
   WordOptionFlags flags;
   std::string headerFileName;

@@ -5,8 +5,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "os/Clock.h"
 #include "os/FirmwareTables.h"
@@ -19,6 +21,11 @@ inline constexpr uint32_t kErrAlreadyRunning = 97;
 
 class OsServices : public Clock, public FirmwareTables {
  public:
+  // Where the console lines of these services go (the power-interface failures, ...): the
+  // session's message printer, so that a silent run prints none of them.
+  using MessagePrinter = std::function<void(const std::string&)>;
+  void SetMessagePrinter(MessagePrinter printer) { printer_ = std::move(printer); }
+
   // Creates the named mutex; false when it existed already (another instance runs).
   virtual bool CreateInstanceMutex(const std::string& name) = 0;
   // Brings the window of the instance that already runs (or its open pop-up) to the front.
@@ -45,10 +52,21 @@ class OsServices : public Clock, public FirmwareTables {
   virtual int RestartMachine() = 0;
   virtual int PowerOffMachine() = 0;
 
-  virtual std::optional<std::string> CurrentDirectory() = 0;
+  // The current directory; none when it cannot be read (or is longer than the program
+  // takes), with `error` set to the system's own code for why: GetLastError on Windows,
+  // errno on POSIX.
+  virtual std::optional<std::string> CurrentDirectory(uint32_t& error) = 0;
 
   // Ends the process with `code`. Only a test double returns (by throwing).
   [[noreturn]] virtual void ExitProcess(uint32_t code) = 0;
+
+ protected:
+  void Say(const std::string& line) const {
+    if (printer_) printer_(line);
+  }
+
+ private:
+  MessagePrinter printer_;
 };
 
 }  // namespace nox::os

@@ -60,6 +60,17 @@ int ReadCurrentIdentity(PolicyEnv& env, SystemIdentity& identity) {
   return 0;
 }
 
+uint32_t CheckEcVersion(PolicyEnv& env, std::span<const uint8_t> image) {
+  std::optional<image::EcBlockRecord> record;
+  if (const auto& ecb = env.info.Ecb()) {
+    record = image::EcBlockRecord{ecb->flags, ecb->ecBlockAddress, ecb->ecBlockSize, ecb->ecVersionOffset,
+                                  ecb->ecVersionMask};
+  }
+  return env.layout.CheckEcNewer(image, record, env.scratch, [&](uint32_t address, std::span<uint8_t> to) {
+    return env.smi.ReadFlash(address, static_cast<uint32_t>(to.size()), to);
+  });
+}
+
 void RefuseUnsupported(PolicyEnv& env, const SystemIdentity& identity) {
   env.ui.ShowKorvInfo(MakeKorvInfo(identity));
   env.session.EndSession(0);
@@ -124,24 +135,25 @@ void ConfirmVersionChange(PolicyEnv& env, const SystemIdentity& identity) {
 
 void RunPolicyChecks(PolicyEnv& env, SystemIdentity& identity, const Candidate& candidate, bool& matched) {
   matched = false;
-  // 1. An image must be at hand.
   if (!candidate.loaded) {
     Refuse(env, core::Format("Can't find the number %02d ROM file ...\nPress OK to quit.", candidate.romNumber),
            kWarning);
   }
-  // 2. The layout of this image, which also locates its identity file.
+  // The layout of this image also locates its identity file.
   env.smi.EnableFlash();
   if (const auto& info = env.smi.Info()) env.layout.SetBlockTable(*info);
   if (const uint32_t error = env.layout.AnalyseImage(candidate.image); error != 0) env.session.EndSession(error);
+  // A flash that cannot be read here is not acted upon: the flash run checks the EC version
+  // again and stops before anything is written.
+  CheckEcVersion(env, candidate.image);
 
-  // 3. Both identities.
   ReadCurrentIdentity(env, identity);
   if (const auto index = env.oem.ReadSystemNameIndex()) identity.systemNameIndex = *index;
   const image::PlatformIdentityFile& file = env.layout.IdentityFile();
   ReadRomIdentity(identity, candidate.image, RomScanMode::kIdentityFile, file.Found() ? file.imageOffset : 0,
                   file.Found() ? file.size : 0);
 
-  // 4. The automatic choice among the package's images.
+  // The automatic choice among the package's images.
   const bool sysext = env.config.IsSelected(config::option::kSystemExtendedId);
   if (!env.words.romGiven && !env.words.forcetype) {
     matched = IdMatches(identity) || (sysext && ExtensionListHolds(identity));
@@ -154,14 +166,14 @@ void RunPolicyChecks(PolicyEnv& env, SystemIdentity& identity, const Candidate& 
     }
   }
 
-  // 5. - 7.
+  // Flash writes stay enabled only while the image is examined.
   env.smi.DisableFlash();
   CheckVersionProtection(env, identity);
   const bool machineUnknown = identity.currentSystemId == 0 && identity.currentExtendedId == 0;
   const bool imageUnknown = identity.rom.systemId == 0 && identity.rom.extendedId == 0;
   if (machineUnknown || imageUnknown) RefuseUnsupported(env, identity);
 
-  // 8. The ID check proper.
+  // The ID check proper.
   if (env.words.forcetype) {
     CheckExtensionList(env, identity);
   } else if (!env.info.EcbPresent()) {
@@ -179,17 +191,16 @@ void RunPolicyChecks(PolicyEnv& env, SystemIdentity& identity, const Candidate& 
     }
   }
 
-  // 9. An unattended forced run skips the rest.
+  // An unattended forced run skips the questions.
   if (env.words.forceit && env.words.lr) return;
 
-  // 10. - 11.
   if (env.info.EcbPresent()) {
     while (CheckPowerSource(env, identity) == 0) {
     }
   }
   ConfirmVersionChange(env, identity);
 
-  // 12. The firmware's own list of versions that must not be flashed.
+  // The firmware's own list of versions that must not be flashed.
   const Version& rom = identity.rom.version;
   if (env.oem.VersionProtected(identity.rom.extendedId, rom)) {
     const Version& cur = identity.currentVersion;

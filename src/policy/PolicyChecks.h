@@ -29,6 +29,10 @@ void ConfirmVersionChange(PolicyEnv& env, const SystemIdentity& identity);
 // Returns 0 when the running machine's extended ID is one the image accepts.
 uint32_t CheckExtensionList(PolicyEnv& env, const SystemIdentity& identity);
 
+// Whether `image` carries newer EC firmware than the flash part: reads the EC block into
+// the scratch buffer and sets the layout's EC-newer flag. 0, or the flash-read error id.
+uint32_t CheckEcVersion(PolicyEnv& env, std::span<const uint8_t> image);
+
 // The unsupported-system dialog, then the end of the run.
 [[noreturn]] void RefuseUnsupported(PolicyEnv& env, const SystemIdentity& identity);
 

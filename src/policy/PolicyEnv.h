@@ -32,6 +32,8 @@ struct PolicyEnv {
   core::SessionEnd& session;
   // One console line, already formatted.
   std::function<void(const std::string&)> print;
+  // The session's work buffer, where the EC block is read to compare versions.
+  std::span<uint8_t> scratch = {};
 };
 
 // The ROM image under test.

@@ -119,7 +119,7 @@ class MainDialogHost {
   virtual void WaitMs(uint32_t ms) = 0;
 
   // The Flash button. Returns only when the run left the window open (a failed EC version
-  // read) or when the machine is restarting or powering off.
+  // read); every other run ends the session or the machine.
   virtual void RunFlash(FlashDialog& dialog) = 0;
   // Exit, and every other way the window ends the session.
   [[noreturn]] virtual void EndSession(uint32_t errorId) = 0;

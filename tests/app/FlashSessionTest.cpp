@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "app/FlashSession.h"
-#include "app/Startup.h"
 #include "config/OptionParser.h"
 
 namespace nox::app {
@@ -47,12 +46,6 @@ TEST(OemSmiValue, ReadsHexFromTheEndAndCountsEveryCharacter) {
            {"1F", 0x1F}, {"1f", 0x1F}, {"", 0}, {"G1", 0x01}, {"1G", 0x10}, {"ABCDEF012", 0xBCDEF012}}) {
     EXPECT_EQ(OemSmiValue(text), value) << text;
   }
-}
-
-TEST(NcbSelection, MaskMustNameOnlyExistingNcbs) {
-  EXPECT_TRUE(NcbSelectionValid(3, 7) && NcbSelectionValid(3, 0) && NcbSelectionValid(8, 0xFF));
-  EXPECT_FALSE(NcbSelectionValid(3, 8) || NcbSelectionValid(3, 0x80));
-  EXPECT_TRUE(NcbSelectionValid(0, 0xFF)) << "start-up checks nothing without NCBs";
 }
 
 }  // namespace

@@ -164,18 +164,6 @@ TEST(WarningBox, TextTellsOfTheRestartOnlyForACapsuleScript) {
             "Start to flash ...\nSystem is going to reboot\nPress OK to continue or CANCEL to quit.");
 }
 
-TEST(WarningBox, CancelEndsTheSessionWithoutAnError) {
-  Translation r;
-  r.ui.answer = ui::Button::kCancel;
-  try {
-    TranslateWordOptions(Line({"/wipeall"}), false, false, r.ui, r.session, [](const std::string&) {});
-    FAIL() << "Cancel did not end the session";
-  } catch (const SessionEnded& e) {
-    EXPECT_EQ(e.errorId, 0u);
-  }
-  EXPECT_EQ(r.ui.boxes.size(), 1u);
-}
-
 // --- the pieces -----------------------------------------------------------------------------
 
 TEST(InternalOptionText, ARepeatedRegionWordIsRefused) {

@@ -26,7 +26,8 @@ void Set(Version& v, const char* text) { std::copy_n(text, 3, v.begin()); }
 // ---- choosing among the package's images ------------------------------------------------------
 
 // What a user meets (the missing image, the choice among misfits, a fixed number that does
-// not fit) is proven by the policy scenarios; here what they cannot see.
+// not fit) is proven by the whole start-up runs of the application tests; here what they
+// cannot see.
 TEST(CandidateSelection, NewerImageOfThisMachineIsTakenWithoutQuestionsAndWithoutIdsIsUnsupported) {
   PolicyRig rig("legacy-8m");
   EXPECT_EQ(rig.Check(rig.RomVersion("A07")), std::nullopt);
@@ -40,6 +41,22 @@ TEST(CandidateSelection, NewerImageOfThisMachineIsTakenWithoutQuestionsAndWithou
   EXPECT_EQ(noIds.Check(noIds.Rom([](sim::RomOptions& o) { o.systemId = 0; o.extendedId = 0; })), kEnded);
   EXPECT_EQ(noIds.ui.korvInfos.size(), 1u);
   EXPECT_TRUE(noIds.ui.boxes.empty());
+}
+
+TEST(CandidateSelection, EveryCandidateHasItsEcVersionCompared) {
+  PolicyRig rig("legacy-8m");  // "$ECB" places the EC block at 0x40000
+  const auto ecReads = [&] {
+    size_t n = 0;
+    for (const auto& smi : rig.sim.Smis()) n += smi.value("op", "") == "read" && smi.value("addr", 0u) == 0x40000u;
+    return n;
+  };
+  EXPECT_FALSE(rig.Check(rig.Rom([](sim::RomOptions& o) { o.systemId = 0x50; o.names = {"Other"}; })));
+  EXPECT_FALSE(rig.matched);
+  EXPECT_EQ(ecReads(), 1u);
+  EXPECT_FALSE(rig.layout.EcNewer());
+  EXPECT_FALSE(rig.Check(rig.Rom([](sim::RomOptions& o) { o.version = "A07"; o.ecVersion = 0x00010300; }), 1));
+  EXPECT_EQ(ecReads(), 2u);
+  EXPECT_TRUE(rig.layout.EcNewer());
 }
 
 // ---- the extension list, on a machine without the capability block --------------------------------

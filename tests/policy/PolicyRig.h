@@ -126,8 +126,9 @@ class PolicyRig {
   std::string console;
   SystemIdentity identity;
   bool matched = false;
+  std::vector<uint8_t> scratch = std::vector<uint8_t>(0x10000);
   PolicyEnv env{config, words, *sim.smi, *sim.info, *sim.oem, *sim.driver, layout, ui, end,
-                [this](const std::string& line) { console += line; }};
+                [this](const std::string& line) { console += line; }, scratch};
 };
 
 }  // namespace nox::policy::test

@@ -195,19 +195,5 @@ TEST(CurrentIdentity, IdentityAreaOnlyFillsWhatIsNotKnownYet) {
   EXPECT_EQ(id.currentSystemName.Text(), "Tab");
 }
 
-TEST(KorvInfo, ShowsBothIdentitiesWithTheVendor) {
-  SystemIdentity id;
-  id.rom.version = {'A', '0', '5'};
-  id.rom.extendedId = 0x2A52;
-  id.rom.systemName.CopyFrom(std::vector<uint8_t>{'R', 'o', 'm', 0}, 0);
-  id.currentVersion = {'B', '1', '2'};
-  id.currentExtendedId = 0x1F;
-  id.currentSystemName.CopyFrom(std::vector<uint8_t>{'C', 'u', 'r', 0}, 0);
-  const ui::KorvInfo info = MakeKorvInfo(id);
-  EXPECT_EQ(std::vector<std::string>({info.romSystem, info.romRevision, info.romVendor, info.currentSystem,
-                                      info.currentRevision, info.currentVendor}),
-            std::vector<std::string>({"Rom 2A52", "A05", "Korv Inc.", "Cur 1F", "B12", "Korv Inc."}));
-}
-
 }  // namespace
 }  // namespace nox::policy::test

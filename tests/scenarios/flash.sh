@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Whole flashes: which regions are written and in what order, what a refusing firmware or a
-# failing part stops, the log a run leaves, and how the machine is restarted or switched off.
-# Results are proven on the flash part itself, against the image and against a copy of the
-# part taken before the run.
+# Whole flashes of the packaged program: the regions and their order, the restart, ROM holes,
+# the map as plain lines and Flash.log. Results are proven on the flash part itself, against
+# the image and against a copy of the part taken before the run. Refusals and failing parts
+# are proven in-process (tests/app).
 source "$(dirname "$0")/lib.sh" "$@"
 
 # snapshot FILE: the current machine's flash part as it is now.
@@ -67,89 +67,6 @@ expect_count 1 "Programming Main Bios."
 n=$(grep -c "Address:" "$OUT")
 if ((n > 0 && n < 200)); then pass; else fail "$n address lines"; fi
 
-CASE="setup preserve with a firmware that cannot store stops before any region is touched"
-machine mach-sp legacy-8m --set setupPreserve.supported=true --set setupPreserve.storeFails=true
-rom new.rom
-snapshot before-sp.bin
-pack sp --rom 0=new.rom --cmd "/p /n /sp"
-run sp ''
-expect_rc 0
-expect_out "Error: Store SETUP setting error."
-expect_touched ""
-region_is NVRAM equal before-sp.bin
-region_is "main BIOS" equal before-sp.bin
-journal_lacks '"event":"restart-requested"'
-
-CASE="setup preserve stores before and restores after the NVRAM"
-machine mach-sp2 legacy-8m --set setupPreserve.supported=true
-rom new.rom
-pack sp2 --rom 0=new.rom --cmd "/n /sp"
-run sp2 ''
-expect_rc 0
-expect_no_out "SETUP setting error"
-region_is NVRAM equal new.rom
-journal_has '"event":"reboot"'
-
-CASE="a firmware that cannot restore the setup reports it after the NVRAM was written"
-machine mach-sp3 legacy-8m --set setupPreserve.supported=true --set setupPreserve.restoreFails=true
-rom new.rom
-pack sp3 --rom 0=new.rom --cmd "/p /n /sp"
-run sp3 ''
-expect_rc 0
-expect_out "Error: Restore SETUP setting error."
-expect_touched "nvram"
-journal_lacks '"event":"restart-requested"'
-
-CASE="compare first still erases, programs and verifies the NVRAM"
-machine mach-caf legacy-8m
-rom new.rom
-pack caf --rom 0=new.rom --cmd "/n /p /caf"
-run caf ''
-expect_rc 0
-nv_erases=$(run_journal | grep '"op":"erase"' | grep -oE '"addr":[0-9]+' | cut -d: -f2 |
-  awk '$1 >= 131072 && $1 < 262144' | wc -l)
-if ((nv_erases > 0)); then pass; else fail "no NVRAM erase"; fi
-journal_has '"op":"erase","addr":131072'
-journal_has '"op":"write","addr":131072'
-# Verifying reads the written range back.
-if run_journal | awk '/"op":"write","addr":131072/ { w = 1 } w && /"op":"read","addr":131072/ { r = 1 } END { exit !r }'
-then pass; else fail "the NVRAM is not read back after it was written"; fi
-region_is NVRAM equal new.rom
-region_is "main BIOS" equal new.rom
-
-CASE="compare first rewrites only the main BIOS pieces that differ"
-# The images differ from the part only in the identity file's version, which sits in the
-# first 64 KiB piece of the main BIOS's first block.
-main_erases=$(run_journal | grep '"op":"erase"' | grep -oE '"addr":[0-9]+' | cut -d: -f2 |
-  awk '$1 >= 393216 && $1 < 4325376' | wc -l)
-if ((main_erases == 1)); then pass; else fail "$main_erases erases in the first main BIOS block, expected 1"; fi
-
-CASE="a non-critical block the image does not have stops the run before anything is written"
-machine mach-ncb legacy-8m
-rom new.rom
-snapshot before-ncb.bin
-pack ncb --rom 0=new.rom --cmd "/p /k5"
-run ncb ''
-expect_rc 0
-expect_out "Error: Requested non-critical block not available in ROM file."
-expect_out "Please make sure your selection and try to FLASH again"
-expect_touched ""
-region_is "main BIOS" equal before-ncb.bin
-
-CASE="what this version cannot update yet is refused before anything is written"
-head -c 2048 /dev/urandom >"$WORK/ec.bin"
-pack me --rom 0=new.rom --cmd "/p /me"
-run me ''
-expect_rc 0
-expect_out "Error: Updating the ME firmware is not supported yet."
-expect_touched ""
-pack ecfw --rom 0=new.rom --ec 0=ec.bin --cmd "/p"
-run ecfw ''
-expect_rc 0
-expect_out "Error: Updating the EC firmware of the package is not supported yet."
-expect_touched ""
-region_is "main BIOS" equal before-ncb.bin
-
 # The legacy-8m table as a firmware may list it: boot block first, the main BIOS halves and
 # the non-critical blocks in falling order.
 FIRMWARE_ORDER='flash.blocks=[{"start":8257536,"size":131072,"type":0},{"start":4325376,"size":3932160,"type":1},
@@ -198,50 +115,6 @@ expect_touched "ncb"
 region_is "NCB 0x80" equal other.rom
 region_is "NCB 0x81" equal before-ncb0.bin
 region_is "main BIOS" equal before-ncb0.bin
-
-CASE="a main BIOS that does not verify leaves the boot block alone"
-machine mach-stuck legacy-8m --set 'faults.bitFlips=[{"start":1048576,"length":4096,"writes":100000,"mask":1}]'
-rom new.rom
-snapshot before-stuck.bin
-pack stuck --rom 0=new.rom --cmd "/p /b"
-run stuck ''
-expect_rc 0
-expect_out "Verify Failed!"
-expect_out "Update Failed!  "
-expect_out "Please call your local KORV service center for assistance."
-expect_touched "main"
-region_is "boot block" equal before-stuck.bin
-journal_lacks '"event":"restart-requested"'
-journal_has '"event":"input","blocked":false'
-
-CASE="a boot block that cannot be erased fails after the main BIOS was written"
-machine mach-nobb legacy-8m --set 'faults.fail=[{"op":"erase","start":8257536,"length":131072}]'
-rom new.rom
-pack nobb --rom 0=new.rom --cmd "/p /b"
-run nobb ''
-expect_rc 0
-expect_out "Erase Failed!"
-region_is "main BIOS" equal new.rom
-expect_touched "main bb"
-
-CASE="shutdown powers the machine off"
-machine mach-off legacy-8m
-rom new.rom
-pack off --rom 0=new.rom --cmd "/p /shutdown"
-run off '' /noreboot
-expect_rc 0
-journal_has '"event":"power-off-requested"'
-journal_has '"event":"power-off"'
-journal_lacks '"event":"restart-requested"'
-region_is "main BIOS" equal new.rom
-
-CASE="without reboot or shutdown the run just ends"
-pack plain --rom 0=new.rom --cmd "/b"
-run plain '' /noreboot
-expect_rc 0
-journal_lacks '"event":"(restart|power-off)-requested"'
-journal_has '"op":"disable"'
-region_is "boot block" equal new.rom
 
 CASE="Flash.log of a small part, byte for byte"
 machine mach-mini minimal-1m

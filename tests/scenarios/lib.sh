@@ -77,12 +77,6 @@ expect_count() {
 }
 # The journal lines of the last run (all of them before the first run on a machine).
 run_journal() { tail -n +$((JOURNAL_FROM + 1)) "$MACHINE/journal.jsonl"; }
-# journal_count N PATTERN: lines of the last run's journal matching the regex
-journal_count() {
-  local n
-  n=$(run_journal | grep -cE -- "$2")
-  if [[ $n -eq $1 ]]; then pass; else fail "journal has $n lines matching $2, expected $1"; fi
-}
 journal_has() { if run_journal | grep -qE -- "$1"; then pass; else fail "journal lacks $1"; fi; }
 journal_lacks() { if run_journal | grep -qE -- "$1"; then fail "journal holds $1"; else pass; fi; }
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Start-up as a user meets it: single instance, the command line, the driver, the firmware,
-# the start box and the file-writing modes.
+# Start-up of the packaged program as the system sees it: the exit codes of the early ends,
+# the single instance, the files the file-writing modes and "/log" leave. The stages
+# themselves are proven in-process (tests/app).
 source "$(dirname "$0")/lib.sh" "$@"
 
 machine m legacy-8m
@@ -21,22 +22,11 @@ expect_rc 1
 expect_no_out "highly recommended"
 wait $first
 
-CASE="cancel at the start box"
-run_raw tool 'Cancel\n\n'
-expect_rc 0
-expect_out "it is highly recommended to close all other programs before continue."
-journal_lacks '"op":"write"'
-
 CASE="unknown word"
 run tool '' /bogus
 expect_rc 2
 expect_out "Start to flash ..."
 expect_out "Error : Unknown command."
-
-CASE="duplicate word"
-run tool '' /log /LOG
-expect_rc 2
-expect_out "Command Check Error!"
 
 CASE="driver missing from the package"
 (cd "$WORK" && "$NOXPACK" build --stub "$NOXWINGUI" -o nodriver --rom 0=new.rom >/dev/null)
@@ -44,41 +34,11 @@ run nodriver ''
 expect_rc 4
 expect_out "Error : Unable to load driver."
 
-CASE="cancel at the flash warning"
-run_raw tool 'OK\nCancel\n\n'
-expect_rc 0
-expect_out "Press OK to continue or CANCEL to quit."
-expect_no_out "NOXWINGUI v.1.05"
-
-CASE="driver file removed once loaded"
-run_raw tool 'Cancel\n\n'
-if [[ -e "$WORK/orufldrv64.sys" ]]; then fail "driver file left behind"; else pass; fi
-
 CASE="firmware without flash support"
 machine nosupport legacy-8m --set faults.noSharedBlock=true
 run tool ''
 expect_rc 6
 expect_out "Error : Firmware does not have flash (NOXWINGUI) support."
-
-CASE="nopause without the firmware's start flag"
-machine m legacy-8m
-run tool '' /nopause
-expect_rc 2
-expect_out "highly recommended"
-expect_no_out "Start to flash"
-CASE="nopause with lr"
-run_raw tool '\n' /lr /nopause
-expect_count 0 "highly recommended"
-expect_count 0 "Start to flash"
-expect_out "NOXWINGUI v.1.05"
-expect_rc 0
-
-CASE="nopause with the firmware's start flag"
-machine flag40 legacy-8m --set ecb1.flags=64
-run_raw tool '\n' /nopause
-expect_count 0 "highly recommended"
-expect_count 0 "Start to flash"
-expect_out "NOXWINGUI v.1.05"
 
 CASE="writeromfile"
 machine m legacy-8m
@@ -91,5 +51,20 @@ pack norom --cmd "/p"
 run_raw norom '' /writeromfile
 expect_rc 51
 expect_out "Error: Problem writting file"
+
+CASE="writehdrfile keeps the declared size"
+head -c 8192 /dev/zero >"$WORK/pad.bin"
+cat "$WORK/pad.bin" "$WORK/new.rom" >"$WORK/padded.rom"
+pack hdr --rom 0=padded.rom
+run_raw hdr '' /writehdrfile
+expect_rc 0
+if cmp -s "$WORK/new.rom" "$WORK/hdr.hdr"; then pass; else fail "hdr.hdr is not the declared-size tail of the image"; fi
+
+CASE="the log names the image that fits"
+rom other.rom --system-id 0x55 --ext-id 0x5555 --name Zero
+pack three --rom 0=other.rom --rom 3=new.rom
+rm -f "$WORK/Flash.log"
+run three '' /log
+if grep -q "Use @R03 Rom data for BIOS update" "$WORK/Flash.log"; then pass; else fail "Flash.log does not name @R03"; fi
 
 finish

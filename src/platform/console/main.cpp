@@ -18,8 +18,6 @@
 
 namespace {
 
-constexpr int kExitNoDriver = 4;
-
 std::filesystem::path MachineDirectory() {
   const char* named = std::getenv("NOXWINGUI_MACHINE");
   return named && *named ? std::filesystem::path(named) : std::filesystem::path("machine");
@@ -34,13 +32,13 @@ int main(int argc, char** argv) {
   if (!std::filesystem::exists(dir / "machine.json", ec)) {
     std::printf("noxwingui: no simulated machine in %s; make one with: noxsim create %s --preset legacy-8m\n",
                 dir.string().c_str(), dir.string().c_str());
-    return kExitNoDriver;
+    return nox::app::kExitNoDriver;
   }
   std::string error;
   auto machine = nox::sim::Machine::Open(dir, error);
   if (!machine) {
     std::printf("noxwingui: the simulated machine in %s cannot be used: %s\n", dir.string().c_str(), error.c_str());
-    return kExitNoDriver;
+    return nox::app::kExitNoDriver;
   }
 
   const auto exe = nox::platform::RunningExecutablePath();
@@ -68,6 +66,5 @@ int main(int argc, char** argv) {
         return space.available;
       }};
   nox::app::Session session(platform);
-  const int rc = nox::app::RunStartup(session, args);
-  session.EndSession(static_cast<uint32_t>(rc));
+  nox::app::RunProgram(session, args);
 }

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "core/Format.h"
+#include "package/OwnFilePath.h"
 #include "platform/sim/Machine.h"
 
 namespace nox::sim {
@@ -71,11 +72,16 @@ int SimOsServices::PowerOffMachine() {
   return 1;
 }
 
-std::optional<std::string> SimOsServices::CurrentDirectory() {
+std::optional<std::string> SimOsServices::CurrentDirectory(uint32_t& error) {
   std::error_code ec;
-  const auto dir = std::filesystem::current_path(ec);
-  if (ec) return std::nullopt;
-  return dir.string();
+  std::string dir = std::filesystem::current_path(ec).string();
+  // The host's own code: errno on POSIX, the Windows error under Wine.
+  if (!ec && dir.size() > package::kMaxCurrentDirectory) ec = std::make_error_code(std::errc::result_out_of_range);
+  if (ec) {
+    error = static_cast<uint32_t>(ec.value());
+    return std::nullopt;
+  }
+  return dir;
 }
 
 void SimOsServices::ExitProcess(uint32_t code) {

@@ -14,7 +14,7 @@ namespace nox::sim {
 
 class Machine;
 
-class SimOsServices final : public os::OsServices {
+class SimOsServices : public os::OsServices {
  public:
   // How the program ends when its machine restarts or powers off.
   using SystemEnd = std::function<void(uint32_t exitCode)>;
@@ -36,7 +36,7 @@ class SimOsServices final : public os::OsServices {
   void ReleasePowerLibrary() override;
   int RestartMachine() override;
   int PowerOffMachine() override;
-  std::optional<std::string> CurrentDirectory() override;
+  std::optional<std::string> CurrentDirectory(uint32_t& error) override;
   [[noreturn]] void ExitProcess(uint32_t code) override;
 
   void SleepMs(uint32_t milliseconds) override;

@@ -3,9 +3,11 @@
 
 #include <shellapi.h>
 
-#include <cstdio>
 #include <cstring>
 #include <string>
+
+#include "core/Format.h"
+#include "package/OwnFilePath.h"
 
 namespace nox::win32 {
 namespace {
@@ -41,8 +43,6 @@ template <typename Fn>
 Fn As(FARPROC p) {
   return reinterpret_cast<Fn>(reinterpret_cast<void*>(p));
 }
-
-void Say(const char* text) { std::fputs(text, stdout); }
 
 std::string SystemDirectory() {
   char dir[MAX_PATH + 1] = {};
@@ -137,7 +137,7 @@ bool Win32OsServices::LoadPowerLibrary() {
     const char* name = newer ? kNewerNames[i] : kOlderNames[i];
     fn_[i] = GetProcAddress(power_, name);
     if (!fn_[i]) {
-      std::printf("- GetProcAddress \"%s\" failure\n", name);
+      Say(core::Format("- GetProcAddress \"%s\" failure\n", name));
       return false;
     }
   }
@@ -356,10 +356,18 @@ int Win32OsServices::Shutdown(bool restart) {
   return 1;
 }
 
-std::optional<std::string> Win32OsServices::CurrentDirectory() {
-  char dir[256] = {};
-  const DWORD n = GetCurrentDirectoryA(255, dir);
-  if (n == 0 || n >= 255) return std::nullopt;
+std::optional<std::string> Win32OsServices::CurrentDirectory(uint32_t& error) {
+  char dir[package::kMaxCurrentDirectory + 1] = {};
+  const DWORD n = GetCurrentDirectoryA(package::kMaxCurrentDirectory, dir);
+  if (n == 0) {
+    error = GetLastError();
+    return std::nullopt;
+  }
+  // Too long for the buffer: the call answers with the size it needs and sets no error.
+  if (n >= package::kMaxCurrentDirectory) {
+    error = ERROR_FILENAME_EXCED_RANGE;
+    return std::nullopt;
+  }
   return std::string(dir, n);
 }
 

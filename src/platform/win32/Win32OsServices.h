@@ -30,7 +30,7 @@ class Win32OsServices final : public os::OsServices {
   void ReleasePowerLibrary() override;
   int RestartMachine() override { return Shutdown(true); }
   int PowerOffMachine() override { return Shutdown(false); }
-  std::optional<std::string> CurrentDirectory() override;
+  std::optional<std::string> CurrentDirectory(uint32_t& error) override;
   [[noreturn]] void ExitProcess(uint32_t code) override;
 
   void SleepMs(uint32_t milliseconds) override { Sleep(milliseconds); }

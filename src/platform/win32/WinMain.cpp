@@ -22,8 +22,6 @@
 
 namespace {
 
-constexpr int kExitNoDriver = 4;
-
 std::optional<uint64_t> FreeSpace() {
   ULARGE_INTEGER available{};
   if (!GetDiskFreeSpaceExA(nullptr, &available, nullptr, nullptr)) return std::nullopt;
@@ -41,10 +39,9 @@ void WaitForKey() {
   }
 }
 
-int Run(nox::app::Platform& platform, const std::vector<std::string>& args) {
+[[noreturn]] void Run(nox::app::Platform& platform, const std::vector<std::string>& args) {
   nox::app::Session session(platform);
-  const int rc = nox::app::RunStartup(session, args);
-  session.EndSession(static_cast<uint32_t>(rc));
+  nox::app::RunProgram(session, args);
 }
 
 }  // namespace
@@ -62,7 +59,7 @@ int main(int argc, char** argv) {
     auto machine = nox::sim::Machine::Open(machineDir, error);
     if (!machine) {
       std::printf("NOXWINGUI: the simulated machine in %s cannot be used: %s\n", machineDir, error.c_str());
-      return kExitNoDriver;
+      return nox::app::kExitNoDriver;
     }
     nox::sim::SimDriverPort driverPort(*machine, args.empty() ? "NOXWINGUI.exe" : args[0]);
     nox::sim::SimOsServices os(*machine, [](const std::string& name) {
@@ -70,10 +67,10 @@ int main(int argc, char** argv) {
       return mutex != nullptr && GetLastError() != ERROR_ALREADY_EXISTS;
     });
     nox::app::Platform platform{os, driverPort, ui, nullptr, Console, WaitForKey, FreeSpace};
-    return Run(platform, args);
+    Run(platform, args);
   }
   nox::win32::Win32DriverPort driverPort;
   nox::win32::Win32OsServices os;
   nox::app::Platform platform{os, driverPort, ui, nullptr, Console, WaitForKey, FreeSpace};
-  return Run(platform, args);
+  Run(platform, args);
 }
