@@ -184,6 +184,7 @@ void ReadAll(const Reader& r, Profile& p) {
   }
   if (auto f = r.Object("flash")) ReadFlash(*f, p.flash);
   r.Number("enableAnswer", p.enableAnswer);
+  r.Bool("enableSilentOnSuccess", p.enableSilentOnSuccess);
   r.Number("successStatus", p.successStatus);
   r.Number("smiPort", p.smiPort);
   r.Number("ofbdVersion", p.ofbdVersion);
@@ -432,6 +433,7 @@ nlohmann::json ProfileToJson(const Profile& p) {
                 {"ecVersionMask", p.flash.ecVersionMask},
                 {"blocks", blocks}};
   j["enableAnswer"] = p.enableAnswer;
+  j["enableSilentOnSuccess"] = p.enableSilentOnSuccess;
   j["successStatus"] = p.successStatus;
   j["smiPort"] = p.smiPort;
   j["ofbdVersion"] = p.ofbdVersion;
