@@ -206,6 +206,7 @@ TEST(FlashInformation, RefusalsOfTheEnableStepAndTheRefusalMarker) {
     Tweak tweak;
     uint32_t code;
     bool writable;
+    bool statusWritten;  // by the enable command
   };
   auto enable = [](uint8_t answer, bool silent) {
     return [=](sim::Profile& p) {
@@ -219,15 +220,18 @@ TEST(FlashInformation, RefusalsOfTheEnableStepAndTheRefusalMarker) {
       p.flash.refusalMarker = 1;
     };
   };
-  const Case cases[] = {{enable(0, true), 0, true},     {enable(0, false), 0, true},  {enable(1, true), 64, false},
-                        {enable(2, true), 72, false},   {enable(3, false), 73, false},
-                        {[](sim::Profile& p) { p.faults.writeProtected = true; }, 64, false},
-                        {marker(10), 70, true},          {marker(11), 70, true},        {marker(12), 0, true}};
+  const Case cases[] = {{enable(0, true), 0, true, false},   {enable(0, false), 0, true, true},
+                        {enable(1, true), 64, false, true},  {enable(2, true), 72, false, true},
+                        {enable(3, false), 73, false, true}, {[](sim::Profile& p) { p.faults.writeProtected = true; }, 64, false, true},
+                        {marker(10), 70, true, false},       {marker(11), 70, true, false},
+                        {marker(12), 0, true, false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(&c - cases);
     const auto rig = Probed("legacy-8m", c.tweak);
     ASSERT_EQ(rig->ofbd->QueryVersion(), 0x0210);
+    const size_t mark = rig->Mark();
     EXPECT_EQ(rig->smi->LoadFlashInfo(), c.code);
+    EXPECT_EQ(rig->Smis(mark).at(0).contains("status"), c.statusWritten);
     EXPECT_EQ(rig->smi->EraseFlash(0x7E0000, 0x1000), c.writable);
     if (c.writable) { EXPECT_TRUE(NoMisuse(*rig)); }
   }

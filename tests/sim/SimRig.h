@@ -108,7 +108,6 @@ class Rig {
     std::memcpy(block.data() + 1041, "$NOX", 4);
   }
   uint8_t Status() const { return block[16]; }
-  std::span<uint8_t> Data() { return block.subspan(17, 1024); }
 
   uint8_t Request(uint8_t command, uint32_t address, uint32_t length = 1024) {
     PutRequest(address, length);
