@@ -135,6 +135,13 @@ TEST(OpenFirmware, FadtPortServesTheProbeAndTheAsfPortTheRest) {
   ASSERT_EQ(rig->info->OpenFirmware(std::nullopt), 0u);
   EXPECT_EQ(rig->smi->SmiPort(), 0xB2);
   EXPECT_TRUE(rig->smi->HasAddressSlot());
+  // Without the table the probe takes the "$ASF" port at once.
+  const auto noFadt = Probed("legacy-8m", [](sim::Profile& p) {
+    p.fadt.present = false;
+    p.asf.port = p.smiPort = 0xB4;
+  });
+  EXPECT_EQ(noFadt->smi->SmiPort(), 0xB4);
+  EXPECT_TRUE(noFadt->smi->HasAddressSlot());
 }
 
 TEST(OpenFirmware, UefiMachineTakesItsStatusFromTheOemCall) {
@@ -232,6 +239,8 @@ TEST(FlashInformation, RefusalsOfTheEnableStepAndTheRefusalMarker) {
     const size_t mark = rig->Mark();
     EXPECT_EQ(rig->smi->LoadFlashInfo(), c.code);
     EXPECT_EQ(rig->Smis(mark).at(0).contains("status"), c.statusWritten);
+    std::vector<uint8_t> piece(1024);
+    EXPECT_TRUE(rig->smi->ReadFlash(0x7E0000, 1024, piece)) << "reading needs no enable";
     EXPECT_EQ(rig->smi->EraseFlash(0x7E0000, 0x1000), c.writable);
     if (c.writable) { EXPECT_TRUE(NoMisuse(*rig)); }
   }
