@@ -71,6 +71,9 @@ TEST(OpenFirmware, EachMachineGivesItsRecordsAndBlockTableInEveryReplyLayout) {
     const sim::Profile& p = rig->machine->GetProfile();
     EXPECT_EQ(rig->smi->SmiPort(), 0xB2);
     EXPECT_EQ(rig->smi->HasAddressSlot(), c.slot);
+    if (c.slot) {  // published where the firmware reads it
+      EXPECT_EQ(core::LoadLe32(&rig->machine->FSegment()[p.asf.offset + p.asf.slotDistance]), rig->smi->BlockPhysical());
+    }
     EXPECT_EQ(rig->info->OfbdVersion(), c.ofbdVersion);
     EXPECT_EQ(CountSmi(rig->Smis(), 39), c.refreshes);
     ASSERT_TRUE(rig->smi->Info());
