@@ -48,6 +48,10 @@ run_raw() {
   JOURNAL_FROM=$(wc -l <"$MACHINE/journal.jsonl" 2>/dev/null || echo 0)
   (cd "$WORK" && printf "$answers" | NOXWINGUI_MACHINE="$MACHINE" timeout 60 "./$tool" "$@") >"$OUT" 2>&1
   RC=$?
+  # Whatever the outcome, the utility never breaks the firmware's rules on the way.
+  local misuse
+  misuse=$(run_journal | grep -m1 '"misuse"')
+  if [[ -n $misuse ]]; then fail "the firmware journaled misuse: $misuse"; fi
 }
 
 # run TOOL ANSWERS [words]...: the same after OK to the start box and to the flash warning.

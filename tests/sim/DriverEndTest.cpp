@@ -167,7 +167,8 @@ TEST(SharedBlockAddress, TheSlotDecidesOnceTheUtilityKnowsItEbxOtherwise) {
     rig.PutSlot(value(c.slot));
     uint8_t command = c.command;
     if (command == 'p') {
-      PutOfbd(rig, 64, 'p', 2);
+      PutOfbd(rig, 64, 'p', 2, 4);  // the capability query, with the byte its answer clears
+      rig.block[28 + 258] = 1;
       command = 38;
     } else if (command == 38) {
       PutOfbd(rig, 0, 0, 0);

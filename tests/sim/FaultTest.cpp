@@ -10,57 +10,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(StuckFault, LeavesStatusAt255ForNAttemptsFromAnSmiNumberOrAtOneAddress) {
-  Profile p = Preset("minimal-1m");
-  p.faults.stuck = {{3, std::nullopt, 2}, {0, 0x1000, 3}};
-  Rig rig(p);
-  ASSERT_EQ(rig.Read(0), 0);        // SMI 1
-  ASSERT_EQ(rig.Read(0x0C00), 0);   // SMI 2
-  EXPECT_EQ(rig.Read(0x800), 255);  // SMI 3
-  EXPECT_EQ(rig.Read(0x800), 255);  // SMI 4
-  EXPECT_EQ(rig.Read(0x800), 0);    // the fault is used up
-  EXPECT_EQ(rig.SmiLines()[2]["fault"], "status left at 255");
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(rig.Read(0x1000), 255) << i;
-  EXPECT_EQ(rig.Read(0x1000), 0);
-}
-
-TEST(FailingRange, FailsOnlyItsOperationInsideTheRangeAndLeavesFlashAlone) {
-  struct Case { FlashOp op; uint8_t command; uint32_t address; bool fails; };
-  const Case cases[] = {{FlashOp::Read, 33, 0x40000, true},   {FlashOp::Read, 33, 0x4FC00, true},
-                        {FlashOp::Read, 33, 0x50000, false},  {FlashOp::Read, 35, 0x40000, false},
-                        {FlashOp::Erase, 34, 0x4F000, true},  {FlashOp::Erase, 34, 0x3F000, false},
-                        {FlashOp::Write, 35, 0x40400, true},  {FlashOp::Write, 34, 0x40000, false}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << int(c.op) << " smi " << int{c.command} << " @" << std::hex << c.address);
-    Profile p = Preset("minimal-1m");
-    p.faults.fail = {{c.op, 0x40000, 0x10000}};
-    Rig rig(p);
-    ASSERT_EQ(rig.Enable(), 0);
-    const std::vector<uint8_t> before(rig.machine->Flash().Bytes().begin(), rig.machine->Flash().Bytes().end());
-    std::memset(rig.Data().data(), 0, 1024);
-    EXPECT_EQ(rig.Request(c.command, c.address, c.command == 34 ? 0x1000 : 1024), c.fails ? 1 : 0);
-    if (c.fails) {
-      EXPECT_EQ(rig.LastSmi()["fault"], "failing range");
-      EXPECT_TRUE(std::equal(before.begin(), before.end(), rig.machine->Flash().Bytes().begin()));
-    }
-  }
-}
-
-TEST(BitFlips, OnlyTheFirstKWritesInTheRangeAreCorruptedAndAllReportSuccess) {
-  Profile p = Preset("minimal-1m");
-  p.faults.bitFlips = {{0x30000, 0x1000, 2, 0x04}};
-  Rig rig(p);
-  ASSERT_EQ(rig.Enable(), 0);
-  ASSERT_EQ(rig.Erase(0x30000, 0x2000), 0);
-  for (uint32_t a : {0x2FC00u, 0x30000u, 0x30400u, 0x30800u}) ASSERT_EQ(rig.Write(a, 0x00), 0);
-  const auto flash = rig.machine->Flash().Bytes();
-  EXPECT_EQ(flash[0x2FC00], 0x00);  // outside the range
-  EXPECT_EQ(flash[0x30000], 0x04);
-  EXPECT_EQ(flash[0x30400], 0x04);
-  EXPECT_EQ(flash[0x30800], 0x00);
-  EXPECT_EQ(flash[0x30001], 0x00);
-}
-
 class MachineDirectory : public ::testing::Test {
  protected:
   void SetUp() override {

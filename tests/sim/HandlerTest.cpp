@@ -1,3 +1,7 @@
+// Requests that the utility's correct code never sends, written byte by byte into the shared
+// block: wrong offsets, missing fields, malformed blocks. The handler must journal each one as
+// misuse and leave the flash part and the block as they were. What the utility does send is
+// proven against the same handler in the firmware layer's tests.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -6,45 +10,6 @@
 
 namespace nox::sim::test {
 namespace {
-
-TEST(FlashCommands, ReadReturnsTheFlashBytesAndASuccessStatus) {
-  Profile p = Preset("legacy-8m");
-  p.successStatus = 7;  // any value below 255 other than 1 means success
-  Rig rig(p);
-  ASSERT_EQ(rig.Read(0x7E0000), 7);
-  EXPECT_TRUE(std::equal(rig.Data().begin(), rig.Data().end(), rig.machine->Flash().Bytes().begin() + 0x7E0000));
-  EXPECT_TRUE(Carries(rig.LastSmi(), {{"op", "read"}, {"addr", 0x7E0000}, {"len", 1024}, {"status", 7}}));
-}
-
-TEST(FlashCommands, WritesAndErasesNeedFlashEnabledReadsDoNot) {
-  Rig rig(Preset("minimal-1m"));
-  EXPECT_EQ(rig.Erase(0x10000, 0x1000), 1);
-  EXPECT_EQ(rig.Write(0x10000, 0x00), 1);
-  EXPECT_EQ(rig.Read(0x10000), 0);
-  ASSERT_EQ(rig.Enable(), 0);
-  EXPECT_EQ(rig.Erase(0x10000, 0x1000), 0);
-  rig.Raise(36);  // disable
-  EXPECT_EQ(rig.Write(0x10000, 0x00), 1);
-  EXPECT_EQ(rig.LastSmi()["misuse"], "flash writes are not enabled");
-}
-
-TEST(FlashCommands, NorBitsOnlyClearUntilErasedAndErasesAreCountedPerBlock) {
-  Rig rig(Preset("minimal-1m"));  // blocks: main 0..0xDFFFF, boot 0xE0000..0xFFFFF
-  ASSERT_EQ(rig.Enable(), 0);
-  ASSERT_EQ(rig.Erase(0x20000, 0x1000), 0);
-  ASSERT_EQ(rig.Write(0x20000, 0xF0), 0);
-  ASSERT_EQ(rig.Write(0x20000, 0x3C), 0);  // no erase in between
-  ASSERT_EQ(rig.Read(0x20000), 0);
-  EXPECT_EQ(rig.Data()[0], 0x30);
-  EXPECT_EQ(rig.Data()[1023], 0x30);
-  ASSERT_EQ(rig.Erase(0x20000, 0x1000), 0);
-  ASSERT_EQ(rig.Read(0x20000), 0);
-  EXPECT_EQ(rig.Data()[0], 0xFF);
-  ASSERT_EQ(rig.Read(0x20400), 0);  // never written
-  EXPECT_EQ(rig.Data()[0], 0xFF);
-  ASSERT_EQ(rig.Erase(0xDF000, 0x2000), 0);  // straddles both blocks
-  EXPECT_EQ(rig.machine->Flash().EraseCounts(), (std::vector<uint32_t>{3, 1}));
-}
 
 TEST(FlashCommands, MisusedRequestsAreJournaledAndNeverAnsweredAsSuccess) {
   struct Case {
@@ -61,7 +26,8 @@ TEST(FlashCommands, MisusedRequestsAreJournaledAndNeverAnsweredAsSuccess) {
       {"read of 2048 bytes", [](Rig& r) { r.Put32(12, 2048); }, 33, 1},
       {"erase of half a sector", [](Rig& r) { r.Put32(12, 0x800); }, 34, 1},
       {"address past the part", [](Rig& r) { r.Put32(8, 0x7FFC00 + 0x400); }, 33, 1},
-      {"erase wrapping past 4 GiB", [](Rig& r) { r.Put32(8, 0xFFFFF000); }, 34, 1}};
+      {"erase wrapping past 4 GiB", [](Rig& r) { r.Put32(8, 0xFFFFF000); }, 34, 1},
+      {"flash information without the signature", [](Rig& r) { r.block[1041] = 0; }, 37, 255}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Rig rig(Preset("legacy-8m"));
@@ -71,135 +37,173 @@ TEST(FlashCommands, MisusedRequestsAreJournaledAndNeverAnsweredAsSuccess) {
     c.spoil(rig);
     rig.Raise(c.command);
     EXPECT_EQ(rig.Status(), c.status);
+    EXPECT_EQ(rig.block[5], 0);  // no flash information reply either
     EXPECT_TRUE(rig.LastSmi().contains("misuse")) << rig.LastSmi().dump();
     EXPECT_EQ(rig.machine->Flash().Bytes()[0x60000], before);
   }
 }
 
 TEST(FlashCommands, AShortSharedBlockIsNeverReadPastItsEnd) {
-  Rig rig(Preset("legacy-8m"), 1024);  // too small for "$NOX" at 1041
+  Rig rig(Preset("legacy-8m"), 32);
   for (uint8_t command : {33, 37, 13, 38}) rig.Raise(command);
-  EXPECT_EQ(rig.SmiLines().size(), 4u);
-  EXPECT_EQ(rig.SmiLines()[0]["misuse"], "shared block too small");
+  const auto lines = rig.SmiLines();
+  ASSERT_EQ(lines.size(), 4u);
+  for (const auto& line : lines) EXPECT_EQ(line.value("misuse", ""), "shared block too small") << line.dump();
 }
 
-TEST(FlashCommands, EnableStatusCarriesTheAnswerAndOnlyTheRefusalsKeepWritesOff) {
-  struct Case { uint8_t answer; bool writeProtected; uint8_t status; };
-  for (const Case& c : {Case{0, false, 0}, Case{1, false, 1}, Case{2, false, 2}, Case{3, false, 3}, Case{4, false, 4},
-                        Case{255, false, 255}, Case{0, true, 1}}) {
-    SCOPED_TRACE(testing::Message() << int{c.answer} << c.writeProtected);
-    Profile p = Preset("minimal-1m");
-    p.enableAnswer = c.answer;
-    p.faults.writeProtected = c.writeProtected;
-    Rig rig(p);
-    EXPECT_EQ(rig.Enable(), c.status);
-    EXPECT_EQ(rig.Erase(0, 0x1000), c.status >= 1 && c.status <= 3 ? 1 : 0);
-    EXPECT_EQ(rig.LastSmi().value("fault", ""), c.writeProtected ? "write-protected" : "");
-    EXPECT_EQ(rig.Read(0), 0);
-  }
-}
+// --- OFBD blocks ---------------------------------------------------------------------------
 
-TEST(FlashInformation, ReplyLayoutFollowsTheVersion) {
-  struct Case { uint8_t version, refusal; size_t firstEntry; };
-  for (const Case& c : {Case{9, 0, 8}, Case{10, 0, 8}, Case{11, 0, 16}, Case{12, 1, 16}, Case{13, 200, 16}}) {
-    SCOPED_TRACE(int{c.version});
-    Profile p = Preset("legacy-8m");
-    p.flash.replyVersion = c.version;
-    p.flash.refusalMarker = c.refusal;
-    Rig rig(p);
-    core::StoreLe64(rig.block.data(), uint64_t{rig.physical} + 17);
-    std::memcpy(rig.block.data() + 1041, "$NOX", 4);
-    rig.Raise(37);
-    EXPECT_EQ(rig.block[4], c.refusal);
-    EXPECT_EQ(rig.block[5], c.version);
-    ASSERT_EQ(rig.U16(6), p.flash.blocks.size());
-    if (c.version >= 11) {
-      EXPECT_EQ(rig.U32(8), 0x100u);
-      EXPECT_EQ(rig.U32(12), 0x00FFFFFFu);
-    }
-    for (size_t i = 0; i < p.flash.blocks.size(); ++i) {
-      const size_t e = c.firstEntry + 9 * i;
-      EXPECT_EQ(rig.U32(e), p.flash.blocks[i].start) << i;
-      EXPECT_EQ(rig.U32(e + 4), p.flash.blocks[i].size) << i;
-      EXPECT_EQ(rig.block[e + 8], p.flash.blocks[i].type) << i;
-    }
-  }
-  Rig unsigned_(Preset("legacy-8m"));  // without "$NOX" the block is left alone
-  core::StoreLe64(unsigned_.block.data(), uint64_t{unsigned_.physical} + 17);
-  unsigned_.Raise(37);
-  EXPECT_EQ(unsigned_.block[5], 0);
-  EXPECT_TRUE(unsigned_.LastSmi().contains("misuse"));
-}
+constexpr uint32_t kMe = 0x04000000, kEc = 0x08000000, kSetup = 0x02000000, kPassword = 0x20000000, kSecure = 0x40;
+constexpr size_t kBehind = 28;  // behind a secure-flash block
 
-TEST(Ofbd, VersionQueryIsAnsweredOnlyByOfbdFirmware) {
-  Rig rig(Preset("legacy-8m"));
-  PutOfbd(rig, 0, 0, 0);
-  rig.Raise(38);
-  EXPECT_EQ(rig.U16(12) & 1, 1);
-  EXPECT_EQ(rig.U16(4), 0x0210);
 
-  Rig none(Preset("minimal-1m"));
-  PutOfbd(none, 0, 0, 0);
-  none.Put16(12, 0xFFFF);  // stale flags must not look handled
-  none.Raise(38);
-  EXPECT_EQ(none.U16(12) & 1, 0);
-  EXPECT_EQ(none.U16(4), 0);
+using Put = void (*)(Rig&);
+const Put kVersion = [](Rig& r) { PutOfbd(r, 0, 0, 0); };
+const Put kMeQuery = [](Rig& r) { PutOfbd(r, kMe, 'U', 18); r.block[23] = 3; };
+const Put kEcBegin = [](Rig& r) { PutOfbd(r, kEc, 'T', 11, 1); };
+const Put kEcData = [](Rig& r) {
+  PutOfbd(r, kEc, 'T', 11, 2);
+  uint32_t sum = 0;
+  for (uint32_t i = 0; i < 60; i += 4) sum += (r.block[1024 + i] = static_cast<uint8_t>(i + 1));
+  r.block[1024 + 60] = 0x55;  // a tail of 3 bytes is not summed
+  r.Put32(25, ~sum);
+  r.Put32(29, 63);
+  core::StoreLe64(r.block.data() + 33, uint64_t{r.physical} + 1024);
+};
+const Put kSecureQuery = [](Rig& r) { PutOfbd(r, kSecure, 'p', 2, 4); r.block[kBehind + 258] = 1; };
+const Put kSecurePolicy = [](Rig& r) {
+  PutOfbd(r, kSecure, 'p', 2, 8);
+  r.block[kBehind] = 4;
+  r.Put32(kBehind + 1, 0x3);
+  r.Put32(kBehind + 21, 0x800000);
+  r.block[kBehind + 29] = 1;
+};
+const Put kSecurePiece = [](Rig& r) {
+  PutOfbd(r, kSecure, 'p', 2, 2);
+  core::StoreLe64(r.block.data() + kBehind, uint64_t{r.physical} + kBehind + 17);
+  r.Put32(kBehind + 12, 32768);
+  r.block[kBehind + 16] = 1;
+};
+const Put kPasswordQuery = [](Rig& r) { PutOfbd(r, kPassword, 'R', 4); r.block[24] = 1; };
+const Put kSetupQuery = [](Rig& r) { PutOfbd(r, kSetup, 'V', 2, 1); };
+const Put kUnknownW = [](Rig& r) { PutOfbd(r, 0x01000000, 'W', 12); };
 
-  PutOfbd(rig, 0x08000000, 'T', 11);  // an EC transfer, not supported
-  rig.Put16(12, 1);
-  rig.Raise(38);
-  EXPECT_EQ(rig.U16(12) & 1, 0);
-  EXPECT_EQ(rig.LastSmi()["unsupported"], true);
-}
-
-TEST(Ofbd, MalformedBlocksAreJournaledNotAnswered) {
-  Rig rig(Preset("legacy-8m"));
-  PutOfbd(rig, 0, 0, 0);
-  rig.Put16(6, 0xFFFF);  // total size beyond any block
-  rig.Raise(38);
-  EXPECT_EQ(rig.U16(4), 0);
-  EXPECT_TRUE(rig.LastSmi().contains("misuse"));
-  PutOfbd(rig, 0, 0, 0);
-  rig.Put32(22, 0);  // end marker missing
-  rig.Raise(38);
-  EXPECT_EQ(rig.U16(12) & 1, 0);
-}
-
-// The command-line configuration record: (switch-off word, selected options) in, the
-// profile's (switch off, switch on) out when the firmware has defaults.
-TEST(Ofbd, DefaultsExchangeAnswersAsTheProfileSays) {
-  struct Case { bool enabled; uint16_t recordSize; bool handled; uint32_t offAfter, onAfter; const char* key; };
-  for (const Case& c : {Case{true, 8, true, 0x0080, 0x0042, "switchOn"}, Case{false, 8, false, 0x17FF, 0x0081, "unsupported"},
-                        Case{true, 4, false, 0x17FF, 0, "misuse"}}) {
-    SCOPED_TRACE(c.key);
-    Profile profile = Preset("legacy-8m");
-    profile.defaults = {c.enabled, 0x0042, 0x0080};
-    Rig rig(profile);
-    PutOfbd(rig, 0x40000000, 'Q', c.recordSize);
-    rig.Put32(22, 0x17FF);
-    if (c.recordSize >= 8) rig.Put32(26, 0x0081);
+// Each block is checked in full, also for operations the firmware does not serve: a broken
+// one is left untouched, a well-formed one gets the whole flags word, without bit 0 unless
+// the firmware served it (this one serves the version query alone).
+TEST(Ofbd, EveryBlockIsCheckedInFullBeforeItIsAnswered) {
+  struct Case {
+    Put put;
+    Put spoil;  // none: the block is well-formed
+    const char* misuse;
+  };
+  const Case cases[] = {
+      {kVersion, nullptr, ""}, {kMeQuery, nullptr, ""}, {kEcBegin, nullptr, ""}, {kEcData, nullptr, ""},
+      {kSecureQuery, nullptr, ""}, {kSecurePolicy, nullptr, ""}, {kSecurePiece, nullptr, ""},
+      {kPasswordQuery, nullptr, ""}, {kSetupQuery, nullptr, ""}, {kUnknownW, nullptr, ""},
+      {kVersion, [](Rig& r) { r.block[0] = 'o'; }, "no \"OFBD\" signature"},
+      {kMeQuery, [](Rig& r) { r.Put16(4, 0x0210); }, "version is not 0 before the firmware told its own"},
+      {kVersion, [](Rig& r) { r.Put16(14, 20); }, "header fields at 14 and 16 are not 18 and 2"},
+      {kVersion, [](Rig& r) { r.Put16(16, 0); }, "header fields at 14 and 16 are not 18 and 2"},
+      {kPasswordQuery, [](Rig& r) { r.Put32(8, kSetup); }, "class and operation type do not belong together"},
+      {kUnknownW, [](Rig& r) { r.Put32(8, 0); }, "class and operation type do not belong together"},
+      {kMeQuery, [](Rig& r) { r.block[19] = 2; }, "operation count is not 1"},
+      {kMeQuery, [](Rig& r) { r.Put16(20, 16); }, "record size does not belong to the operation type"},
+      {kVersion, [](Rig& r) { r.Put16(6, 30); }, "total size is not header, operation, record and end marker"},
+      {kSetupQuery, [](Rig& r) { r.Put32(24, 0); }, "no end marker behind the record"},
+      {kMeQuery, [](Rig& r) { r.block[23] = 6; }, "ME region selector is above 5"},
+      {kEcBegin, [](Rig& r) { r.block[22] = 3; }, "EC transfer sub-function is not 1, 2 or 4"},
+      {kEcBegin, [](Rig& r) { r.Put16(23, 1); }, "EC transfer status is not 0 in the request"},
+      {kEcBegin, [](Rig& r) { r.Put32(29, 4); }, "EC data comes with the data request (2) and no other"},
+      {kEcBegin, [](Rig& r) { r.Put32(25, 1); }, "EC checksum without data is not 0"},
+      {kEcData, [](Rig& r) { core::StoreLe64(r.block.data() + 33, uint64_t{r.physical} + 1023); },
+       "EC data address is not the shared block + 1024"},
+      {kEcData, [](Rig& r) { r.block[1060] ^= 1; }, "EC data checksum does not match"},
+      {kEcData, [](Rig& r) { r.Put32(29, 4100); }, "EC data is not 1 to 4096 bytes inside the shared block"},
+      {kSetupQuery, [](Rig& r) { r.block[23] = 1; }, "setup-preserve record byte 1 is not 0"},
+      {kPasswordQuery, [](Rig& r) { r.block[24] = 3; }, "password record byte 2 is neither 1 (query) nor 2 (submission)"},
+      {kPasswordQuery, [](Rig& r) { r.block[24] = 2; r.Put16(6, 26); r.Put16(22, 0xFFFF); }, "password runs past the shared block"},
+      {kSecureQuery, [](Rig& r) { r.block[23] = 1; }, "secure-flash record byte 1 is not 0"},
+      {kSecureQuery, [](Rig& r) { r.block[22] = 1; }, "secure-flash sub-function is not 2, 4 or 8"},
+      {kSecureQuery, [](Rig& r) { r.block[kBehind + 258] = 0; }, "capability query does not set byte 258 of its answer to 1"},
+      {kSecurePolicy, [](Rig& r) { r.block[kBehind] = 3; }, "flash policy type is not 1, 2 or 4"},
+      {kSecurePolicy, [](Rig& r) { r.block[kBehind + 1] = 0x13; }, "flash policy names regions other than bits 0 to 3"},
+      {kSecurePolicy, [](Rig& r) { r.block[kBehind + 5] = 'x'; }, "flash policy carries a file name outside a recovery"},
+      {kSecurePolicy, [](Rig& r) { r.block[kBehind + 29] = 0; }, "flash policy status byte 29 is not 1"},
+      {kSecurePolicy, [](Rig& r) { r.block[kBehind + 33] = 1; }, "flash policy reserved bytes are not 0"},
+      {kSecurePiece, [](Rig& r) { core::StoreLe64(r.block.data() + kBehind, uint64_t{r.physical} + kBehind); },
+       "image piece address is not the shared block + 45"},
+      {kSecurePiece, [](Rig& r) { r.Put32(kBehind + 12, 32769); }, "image piece is not 1 to 32768 bytes inside the shared block"},
+      {kSecurePiece, [](Rig& r) { r.block[kBehind + 16] = 0; }, "image piece status is not 1"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "row " << (&c - cases) << ": " << c.misuse);
+    Rig rig(Preset("legacy-8m"));
+    c.put(rig);
+    rig.Put16(12, 0xFFFF);  // whatever was left there
+    if (c.spoil) c.spoil(rig);
+    const std::vector<uint8_t> before(rig.block.begin(), rig.block.end());
     rig.Raise(38);
-    EXPECT_EQ((rig.U16(12) & 1) != 0, c.handled);
-    EXPECT_EQ(rig.U32(22), c.offAfter);
-    if (c.recordSize >= 8) { EXPECT_EQ(rig.U32(26), c.onAfter); }
-    const json line = rig.LastSmi();
-    EXPECT_TRUE(line.contains(c.key)) << line.dump();
-    if (!line.contains("misuse")) { EXPECT_TRUE(Carries(line, {{"offMask", 0x17FF}, {"selectedMask", 0x0081}})); }
+    EXPECT_EQ(rig.LastSmi().value("misuse", ""), c.misuse) << rig.LastSmi().dump();
+    if (c.spoil) {
+      EXPECT_TRUE(std::equal(before.begin(), before.end(), rig.block.begin()));
+    } else {
+      EXPECT_EQ(rig.U16(12), c.put == kVersion ? 1 : 0);
+      EXPECT_EQ(rig.U16(4), c.put == kVersion ? 0x0210 : 0);
+    }
   }
 }
 
-TEST(Commands, UnknownCodesAndOtherPortsAreJournaledOnly) {
+TEST(Ofbd, OnceToldEveryBlockCarriesTheFirmwaresVersion) {
   Rig rig(Preset("legacy-8m"));
-  std::vector<uint8_t> before(rig.block.begin(), rig.block.end());
-  rig.Raise(0x41);
-  rig.Raise(35, 0x80);
-  EXPECT_TRUE(std::equal(before.begin(), before.end(), rig.block.begin()));
-  const auto lines = rig.Entries();
-  ASSERT_GE(lines.size(), 2u);
-  EXPECT_EQ(lines[lines.size() - 2]["misuse"], "unknown command code");
-  EXPECT_TRUE(Carries(lines.back(), {{"event", "port-write"}, {"port", 0x80}}));
-  EXPECT_EQ(rig.machine->State().smiCount, 1u);
+  auto send = [&](Put put, uint16_t version) {
+    put(rig);
+    rig.Put16(4, version);
+    rig.Raise(38);
+    return rig.LastSmi().value("misuse", "");
+  };
+  EXPECT_EQ(send(kMeQuery, 0), "");
+  EXPECT_EQ(send(kVersion, 0), "");
+  EXPECT_EQ(send(kMeQuery, 0), "version is not the firmware's OFBD version");
+  EXPECT_EQ(send(kMeQuery, 0x0210), "");
+  EXPECT_EQ(send(kVersion, 0), "") << "the version query may still carry 0";
 }
+
+// --- OEM calls -----------------------------------------------------------------------------
+
+TEST(OemCalls, InputsTheCallingConventionFixesAreCheckedAndAWrongOneLeavesThePresets) {
+  constexpr uint32_t At = 0x80000000;  // At + n stands for the shared block's physical address + n
+  struct Case {
+    uint16_t cls, select;
+    std::array<uint32_t, 4> in;
+    const char* misuse;
+  };
+  const char* const kAreas = "inputs 0 and 1 are not the data areas at shared block + 1024 and + 2048";
+  const Case cases[] = {{99, 15, {At + 2048, At + 1024}, kAreas},
+                        {10, 4, {At, At + 2048}, kAreas},
+                        {99, 17, {At + 1024, At + 2048, 1}, "inputs 2 and 3 are not 0"},
+                        {99, 15, {At + 1024, At + 2048}, "shared block too small for the data areas"},
+                        {99, 31, {1}, "inputs are not 0"},
+                        {99, 40, {0x12A51, 'B', '1', '3'}, "input 0 is not a 16-bit extended ID"},
+                        {99, 40, {0x2A51, 'B', 0x131, '3'}, "inputs 1 to 3 are not one version character each"},
+                        {1, 0, {0x8005, 0}, "inputs are not 0x8005 and 1"}};
+  Profile p = Preset("uefi-16m");  // answers every one of these calls
+  p.oem.password = "secret";
+  Rig rig(p, 4096);  // room for both data areas, not for the 4 KiB identity area from +1024
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.misuse);
+    rig.Put16(0, c.cls);
+    rig.Put16(2, c.select);
+    for (size_t i = 0; i < 4; ++i) {
+      rig.Put32(4 + 4 * i, c.in[i] >= At ? rig.physical + (c.in[i] - At) : c.in[i]);
+      rig.Put32(20 + 4 * i, static_cast<uint32_t>(7 + i));
+    }
+    rig.Raise(13);
+    for (size_t i = 0; i < 4; ++i) EXPECT_EQ(rig.U32(20 + 4 * i), 7 + i) << i;
+    EXPECT_TRUE(Carries(rig.LastSmi(), {{"misuse", c.misuse}, {"answered", false}})) << rig.LastSmi().dump();
+  }
+}
+
+// --- other commands ------------------------------------------------------------------------
 
 // One port: the "$ASF" record's, else the FADT's SMI_CMD when it names one, else 0xB2.
 TEST(Commands, TheHandlerListensOnThePortTheFirmwareRecordsName) {
@@ -220,19 +224,6 @@ TEST(Commands, TheHandlerListensOnThePortTheFirmwareRecordsName) {
     EXPECT_FALSE(std::any_of(lines.begin(), lines.end(), [&](const json& l) { return l.value("port", 0) == c.listens; }))
         << c.listens;
   }
-}
-
-TEST(Commands, RefreshRewritesTheStatusRecordAfterTheConfiguredCount) {
-  Profile p = Preset("legacy-8m");
-  p.ecb1 = {true, p.ecb1.offset, 0x0003, 2, 0x0000};  // no power cord, no battery, then both
-  Rig rig(p);
-  auto flags = [&] { return core::LoadLe16(rig.machine->ESegment().data() + p.ecb1.offset + 4); };
-  EXPECT_EQ(flags(), 0x0003);
-  rig.Raise(39);
-  EXPECT_EQ(flags(), 0x0003);
-  rig.Raise(39);
-  EXPECT_EQ(flags(), 0x0000);
-  EXPECT_EQ(rig.LastSmi()["op"], "refresh-ecb");
 }
 
 }  // namespace

@@ -58,6 +58,7 @@ TEST(ProfileJson, BadSettingsNameTheFieldAndTheReason) {
       {"faults.fail=[{\"op\":\"program\"}]", "faults.fail[0].op: must be \"read\", \"erase\" or \"write\""},
       {"faults.stuck=[{\"attempts\":2}]", "faults.stuck[0].fromSmi: give fromSmi or address"},
       {"faults.stuck=[{\"atempts\":2}]", "faults.stuck[0].atempts: unknown field"},
+      {"ofbdPassword={\"enabled\":true,\"maxAttempts\":0}", "ofbdPassword.maxAttempts: must be at least 1"},
       {"enableAnswr=1", "enableAnswr: no such field"},
       {"flash.blocks.9.type=1", "flash.blocks.9.type: no such field"},
       {"noequals", "\"noequals\": expected key=value"}};
@@ -80,7 +81,8 @@ TEST(ProfileJson, BadSettingsNameTheFieldAndTheReason) {
 TEST(ProfileJson, SettingsTakeJsonValuesHexTextAndPlainText) {
   nlohmann::json json = ProfileToJson(*MakePreset("legacy-8m"));
   for (const char* setting : {"identity.systemId=0xFE", "identity.version=A09", "faults.writeProtected=true",
-                              "faults.stuck=[{\"address\":\"0x7E0000\",\"attempts\":6}]"}) {
+                              "faults.stuck=[{\"address\":\"0x7E0000\",\"attempts\":6}]",
+                              "enableSilentOnSuccess=false", "ofbdPassword.prompt=Password please"}) {
     ASSERT_EQ(ApplySetting(json, setting), "") << setting;
   }
   ProfileResult r = ProfileFromJson(json);
@@ -90,6 +92,8 @@ TEST(ProfileJson, SettingsTakeJsonValuesHexTextAndPlainText) {
   ASSERT_EQ(r.profile->faults.stuck.size(), 1u);
   EXPECT_EQ(r.profile->faults.stuck[0].address, 0x7E0000u);
   EXPECT_TRUE(r.profile->faults.writeProtected);
+  EXPECT_FALSE(r.profile->enableSilentOnSuccess);
+  EXPECT_EQ(r.profile->ofbdPassword.prompt, "Password please");
 }
 
 // Profiles at the edge of the rules, each alone on the legacy machine.

@@ -128,7 +128,6 @@ class Rig {
     std::memcpy(block.data() + 1041, "$NOX", 4);
   }
   uint8_t Status() const { return block[16]; }
-  std::span<uint8_t> Data() { return block.subspan(17, 1024); }
 
   uint8_t Request(uint8_t command, uint32_t address, uint32_t length = 1024) {
     PutRequest(address, length);
@@ -167,8 +166,9 @@ class Rig {
 };
 
 // OFBD blocks built from the header layout: signature, version, total size, class, flags,
-// first operation at 18, the value 2, then the operation header and the end marker.
-inline void PutOfbd(Rig& rig, uint32_t opClass, uint8_t type, uint16_t recordSize) {
+// first operation at 18, the value 2, then the operation header, `first` in the record's
+// first byte, and the end marker.
+inline void PutOfbd(Rig& rig, uint32_t opClass, uint8_t type, uint16_t recordSize, uint8_t first = 0) {
   std::memcpy(rig.block.data(), "OFBD", 4);
   const uint16_t total = static_cast<uint16_t>(18 + 4 + recordSize + 4);
   rig.Put16(4, 0);
@@ -180,6 +180,7 @@ inline void PutOfbd(Rig& rig, uint32_t opClass, uint8_t type, uint16_t recordSiz
   rig.block[18] = type;
   rig.block[19] = 1;
   rig.Put16(20, recordSize);
+  rig.block[22] = first;
   rig.Put32(total - 4, 0xFFFF55AA);
 }
 

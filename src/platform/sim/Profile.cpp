@@ -186,6 +186,7 @@ void ReadAll(const Reader& r, Profile& p) {
   }
   if (auto f = r.Object("flash")) ReadFlash(*f, p.flash);
   r.Number("enableAnswer", p.enableAnswer);
+  r.Bool("enableSilentOnSuccess", p.enableSilentOnSuccess);
   r.Number("successStatus", p.successStatus);
   r.Number("ofbdVersion", p.ofbdVersion);
   if (auto f = r.Object("fadt")) {
@@ -479,6 +480,7 @@ nlohmann::json ProfileToJson(const Profile& p) {
                 {"ecVersionMask", p.flash.ecVersionMask},
                 {"blocks", blocks}};
   j["enableAnswer"] = p.enableAnswer;
+  j["enableSilentOnSuccess"] = p.enableSilentOnSuccess;
   j["successStatus"] = p.successStatus;
   j["ofbdVersion"] = p.ofbdVersion;
   j["fadt"] = {{"present", p.fadt.present}, {"smiCmd", p.fadt.smiCmd}};

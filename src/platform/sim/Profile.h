@@ -160,6 +160,9 @@ struct Profile {
   bool uefi = false;
   FlashProfile flash;
   uint8_t enableAnswer = 0;     // status of command 32; 1, 2 and 3 refuse, the rest enable
+  // Command 32 writes its status byte only to refuse (the caller clears it beforehand);
+  // false makes it write 0 on success too.
+  bool enableSilentOnSuccess = true;
   uint8_t successStatus = 0;    // any value below 255 other than 1
   FadtProfile fadt;
   AsfProfile asf;

@@ -1,13 +1,14 @@
-// The firmware's SMI handler: reads the request the utility left in the shared block,
-// checks it as strictly as a real handler would, serves it against the flash part, and
-// answers in the same block. Requests that break the rules are journaled as misuse and
-// get no success answer.
+// The firmware's SMI handler: takes the command byte written to its port and hands the
+// shared block to the exchange that command belongs to. Each exchange checks its request as
+// strictly as a real handler would, journals misuse, and answers only well-formed requests.
 #pragma once
 
 #include <cstdint>
 #include <span>
 
-#include <nlohmann/json_fwd.hpp>
+#include "platform/sim/FlashCommands.h"
+#include "platform/sim/OemCalls.h"
+#include "platform/sim/OfbdExchange.h"
 
 namespace nox::sim {
 
@@ -23,22 +24,14 @@ inline constexpr uint8_t kDisable = 36;
 inline constexpr uint8_t kFlashInfo = 37;
 inline constexpr uint8_t kOfbd = 38;
 inline constexpr uint8_t kRefreshEcb = 39;
-
-// Shared-block layout of the flash commands.
-inline constexpr size_t kDataAddressOffset = 0;
-inline constexpr size_t kFlashAddressOffset = 8;
-inline constexpr size_t kLengthOffset = 12;
-inline constexpr size_t kStatusOffset = 16;
-inline constexpr size_t kDataOffset = 17;
-inline constexpr size_t kSignatureOffset = 1041;
-inline constexpr size_t kPieceSize = 1024;
-inline constexpr uint8_t kStatusPending = 255;
-inline constexpr uint8_t kStatusFailed = 1;
 }  // namespace smi
+
+// The journal's name of a command.
+const char* SmiOpName(uint8_t command);
 
 class SmiHandler {
  public:
-  explicit SmiHandler(Machine& machine) : machine_(machine) {}
+  explicit SmiHandler(Machine& machine) : machine_(machine), flash_(machine), ofbd_(machine), oem_(machine) {}
 
   // Serves one SMI. `block` is the shared block found at the physical address announced
   // with the port write, `blockPhysical` that address.
@@ -46,25 +39,15 @@ class SmiHandler {
   // An SMI that found no shared block: counted and journaled, nothing answered.
   void RunWithoutBlock(uint8_t command, const char* misuse);
 
-  bool FlashEnabled() const { return enabled_; }
-  // The platform status word after `refreshCount` refreshes.
-  uint16_t PlatformFlags() const;
+  bool FlashEnabled() const { return flash_.Enabled(); }
+  // The platform status word after the refreshes made so far.
+  uint16_t PlatformFlags() const { return oem_.PlatformFlags(); }
 
  private:
-  void FlashRequest(uint8_t command, std::span<uint8_t> block, uint32_t blockPhysical);
-  void Enable(std::span<uint8_t> block);
-  void FlashInfo(std::span<uint8_t> block, uint32_t blockPhysical);
-  void Ofbd(std::span<uint8_t> block);
-  uint16_t CommandLineConfiguration(std::span<uint8_t> block, uint16_t total, uint16_t flags, nlohmann::json& detail);
-  uint16_t SetupPreserve(std::span<uint8_t> block, uint16_t total, uint16_t flags, nlohmann::json& detail);
-  // The 'R' operation; returns the answer flags.
-  uint16_t OfbdPassword(std::span<uint8_t> block, uint16_t flags, nlohmann::json& detail);
-  void OemCall(std::span<uint8_t> block, uint32_t blockPhysical);
-  void Refresh();
-  uint64_t NextNumber();
-
   Machine& machine_;
-  bool enabled_ = false;
+  FlashCommands flash_;
+  OfbdExchange ofbd_;
+  OemCalls oem_;
 };
 
 }  // namespace nox::sim
