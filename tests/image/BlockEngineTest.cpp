@@ -6,6 +6,7 @@
 #include <numeric>
 #include <random>
 
+#include "core/Format.h"
 #include "firmware/SimRig.h"
 #include "image/BlockEngine.h"
 
@@ -80,53 +81,76 @@ struct EngineRig {
 
 constexpr int kRead = 33, kErase = 34, kWrite = 35;
 
-TEST(BlockEngine, UnselectedHolesSurviveEraseAndProgramUntouched) {
-  struct Case {
-    std::vector<HoleSpan> holes;
-    bool allNcbs;
-    std::vector<Range> kept;
-  };
-  const Case cases[] = {
-      {{{0x8000, 0x4000, false}}, false, {{0x8000, 0x4000}}},
-      // Every hole of an entry, not only the first.
-      {{{0x8000, 0x1000, false}, {0x20000, 0x2000, false}}, false, {{0x8000, 0x1000}, {0x20000, 0x2000}}},
-      {{{0x30000, 0x10000, false}}, false, {{0x30000, 0x10000}}},  // covers a whole entry
-      {{{0x8000, 0x4000, true}}, false, {}},
-      {{{0x8000, 0x4000, false}}, true, {}}};
-  for (const Case& c : cases) {
-    EngineRig e;
-    e.layout.mainHoles = c.holes;
-    auto engine = e.Engine({5, c.allNcbs});
-    const size_t mark = e.rig.Mark();
-    ASSERT_TRUE(engine.EraseRegion({}, RegionKind::kMainBios));
-    ASSERT_TRUE(engine.ProgramRegion({}, RegionKind::kMainBios));
-    uint32_t at = 0;
-    for (const auto& [start, length] : c.kept) {
-      EXPECT_TRUE(e.Holds(e.image, at, static_cast<uint32_t>(start) - at)) << start;
-      EXPECT_TRUE(e.Holds(e.old, start, length)) << start;
-      at = static_cast<uint32_t>(start + length);
-      for (const auto& s : e.rig.Smis(mark)) {
-        const int addr = s.value("addr", 0);
-        EXPECT_FALSE(addr >= start && addr < start + length) << s.dump();
-      }
+struct HoleCase {
+  std::string what;
+  std::vector<HoleSpan> holes;
+  bool allNcbs = false;
+  std::vector<sim::BitFlipFault> flips = {};  // bad writes, which the verify pass repairs
+  std::vector<Range> erases = {};             // when given: the erase requests below 0x30000
+};
+
+std::vector<HoleCase> HoleCases() {
+  std::vector<HoleCase> cases = {
+      {"one hole", {{0x8000, 0x4000, false}}, false, {},
+       {{0, 0x8000}, {0xC000, 0xC000}, {0x18000, 0x10000}, {0x28000, 0x8000}}},
+      {"at the entry's start, sizes differ", {{0x0, 0x2000, false}, {0x2000, 0x1000, false}}},
+      {"a picked hole between two kept ones, across a chunk boundary",
+       {{0xE000, 0x1000, false}, {0xF000, 0x2000, true}, {0x11000, 0x1000, false}}},
+      {"across the boundary of two entries", {{0x2F000, 0x1000, false}, {0x30000, 0x1000, false}}},
+      {"covers a whole entry", {{0x30000, 0x10000, false}}},
+      {"picked", {{0x8000, 0x4000, true}}},
+      {"all NCBs", {{0x8000, 0x4000, false}}, true},
+      {"repairs after bad writes", {{0x17000, 0x1000, false}, {0x18000, 0x1000, false}}, false,
+       {{0x10000, 0x400, 1, 0x01}, {0x19000, 0x400, 1, 0x01}}}};
+  // Two, three and four holes back to back at the start, in the middle and at the end of
+  // the second 64 KiB erase block of the first entry.
+  for (uint32_t n = 2; n <= 4; ++n) {
+    for (const uint32_t at : {0x10000u, 0x17000u, 0x20000u - n * 0x1000}) {
+      HoleCase c{core::Format("%u back to back at 0x%X", n, at), {}};
+      for (uint32_t i = 0; i < n; ++i) c.holes.push_back({at + i * 0x1000, 0x1000, false});
+      if (n == 2 && at == 0x10000) c.erases = {{0, 0x10000}, {0x12000, 0xE000}, {0x20000, 0x10000}};
+      if (n == 3 && at == 0x17000) c.erases = {{0, 0x10000}, {0x10000, 0x7000}, {0x1A000, 0xD000}, {0x27000, 0x9000}};
+      cases.push_back(c);
     }
-    EXPECT_TRUE(e.Holds(e.image, at, 0xE0000 - at));
-    EXPECT_TRUE(e.Holds(e.old, 0xE0000, 0x20000)) << "the boot block was not selected";
   }
+  return cases;
 }
 
-TEST(BlockEngine, EraseIsClippedAroundAHoleAndVerifyPassesWhenTheImageCarriesIt) {
-  EngineRig e;
-  e.layout.mainHoles = {{0x8000, 0x4000, false}};
-  // The image's hole carries what the machine holds, as the NCB preparation leaves it.
-  std::copy(e.old.begin() + 0x8000, e.old.begin() + 0xC000, e.image.begin() + 0x8000);
-  const size_t mark = e.rig.Mark();
-  ASSERT_TRUE(e.Pass(RegionKind::kMainBios));
-  const auto erases = e.Smis(mark, kErase);
-  ASSERT_GE(erases.size(), 4u);
-  EXPECT_EQ(std::vector<Range>(erases.begin(), erases.begin() + 4),
-            (std::vector<Range>{{0, 0x8000}, {0xC000, 0xC000}, {0x18000, 0x10000}, {0x28000, 0x8000}}));
-  EXPECT_TRUE(e.Holds(e.image, 0, 0xE0000));
+// Whatever the pass, an unselected hole gets no erase and no write request, not even one
+// that would put the machine's bytes back: a power cut in between would lose them.
+TEST(BlockEngine, UnselectedHolesAreNeverErasedOrWritten) {
+  for (const HoleCase& c : HoleCases()) {
+    for (const bool compare : {false, true}) {
+      SCOPED_TRACE(c.what + (compare ? " (compare)" : ""));
+      EngineRig e(RegionKind::kMainBios, [&](sim::Profile& p) { p.faults.bitFlips = c.flips; });
+      e.layout.mainHoles = c.holes;
+      std::vector<HoleSpan> kept;
+      for (const HoleSpan& h : c.holes) {
+        if (h.selected || c.allNcbs) continue;
+        kept.push_back(h);
+        // The image carries the machine's bytes there, as the NCB preparation leaves it.
+        std::copy_n(e.old.begin() + h.offset, h.size, e.image.begin() + h.offset);
+      }
+      const size_t mark = e.rig.Mark();
+      ASSERT_TRUE(compare ? e.Engine({5, c.allNcbs}).CompareRegion({}, {}, {}, RegionKind::kMainBios)
+                          : e.Pass(RegionKind::kMainBios, {5, c.allNcbs}));
+      for (const int command : {kErase, kWrite}) {
+        for (const auto& [address, length] : e.Smis(mark, command)) {
+          for (const HoleSpan& h : kept) {
+            EXPECT_FALSE(address < static_cast<int>(h.offset + h.size) && static_cast<int>(h.offset) < address + length)
+                << command << " at 0x" << std::hex << address << " + 0x" << length;
+          }
+        }
+      }
+      EXPECT_TRUE(e.Holds(e.image, 0, 0xE0000));
+      EXPECT_TRUE(e.Holds(e.old, 0xE0000, 0x20000)) << "the boot block was not selected";
+      if (!compare && !c.erases.empty()) {
+        auto erases = e.Smis(mark, kErase);
+        std::erase_if(erases, [](const Range& r) { return r.first >= 0x30000; });
+        EXPECT_EQ(erases, c.erases);
+      }
+    }
+  }
 }
 
 TEST(BlockEngine, LogsOncePerEntryAndPerChunkAndReportsProgressThenPauses) {
