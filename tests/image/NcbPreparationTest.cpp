@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "firmware/SimRig.h"
 #include "image/ImageBuilder.h"
 #include "image/NcbPreparation.h"
 
@@ -51,6 +52,19 @@ Built Build(const Side& side, uint8_t fill) {
   return built;
 }
 
+// The machine's flash is read through the firmware of a simulated machine with this
+// block table; `failReads` makes its handler refuse every read.
+std::unique_ptr<nox::testing::SimRig> MachineWith(const std::vector<FlashBlockEntry>& blocks, bool failReads = false) {
+  auto rig = std::make_unique<nox::testing::SimRig>("minimal-1m", [&](sim::Profile& p) {
+    p.flash.size = kRomSize;
+    p.flash.blocks.clear();
+    for (const auto& b : blocks) p.flash.blocks.push_back({b.start, b.size, b.type});
+    if (failReads) p.faults.fail.push_back({sim::FlashOp::Read, 0, kRomSize});
+  });
+  rig->Open();
+  return rig;
+}
+
 class NcbPreparationTest : public ::testing::Test {
  protected:
   void LoadImage(const Side& side, const std::vector<FlashBlockEntry>& blocks = kBlocks) {
@@ -62,22 +76,27 @@ class NcbPreparationTest : public ::testing::Test {
   void SetUp() override { LoadImage(kImageSide); }
 
   bool Prepare(const RegionSelection& selection, size_t imageLength = kRomSize) {
-    const FlashLayout::FlashReader reader = [this](uint32_t address, std::span<uint8_t> to) {
-      reads_.push_back({address, static_cast<uint32_t>(to.size())});
-      if (failReads_ || !core::InRange(machine_.bytes.size(), address, to.size())) return false;
-      std::copy_n(machine_.bytes.begin() + address, to.size(), to.begin());
-      return true;
-    };
-    return PrepareNcbsForWriting(layout_, selection, std::span(image_.bytes).first(imageLength), reader,
+    rig_->machine->Flash().Load(machine_.bytes);
+    mark_ = rig_->Mark();
+    progress_.clear();
+    return PrepareNcbsForWriting(layout_, selection, std::span(image_.bytes).first(imageLength), *rig_->smi,
                                  [this](uint32_t a, uint32_t b, uint32_t c) { progress_.push_back({a, b, c}); });
   }
+  // The read requests the machine served in the last preparation: address, length.
+  std::vector<std::pair<uint32_t, uint32_t>> Reads() const {
+    std::vector<std::pair<uint32_t, uint32_t>> reads;
+    for (const auto& smi : rig_->Smis(mark_)) {
+      if (smi.value("op", "") == "read") reads.emplace_back(smi.value("addr", 0u), smi.value("len", 0u));
+    }
+    return reads;
+  }
 
+  std::unique_ptr<nox::testing::SimRig> rig_ = MachineWith(kBlocks);
+  size_t mark_ = 0;
   FlashLayout layout_;
   Built image_;
   Built machine_ = Build(kMachineSide, 0xA0);
   std::vector<uint8_t> original_;
-  bool failReads_ = false;
-  std::vector<std::pair<uint32_t, uint32_t>> reads_;
   std::vector<std::array<uint32_t, 3>> progress_;
 };
 
@@ -95,9 +114,8 @@ TEST_F(NcbPreparationTest, UnselectedHolesOfNeededKindsGetTheMachineBytes) {
                         Case{{.programNcbs = true, .allNcbs = true}, "iiii"},
                         Case{{.programBootBlock = true}, "iiim"}, Case{{}, "iiii", false}}) {
     LoadImage(kImageSide);
-    reads_.clear();
     ASSERT_TRUE(Prepare(c.selection)) << c.holes;
-    EXPECT_EQ(!reads_.empty(), c.reads) << c.holes;
+    EXPECT_EQ(!Reads().empty(), c.reads) << c.holes;
     for (size_t h = 0; h < 4; ++h) {
       const Built& from = c.holes[h] == 'm' ? machine_ : Built{original_, image_.holes};
       EXPECT_TRUE(std::equal(image_.bytes.begin() + image_.holes[h], image_.bytes.begin() + image_.holes[h] + layout_.Holes()[h].size,
@@ -109,24 +127,31 @@ TEST_F(NcbPreparationTest, UnselectedHolesOfNeededKindsGetTheMachineBytes) {
   }
 }
 
-TEST_F(NcbPreparationTest, WholeFlashIsReadInPiecesWithProgress) {
+// The whole flash is read in pieces of up to 64 KiB within a block; the firmware moves
+// 1 KiB a request, and the progress page sees every request with the piece's length.
+TEST_F(NcbPreparationTest, WholeFlashIsReadWithOneProgressCallPerRequest) {
   ASSERT_TRUE(Prepare({.programMainBios = true}));
-  const std::vector<std::pair<uint32_t, uint32_t>> pieces = {
-      {0x00000, 0x10000}, {0x10000, 0x10000}, {0x20000, 0x10000}, {0x30000, 0x10000}, {0x40000, 0x8000}};
-  EXPECT_EQ(reads_, pieces);
+  std::vector<std::pair<uint32_t, uint32_t>> requests;
   std::vector<std::array<uint32_t, 3>> expected = {{core::kProgressStart, 0, 0}};
-  for (const auto& [address, length] : pieces) expected.push_back({address, kRomSize, length});
+  for (const auto& [piece, length] : std::vector<std::pair<uint32_t, uint32_t>>{
+           {0x00000, 0x10000}, {0x10000, 0x10000}, {0x20000, 0x10000}, {0x30000, 0x10000}, {0x40000, 0x8000}}) {
+    for (uint32_t at = piece; at < piece + length; at += 1024) {
+      requests.emplace_back(at, 1024);
+      expected.push_back({at, kRomSize, length});
+    }
+  }
   expected.push_back({core::kProgressEnd, kRomSize, 0});
+  EXPECT_EQ(Reads(), requests);
   EXPECT_EQ(progress_, expected);
 }
 
 TEST_F(NcbPreparationTest, NothingIsReadWhenNoHoleNeedsKeepingOrTheTableOverrunsTheRom) {
   LoadImage({{{{PlainName(0), 0x40}}, {}, {{HoleName(3), 0x200}}}});  // main BIOS without holes
   EXPECT_TRUE(Prepare({.programMainBios = true}));
-  EXPECT_TRUE(reads_.empty() && progress_.empty());
+  EXPECT_TRUE(Reads().empty() && progress_.empty());
   LoadImage(kImageSide, {{0x0, 0x10000, 1}, {0x20000, 0x10000, 1}});
   EXPECT_FALSE(Prepare({.programMainBios = true}));
-  EXPECT_TRUE(reads_.empty());
+  EXPECT_TRUE(Reads().empty());
   EXPECT_EQ(image_.bytes, original_);
 }
 
@@ -151,7 +176,7 @@ TEST_F(NcbPreparationTest, RefusalLeavesTheImageAsLoaded) {
     Side machine = kMachineSide;
     machine[c.volume] = c.files;
     machine_ = Build(machine, 0xA0);
-    failReads_ = c.failReads;
+    rig_ = MachineWith(kBlocks, c.failReads);
     EXPECT_FALSE(Prepare({.programBootBlock = true, .programMainBios = true}, c.imageLength)) << c.what;
     EXPECT_EQ(image_.bytes, original_) << c.what;
   }
