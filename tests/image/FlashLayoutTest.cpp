@@ -133,31 +133,26 @@ class BlockSelection : public ::testing::Test {
     ASSERT_TRUE(layout_.Holes().MatchFlashRange(bytes, 0x30000, 0x10000, cursor, layout_.Holes().Count()));
   }
 
-  std::vector<bool> NcbBlocks(const RegionSelection& selection) const {
-    std::vector<bool> in;
-    for (size_t i = 0; i < layout_.Blocks().size(); ++i) in.push_back(layout_.BlockInRegion(i, RegionKind::kNcb, selection));
-    return in;
-  }
-
   SampleImage sample_;
   FlashLayout layout_;
 };
 
-TEST_F(BlockSelection, MaskBitsFollowTheNcbNumbering) {
-  const std::vector<std::pair<uint32_t, std::vector<bool>>> cases = {
-      {0b00001, {0, 0, 0, 0, 1, 0}}, {0b00010, {0, 0, 0, 0, 0, 1}}, {0b00100, {1, 0, 0, 0, 0, 0}},
-      {0b01000, {0, 1, 0, 0, 0, 0}}, {0b10000, {0, 0, 0, 1, 0, 0}}, {0b11111, {1, 1, 0, 1, 1, 1}},
-      {0b100000, {0, 0, 0, 0, 0, 0}}};
-  for (const auto& [mask, expected] : cases) {
-    EXPECT_EQ(NcbBlocks({.programNcbs = true, .ncbMask = mask}), expected) << mask;
+TEST_F(BlockSelection, MaskBitsFollowTheNcbNumberingAndProgrammedRegionsNeverCount) {
+  const std::pair<RegionSelection, std::vector<bool>> cases[] = {
+      {{.programNcbs = true, .ncbMask = 0b00001}, {0, 0, 0, 0, 1, 0}},
+      {{.programNcbs = true, .ncbMask = 0b00010}, {0, 0, 0, 0, 0, 1}},
+      {{.programNcbs = true, .ncbMask = 0b00100}, {1, 0, 0, 0, 0, 0}},
+      {{.programNcbs = true, .ncbMask = 0b01000}, {0, 1, 0, 0, 0, 0}},
+      {{.programNcbs = true, .ncbMask = 0b10000}, {0, 0, 0, 1, 0, 0}},
+      {{.programNcbs = true, .ncbMask = 0b11111}, {1, 1, 0, 1, 1, 1}},
+      {{.programNcbs = true, .ncbMask = 0b100000}, {0, 0, 0, 0, 0, 0}},
+      {{.programMainBios = true, .programNcbs = true, .allNcbs = true}, {0, 0, 0, 1, 1, 1}},
+      {{.programBootBlock = true, .programMainBios = true, .programNcbs = true, .allNcbs = true}, {0, 0, 0, 0, 1, 1}}};
+  for (const auto& [selection, expected] : cases) {
+    std::vector<bool> in;
+    for (size_t i = 0; i < layout_.Blocks().size(); ++i) in.push_back(layout_.BlockInRegion(i, RegionKind::kNcb, selection));
+    EXPECT_EQ(in, expected) << selection.ncbMask;
   }
-}
-
-TEST_F(BlockSelection, ProgrammedRegionsNeverCountForNcb) {
-  RegionSelection selection{.programMainBios = true, .programNcbs = true, .allNcbs = true};
-  EXPECT_EQ(NcbBlocks(selection), (std::vector<bool>{0, 0, 0, 1, 1, 1}));
-  selection.programBootBlock = true;
-  EXPECT_EQ(NcbBlocks(selection), (std::vector<bool>{0, 0, 0, 0, 1, 1}));
 }
 
 TEST(BlockInRegion, EachRegionTakesOnlyItsOwnBlockTypeAndOnlyWhenSelected) {
@@ -180,92 +175,66 @@ TEST(BlockInRegion, EachRegionTakesOnlyItsOwnBlockTypeAndOnlyWhenSelected) {
   }
 }
 
-// An EC block at kEcStart after one main BIOS block; flash and image differ only in the
-// version words.
-class EcCheck : public ::testing::Test {
- protected:
-  static constexpr uint32_t kEcStart = 0x10000;
-  static constexpr size_t kScratch = 0x10000;
-
-  void Setup(uint32_t ecSize, uint32_t versionOffset, uint32_t mask, uint32_t flashVersion, uint32_t imageVersion) {
-    layout_ = FlashLayout{};
-    reads_.clear();
-    layout_.SetBlockTable(Contiguous({{1, kEcStart}, {3, ecSize}}), versionOffset, mask);
-    flash_.assign(kEcStart + ecSize, 0x11);
-    image_ = flash_;
-    if (versionOffset + 4 > ecSize) return;
-    core::StoreLe32(&flash_[kEcStart + versionOffset], flashVersion);
-    core::StoreLe32(&image_[kEcStart + versionOffset], imageVersion);
+// An EC block after one main BIOS block, read through a work buffer followed by guard
+// bytes; flash and image differ only in the version words.
+TEST(EcCheck, OnlyAHigherMaskedVersionWordInTheImageSetsTheFlag) {
+  constexpr uint32_t kEcStart = 0x10000;
+  constexpr size_t kScratch = 0x10000;
+  struct Case {
+    const char* what;
+    uint32_t ecSize = 0x1000, offset = 0x10, mask = ~0u, flash = 0x0102, image = 0x0102;
+    std::optional<EcBlockRecord> ecb = std::nullopt;
+    size_t imageEnd = ~size_t{0};
+    bool failReads = false, newer = false, read = true;
+  };
+  const EcBlockRecord ecb{EcBlockRecord::kCompareVersions, kEcStart + 0x800, 0x800, 0x24, 0x0000FFFF};
+  std::vector<Case> cases = {
+      {.what = "equal"},
+      {.what = "higher", .image = 0x0103, .newer = true},
+      {.what = "lower", .flash = 0x0103},
+      {.what = "equal under the mask", .mask = 0xFFFF0000, .flash = 0x01020000, .image = 0x0102FFFF},
+      {.what = "higher under the mask", .mask = 0xFFFF0000, .flash = 0x00FF0000, .image = 0x01000000, .newer = true},
+      {.what = "no EC block", .ecSize = 0, .image = 0x0103, .read = false},
+      {.what = "word straddles the block's end", .offset = 0xFFE, .read = false},
+      {.what = "image ends before the EC block", .image = 0x0103, .imageEnd = kEcStart},
+      {.what = "unreadable", .image = 0x0103, .failReads = true},
+      // The record overrides the table, whose mask would hide every difference.
+      {.what = "record", .offset = 0x824, .mask = 0, .flash = 7, .image = 8, .ecb = ecb, .newer = true},
+      {.what = "record switches the check off", .offset = 0x824, .mask = 0, .flash = 7, .image = 8,
+       .ecb = EcBlockRecord{0xFE, ecb.address, ecb.size, ecb.versionOffset, ecb.versionMask}, .read = false}};
+  // An EC block larger than the work buffer is read through a window that holds the word.
+  for (const uint32_t offset : {0x10u, 0xFFFCu, 0xFFFEu, 0x28000u, 0x2FFFCu}) {
+    cases.push_back({.what = "large block", .ecSize = 0x30000, .offset = offset, .image = 0x0103, .newer = true});
   }
-
-  uint32_t Check(const std::optional<EcBlockRecord>& ecb = std::nullopt) {
-    return layout_.CheckEcNewer(image_, ecb, std::span(scratch_).first(kScratch), [&](uint32_t address, std::span<uint8_t> to) {
-      reads_.push_back({address, static_cast<uint32_t>(to.size())});
-      if (failReads_ || !core::InRange(flash_.size(), address, to.size())) return false;
-      std::copy_n(flash_.begin() + address, to.size(), to.begin());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.what << " 0x" << std::hex << c.offset);
+    FlashLayout layout;
+    layout.SetBlockTable(c.ecSize ? Contiguous({{1, kEcStart}, {3, c.ecSize}}) : Contiguous({{1, kEcStart}}), c.offset, c.mask);
+    std::vector<uint8_t> flash(kEcStart + std::max(c.ecSize, 0x1000u), 0x11), image = flash;
+    if (c.offset + 4 <= flash.size() - kEcStart) {
+      core::StoreLe32(&flash[kEcStart + c.offset], c.flash);
+      core::StoreLe32(&image[kEcStart + c.offset], c.image);
+    }
+    image.resize(std::min(image.size(), c.imageEnd));
+    std::vector<uint8_t> scratch(kScratch + 64, 0xCD);  // 64 guard bytes
+    std::vector<Range> reads;  // address, length
+    const uint32_t error = layout.CheckEcNewer(image, c.ecb, std::span(scratch).first(kScratch),
+                                               [&](uint32_t address, std::span<uint8_t> to) {
+      reads.emplace_back(address, static_cast<uint32_t>(to.size()));
+      if (c.failReads || !core::InRange(flash.size(), address, to.size())) return false;
+      std::copy_n(flash.begin() + address, to.size(), to.begin());
       return true;
     });
-  }
-
-  FlashLayout layout_;
-  std::vector<uint8_t> image_, flash_;
-  std::vector<uint8_t> scratch_ = std::vector<uint8_t>(kScratch + 64, 0xCD);  // 64 guard bytes
-  std::vector<Range> reads_;  // address, length
-  bool failReads_ = false;
-};
-
-TEST_F(EcCheck, OnlyAHigherMaskedImageVersionSetsTheFlag) {
-  struct Case {
-    uint32_t flash, image, mask;
-    bool newer;
-  };
-  for (const Case c : {Case{0x0102, 0x0102, ~0u, false}, Case{0x0102, 0x0103, ~0u, true}, Case{0x0103, 0x0102, ~0u, false},
-                       Case{0x01020000, 0x0102FFFF, 0xFFFF0000, false}, Case{0x00FF0000, 0x01000000, 0xFFFF0000, true}}) {
-    Setup(0x1000, 0x10, c.mask, c.flash, c.image);
-    EXPECT_EQ(Check(), 0u);
-    EXPECT_EQ(layout_.EcNewer(), c.newer) << std::hex << c.flash << " " << c.image;
-    EXPECT_TRUE(layout_.EcPresent());
-    EXPECT_EQ(reads_, (std::vector<Range>{{kEcStart, 0x1000}}));
-  }
-}
-
-TEST_F(EcCheck, NothingToCompareIsNotNewer) {
-  layout_.SetBlockTable(Contiguous({{1, 0x1000}}), 0, ~0u);  // no EC block
-  EXPECT_EQ(Check(), 0u);
-  EXPECT_FALSE(layout_.EcPresent());
-  Setup(0x1000, 0xFFE, ~0u, 0, 0);  // the word would straddle the end of the block
-  EXPECT_EQ(Check(), 0u);
-  EXPECT_TRUE(reads_.empty());
-  Setup(0x1000, 0x10, ~0u, 1, 2);
-  image_.resize(kEcStart);  // the image ends before the EC block
-  EXPECT_EQ(Check(), 0u);
-  EXPECT_FALSE(layout_.EcNewer());
-  Setup(0x1000, 0x10, ~0u, 1, 2);
-  failReads_ = true;
-  EXPECT_EQ(Check(), layout_error::kFlashReadFailed);
-  EXPECT_FALSE(layout_.EcNewer());
-}
-
-TEST_F(EcCheck, EcbRecordOverridesTheTableAndCanSwitchTheCheckOff) {
-  Setup(0x1000, 0x824, 0, 0x7, 0x8);  // the table's mask would hide every difference
-  const EcBlockRecord ecb{EcBlockRecord::kCompareVersions, kEcStart + 0x800, 0x800, 0x24, 0x0000FFFF};
-  EXPECT_EQ(Check(EcBlockRecord{0xFE, ecb.address, ecb.size, ecb.versionOffset, ecb.versionMask}), 0u);
-  EXPECT_TRUE(reads_.empty());
-  EXPECT_FALSE(layout_.EcNewer());
-  EXPECT_EQ(Check(ecb), 0u);
-  EXPECT_EQ(reads_, (std::vector<Range>{{kEcStart + 0x800, 0x800}}));
-  EXPECT_TRUE(layout_.EcNewer());
-}
-
-TEST_F(EcCheck, EcBlockLargerThanTheWorkBufferIsReadThroughAWindow) {
-  for (const uint32_t offset : {0x10u, 0xFFFCu, 0xFFFEu, 0x28000u, 0x2FFFCu}) {
-    Setup(0x30000, offset, ~0u, 0x100, 0x101);
-    ASSERT_EQ(Check(), 0u) << offset;
-    EXPECT_TRUE(layout_.EcNewer()) << offset;
-    ASSERT_EQ(reads_.size(), 1u);
-    EXPECT_EQ(reads_[0].second, kScratch);
-    EXPECT_TRUE(reads_[0].first <= kEcStart + offset && reads_[0].first + kScratch >= kEcStart + offset + 4) << offset;
-    EXPECT_TRUE(std::all_of(scratch_.begin() + kScratch, scratch_.end(), [](uint8_t b) { return b == 0xCD; }));
+    EXPECT_EQ(error, c.failReads ? layout_error::kFlashReadFailed : 0u);
+    EXPECT_EQ(layout.EcNewer(), c.newer);
+    EXPECT_EQ(layout.EcPresent(), c.ecSize != 0);
+    ASSERT_EQ(reads.size(), c.read ? 1u : 0u);
+    if (c.read) {
+      const uint32_t word = (c.ecb ? c.ecb->address : kEcStart) + (c.ecb ? c.ecb->versionOffset : c.offset);
+      EXPECT_EQ(reads[0].second, std::min<size_t>(c.ecb ? c.ecb->size : c.ecSize, kScratch));
+      EXPECT_TRUE(reads[0].first <= word && reads[0].first + reads[0].second >= word + 4);
+    }
+    EXPECT_TRUE(std::all_of(scratch.begin() + kScratch, scratch.end(), [](uint8_t b) { return b == 0xCD; }));
   }
 }
 
