@@ -3,7 +3,6 @@
 #include "image/FirmwareVolumes.h"
 #include "image/HoleTable.h"
 #include "image/ImageBuilder.h"
-#include "image/PlatformIdentityFile.h"
 
 namespace nox::image {
 namespace {
@@ -29,17 +28,6 @@ Seen ScanAll(core::ByteSpan bytes, uint64_t start = 0, uint64_t length = ~uint64
       },
       [&](const FirmwareVolume& volume) { seen.volumes.push_back(volume.offset); });
   return seen;
-}
-
-TEST(VolumeScan, FindsVolumesAndWalksTheirFilesInOrder) {
-  ImageBuilder image(0x30000);
-  Offsets files = image.AddVolume(0x1000, {}, {{PlainName(1), 0x51}, {PlainName(2), 0x18}, {PlainName(3), 0x200}});
-  const auto second = image.AddVolume(0x20000, {testing::kFfs1, 0x10000}, {{PlainName(4), 0x30}});
-  EXPECT_EQ(files[1] - files[0], 0x58u);  // the next multiple of 8
-  files.insert(files.end(), second.begin(), second.end());
-  const Seen seen = ScanAll(image.Bytes());
-  EXPECT_EQ(seen.volumes, (Offsets{0x1000, 0x20000}));
-  EXPECT_EQ(seen.files, files);
 }
 
 TEST(VolumeScan, BadChecksumIsSkippedAndALaterVolumeInTheSameWindowIsFound) {
@@ -96,7 +84,8 @@ TEST(VolumeScan, StraySignaturesAndEmptyVolumesDoNotHideLaterVolumes) {
   // The signature at 0x10000 - 2 starts in the first window and ends in the second.
   auto files = image.AddVolume(0x10000 - 42, {kFfs2, 0x1000}, {{PlainName(1), 0x40}});
   image.AddVolume(0x20000, {kFfs2, 0});  // claims no length
-  files.push_back(image.AddVolume(0x28000, {kFfs2, 0x1000}, {{PlainName(2), 0x40}})[0]);
+  // The older of the two firmware file systems is walked as well.
+  files.push_back(image.AddVolume(0x28000, {testing::kFfs1, 0x1000}, {{PlainName(2), 0x40}})[0]);
   const Seen seen = ScanAll(image.Bytes());
   EXPECT_EQ(seen.volumes, (Offsets{0x10000 - 42, 0x20000, 0x28000}));
   EXPECT_EQ(seen.files, files);
@@ -120,73 +109,6 @@ TEST(HoleTable, OnlyTheSixteenNamesAreHoles) {
                             "05CA0200-0FC1-11DD-9011-00173153EBA8"}) {
     EXPECT_FALSE(HoleTable::IsRomHoleName(core::GuidLiteral(other))) << other;
   }
-}
-
-TEST(HoleTable, RecordsEveryHoleOfARangeWithItsOffsetAndSize) {
-  ImageBuilder image(0x10000);
-  std::vector<FileDef> files;
-  for (uint32_t n = 0; n < 16; ++n) files.push_back({HoleName(n), 0x40 + 8 * n});
-  files.push_back({PlainName(0), 0x40});
-  const auto offsets = image.AddVolume(0, {kFfs2, 0x10000}, files);
-  HoleTable holes;
-  holes.CollectRange(image.Bytes(), 0, 0x10000);
-  ASSERT_EQ(holes.Count(), 16u);
-  for (uint32_t n = 0; n < 16; ++n) {
-    EXPECT_EQ(std::make_tuple(holes[n].name, holes[n].imageOffset, holes[n].size, holes[n].flashOffset),
-              std::make_tuple(HoleName(n), offsets[n], files[n].size, 0u));
-  }
-}
-
-// The image's two holes against a machine whose flash holds `files` in a volume at 0x10000.
-bool MatchMachine(const std::vector<FileDef>& files, HoleTable& holes, Offsets* flashOffsets = nullptr,
-                  const std::vector<FileDef>& laterVolume = {}) {
-  ImageBuilder image(0x20000);
-  image.AddVolume(0, {}, {{HoleName(0), 0x100}, {PlainName(0), 0x40}, {HoleName(1), 0x80}});
-  holes.CollectRange(image.Bytes(), 0, 0x20000);
-  ImageBuilder flash(0x20000);
-  const auto offsets = flash.AddVolume(0x10000, {kFfs2, 0x8000}, files);
-  if (!laterVolume.empty()) flash.AddVolume(0x18000, {}, laterVolume);
-  if (flashOffsets) *flashOffsets = offsets;
-  size_t cursor = 0;
-  const bool matched = holes.MatchFlashRange(flash.Bytes(), 0, 0x20000, cursor, 2);
-  EXPECT_TRUE(!matched || cursor == 2);
-  return matched;
-}
-
-TEST(HoleTable, SameHolesGetTheirFlashOffsets) {
-  HoleTable holes;
-  Offsets flash;
-  ASSERT_TRUE(MatchMachine({{PlainName(5), 0x200}, {HoleName(0), 0x100}, {HoleName(1), 0x80}}, holes, &flash));
-  EXPECT_EQ(holes[0].flashOffset, flash[1]);
-  EXPECT_EQ(holes[1].flashOffset, flash[2]);
-  EXPECT_NE(holes[0].imageOffset, holes[0].flashOffset);
-  // Holes past the limit count only in later volumes.
-  EXPECT_TRUE(MatchMachine({{HoleName(0), 0x100}, {HoleName(1), 0x80}, {HoleName(3), 0x80}}, holes));
-  EXPECT_FALSE(MatchMachine({{HoleName(0), 0x100}, {HoleName(1), 0x80}}, holes, nullptr, {{HoleName(4), 0x40}}));
-}
-
-TEST(HoleTable, DifferentNameSizeOrOrderFails) {
-  for (const auto& files : std::vector<std::vector<FileDef>>{{{HoleName(0), 0x100}, {HoleName(1), 0x88}},
-                                                              {{HoleName(1), 0x80}, {HoleName(0), 0x100}},
-                                                              {{HoleName(0), 0x100}, {HoleName(2), 0x80}}}) {
-    HoleTable holes;
-    EXPECT_FALSE(MatchMachine(files, holes));
-  }
-}
-
-TEST(PlatformIdentity, FirstFileOfTheImageCounts) {
-  ImageBuilder image(0x20000);
-  const auto first = image.AddVolume(0x0, {}, {{PlainName(0), 0x40}, {testing::kIdentity, 0x123}});
-  const auto second = image.AddVolume(0x10000, {}, {{testing::kIdentity, 0x40}});
-  PlatformIdentityFile identity;
-  identity.ScanRange(image.Bytes(), 0x10000, 0x10000);
-  identity.ScanRange(image.Bytes(), 0, 0x10000);
-  EXPECT_EQ(identity.imageOffset, second[0]);
-  identity.Clear();
-  EXPECT_FALSE(identity.Found());
-  identity.ScanRange(image.Bytes(), 0, 0x20000);
-  EXPECT_EQ(identity.imageOffset, first[1]);
-  EXPECT_EQ(identity.size, 0x123u);
 }
 
 }  // namespace

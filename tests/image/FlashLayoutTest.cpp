@@ -69,30 +69,21 @@ TEST(RegionBounds, MoreGroupsThanKeptDoNotSpillOver) {
   EXPECT_EQ(std::make_tuple(b.ncb[15].low, b.ncb[15].end, b.ncb[15].size), std::make_tuple(0xF000u, 0x10000u, 0x1000u));
 }
 
-// Main BIOS at 0..0x20000 (two blocks, holes 0 and 1, the second in the second block),
-// NVRAM, boot block at 0x30000 (hole 2 and the identity file), then NCB blocks 0x80, 0x81.
-struct SampleImage {
-  std::vector<FlashBlockEntry> blocks =
-      Contiguous({{1, 0x10000}, {1, 0x10000}, {2, 0x10000}, {0, 0x10000}, {0x80, 0x1000}, {0x81, 0x1000}});
-  ImageBuilder image{0x42000};
-  std::vector<uint64_t> mainFiles = image.AddVolume(
-      0, {testing::kFfs2, 0x20000}, {{PlainName(0), 0x40}, {HoleName(0), 0x100}, {PlainName(1), 0x10000}, {HoleName(1), 0x80}});
-  std::vector<uint64_t> bootFiles =
-      image.AddVolume(0x30000, {testing::kFfs2, 0x10000}, {{HoleName(5), 0x200}, {testing::kIdentity, 0x60}});
-};
-
-TEST(ImageAnalysis, HolesOfMainBiosComeFirstThenThoseOfTheBootBlock) {
-  SampleImage s;
+// The identity file that counts is the first one in table order, and the next image
+// analysed does not inherit it.
+TEST(ImageAnalysis, FirstIdentityFileInTableOrderCounts) {
+  ImageBuilder image(0x20000);
+  const auto main = image.AddVolume(0, {}, {{PlainName(0), 0x40}, {testing::kIdentity, 0x123}, {testing::kIdentity, 0x40}});
+  const auto boot = image.AddVolume(0x10000, {}, {{testing::kIdentity, 0x60}});
   FlashLayout layout;
-  layout.SetBlockTable(s.blocks);
-  ASSERT_EQ(layout.AnalyseImage(s.image.Bytes()), 0u);
-  const HoleTable& holes = layout.Holes();
-  ASSERT_EQ(holes.Count(), 3u);
-  EXPECT_EQ(std::make_tuple(holes.MainCount(), layout.NcbCount(), holes[2].name), std::make_tuple(2u, 5u, HoleName(5)));
-  // The second hole lies in the second main BIOS block.
-  EXPECT_EQ((std::vector<uint64_t>{holes[0].imageOffset, holes[1].imageOffset, holes[2].imageOffset}),
-            (std::vector<uint64_t>{s.mainFiles[1], s.mainFiles[3], s.bootFiles[0]}));
-  EXPECT_EQ(layout.IdentityFile().imageOffset, s.bootFiles[1]);
+  layout.SetBlockTable(Contiguous({{1, 0x10000}, {0, 0x10000}}));
+  ASSERT_EQ(layout.AnalyseImage(image.Bytes()), 0u);
+  EXPECT_EQ(std::make_pair(layout.IdentityFile().imageOffset, layout.IdentityFile().size), std::make_pair(uint32_t(main[1]), 0x123u));
+  layout.SetBlockTable(std::vector<FlashBlockEntry>{{0x10000, 0x10000, 0}, {0, 0x10000, 1}});
+  ASSERT_EQ(layout.AnalyseImage(image.Bytes()), 0u);
+  EXPECT_EQ(layout.IdentityFile().imageOffset, boot[0]);
+  ASSERT_EQ(layout.AnalyseImage(ImageBuilder(0x20000).Bytes()), 0u);
+  EXPECT_FALSE(layout.IdentityFile().Found());
 }
 
 TEST(ImageAnalysis, MoreThanEightNcbsEndTheSessionWithError6) {
@@ -118,26 +109,19 @@ TEST(ImageAnalysis, MoreThanEightNcbsEndTheSessionWithError6) {
   }
 }
 
-// The sample image analysed, with the holes' flash offsets filled the way the NCB
-// preparation does it (here the machine's flash holds the same image).
 // Blocks: 0 main (hole 0), 1 main (hole 1), 2 NVRAM, 3 boot (hole 2), 4 type 0x80, 5 type 0x81.
-// NCB bits: 0 -> 0x80, 1 -> 0x81, 2 -> hole 0, 3 -> hole 1, 4 -> hole 2.
-class BlockSelection : public ::testing::Test {
- protected:
-  void SetUp() override {
-    layout_.SetBlockTable(sample_.blocks);
-    const auto& bytes = sample_.image.Bytes();
-    ASSERT_EQ(layout_.AnalyseImage(bytes), 0u);
-    size_t cursor = 0;
-    ASSERT_TRUE(layout_.Holes().MatchFlashRange(bytes, 0, 0x20000, cursor, layout_.Holes().MainCount()));
-    ASSERT_TRUE(layout_.Holes().MatchFlashRange(bytes, 0x30000, 0x10000, cursor, layout_.Holes().Count()));
-  }
-
-  SampleImage sample_;
-  FlashLayout layout_;
-};
-
-TEST_F(BlockSelection, MaskBitsFollowTheNcbNumberingAndProgrammedRegionsNeverCount) {
+// NCB bits: 0 -> 0x80, 1 -> 0x81, 2 -> hole 0, 3 -> hole 1, 4 -> hole 2. The holes' flash
+// offsets are filled as the NCB preparation fills them, from a machine holding the image.
+TEST(BlockSelection, MaskBitsFollowTheNcbNumberingAndProgrammedRegionsNeverCount) {
+  ImageBuilder image(0x42000);
+  image.AddVolume(0, {testing::kFfs2, 0x20000},
+                  {{PlainName(0), 0x40}, {HoleName(0), 0x100}, {PlainName(1), 0x10000}, {HoleName(1), 0x80}});
+  image.AddVolume(0x30000, {}, {{HoleName(5), 0x200}});
+  FlashLayout layout;
+  layout.SetBlockTable(Contiguous({{1, 0x10000}, {1, 0x10000}, {2, 0x10000}, {0, 0x10000}, {0x80, 0x1000}, {0x81, 0x1000}}));
+  ASSERT_EQ(layout.AnalyseImage(image.Bytes()), 0u);
+  size_t cursor = 0;
+  ASSERT_TRUE(layout.Holes().MatchFlashRange(image.Bytes(), 0, 0x40000, cursor, layout.Holes().Count()));
   const std::pair<RegionSelection, std::vector<bool>> cases[] = {
       {{.programNcbs = true, .ncbMask = 0b00001}, {0, 0, 0, 0, 1, 0}},
       {{.programNcbs = true, .ncbMask = 0b00010}, {0, 0, 0, 0, 0, 1}},
@@ -150,7 +134,7 @@ TEST_F(BlockSelection, MaskBitsFollowTheNcbNumberingAndProgrammedRegionsNeverCou
       {{.programBootBlock = true, .programMainBios = true, .programNcbs = true, .allNcbs = true}, {0, 0, 0, 0, 1, 1}}};
   for (const auto& [selection, expected] : cases) {
     std::vector<bool> in;
-    for (size_t i = 0; i < layout_.Blocks().size(); ++i) in.push_back(layout_.BlockInRegion(i, RegionKind::kNcb, selection));
+    for (size_t i = 0; i < layout.Blocks().size(); ++i) in.push_back(layout.BlockInRegion(i, RegionKind::kNcb, selection));
     EXPECT_EQ(in, expected) << selection.ncbMask;
   }
 }

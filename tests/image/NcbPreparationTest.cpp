@@ -20,15 +20,19 @@ constexpr uint32_t kRomSize = 0x48000;
 const std::vector<FlashBlockEntry> kBlocks = {
     {0x00000, 0x10000, 1}, {0x10000, 0x10000, 2}, {0x20000, 0x10000, 1}, {0x30000, 0x18000, 0}};
 
-// The files of the three volumes: first main BIOS run, second main BIOS run, boot block.
-using Side = std::array<std::vector<FileDef>, 3>;
+// The files of the volumes: first main BIOS run, second main BIOS run, and two in the boot
+// block.
+using Side = std::array<std::vector<FileDef>, 4>;
 const Side kImageSide = {{{{PlainName(0), 0x40}, {HoleName(0), 0x100}, {HoleName(1), 0x80}},
                           {{HoleName(2), 0x40}},
-                          {{HoleName(3), 0x200}}}};
+                          {{HoleName(3), 0x200}},
+                          {}}};
 // The machine's holes lie elsewhere than the image's, so a copy from the image offset shows.
+// A hole behind the last one the image has, in the same volume, is not looked at.
 const Side kMachineSide = {{{{PlainName(0), 0x200}, {HoleName(0), 0x100}, {HoleName(1), 0x80}},
                             {{PlainName(1), 0x20}, {HoleName(2), 0x40}},
-                            {{HoleName(3), 0x200}}}};
+                            {{HoleName(3), 0x200}, {HoleName(6), 0x40}},
+                            {}}};
 
 struct Built {
   std::vector<uint8_t> bytes;
@@ -39,8 +43,8 @@ struct Built {
 Built Build(const Side& side, uint8_t fill) {
   testing::ImageBuilder builder(kRomSize);
   Built built;
-  for (size_t v = 0; v < 3; ++v) {
-    const auto offsets = builder.AddVolume(std::array{0x00000, 0x20000, 0x30000}[v], {}, side[v]);
+  for (size_t v = 0; v < side.size(); ++v) {
+    const auto offsets = builder.AddVolume(std::array{0x00000, 0x20000, 0x30000, 0x40000}[v], {}, side[v]);
     for (size_t i = 0; i < side[v].size(); ++i) {
       if (!HoleTable::IsRomHoleName(side[v][i].name)) continue;
       auto body = builder.Bytes().begin() + static_cast<std::ptrdiff_t>(offsets[i]);
@@ -101,10 +105,12 @@ class NcbPreparationTest : public ::testing::Test {
 };
 
 TEST_F(NcbPreparationTest, UnselectedHolesOfNeededKindsGetTheMachineBytes) {
+  const Side noMainHoles = {{{{PlainName(0), 0x40}}, {}, {{HoleName(3), 0x200}}, {}}};
   struct Case {
     RegionSelection selection;
     const char* holes;  // per hole: 'm' ends up with the machine's bytes, 'i' keeps the image's
     bool reads = true;
+    const Side& image = kImageSide;
   };
   for (const Case& c : {Case{{.programMainBios = true}, "mmmi"},
                         Case{{.programMainBios = true, .programNcbs = true, .allNcbs = true}, "iiii"},
@@ -112,11 +118,13 @@ TEST_F(NcbPreparationTest, UnselectedHolesOfNeededKindsGetTheMachineBytes) {
                         Case{{.programMainBios = true, .ncbMask = 1}, "mmmi"},  // mask ignored without NCBs
                         Case{{.programNcbs = true, .ncbMask = 1u << 3}, "mmmi"},
                         Case{{.programNcbs = true, .allNcbs = true}, "iiii"},
-                        Case{{.programBootBlock = true}, "iiim"}, Case{{}, "iiii", false}}) {
-    LoadImage(kImageSide);
+                        Case{{.programBootBlock = true}, "iiim"}, Case{{}, "iiii", false},
+                        Case{{.programMainBios = true}, "i", false, noMainHoles}}) {
+    LoadImage(c.image);
     ASSERT_TRUE(Prepare(c.selection)) << c.holes;
     EXPECT_EQ(!Reads().empty(), c.reads) << c.holes;
-    for (size_t h = 0; h < 4; ++h) {
+    EXPECT_EQ(!progress_.empty(), c.reads) << c.holes;
+    for (size_t h = 0; c.holes[h] != 0; ++h) {
       const Built& from = c.holes[h] == 'm' ? machine_ : Built{original_, image_.holes};
       EXPECT_TRUE(std::equal(image_.bytes.begin() + image_.holes[h], image_.bytes.begin() + image_.holes[h] + layout_.Holes()[h].size,
                              from.bytes.begin() + from.holes[h])) << c.holes << " " << h;
@@ -145,16 +153,6 @@ TEST_F(NcbPreparationTest, WholeFlashIsReadWithOneProgressCallPerRequest) {
   EXPECT_EQ(progress_, expected);
 }
 
-TEST_F(NcbPreparationTest, NothingIsReadWhenNoHoleNeedsKeepingOrTheTableOverrunsTheRom) {
-  LoadImage({{{{PlainName(0), 0x40}}, {}, {{HoleName(3), 0x200}}}});  // main BIOS without holes
-  EXPECT_TRUE(Prepare({.programMainBios = true}));
-  EXPECT_TRUE(Reads().empty() && progress_.empty());
-  LoadImage(kImageSide, {{0x0, 0x10000, 1}, {0x20000, 0x10000, 1}});
-  EXPECT_FALSE(Prepare({.programMainBios = true}));
-  EXPECT_TRUE(Reads().empty());
-  EXPECT_EQ(image_.bytes, original_);
-}
-
 TEST_F(NcbPreparationTest, RefusalLeavesTheImageAsLoaded) {
   struct Case {
     const char* what;
@@ -162,6 +160,8 @@ TEST_F(NcbPreparationTest, RefusalLeavesTheImageAsLoaded) {
     std::vector<FileDef> files;
     bool failReads = false;
     size_t imageLength = kRomSize;
+    std::vector<FlashBlockEntry> blocks = kBlocks;
+    bool reads = true;  // a table the flash copy cannot hold is refused before any read
   };
   const Case cases[] = {
       {"second main hole larger", 0, {{PlainName(0), 0x200}, {HoleName(0), 0x100}, {HoleName(1), 0x88}}},
@@ -169,16 +169,19 @@ TEST_F(NcbPreparationTest, RefusalLeavesTheImageAsLoaded) {
       {"extra hole", 0, {{HoleName(4), 0x40}, {HoleName(0), 0x100}, {HoleName(1), 0x80}}},
       {"missing hole", 1, {{PlainName(1), 0x20}}},
       {"boot hole renamed", 2, {{HoleName(5), 0x200}}},
+      {"a hole in a later volume of the run", 3, {{HoleName(7), 0x40}}},
       {"unreadable", 2, kMachineSide[2], true},
-      {"image ends inside the third hole", 2, kMachineSide[2], false, 0x20060}};
+      {"image ends inside the third hole", 2, kMachineSide[2], false, 0x20060},
+      {"table runs past the ROM", 2, kMachineSide[2], false, kRomSize, {{0x0, 0x10000, 1}, {0x20000, 0x10000, 1}}, false}};
   for (const Case& c : cases) {
-    LoadImage(kImageSide);
+    LoadImage(kImageSide, c.blocks);
     Side machine = kMachineSide;
     machine[c.volume] = c.files;
     machine_ = Build(machine, 0xA0);
     rig_ = MachineWith(kBlocks, c.failReads);
     EXPECT_FALSE(Prepare({.programBootBlock = true, .programMainBios = true}, c.imageLength)) << c.what;
     EXPECT_EQ(image_.bytes, original_) << c.what;
+    EXPECT_EQ(!Reads().empty(), c.reads) << c.what;
   }
 }
 
