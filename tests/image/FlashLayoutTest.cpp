@@ -26,37 +26,39 @@ std::vector<FlashBlockEntry> Contiguous(std::initializer_list<std::pair<uint8_t,
 
 Range Bounds(const RegionBounds::Span& s) { return {s.low, s.end}; }
 
-TEST(RegionBounds, EachKindSpansItsLowestStartToItsHighestEnd) {
-  // Out of address order on purpose: the table is taken as the firmware gives it.
-  const RegionBounds b = RegionBounds::Compute(std::vector<FlashBlockEntry>{
-      {0x20000, 0x10000, 1}, {0x10000, 0x10000, 1}, {0x30000, 0x8000, 2}, {0x38000, 0x8000, 3},
-      {0x40000, 0x20000, 0}, {0x60000, 0x1000, 7}});
-  EXPECT_EQ((std::vector<Range>{Bounds(b.mainBios), Bounds(b.nvram), Bounds(b.ec), Bounds(b.bootBlock), Bounds(b.ncb[0])}),
-            (std::vector<Range>{{0x10000, 0x30000}, {0x30000, 0x38000}, {0x38000, 0x40000}, {0x40000, 0x60000}, {RegionBounds::kNoLow, 0}}));
-  EXPECT_EQ(std::make_tuple(b.romSize, b.mainBios.size, b.ecPresent), std::make_tuple(0x51000u, 0x20000u, true));
-}
-
-TEST(RegionBounds, RunsOfOneNcbTypeFormGroups) {
+// Each kind spans from its lowest start to its highest end, also when the table is out of
+// address order; each run of one NCB type is a group, and the NCB type list takes a type
+// again after another NCB type, but not after a block of another kind.
+TEST(RegionBounds, KindsSpanTheirBlocksAndNcbRunsFormGroups) {
+  const Range none{RegionBounds::kNoLow, 0};
   struct Case {
     std::vector<FlashBlockEntry> blocks;
+    std::vector<Range> spans;  // main BIOS, NVRAM, EC, boot block, then the NCB groups
     std::vector<uint8_t> types;
-    std::vector<Range> groups;
+    std::tuple<uint32_t, uint32_t, bool> sizes;  // ROM, main BIOS, EC present
   };
   const Case cases[] = {
-      {Contiguous({{0x80, 0x1000}, {0x81, 0x1000}, {0x80, 0x1000}}), {0x80, 0x81, 0x80},
-       {{0x0, 0x1000}, {0x1000, 0x2000}, {0x2000, 0x3000}}},
-      {Contiguous({{0x80, 0x1000}, {1, 0x1000}, {0x80, 0x1000}}), {0x80}, {{0x0, 0x3000}}},
-      {Contiguous({{1, 0x1000}, {0xFF, 0x1000}, {0xFF, 0x2000}}), {0xFF}, {{0x1000, 0x4000}}},
-      {Contiguous({{0, 0x1000}, {1, 0x1000}, {4, 0x1000}, {127, 0x1000}}), {}, {}}};
+      {{{0x20000, 0x10000, 1}, {0x10000, 0x10000, 1}, {0x30000, 0x8000, 2}, {0x38000, 0x8000, 3}, {0x40000, 0x20000, 0}, {0x60000, 0x1000, 7}},
+       {{0x10000, 0x30000}, {0x30000, 0x38000}, {0x38000, 0x40000}, {0x40000, 0x60000}}, {}, {0x51000, 0x20000, true}},
+      {Contiguous({{0x80, 0x1000}, {0x81, 0x1000}, {0x80, 0x1000}}),
+       {none, none, none, none, {0x0, 0x1000}, {0x1000, 0x2000}, {0x2000, 0x3000}}, {0x80, 0x81, 0x80}, {0x3000, 0, false}},
+      {Contiguous({{0x80, 0x1000}, {1, 0x1000}, {0x80, 0x1000}}), {{0x1000, 0x2000}, none, none, none, {0x0, 0x3000}}, {0x80},
+       {0x3000, 0x1000, false}},
+      {Contiguous({{1, 0x1000}, {0xFF, 0x1000}, {0xFF, 0x2000}}), {{0x0, 0x1000}, none, none, none, {0x1000, 0x4000}}, {0xFF},
+       {0x4000, 0x1000, false}},
+      {Contiguous({{0, 0x1000}, {4, 0x1000}, {127, 0x1000}}), {none, none, none, {0x0, 0x1000}}, {}, {0x3000, 0, false}}};
   for (const Case& c : cases) {
     FlashLayout layout;
     layout.SetBlockTable(c.blocks);
     ASSERT_EQ(layout.AnalyseImage({}), 0u);
-    const auto types = layout.NcbTypes();
-    EXPECT_EQ(std::vector<uint8_t>(types.begin(), types.end()), c.types);
-    for (size_t g = 0; g < RegionBounds::kNcbGroups; ++g) {
-      EXPECT_EQ(Bounds(layout.Bounds().ncb[g]), g < c.groups.size() ? c.groups[g] : Range(RegionBounds::kNoLow, 0)) << g;
-    }
+    const RegionBounds& b = layout.Bounds();
+    std::vector<Range> spans = {Bounds(b.mainBios), Bounds(b.nvram), Bounds(b.ec), Bounds(b.bootBlock)};
+    for (const auto& group : b.ncb) spans.push_back(Bounds(group));
+    std::vector<Range> expected = c.spans;
+    expected.resize(spans.size(), none);
+    EXPECT_EQ(spans, expected);
+    EXPECT_EQ(std::vector<uint8_t>(layout.NcbTypes().begin(), layout.NcbTypes().end()), c.types);
+    EXPECT_EQ(std::make_tuple(b.romSize, b.mainBios.size, b.ecPresent), c.sizes);
   }
 }
 
@@ -109,53 +111,53 @@ TEST(ImageAnalysis, MoreThanEightNcbsEndTheSessionWithError6) {
   }
 }
 
-// Blocks: 0 main (hole 0), 1 main (hole 1), 2 NVRAM, 3 boot (hole 2), 4 type 0x80, 5 type 0x81.
-// NCB bits: 0 -> 0x80, 1 -> 0x81, 2 -> hole 0, 3 -> hole 1, 4 -> hole 2. The holes' flash
-// offsets are filled as the NCB preparation fills them, from a machine holding the image.
-TEST(BlockSelection, MaskBitsFollowTheNcbNumberingAndProgrammedRegionsNeverCount) {
-  ImageBuilder image(0x42000);
+// Blocks: 0 main (hole 0), 1 main (hole 1), 2 NVRAM, 3 boot (hole 2), 4 type 0x80, 5 type 0x81,
+// 6 EC, 7 no region. NCB bits: 0 -> 0x80, 1 -> 0x81, 2 -> hole 0, 3 -> hole 1, 4 -> hole 2.
+// The holes' flash offsets are filled as the NCB preparation fills them, from a machine
+// holding the image.
+TEST(BlockInRegion, EachRegionTakesItsOwnBlocksOnlyWhenSelectedAndNcbsFollowTheirNumbering) {
+  ImageBuilder image(0x44000);
   image.AddVolume(0, {testing::kFfs2, 0x20000},
                   {{PlainName(0), 0x40}, {HoleName(0), 0x100}, {PlainName(1), 0x10000}, {HoleName(1), 0x80}});
   image.AddVolume(0x30000, {}, {{HoleName(5), 0x200}});
   FlashLayout layout;
-  layout.SetBlockTable(Contiguous({{1, 0x10000}, {1, 0x10000}, {2, 0x10000}, {0, 0x10000}, {0x80, 0x1000}, {0x81, 0x1000}}));
+  layout.SetBlockTable(Contiguous(
+      {{1, 0x10000}, {1, 0x10000}, {2, 0x10000}, {0, 0x10000}, {0x80, 0x1000}, {0x81, 0x1000}, {3, 0x1000}, {4, 0x1000}}));
   ASSERT_EQ(layout.AnalyseImage(image.Bytes()), 0u);
   size_t cursor = 0;
   ASSERT_TRUE(layout.Holes().MatchFlashRange(image.Bytes(), 0, 0x40000, cursor, layout.Holes().Count()));
-  const std::pair<RegionSelection, std::vector<bool>> cases[] = {
-      {{.programNcbs = true, .ncbMask = 0b00001}, {0, 0, 0, 0, 1, 0}},
-      {{.programNcbs = true, .ncbMask = 0b00010}, {0, 0, 0, 0, 0, 1}},
-      {{.programNcbs = true, .ncbMask = 0b00100}, {1, 0, 0, 0, 0, 0}},
-      {{.programNcbs = true, .ncbMask = 0b01000}, {0, 1, 0, 0, 0, 0}},
-      {{.programNcbs = true, .ncbMask = 0b10000}, {0, 0, 0, 1, 0, 0}},
-      {{.programNcbs = true, .ncbMask = 0b11111}, {1, 1, 0, 1, 1, 1}},
-      {{.programNcbs = true, .ncbMask = 0b100000}, {0, 0, 0, 0, 0, 0}},
-      {{.programMainBios = true, .programNcbs = true, .allNcbs = true}, {0, 0, 0, 1, 1, 1}},
-      {{.programBootBlock = true, .programMainBios = true, .programNcbs = true, .allNcbs = true}, {0, 0, 0, 0, 1, 1}}};
-  for (const auto& [selection, expected] : cases) {
+  using enum RegionKind;
+  const RegionSelection all{true, true, true, true, true, true, true, ~0u};
+  auto allBut = [&](bool RegionSelection::*field) {
+    RegionSelection s = all;
+    s.*field = false;
+    return s;
+  };
+  const std::tuple<RegionKind, RegionSelection, std::vector<bool>> cases[] = {
+      {kMainBios, {.programMainBios = true}, {1, 1, 0, 0, 0, 0, 0, 0}},
+      {kMainBios, allBut(&RegionSelection::programMainBios), {0, 0, 0, 0, 0, 0, 0, 0}},
+      {kBootBlock, {.programBootBlock = true}, {0, 0, 0, 1, 0, 0, 0, 0}},
+      {kBootBlock, allBut(&RegionSelection::programBootBlock), {0, 0, 0, 0, 0, 0, 0, 0}},
+      {kNvram, {.programNvram = true}, {0, 0, 1, 0, 0, 0, 0, 0}},
+      {kNvram, allBut(&RegionSelection::programNvram), {0, 0, 0, 0, 0, 0, 0, 0}},
+      {kEc, {.programEc = true}, {0, 0, 0, 0, 0, 0, 1, 0}},
+      // Without the EC-newer flag, "only if newer" alone writes nothing.
+      {kEc, allBut(&RegionSelection::programEc), {0, 0, 0, 0, 0, 0, 0, 0}},
+      {kNcb, {.programNcbs = true, .ncbMask = 0b00001}, {0, 0, 0, 0, 1, 0, 0, 0}},
+      {kNcb, {.programNcbs = true, .ncbMask = 0b00010}, {0, 0, 0, 0, 0, 1, 0, 0}},
+      {kNcb, {.programNcbs = true, .ncbMask = 0b00100}, {1, 0, 0, 0, 0, 0, 0, 0}},
+      {kNcb, {.programNcbs = true, .ncbMask = 0b01000}, {0, 1, 0, 0, 0, 0, 0, 0}},
+      {kNcb, {.programNcbs = true, .ncbMask = 0b10000}, {0, 0, 0, 1, 0, 0, 0, 0}},
+      {kNcb, {.programNcbs = true, .ncbMask = 0b11111}, {1, 1, 0, 1, 1, 1, 0, 0}},
+      {kNcb, {.programNcbs = true, .ncbMask = 0b100000}, {0, 0, 0, 0, 0, 0, 0, 0}},
+      // A region written whole never counts for the NCBs.
+      {kNcb, {.programMainBios = true, .programNcbs = true, .allNcbs = true}, {0, 0, 0, 1, 1, 1, 0, 0}},
+      {kNcb, {.programBootBlock = true, .programMainBios = true, .programNcbs = true, .allNcbs = true}, {0, 0, 0, 0, 1, 1, 0, 0}}};
+  for (const auto& [kind, selection, expected] : cases) {
     std::vector<bool> in;
-    for (size_t i = 0; i < layout.Blocks().size(); ++i) in.push_back(layout.BlockInRegion(i, RegionKind::kNcb, selection));
-    EXPECT_EQ(in, expected) << selection.ncbMask;
-  }
-}
-
-TEST(BlockInRegion, EachRegionTakesOnlyItsOwnBlockTypeAndOnlyWhenSelected) {
-  using S = RegionSelection;
-  const std::pair<RegionKind, bool S::*> regions[] = {  // indexed by block type
-      {RegionKind::kBootBlock, &S::programBootBlock}, {RegionKind::kMainBios, &S::programMainBios},
-      {RegionKind::kNvram, &S::programNvram}, {RegionKind::kEc, &S::programEc}};
-  for (uint8_t type = 0; type <= 4; ++type) {
-    FlashLayout layout;
-    layout.SetBlockTable(Contiguous({{type, 0x1000}}));
-    for (size_t r = 0; r < std::size(regions); ++r) {
-      S only, others{true, true, true, true, true, true, true, ~0u};
-      only.*regions[r].second = true;
-      others.*regions[r].second = false;
-      EXPECT_EQ(layout.BlockInRegion(0, regions[r].first, only), type == r) << int{type} << " " << r;
-      EXPECT_FALSE(layout.BlockInRegion(0, regions[r].first, others) || layout.BlockInRegion(1, regions[r].first, only));
-    }
-    // Without the EC-newer flag, "only if newer" alone writes nothing.
-    EXPECT_FALSE(layout.BlockInRegion(0, RegionKind::kEc, {.ecOnlyIfNewer = true}));
+    for (size_t i = 0; i < layout.Blocks().size(); ++i) in.push_back(layout.BlockInRegion(i, kind, selection));
+    EXPECT_EQ(in, expected) << static_cast<int>(kind) << " " << selection.ncbMask;
+    EXPECT_FALSE(layout.BlockInRegion(in.size(), kind, all));  // past the table
   }
 }
 
