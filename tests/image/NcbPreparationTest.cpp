@@ -34,77 +34,59 @@ const Side kMachineSide = {{{{PlainName(0), 0x200}, {HoleName(0), 0x100}, {HoleN
                             {{HoleName(3), 0x200}, {HoleName(6), 0x40}},
                             {}}};
 
-struct Built {
-  std::vector<uint8_t> bytes;
-  std::vector<uint64_t> holes;  // file offsets of the holes, in the order found
-};
-
-// `fill` != 0 gives each hole body its own byte value, unlike anything the builder writes.
-Built Build(const Side& side, uint8_t fill) {
+// The image of `side` and the offsets of its holes, in the order found; `fill` != 0 gives
+// each hole body its own byte value, unlike anything the builder writes.
+std::pair<std::vector<uint8_t>, std::vector<uint64_t>> Build(const Side& side, uint8_t fill) {
   testing::ImageBuilder builder(kRomSize);
-  Built built;
+  std::vector<uint64_t> holes;
   for (size_t v = 0; v < side.size(); ++v) {
     const auto offsets = builder.AddVolume(std::array{0x00000, 0x20000, 0x30000, 0x40000}[v], {}, side[v]);
     for (size_t i = 0; i < side[v].size(); ++i) {
       if (!HoleTable::IsRomHoleName(side[v][i].name)) continue;
       auto body = builder.Bytes().begin() + static_cast<std::ptrdiff_t>(offsets[i]);
-      if (fill != 0) std::fill(body + 24, body + side[v][i].size, static_cast<uint8_t>(fill + built.holes.size()));
-      built.holes.push_back(offsets[i]);
+      if (fill != 0) std::fill(body + 24, body + side[v][i].size, static_cast<uint8_t>(fill + holes.size()));
+      holes.push_back(offsets[i]);
     }
   }
-  built.bytes = std::move(builder.Bytes());
-  return built;
+  return {std::move(builder.Bytes()), holes};
 }
 
-// The machine's flash is read through the firmware of a simulated machine with this
-// block table; `failReads` makes its handler refuse every read.
-std::unique_ptr<nox::testing::SimRig> MachineWith(const std::vector<FlashBlockEntry>& blocks, bool failReads = false) {
-  auto rig = std::make_unique<nox::testing::SimRig>("minimal-1m", [&](sim::Profile& p) {
-    p.flash.size = kRomSize;
-    p.flash.blocks.clear();
-    for (const auto& b : blocks) p.flash.blocks.push_back({b.start, b.size, b.type});
-    if (failReads) p.faults.fail.push_back({sim::FlashOp::Read, 0, kRomSize});
-  });
-  rig->Open();
-  return rig;
-}
-
-class NcbPreparationTest : public ::testing::Test {
- protected:
-  void LoadImage(const Side& side, const std::vector<FlashBlockEntry>& blocks = kBlocks) {
-    image_ = Build(side, 0);
-    original_ = image_.bytes;
-    layout_.SetBlockTable(blocks);
-    ASSERT_EQ(layout_.AnalyseImage(image_.bytes), 0u);
-  }
-  void SetUp() override { LoadImage(kImageSide); }
-
-  bool Prepare(const RegionSelection& selection, size_t imageLength = kRomSize) {
-    rig_->machine->Flash().Load(machine_.bytes);
-    mark_ = rig_->Mark();
-    progress_.clear();
-    return PrepareNcbsForWriting(layout_, selection, std::span(image_.bytes).first(imageLength), *rig_->smi,
-                                 [this](uint32_t a, uint32_t b, uint32_t c) { progress_.push_back({a, b, c}); });
-  }
-  // The read requests the machine served in the last preparation: address, length.
-  std::vector<std::pair<uint32_t, uint32_t>> Reads() const {
-    std::vector<std::pair<uint32_t, uint32_t>> reads;
-    for (const auto& smi : rig_->Smis(mark_)) {
+// Prepares the image of `image` against a simulated machine with the block table kBlocks
+// whose flash holds `machine`, the layout knowing the table `blocks`.
+struct Preparation {
+  Preparation(const Side& image, const Side& machine, const RegionSelection& selection, size_t imageLength = kRomSize,
+              bool failReads = false, const std::vector<FlashBlockEntry>& blocks = kBlocks)
+      : rig("minimal-1m", [&](sim::Profile& p) {
+          p.flash.size = kRomSize;
+          p.flash.blocks.clear();
+          for (const auto& b : kBlocks) p.flash.blocks.push_back({b.start, b.size, b.type});
+          if (failReads) p.faults.fail.push_back({sim::FlashOp::Read, 0, kRomSize});
+        }) {
+    std::tie(bytes, holes) = Build(image, 0);
+    std::tie(flash, flashHoles) = Build(machine, 0xA0);
+    original = bytes;
+    rig.Open();
+    rig.machine->Flash().Load(flash);
+    layout.SetBlockTable(blocks);
+    EXPECT_EQ(layout.AnalyseImage(bytes), 0u);
+    const size_t mark = rig.Mark();
+    prepared = PrepareNcbsForWriting(layout, selection, std::span(bytes).first(imageLength), *rig.smi,
+                                     [this](uint32_t a, uint32_t b, uint32_t c) { progress.push_back({a, b, c}); });
+    for (const auto& smi : rig.Smis(mark)) {
       if (smi.value("op", "") == "read") reads.emplace_back(smi.value("addr", 0u), smi.value("len", 0u));
     }
-    return reads;
   }
 
-  std::unique_ptr<nox::testing::SimRig> rig_ = MachineWith(kBlocks);
-  size_t mark_ = 0;
-  FlashLayout layout_;
-  Built image_;
-  Built machine_ = Build(kMachineSide, 0xA0);
-  std::vector<uint8_t> original_;
-  std::vector<std::array<uint32_t, 3>> progress_;
+  nox::testing::SimRig rig;
+  FlashLayout layout;
+  std::vector<uint8_t> bytes, original, flash;
+  std::vector<uint64_t> holes, flashHoles;
+  bool prepared = false;
+  std::vector<std::pair<uint32_t, uint32_t>> reads;  // address, length
+  std::vector<std::array<uint32_t, 3>> progress;
 };
 
-TEST_F(NcbPreparationTest, UnselectedHolesOfNeededKindsGetTheMachineBytesReadWithProgress) {
+TEST(NcbPreparation, UnselectedHolesOfNeededKindsGetTheMachineBytesReadWithProgress) {
   const Side noMainHoles = {{{{PlainName(0), 0x40}}, {}, {{HoleName(3), 0x200}}, {}}};
   struct Case {
     RegionSelection selection;
@@ -132,22 +114,21 @@ TEST_F(NcbPreparationTest, UnselectedHolesOfNeededKindsGetTheMachineBytesReadWit
                         Case{{.programNcbs = true, .allNcbs = true}, "iiii"},
                         Case{{.programBootBlock = true}, "iiim"}, Case{{}, "iiii", false},
                         Case{{.programMainBios = true}, "i", false, noMainHoles}}) {
-    LoadImage(c.image);
-    ASSERT_TRUE(Prepare(c.selection)) << c.holes;
-    EXPECT_EQ(Reads(), c.reads ? wholeFlash : decltype(wholeFlash){}) << c.holes;
-    EXPECT_EQ(progress_, c.reads ? progress : decltype(progress){}) << c.holes;
+    const Preparation p(c.image, kMachineSide, c.selection);
+    ASSERT_TRUE(p.prepared) << c.holes;
+    EXPECT_EQ(p.reads, c.reads ? wholeFlash : decltype(wholeFlash){}) << c.holes;
+    EXPECT_EQ(p.progress, c.reads ? progress : decltype(progress){}) << c.holes;
+    std::vector<uint8_t> expected = p.original;
     for (size_t h = 0; c.holes[h] != 0; ++h) {
-      const Built& from = c.holes[h] == 'm' ? machine_ : Built{original_, image_.holes};
-      EXPECT_TRUE(std::equal(image_.bytes.begin() + image_.holes[h], image_.bytes.begin() + image_.holes[h] + layout_.Holes()[h].size,
-                             from.bytes.begin() + from.holes[h])) << c.holes << " " << h;
-      if (c.holes[h] == 'm') {
-        EXPECT_EQ(layout_.Holes()[h].flashOffset, machine_.holes[h]) << c.holes << " " << h;
-      }
+      if (c.holes[h] != 'm') continue;
+      const auto from = p.flash.begin() + static_cast<std::ptrdiff_t>(p.flashHoles[h]);
+      std::copy_n(from, p.layout.Holes()[h].size, expected.begin() + static_cast<std::ptrdiff_t>(p.holes[h]));
     }
+    EXPECT_EQ(p.bytes, expected) << c.holes;
   }
 }
 
-TEST_F(NcbPreparationTest, RefusalLeavesTheImageAsLoaded) {
+TEST(NcbPreparation, RefusalLeavesTheImageAsLoaded) {
   struct Case {
     const char* what;
     size_t volume;
@@ -168,14 +149,13 @@ TEST_F(NcbPreparationTest, RefusalLeavesTheImageAsLoaded) {
       {"image ends inside the third hole", 2, kMachineSide[2], false, 0x20060},
       {"table runs past the ROM", 2, kMachineSide[2], false, kRomSize, {{0x0, 0x10000, 1}, {0x20000, 0x10000, 1}}, false}};
   for (const Case& c : cases) {
-    LoadImage(kImageSide, c.blocks);
     Side machine = kMachineSide;
     machine[c.volume] = c.files;
-    machine_ = Build(machine, 0xA0);
-    rig_ = MachineWith(kBlocks, c.failReads);
-    EXPECT_FALSE(Prepare({.programBootBlock = true, .programMainBios = true}, c.imageLength)) << c.what;
-    EXPECT_EQ(image_.bytes, original_) << c.what;
-    EXPECT_EQ(!Reads().empty(), c.reads) << c.what;
+    const Preparation p(kImageSide, machine, {.programBootBlock = true, .programMainBios = true}, c.imageLength,
+                        c.failReads, c.blocks);
+    EXPECT_FALSE(p.prepared) << c.what;
+    EXPECT_EQ(p.bytes, p.original) << c.what;
+    EXPECT_EQ(!p.reads.empty(), c.reads) << c.what;
   }
 }
 
