@@ -35,18 +35,15 @@ TEST(RegionBounds, KindsSpanTheirBlocksAndNcbRunsFormGroups) {
     std::vector<FlashBlockEntry> blocks;
     std::vector<Range> spans;  // main BIOS, NVRAM, EC, boot block, then the NCB groups
     std::vector<uint8_t> types;
-    std::tuple<uint32_t, uint32_t, bool> sizes;  // ROM, main BIOS, EC present
   };
   const Case cases[] = {
       {{{0x20000, 0x10000, 1}, {0x10000, 0x10000, 1}, {0x30000, 0x8000, 2}, {0x38000, 0x8000, 3}, {0x40000, 0x20000, 0}, {0x60000, 0x1000, 7}},
-       {{0x10000, 0x30000}, {0x30000, 0x38000}, {0x38000, 0x40000}, {0x40000, 0x60000}}, {}, {0x51000, 0x20000, true}},
+       {{0x10000, 0x30000}, {0x30000, 0x38000}, {0x38000, 0x40000}, {0x40000, 0x60000}}, {}},
       {Contiguous({{0x80, 0x1000}, {0x81, 0x1000}, {0x80, 0x1000}}),
-       {none, none, none, none, {0x0, 0x1000}, {0x1000, 0x2000}, {0x2000, 0x3000}}, {0x80, 0x81, 0x80}, {0x3000, 0, false}},
-      {Contiguous({{0x80, 0x1000}, {1, 0x1000}, {0x80, 0x1000}}), {{0x1000, 0x2000}, none, none, none, {0x0, 0x3000}}, {0x80},
-       {0x3000, 0x1000, false}},
-      {Contiguous({{1, 0x1000}, {0xFF, 0x1000}, {0xFF, 0x2000}}), {{0x0, 0x1000}, none, none, none, {0x1000, 0x4000}}, {0xFF},
-       {0x4000, 0x1000, false}},
-      {Contiguous({{0, 0x1000}, {4, 0x1000}, {127, 0x1000}}), {none, none, none, {0x0, 0x1000}}, {}, {0x3000, 0, false}}};
+       {none, none, none, none, {0x0, 0x1000}, {0x1000, 0x2000}, {0x2000, 0x3000}}, {0x80, 0x81, 0x80}},
+      {Contiguous({{0x80, 0x1000}, {1, 0x1000}, {0x80, 0x1000}}), {{0x1000, 0x2000}, none, none, none, {0x0, 0x3000}}, {0x80}},
+      {Contiguous({{1, 0x1000}, {0xFF, 0x1000}, {0xFF, 0x2000}}), {{0x0, 0x1000}, none, none, none, {0x1000, 0x4000}}, {0xFF}},
+      {Contiguous({{0, 0x1000}, {4, 0x1000}, {127, 0x1000}}), {none, none, none, {0x0, 0x1000}}, {}}};
   for (const Case& c : cases) {
     FlashLayout layout;
     layout.SetBlockTable(c.blocks);
@@ -58,7 +55,6 @@ TEST(RegionBounds, KindsSpanTheirBlocksAndNcbRunsFormGroups) {
     expected.resize(spans.size(), none);
     EXPECT_EQ(spans, expected);
     EXPECT_EQ(std::vector<uint8_t>(layout.NcbTypes().begin(), layout.NcbTypes().end()), c.types);
-    EXPECT_EQ(std::make_tuple(b.romSize, b.mainBios.size, b.ecPresent), c.sizes);
   }
 }
 
@@ -213,7 +209,6 @@ TEST(EcCheck, OnlyAHigherMaskedVersionWordInTheImageSetsTheFlag) {
     });
     EXPECT_EQ(error, c.failReads ? layout_error::kFlashReadFailed : 0u);
     EXPECT_EQ(layout.EcNewer(), c.newer);
-    EXPECT_EQ(layout.EcPresent(), c.ecSize != 0);
     ASSERT_EQ(reads.size(), c.read ? 1u : 0u);
     if (c.read) {
       const uint32_t word = (c.ecb ? c.ecb->address : kEcStart) + (c.ecb ? c.ecb->versionOffset : c.offset);
