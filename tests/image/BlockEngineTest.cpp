@@ -12,8 +12,9 @@
 namespace nox::image {
 namespace {
 
-using nox::testing::SimRig;
 using Range = std::pair<int, int>;  // address, length
+constexpr int kRead = 33, kErase = 34, kWrite = 35;
+constexpr RegionKind kMain = RegionKind::kMainBios, kBoot = RegionKind::kBootBlock;
 
 // A layout whose main BIOS and boot block passes take the blocks of their type, with
 // hand-placed main BIOS holes.
@@ -25,7 +26,7 @@ class TestLayout : public EngineLayout {
   std::span<const firmware::FlashBlockEntry> Blocks() const override { return blocks; }
   uint32_t RomSize() const override { return 0x100000; }
   bool BlockInRegion(size_t index, RegionKind kind) const override {
-    return blocks[index].type == (kind == RegionKind::kBootBlock ? 0 : kind == RegionKind::kMainBios ? 1 : 0xFF);
+    return blocks[index].type == (kind == kBoot ? 0 : kind == kMain ? 1 : 0xFF);
   }
   std::vector<HoleSpan> HolesOfKind(uint8_t type) const override { return type == 1 ? mainHoles : std::vector<HoleSpan>{}; }
 };
@@ -40,13 +41,16 @@ struct EngineRig {
         }) {
     rig.Open();
     layout.blocks = rig.smi->Info()->Entries();
-    for (size_t i = 0; i < old.size(); ++i) old[i] = static_cast<uint8_t>(i * 7 + 3);
-    rig.machine->Flash().Load(old);
     std::mt19937 random(42);
-    for (auto& b : image) b = static_cast<uint8_t>(random());
+    for (size_t i = 0; i < old.size(); ++i) old[i] = static_cast<uint8_t>(i * 7 + 3), image[i] = static_cast<uint8_t>(random());
+    rig.machine->Flash().Load(old);
   }
   BlockEngine Engine(EngineSettings settings = {}) {
     return BlockEngine(*rig.smi, *rig.os, layout, image, settings, [this](const std::string& l) { log += l; });
+  }
+  bool Pass(RegionKind kind, EngineSettings settings = {}) {
+    auto engine = Engine(settings);
+    return engine.EraseRegion({}, kind) && engine.ProgramRegion({}, kind) && engine.VerifyRegion({}, kind);
   }
   // Whether the flash at [address, address + length) holds `from` at the same offsets.
   bool Holds(const std::vector<uint8_t>& from, uint32_t address, uint32_t length) {
@@ -61,18 +65,12 @@ struct EngineRig {
     }
     return out;
   }
-  bool Pass(RegionKind kind, EngineSettings settings = {}) {
-    auto engine = Engine(settings);
-    return engine.EraseRegion({}, kind) && engine.ProgramRegion({}, kind) && engine.VerifyRegion({}, kind);
-  }
 
-  SimRig rig;
+  nox::testing::SimRig rig;
   TestLayout layout;
   std::vector<uint8_t> old = std::vector<uint8_t>(0x100000), image = old;
   std::string log;
 };
-
-constexpr int kRead = 33, kErase = 34, kWrite = 35;
 
 struct HoleCase {
   std::string what;
@@ -122,23 +120,20 @@ TEST(BlockEngine, UnselectedHolesAreNeverErasedOrWritten) {
         std::copy_n(e.old.begin() + h.offset, h.size, e.image.begin() + h.offset);
       }
       const size_t mark = e.rig.Mark();
-      ASSERT_TRUE(compare ? e.Engine({5, c.allNcbs}).CompareRegion({}, {}, {}, RegionKind::kMainBios)
-                          : e.Pass(RegionKind::kMainBios, {5, c.allNcbs}));
-      auto touched = e.Smis(mark, kErase);
-      for (const Range& write : e.Smis(mark, kWrite)) touched.push_back(write);
-      for (const auto& [address, length] : touched) {
-        for (const HoleSpan& h : kept) {
-          EXPECT_FALSE(address < static_cast<int>(h.offset + h.size) && static_cast<int>(h.offset) < address + length)
-              << "0x" << std::hex << address << " + 0x" << length;
+      ASSERT_TRUE(compare ? e.Engine({5, c.allNcbs}).CompareRegion({}, {}, {}, kMain) : e.Pass(kMain, {5, c.allNcbs}));
+      for (const int command : {kErase, kWrite}) {
+        for (const auto& [address, length] : e.Smis(mark, command)) {
+          for (const HoleSpan& h : kept) {
+            EXPECT_FALSE(address < static_cast<int>(h.offset + h.size) && static_cast<int>(h.offset) < address + length)
+                << command << " at 0x" << std::hex << address << " + 0x" << length;
+          }
         }
       }
       EXPECT_TRUE(e.Holds(e.image, 0, 0xE0000));
       EXPECT_TRUE(e.Holds(e.old, 0xE0000, 0x20000)) << "the boot block was not selected";
-      if (!compare && !c.erases.empty()) {
-        auto erases = e.Smis(mark, kErase);
-        std::erase_if(erases, [](const Range& r) { return r.first >= 0x30000; });
-        EXPECT_EQ(erases, c.erases);
-      }
+      auto erases = e.Smis(mark, kErase);
+      std::erase_if(erases, [](const Range& r) { return r.first >= 0x30000; });
+      if (!compare && !c.erases.empty()) { EXPECT_EQ(erases, c.erases); }
     }
   }
 }
@@ -148,8 +143,7 @@ TEST(BlockEngine, ReportsProgressPerRequestBetweenMarkersThenPauses) {
   EngineRig e;
   std::vector<std::array<uint32_t, 3>> calls;
   const uint64_t before = e.rig.machine->Now();
-  ASSERT_TRUE(e.Engine().EraseRegion([&](uint32_t a, uint32_t b, uint32_t c) { calls.push_back({a, b, c}); },
-                                     RegionKind::kBootBlock));
+  ASSERT_TRUE(e.Engine().EraseRegion([&](uint32_t a, uint32_t b, uint32_t c) { calls.push_back({a, b, c}); }, kBoot));
   EXPECT_EQ(e.rig.machine->Now(), before + BlockEngine::kTrailingDelayMs);
   EXPECT_EQ(calls, (std::vector<std::array<uint32_t, 3>>{{core::kProgressStart, 0, 0}, {0xE0000, 0x100000, 0x10000},
                                                            {0xF0000, 0x100000, 0x10000}, {core::kProgressEnd, 0x100000, 0}}));
@@ -158,49 +152,45 @@ TEST(BlockEngine, ReportsProgressPerRequestBetweenMarkersThenPauses) {
 TEST(BlockEngine, RetryBudget) {
   // A verify that never matches is repaired five times, then fails.
   EngineRig never([](sim::Profile& p) { p.faults.bitFlips.push_back({0xE0000, 0x10000, 1000, 0x01}); });
-  size_t mark = never.rig.Mark();
-  EXPECT_FALSE(never.Pass(RegionKind::kBootBlock));
-  EXPECT_EQ(never.Smis(mark, kErase).size(), 2u + 5u);
-  EXPECT_EQ(never.Smis(mark, kWrite).size(), 2u * 64u + 5u * 64u);
+  EXPECT_FALSE(never.Pass(kBoot));
+  EXPECT_EQ(never.Smis(0, kErase).size(), 2u + 5u);
+  EXPECT_EQ(never.Smis(0, kWrite).size(), 2u * 64u + 5u * 64u);
 
   // Faults within the budget are recovered.
   EngineRig flaky([](sim::Profile& p) {
     p.faults.bitFlips.push_back({0xE0000, 0x400, 2, 0x80});  // the first two writes of a piece go bad
     p.faults.stuck.push_back({0, 0xE4000u, 4});               // and one piece needs four repeats
   });
-  ASSERT_TRUE(flaky.Pass(RegionKind::kBootBlock));
+  ASSERT_TRUE(flaky.Pass(kBoot));
   EXPECT_TRUE(flaky.Holds(flaky.image, 0xE0000, 0x20000));
 
   // A write that always fails costs one repair erase per failed cycle until the budget is spent.
   EngineRig broken([](sim::Profile& p) { p.faults.fail.push_back({sim::FlashOp::Write, 0xE8000, 0x400}); });
   auto engine = broken.Engine({3, false});
-  ASSERT_TRUE(engine.EraseRegion({}, RegionKind::kBootBlock));
-  mark = broken.rig.Mark();
-  EXPECT_FALSE(engine.ProgramRegion({}, RegionKind::kBootBlock));
+  ASSERT_TRUE(engine.EraseRegion({}, kBoot));
+  const size_t mark = broken.rig.Mark();
+  EXPECT_FALSE(engine.ProgramRegion({}, kBoot));
   EXPECT_EQ(broken.Smis(mark, kErase).size(), 3u);
 }
 
 TEST(BlockEngine, CompareOnlyReadsAnEqualImageAndBlanksTheLastEntryWhenTheFirstChanged) {
   EngineRig e;
   e.image = e.old;
-  size_t mark = e.rig.Mark();
-  ASSERT_TRUE(e.Engine().CompareRegion({}, {}, {}, RegionKind::kMainBios));
-  EXPECT_EQ(e.Smis(mark, kErase).size() + e.Smis(mark, kWrite).size(), 0u);
-  EXPECT_EQ(e.Smis(mark, kRead).size(), 0xE0000u / 1024);
+  ASSERT_TRUE(e.Engine().CompareRegion({}, {}, {}, kMain));
+  EXPECT_EQ(e.Smis(0, kErase).size() + e.Smis(0, kWrite).size(), 0u);
+  EXPECT_EQ(e.Smis(0, kRead).size(), 0xE0000u / 1024);
   EXPECT_TRUE(e.log.empty());
 
   e.image[0x100] ^= 0xFF;    // one byte in the first main BIOS entry
   e.image[0x45000] ^= 0xFF;  // and one in the last
-  std::vector<uint8_t> blank(0x50000, 0xFF);
-  bool checked = false, lastBlank = false;
+  std::optional<bool> lastBlank;
   auto onVerify = [&](uint32_t address, uint32_t, uint32_t) {
     // Looked at while the walk is in the middle entry: the last entry must be blank.
-    if (!checked && address == 0x30000) lastBlank = e.Holds(blank, 0x40000, 0x10000), checked = true;
+    if (!lastBlank && address == 0x30000) lastBlank = e.Holds(std::vector<uint8_t>(0x50000, 0xFF), 0x40000, 0x10000);
   };
-  mark = e.rig.Mark();
-  ASSERT_TRUE(e.Engine().CompareRegion(onVerify, {}, {}, RegionKind::kMainBios));
-  ASSERT_TRUE(checked);
-  EXPECT_TRUE(lastBlank);
+  const size_t mark = e.rig.Mark();
+  ASSERT_TRUE(e.Engine().CompareRegion(onVerify, {}, {}, kMain));
+  EXPECT_EQ(lastBlank, true);
   EXPECT_TRUE(e.Holds(e.image, 0, 0xE0000));
   EXPECT_NE(e.log.find(" [Erase]  Addr : 0x00000000, Size : 0x00010000\r\n"), std::string::npos);
   EXPECT_EQ(e.Smis(mark, kWrite).size() % 64, 0u);
@@ -210,9 +200,9 @@ TEST(BlockEngine, AnImageShorterThanTheFlashFailsInsteadOfReadingPastIt) {
   EngineRig e;
   e.image.resize(0x20000);
   auto engine = e.Engine();
-  ASSERT_TRUE(engine.EraseRegion({}, RegionKind::kMainBios));
-  EXPECT_FALSE(engine.ProgramRegion({}, RegionKind::kMainBios));
-  EXPECT_FALSE(engine.VerifyRegion({}, RegionKind::kMainBios));
+  ASSERT_TRUE(engine.EraseRegion({}, kMain));
+  EXPECT_FALSE(engine.ProgramRegion({}, kMain));
+  EXPECT_FALSE(engine.VerifyRegion({}, kMain));
 }
 
 }  // namespace
