@@ -42,7 +42,10 @@ struct EngineRig {
     rig.Open();
     layout.blocks = rig.smi->Info()->Entries();
     std::mt19937 random(42);
-    for (size_t i = 0; i < old.size(); ++i) old[i] = static_cast<uint8_t>(i * 7 + 3), image[i] = static_cast<uint8_t>(random());
+    for (size_t i = 0; i < old.size(); ++i) {
+      old[i] = static_cast<uint8_t>(i * 7 + 3);
+      image[i] = static_cast<uint8_t>(random());
+    }
     rig.machine->Flash().Load(old);
   }
   BlockEngine Engine(EngineSettings settings = {}) {

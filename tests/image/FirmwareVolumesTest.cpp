@@ -30,39 +30,43 @@ Seen ScanAll(core::ByteSpan bytes) {
   return seen;
 }
 
-TEST(VolumeScan, BadChecksumIsSkippedAndALaterVolumeInTheSameWindowIsFound) {
-  for (const testing::VolumeDef bad : {testing::VolumeDef{kFfs2, 0x1000, 2}, testing::VolumeDef{kFfs2, 0x1000, 1, true}}) {
-    ImageBuilder image(0x10000);
-    image.AddVolume(0x0, bad, {{HoleName(0), 0x100}});
-    const auto good = image.AddVolume(0x4000, {kFfs2, 0x1000}, {{HoleName(1), 0x100}});
-    const Seen seen = ScanAll(image.Bytes());
-    EXPECT_EQ(seen.volumes, Offsets{0x4000});
-    EXPECT_EQ(seen.files, good);
-  }
-}
-
-TEST(VolumeScan, ForeignFileSystemIsSkippedWhole) {
-  ImageBuilder image(0x20000);
-  image.AddVolume(0x0, {testing::kNvData, 0x10000}, {{HoleName(0), 0x100}});
-  // A volume nested inside the foreign one is part of its contents, not a volume of the image.
-  image.AddVolume(0x8000, {kFfs2, 0x1000}, {{HoleName(1), 0x100}});
-  const auto after = image.AddVolume(0x10000, {kFfs2, 0x1000}, {{HoleName(2), 0x100}});
-  const Seen seen = ScanAll(image.Bytes());
-  EXPECT_EQ(seen.volumes, (Offsets{0x0, 0x10000}));
-  EXPECT_EQ(seen.files, after);
-}
-
-// Headers whose size field cannot describe a file of the volume end its walk; the files
-// before them are kept and the scan goes on with the next volume.
-TEST(VolumeScan, BrokenFileSizeEndsTheWalkOfItsVolumeOnly) {
-  // Zero, erased, shorter than a header, past the volume end.
-  for (const uint32_t size : {0u, 0xFFFFFFu, 8u, 0x2000u}) {
-    ImageBuilder image(0x20000);
-    const auto files = image.AddVolume(0x0, {kFfs2, 0x2000}, {{PlainName(1), 0x40}, {PlainName(2), 0x40}, {PlainName(3), 0x40}});
+// One image with every kind of damage the scan must step over, each followed by volumes
+// that it must still find and walk.
+TEST(VolumeScan, DamagedAndForeignVolumesAndStraySignaturesHideNothingBehindThem) {
+  ImageBuilder image(0x50000);
+  Seen expected;
+  auto expect = [&](size_t at, const testing::VolumeDef& volume, const std::vector<FileDef>& files) {
+    expected.volumes.push_back(at);
+    const auto offsets = image.AddVolume(at, volume, files);
+    expected.files.insert(expected.files.end(), offsets.begin(), offsets.end());
+    return offsets;
+  };
+  image.Put(0x10, "_FVH");  // without room for a header before it
+  image.Put(0x27, "_FVH");
+  // Headers whose first 64 bytes do not sum to 0 (two block-map entries, a bad checksum)
+  // are no volumes; a later one in the same search window is.
+  image.AddVolume(0x1000, {kFfs2, 0x1000, 2}, {{HoleName(0), 0x100}});
+  image.AddVolume(0x2000, {kFfs2, 0x1000, 1, true}, {{HoleName(0), 0x100}});
+  expect(0x4000, {kFfs2, 0x1000}, {{HoleName(1), 0x100}});
+  // Another file system is skipped whole: a volume nested in it is part of its contents.
+  image.AddVolume(0x10000, {testing::kNvData, 0x10000}, {{HoleName(0), 0x100}});
+  image.AddVolume(0x18000, {kFfs2, 0x1000}, {{HoleName(1), 0x100}});
+  expected.volumes.push_back(0x10000);
+  // A signature that starts in one search window and ends in the next, in a volume of the
+  // older firmware file system; then a volume that claims no length.
+  expect(0x30000 - 42, {testing::kFfs1, 0x1000}, {{PlainName(1), 0x40}});
+  expect(0x34000, {kFfs2, 0}, {});
+  // Sizes that cannot describe a file of the volume end its walk: zero, erased, shorter
+  // than a header, past the volume end.
+  for (size_t at = 0x40000; const uint32_t size : {0u, 0xFFFFFFu, 8u, 0x2000u}) {
+    const auto files = expect(at, {kFfs2, 0x2000}, {{PlainName(1), 0x40}, {PlainName(2), 0x40}, {PlainName(3), 0x40}});
+    at += 0x2000;
     image.SetFileSize(files[1], size);
-    const auto next = image.AddVolume(0x10000, {kFfs2, 0x1000}, {{PlainName(4), 0x40}});
-    EXPECT_EQ(ScanAll(image.Bytes()).files, (Offsets{files[0], next[0]})) << size;
+    expected.files.resize(expected.files.size() - 2);
   }
+  const Seen seen = ScanAll(image.Bytes());
+  EXPECT_EQ(seen.volumes, expected.volumes);
+  EXPECT_EQ(seen.files, expected.files);
 }
 
 TEST(VolumeScan, TruncatedHeaderOrFileAtTheImageEndIsNotRead) {
@@ -73,20 +77,6 @@ TEST(VolumeScan, TruncatedHeaderOrFileAtTheImageEndIsNotRead) {
   // A second file running off the end of the image.
   full.AddFile(files[0] + 0x60, {PlainName(2), 0x80});
   EXPECT_EQ(ScanAll(core::ByteSpan(full.Bytes().data(), files[0] + 0x80)).files, files);
-}
-
-TEST(VolumeScan, StraySignaturesAndEmptyVolumesDoNotHideLaterVolumes) {
-  ImageBuilder image(0x30000);
-  image.Put(0x10, "_FVH");  // without room for a header before it
-  image.Put(0x27, "_FVH");
-  // The signature at 0x10000 - 2 starts in the first window and ends in the second.
-  auto files = image.AddVolume(0x10000 - 42, {kFfs2, 0x1000}, {{PlainName(1), 0x40}});
-  image.AddVolume(0x20000, {kFfs2, 0});  // claims no length
-  // The older of the two firmware file systems is walked as well.
-  files.push_back(image.AddVolume(0x28000, {testing::kFfs1, 0x1000}, {{PlainName(2), 0x40}})[0]);
-  const Seen seen = ScanAll(image.Bytes());
-  EXPECT_EQ(seen.volumes, (Offsets{0x10000 - 42, 0x20000, 0x28000}));
-  EXPECT_EQ(seen.files, files);
 }
 
 TEST(HoleTable, OnlyTheSixteenNamesAreHoles) {
