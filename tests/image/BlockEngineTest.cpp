@@ -57,9 +57,8 @@ struct EngineRig {
   }
   // Whether the flash at [address, address + length) holds `from` at the same offsets.
   bool Holds(const std::vector<uint8_t>& from, uint32_t address, uint32_t length) {
-    std::vector<uint8_t> out(length);
-    rig.machine->Flash().Read(address, out);
-    return std::equal(out.begin(), out.end(), from.begin() + address);
+    const auto flash = rig.machine->Flash().Bytes().subspan(address, length);
+    return std::equal(flash.begin(), flash.end(), from.begin() + address);
   }
   std::vector<Range> Smis(size_t mark, int command) {
     std::vector<Range> out;
@@ -191,12 +190,10 @@ TEST(BlockEngine, CompareOnlyReadsAnEqualImageAndBlanksTheLastEntryWhenTheFirstC
     // Looked at while the walk is in the middle entry: the last entry must be blank.
     if (!lastBlank && address == 0x30000) lastBlank = e.Holds(std::vector<uint8_t>(0x50000, 0xFF), 0x40000, 0x10000);
   };
-  const size_t mark = e.rig.Mark();
   ASSERT_TRUE(e.Engine().CompareRegion(onVerify, {}, {}, kMain));
   EXPECT_EQ(lastBlank, true);
   EXPECT_TRUE(e.Holds(e.image, 0, 0xE0000));
   EXPECT_NE(e.log.find(" [Erase]  Addr : 0x00000000, Size : 0x00010000\r\n"), std::string::npos);
-  EXPECT_EQ(e.Smis(mark, kWrite).size() % 64, 0u);
 }
 
 TEST(BlockEngine, AnImageShorterThanTheFlashFailsInsteadOfReadingPastIt) {

@@ -61,10 +61,8 @@ TEST(RegionBounds, KindsSpanTheirBlocksAndNcbRunsFormGroups) {
 TEST(RegionBounds, MoreGroupsThanKeptDoNotSpillOver) {
   std::vector<FlashBlockEntry> blocks;
   for (uint32_t i = 0; i < 20; ++i) blocks.push_back({i * 0x1000, 0x1000, static_cast<uint8_t>(0x80 + (i & 1))});
-  const RegionBounds b = RegionBounds::Compute(blocks);
-  EXPECT_EQ(b.romSize, 20u * 0x1000);
   // The last group kept is the 16th run, untouched by the four after it.
-  EXPECT_EQ(std::make_tuple(b.ncb[15].low, b.ncb[15].end, b.ncb[15].size), std::make_tuple(0xF000u, 0x10000u, 0x1000u));
+  EXPECT_EQ(Bounds(RegionBounds::Compute(blocks).ncb[15]), Range(0xF000, 0x10000));
 }
 
 // The identity file that counts is the first one in table order, and the next image
@@ -93,17 +91,14 @@ TEST(ImageAnalysis, MoreThanEightNcbsEndTheSessionWithError6) {
     std::vector<FlashBlockEntry> blocks = Contiguous({{1, 0x10000}, {0, 0x10000}});
     for (uint32_t i = 0; i < c.types; ++i) blocks.push_back({0x20000 + i * 0x100, 0x100, static_cast<uint8_t>(0x80 + i)});
     ImageBuilder image(0x20000 + c.types * 0x100);
-    std::vector<FileDef> main, boot;
-    for (uint32_t n = 0; n < c.mainHoles; ++n) main.push_back({HoleName(n), 0x40});
-    for (uint32_t n = 0; n < c.bootHoles; ++n) boot.push_back({HoleName(15 - n), 0x40});
-    image.AddVolume(0, {}, main);
-    image.AddVolume(0x10000, {}, boot);
+    std::vector<FileDef> holes;
+    for (uint32_t n = 0; n < c.mainHoles + c.bootHoles; ++n) holes.push_back({HoleName(n), 0x40});
+    image.AddVolume(0, {}, {holes.begin(), holes.begin() + c.mainHoles});
+    image.AddVolume(0x10000, {}, {holes.begin() + c.mainHoles, holes.end()});
     FlashLayout layout;
     layout.SetBlockTable(blocks);
     EXPECT_EQ(layout.AnalyseImage(image.Bytes()), c.expected) << c.types << " " << c.mainHoles << " " << c.bootHoles;
-    if (c.expected == 0) {
-      EXPECT_EQ(layout.NcbCount(), c.types + c.mainHoles + c.bootHoles);
-    }
+    EXPECT_TRUE(c.expected != 0 || layout.NcbCount() == c.types + c.mainHoles + c.bootHoles);
   }
 }
 

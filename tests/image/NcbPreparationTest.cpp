@@ -23,16 +23,12 @@ const std::vector<FlashBlockEntry> kBlocks = {
 // The files of the volumes: first main BIOS run, second main BIOS run, and two in the boot
 // block.
 using Side = std::array<std::vector<FileDef>, 4>;
-const Side kImageSide = {{{{PlainName(0), 0x40}, {HoleName(0), 0x100}, {HoleName(1), 0x80}},
-                          {{HoleName(2), 0x40}},
-                          {{HoleName(3), 0x200}},
-                          {}}};
+const Side kImageSide = {
+    {{{PlainName(0), 0x40}, {HoleName(0), 0x100}, {HoleName(1), 0x80}}, {{HoleName(2), 0x40}}, {{HoleName(3), 0x200}}, {}}};
 // The machine's holes lie elsewhere than the image's, so a copy from the image offset shows.
 // A hole behind the last one the image has, in the same volume, is not looked at.
 const Side kMachineSide = {{{{PlainName(0), 0x200}, {HoleName(0), 0x100}, {HoleName(1), 0x80}},
-                            {{PlainName(1), 0x20}, {HoleName(2), 0x40}},
-                            {{HoleName(3), 0x200}, {HoleName(6), 0x40}},
-                            {}}};
+                            {{PlainName(1), 0x20}, {HoleName(2), 0x40}}, {{HoleName(3), 0x200}, {HoleName(6), 0x40}}, {}}};
 
 // The image of `side` and the offsets of its holes, in the order found; `fill` != 0 gives
 // each hole body its own byte value, unlike anything the builder writes.

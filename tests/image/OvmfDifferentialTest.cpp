@@ -12,6 +12,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "image/FirmwareVolumes.h"
@@ -68,11 +69,7 @@ Listing ReadReport(const fs::path& report, const std::vector<uint8_t>& bytes) {
   return out;
 }
 
-struct Sample {
-  std::string name;
-  std::vector<uint8_t> bytes;
-  Listing expected;
-};
+using Sample = std::tuple<std::string, std::vector<uint8_t>, Listing>;  // name, bytes, expected
 
 // Each distinct image once (the directory holds symbolic links to some of them), with
 // UEFIExtract's report made from a copy in a directory of our own.
@@ -90,9 +87,8 @@ std::vector<Sample> Samples() {
     const std::string command = kTool.string() + " '" + copy.string() + "' report >/dev/null 2>&1";
     if (std::system(command.c_str()) == -1 || !fs::exists(copy.string() + ".report.txt")) continue;
     std::ifstream in(copy, std::ios::binary);
-    Sample sample{entry.path().filename().string(), {std::istreambuf_iterator<char>(in), {}}, {}};
-    sample.expected = ReadReport(copy.string() + ".report.txt", sample.bytes);
-    out.push_back(std::move(sample));
+    std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+    out.emplace_back(entry.path().filename().string(), bytes, ReadReport(copy.string() + ".report.txt", bytes));
   }
   fs::remove_all(work);
   return out;

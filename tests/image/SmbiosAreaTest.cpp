@@ -45,8 +45,7 @@ struct Case {
   SmbiosArea::SaveResult result = SmbiosArea::SaveResult::kSaved;
   Bytes saved = {};
   std::vector<int> warnings = {};
-  bool restored = true;  // the saved area laid over the image's first area
-  bool failReads = false;
+  bool restored = true, failReads = false;  // restored: the saved area laid over the image's first area
 };
 
 // The part's area of `entries`, saved with the values `types`, holds its head and `packed`,
