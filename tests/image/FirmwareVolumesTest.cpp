@@ -41,8 +41,7 @@ TEST(VolumeScan, DamagedAndForeignVolumesAndStraySignaturesHideNothingBehindThem
     expected.files.insert(expected.files.end(), offsets.begin(), offsets.end());
     return offsets;
   };
-  image.Put(0x10, "_FVH");  // without room for a header before it
-  image.Put(0x27, "_FVH");
+  for (const size_t at : {0x10, 0x27}) std::copy_n("_FVH", 4, image.Bytes().begin() + at);  // no room for a header before
   // Headers whose first 64 bytes do not sum to 0 (two block-map entries, a bad checksum)
   // are no volumes; a later one in the same search window is.
   image.AddVolume(0x1000, {kFfs2, 0x1000, 2}, {{HoleName(0), 0x100}});

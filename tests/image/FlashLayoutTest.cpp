@@ -29,7 +29,7 @@ Range Bounds(const RegionBounds::Span& s) { return {s.low, s.end}; }
 // Each kind spans from its lowest start to its highest end, also when the table is out of
 // address order; each run of one NCB type is a group, and the NCB type list takes a type
 // again after another NCB type, but not after a block of another kind.
-TEST(RegionBounds, KindsSpanTheirBlocksAndNcbRunsFormGroups) {
+TEST(RegionBounds, KindsSpanTheirBlocksAndNcbRunsFormGroupsNoMoreThanKept) {
   const Range none{RegionBounds::kNoLow, 0};
   struct Case {
     std::vector<FlashBlockEntry> blocks;
@@ -56,12 +56,9 @@ TEST(RegionBounds, KindsSpanTheirBlocksAndNcbRunsFormGroups) {
     EXPECT_EQ(spans, expected);
     EXPECT_EQ(std::vector<uint8_t>(layout.NcbTypes().begin(), layout.NcbTypes().end()), c.types);
   }
-}
-
-TEST(RegionBounds, MoreGroupsThanKeptDoNotSpillOver) {
+  // More groups than are kept: the last one kept is the 16th run, untouched by the four after it.
   std::vector<FlashBlockEntry> blocks;
   for (uint32_t i = 0; i < 20; ++i) blocks.push_back({i * 0x1000, 0x1000, static_cast<uint8_t>(0x80 + (i & 1))});
-  // The last group kept is the 16th run, untouched by the four after it.
   EXPECT_EQ(Bounds(RegionBounds::Compute(blocks).ncb[15]), Range(0xF000, 0x10000));
 }
 
@@ -154,8 +151,7 @@ TEST(BlockInRegion, EachRegionTakesItsOwnBlocksOnlyWhenSelectedAndNcbsFollowThei
 // An EC block after one main BIOS block, read through a work buffer followed by guard
 // bytes; flash and image differ only in the version words.
 TEST(EcCheck, OnlyAHigherMaskedVersionWordInTheImageSetsTheFlag) {
-  constexpr uint32_t kEcStart = 0x10000;
-  constexpr size_t kScratch = 0x10000;
+  constexpr uint32_t kEcStart = 0x10000, kScratch = 0x10000;
   struct Case {
     const char* what;
     uint32_t ecSize = 0x1000, offset = 0x10, mask = ~0u, flash = 0x0102, image = 0x0102;

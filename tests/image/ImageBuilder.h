@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string_view>
 #include <vector>
 
 #include "core/Bytes.h"
@@ -82,7 +81,6 @@ class ImageBuilder {
     for (int i = 0; i < 3; ++i) bytes_.at(offset + 20 + i) = static_cast<uint8_t>(size >> (8 * i));
   }
 
-  void Put(size_t offset, std::string_view text) { std::copy(text.begin(), text.end(), bytes_.begin() + static_cast<std::ptrdiff_t>(offset)); }
 
   std::vector<uint8_t>& Bytes() { return bytes_; }
 

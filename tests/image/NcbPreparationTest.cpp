@@ -126,10 +126,9 @@ TEST(NcbPreparation, RefusalLeavesTheImageAsLoaded) {
     const char* what;
     size_t volume;
     std::vector<FileDef> files;
-    bool failReads = false;
+    bool failReads = false, reads = true;  // a table the flash copy cannot hold is refused before any read
     size_t imageLength = kRomSize;
     std::vector<FlashBlockEntry> blocks = kBlocks;
-    bool reads = true;  // a table the flash copy cannot hold is refused before any read
   };
   const Case cases[] = {
       {"second main hole larger", 0, {{PlainName(0), 0x200}, {HoleName(0), 0x100}, {HoleName(1), 0x88}}},
@@ -139,8 +138,8 @@ TEST(NcbPreparation, RefusalLeavesTheImageAsLoaded) {
       {"boot hole renamed", 2, {{HoleName(5), 0x200}}},
       {"a hole in a later volume of the run", 3, {{HoleName(7), 0x40}}},
       {"unreadable", 2, kMachineSide[2], true},
-      {"image ends inside the third hole", 2, kMachineSide[2], false, 0x20060},
-      {"table runs past the ROM", 2, kMachineSide[2], false, kRomSize, {{0x0, 0x10000, 1}, {0x20000, 0x10000, 1}}, false}};
+      {"image ends inside the third hole", 2, kMachineSide[2], false, true, 0x20060},
+      {"table runs past the ROM", 2, kMachineSide[2], false, false, kRomSize, {{0x0, 0x10000, 1}, {0x20000, 0x10000, 1}}}};
   for (const Case& c : cases) {
     Side machine = kMachineSide;
     machine[c.volume] = c.files;

@@ -75,7 +75,6 @@ TEST(SmbiosArea, ChosenTypesArePackedAndLaidOverTheImagesAreaOfTheSameLength) {
       // The second copy of the big entry does not fit: packing stops at the area's end.
       Packs("repeats never outgrow the area", Entries({{1, 20}, {2, 0}}), {"1", "1"},
             Entries({{1, 20}}) + Bytes{1, 0x5A, 20, 0xA5}),
-      {"no area", {}, {{kImageArea, one}}, {}, kNone, {}, {}, false},
       {"area in a main BIOS block only", {{0x100, one}}, {{kImageArea, one}}, {}, kNone, {}, {}, false},
       {"head and entries not both in the block", {{0x2FF0, Area(Entries({{1, 3}}), 0x10)}}, {}, {}, kNone, {}, {}, false},
       {"unreadable", {{kFlashArea, one}}, {}, {}, kReadFailed, {}, {}, false, true},
