@@ -143,7 +143,7 @@ bool FlashRun::PrepareNcbs() {
   }
   if (count == 0) return true;
   const bool prepared = image::PrepareNcbsForWriting(
-      s_.layout, fs.Selection(), s_.Image(), FlashReader(),
+      s_.layout, fs.Selection(), s_.Image(), s_.smi,
       [this](uint32_t a, uint32_t v, uint32_t l) { dialog_.OnReading(a, v, l); });
   if (!prepared) Fail(flash_text::kNcbPrepareFailed);
   return prepared;

@@ -37,58 +37,35 @@ std::span<const uint8_t> BlockEngine::ImageBytes(Chunk chunk) const {
   return core::SubSpan(image_, chunk.address, chunk.length).value_or(std::span<const uint8_t>{});
 }
 
-bool BlockEngine::WalkPlain(size_t index, const std::function<bool(Chunk)>& work) {
-  const FlashBlockEntry entry = layout_.Blocks()[index];
-  for (uint32_t p = 0; p < entry.size;) {
-    const uint32_t length = std::min(kChunkSize, entry.size - p);
-    if (!work({entry.start + p, length})) return false;
-    p += length;
-  }
-  return true;
-}
-
-bool BlockEngine::WalkClipped(size_t index, const std::function<bool(Chunk)>& work) {
+bool BlockEngine::WalkChunks(size_t index, const std::function<bool(Chunk)>& work) {
   const FlashBlockEntry entry = layout_.Blocks()[index];
   const uint64_t a = entry.start;
   const uint64_t s = entry.size;
   std::vector<HoleSpan> holes;
   if (!settings_.allNcbs && (entry.type == firmware::block_type::kMainBios || entry.type == firmware::block_type::kBootBlock)) {
     for (const HoleSpan& h : layout_.HolesOfKind(entry.type)) {
-      if (!h.selected && h.size != 0 && a + s >= h.offset && a < uint64_t{h.offset} + h.size) holes.push_back(h);
+      if (!h.selected && h.size != 0 && a + s > h.offset && a < uint64_t{h.offset} + h.size) holes.push_back(h);
     }
   }
+  // The unselected hole that holds `at`, if any.
+  auto holeAt = [&](uint64_t at) {
+    return std::find_if(holes.begin(), holes.end(),
+                        [&](const HoleSpan& h) { return h.offset <= at && at < uint64_t{h.offset} + h.size; });
+  };
   for (uint64_t p = 0; p < s;) {
     uint64_t length = std::min<uint64_t>(kChunkSize, s - p);
-    const uint64_t c = a + p;
-    // The nearest unselected hole that still lies ahead of (or around) this chunk. Taking
-    // the next one each time keeps every hole of an entry intact, not only the first.
-    std::optional<HoleSpan> hole;
-    for (const HoleSpan& h : holes) {
-      if (uint64_t{h.offset} + h.size > c && (!hole || h.offset < hole->offset)) hole = h;
-    }
-    if (hole) {
-      const uint64_t offset = hole->offset;
-      const uint64_t size = hole->size;
-      if (c == offset) {
-        if (length <= size) {
-          p += length;
-          continue;
-        }
-        p += size;
-        length -= size;
-      } else if (c < offset) {
-        length = std::min(length, offset - c);
-      } else if (c - offset < size) {
-        const uint64_t rest = size - (c - offset);
-        if (length < rest) {
-          p += length;
-          continue;
-        }
-        p += rest;
-        length -= rest;
-      }
+    // Step over every hole the chunk starts in: holes often lie back to back, and the one
+    // behind a skipped hole must be stepped over as well, not erased with the rest.
+    for (auto h = holeAt(a + p); h != holes.end() && length != 0; h = holeAt(a + p)) {
+      const uint64_t rest = std::min(uint64_t{h->offset} + h->size - (a + p), length);
+      p += rest;
+      length -= rest;
     }
     if (length == 0) continue;
+    // The chunk stops at the next hole ahead.
+    for (const HoleSpan& h : holes) {
+      if (h.offset > a + p) length = std::min<uint64_t>(length, h.offset - (a + p));
+    }
     if (!work({static_cast<uint32_t>(a + p), static_cast<uint32_t>(length)})) return false;
     p += length;
   }
@@ -117,7 +94,7 @@ bool BlockEngine::EraseRegion(const core::ProgressCallback& progress, RegionKind
   for (size_t i = 0; i < blocks.size(); ++i) {
     if (!layout_.BlockInRegion(i, kind)) continue;
     Log("[Erase] ", blocks[i].start, blocks[i].size);
-    const bool ok = WalkClipped(i, [&](Chunk chunk) {
+    const bool ok = WalkChunks(i, [&](Chunk chunk) {
       os_.BlockUserInput(true);
       while (!smi_.EraseFlash(chunk.address, chunk.length, progress)) {
         if (--budget_ == 0) return false;
@@ -135,7 +112,7 @@ bool BlockEngine::ProgramRegion(const core::ProgressCallback& progress, RegionKi
   const auto& blocks = layout_.Blocks();
   for (size_t i = 0; i < blocks.size(); ++i) {
     if (!layout_.BlockInRegion(i, kind)) continue;
-    const bool ok = WalkClipped(i, [&](Chunk chunk) {
+    const bool ok = WalkChunks(i, [&](Chunk chunk) {
       const auto bytes = ImageBytes(chunk);
       if (bytes.size() != chunk.length) return false;  // the image does not reach this far
       Log("[Update]", blocks[i].start, blocks[i].size);
@@ -157,7 +134,7 @@ bool BlockEngine::VerifyRegion(const core::ProgressCallback& progress, RegionKin
   const auto& blocks = layout_.Blocks();
   for (size_t i = 0; i < blocks.size(); ++i) {
     if (!layout_.BlockInRegion(i, kind)) continue;
-    const bool ok = WalkPlain(i, [&](Chunk chunk) {
+    const bool ok = WalkChunks(i, [&](Chunk chunk) {
       const auto bytes = ImageBytes(chunk);
       if (bytes.size() != chunk.length) return false;
       while (true) {
@@ -230,7 +207,7 @@ bool BlockEngine::CompareRegion(const core::ProgressCallback& verifyProgress,
   const bool distinct = first && last && *first != *last;
   auto walk = [&](size_t index, bool forced) {
     const bool inFirst = distinct && index == *first;
-    return WalkPlain(index, [&](Chunk chunk) {
+    return WalkChunks(index, [&](Chunk chunk) {
       return CompareChunk(chunk, forced, inFirst, verifyProgress, eraseProgress, writeProgress);
     });
   };

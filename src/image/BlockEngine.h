@@ -47,10 +47,10 @@ class BlockEngine {
   };
   enum class Pass { kErase, kProgram };
 
-  // Walks the chunks of entry `index` for an erase or program pass, clipped around
-  // unselected holes; `work` returns false to fail the pass.
-  bool WalkClipped(size_t index, const std::function<bool(Chunk)>& work);
-  bool WalkPlain(size_t index, const std::function<bool(Chunk)>& work);
+  // Walks the chunks of entry `index`, clipped around unselected holes; `work` returns
+  // false to fail the pass. Every pass walks this way, verify and compare included: their
+  // repairs erase and write whole chunks, and a chunk must never take a hole with it.
+  bool WalkChunks(size_t index, const std::function<bool(Chunk)>& work);
   std::span<const uint8_t> ImageBytes(Chunk chunk) const;
   bool EraseAttempts(Chunk chunk, const core::ProgressCallback& progress);
   bool WriteAttempts(Chunk chunk, const core::ProgressCallback& progress);

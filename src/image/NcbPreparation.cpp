@@ -32,11 +32,10 @@ void Report(const core::ProgressCallback& onReading, uint32_t first, uint32_t se
 }
 
 // The copy is indexed by flash address, so an entry reaching past the ROM size has no
-// place in it; such a table is refused before anything is read.
-bool ReadFlashCopy(std::span<const firmware::FlashBlockEntry> blocks, uint32_t romSize,
-                   const FlashLayout::FlashReader& readFlash, const core::ProgressCallback& onReading,
-                   std::vector<uint8_t>& copy) {
-  if (!readFlash) return false;
+// place in it; such a table is refused before anything is read. The reads report each
+// firmware request to `onReading`, as every other read of the flash does.
+bool ReadFlashCopy(std::span<const firmware::FlashBlockEntry> blocks, uint32_t romSize, firmware::SmiFlash& smi,
+                   const core::ProgressCallback& onReading, std::vector<uint8_t>& copy) {
   for (const auto& block : blocks) {
     if (!core::InRange(romSize, block.start, block.size)) return false;
   }
@@ -50,8 +49,7 @@ bool ReadFlashCopy(std::span<const firmware::FlashBlockEntry> blocks, uint32_t r
     for (uint32_t done = 0; done < block.size;) {
       const uint32_t length = std::min(kPieceSize, block.size - done);
       const uint32_t address = block.start + done;
-      Report(onReading, address, romSize, length);
-      if (!readFlash(address, std::span<uint8_t>(copy).subspan(address, length))) return false;
+      if (!smi.ReadFlash(address, length, std::span<uint8_t>(copy).subspan(address, length), onReading)) return false;
       done += length;
     }
   }
@@ -85,7 +83,7 @@ bool MatchKind(FlashLayout& layout, core::ByteSpan flash, const HoleKind& kind) 
 }  // namespace
 
 bool PrepareNcbsForWriting(FlashLayout& layout, const RegionSelection& selection, std::span<uint8_t> image,
-                           const FlashLayout::FlashReader& readFlash, const core::ProgressCallback& onReading) {
+                           firmware::SmiFlash& smi, const core::ProgressCallback& onReading) {
   const HoleTable& holes = layout.Holes();
   const size_t mainCount = std::min(holes.MainCount(), holes.Count());
   const HoleKind kinds[] = {
@@ -97,7 +95,7 @@ bool PrepareNcbsForWriting(FlashLayout& layout, const RegionSelection& selection
   if (!anyNeeded) return true;
 
   std::vector<uint8_t> flash;
-  if (!ReadFlashCopy(layout.Blocks(), layout.RomSize(), readFlash, onReading, flash)) return false;
+  if (!ReadFlashCopy(layout.Blocks(), layout.RomSize(), smi, onReading, flash)) return false;
 
   // Everything is checked before the first byte is copied, so a refusal leaves the image
   // exactly as it was loaded.

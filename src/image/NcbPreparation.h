@@ -6,17 +6,19 @@
 #include <span>
 
 #include "core/Progress.h"
+#include "firmware/SmiFlash.h"
 #include "image/FlashLayout.h"
 #include "image/RegionSelection.h"
 
 namespace nox::image {
 
-// Reads the machine's whole flash, matches its ROM holes one for one (name, size, order)
-// against the image's and records where each lies in the flash, then copies the machine's
-// bytes of every hole not to be updated into `image`. True when done or when nothing was
-// needed; false when the flash could not be read or its holes do not match the image's,
-// and then the image is left as it was.
+// Reads the machine's whole flash through the firmware (each request reported to
+// `onReading`), matches its ROM holes one for one (name, size, order) against the image's
+// and records where each lies in the flash, then copies the machine's bytes of every hole
+// not to be updated into `image`. True when done or when nothing was needed; false when
+// the flash could not be read or its holes do not match the image's, and then the image
+// is left as it was.
 bool PrepareNcbsForWriting(FlashLayout& layout, const RegionSelection& selection, std::span<uint8_t> image,
-                           const FlashLayout::FlashReader& readFlash, const core::ProgressCallback& onReading);
+                           firmware::SmiFlash& smi, const core::ProgressCallback& onReading);
 
 }  // namespace nox::image

@@ -26,73 +26,57 @@ std::vector<FlashBlockEntry> Contiguous(std::initializer_list<std::pair<uint8_t,
 
 Range Bounds(const RegionBounds::Span& s) { return {s.low, s.end}; }
 
-TEST(RegionBounds, EachKindSpansItsLowestStartToItsHighestEnd) {
-  // Out of address order on purpose: the table is taken as the firmware gives it.
-  const RegionBounds b = RegionBounds::Compute(std::vector<FlashBlockEntry>{
-      {0x20000, 0x10000, 1}, {0x10000, 0x10000, 1}, {0x30000, 0x8000, 2}, {0x38000, 0x8000, 3},
-      {0x40000, 0x20000, 0}, {0x60000, 0x1000, 7}});
-  EXPECT_EQ((std::vector<Range>{Bounds(b.mainBios), Bounds(b.nvram), Bounds(b.ec), Bounds(b.bootBlock), Bounds(b.ncb[0])}),
-            (std::vector<Range>{{0x10000, 0x30000}, {0x30000, 0x38000}, {0x38000, 0x40000}, {0x40000, 0x60000}, {RegionBounds::kNoLow, 0}}));
-  EXPECT_EQ(std::make_tuple(b.romSize, b.mainBios.size, b.ecPresent), std::make_tuple(0x51000u, 0x20000u, true));
-}
-
-TEST(RegionBounds, RunsOfOneNcbTypeFormGroups) {
+// Each kind spans from its lowest start to its highest end, also when the table is out of
+// address order; each run of one NCB type is a group, and the NCB type list takes a type
+// again after another NCB type, but not after a block of another kind.
+TEST(RegionBounds, KindsSpanTheirBlocksAndNcbRunsFormGroupsNoMoreThanKept) {
+  const Range none{RegionBounds::kNoLow, 0};
   struct Case {
     std::vector<FlashBlockEntry> blocks;
+    std::vector<Range> spans;  // main BIOS, NVRAM, EC, boot block, then the NCB groups
     std::vector<uint8_t> types;
-    std::vector<Range> groups;
   };
   const Case cases[] = {
-      {Contiguous({{0x80, 0x1000}, {0x81, 0x1000}, {0x80, 0x1000}}), {0x80, 0x81, 0x80},
-       {{0x0, 0x1000}, {0x1000, 0x2000}, {0x2000, 0x3000}}},
-      {Contiguous({{0x80, 0x1000}, {1, 0x1000}, {0x80, 0x1000}}), {0x80}, {{0x0, 0x3000}}},
-      {Contiguous({{1, 0x1000}, {0xFF, 0x1000}, {0xFF, 0x2000}}), {0xFF}, {{0x1000, 0x4000}}},
-      {Contiguous({{0, 0x1000}, {1, 0x1000}, {4, 0x1000}, {127, 0x1000}}), {}, {}}};
+      {{{0x20000, 0x10000, 1}, {0x10000, 0x10000, 1}, {0x30000, 0x8000, 2}, {0x38000, 0x8000, 3}, {0x40000, 0x20000, 0}, {0x60000, 0x1000, 7}},
+       {{0x10000, 0x30000}, {0x30000, 0x38000}, {0x38000, 0x40000}, {0x40000, 0x60000}}, {}},
+      {Contiguous({{0x80, 0x1000}, {0x81, 0x1000}, {0x80, 0x1000}}),
+       {none, none, none, none, {0x0, 0x1000}, {0x1000, 0x2000}, {0x2000, 0x3000}}, {0x80, 0x81, 0x80}},
+      {Contiguous({{0x80, 0x1000}, {1, 0x1000}, {0x80, 0x1000}}), {{0x1000, 0x2000}, none, none, none, {0x0, 0x3000}}, {0x80}},
+      {Contiguous({{1, 0x1000}, {0xFF, 0x1000}, {0xFF, 0x2000}}), {{0x0, 0x1000}, none, none, none, {0x1000, 0x4000}}, {0xFF}},
+      {Contiguous({{0, 0x1000}, {4, 0x1000}, {127, 0x1000}}), {none, none, none, {0x0, 0x1000}}, {}}};
   for (const Case& c : cases) {
     FlashLayout layout;
     layout.SetBlockTable(c.blocks);
     ASSERT_EQ(layout.AnalyseImage({}), 0u);
-    const auto types = layout.NcbTypes();
-    EXPECT_EQ(std::vector<uint8_t>(types.begin(), types.end()), c.types);
-    for (size_t g = 0; g < RegionBounds::kNcbGroups; ++g) {
-      EXPECT_EQ(Bounds(layout.Bounds().ncb[g]), g < c.groups.size() ? c.groups[g] : Range(RegionBounds::kNoLow, 0)) << g;
-    }
+    const RegionBounds& b = layout.Bounds();
+    std::vector<Range> spans = {Bounds(b.mainBios), Bounds(b.nvram), Bounds(b.ec), Bounds(b.bootBlock)};
+    for (const auto& group : b.ncb) spans.push_back(Bounds(group));
+    std::vector<Range> expected = c.spans;
+    expected.resize(spans.size(), none);
+    EXPECT_EQ(spans, expected);
+    EXPECT_EQ(std::vector<uint8_t>(layout.NcbTypes().begin(), layout.NcbTypes().end()), c.types);
   }
-}
-
-TEST(RegionBounds, MoreGroupsThanKeptDoNotSpillOver) {
+  // More groups than are kept: the last one kept is the 16th run, untouched by the four after it.
   std::vector<FlashBlockEntry> blocks;
   for (uint32_t i = 0; i < 20; ++i) blocks.push_back({i * 0x1000, 0x1000, static_cast<uint8_t>(0x80 + (i & 1))});
-  const RegionBounds b = RegionBounds::Compute(blocks);
-  EXPECT_EQ(b.romSize, 20u * 0x1000);
-  // The last group kept is the 16th run, untouched by the four after it.
-  EXPECT_EQ(std::make_tuple(b.ncb[15].low, b.ncb[15].end, b.ncb[15].size), std::make_tuple(0xF000u, 0x10000u, 0x1000u));
+  EXPECT_EQ(Bounds(RegionBounds::Compute(blocks).ncb[15]), Range(0xF000, 0x10000));
 }
 
-// Main BIOS at 0..0x20000 (two blocks, holes 0 and 1, the second in the second block),
-// NVRAM, boot block at 0x30000 (hole 2 and the identity file), then NCB blocks 0x80, 0x81.
-struct SampleImage {
-  std::vector<FlashBlockEntry> blocks =
-      Contiguous({{1, 0x10000}, {1, 0x10000}, {2, 0x10000}, {0, 0x10000}, {0x80, 0x1000}, {0x81, 0x1000}});
-  ImageBuilder image{0x42000};
-  std::vector<uint64_t> mainFiles = image.AddVolume(
-      0, {testing::kFfs2, 0x20000}, {{PlainName(0), 0x40}, {HoleName(0), 0x100}, {PlainName(1), 0x10000}, {HoleName(1), 0x80}});
-  std::vector<uint64_t> bootFiles =
-      image.AddVolume(0x30000, {testing::kFfs2, 0x10000}, {{HoleName(5), 0x200}, {testing::kIdentity, 0x60}});
-};
-
-TEST(ImageAnalysis, HolesOfMainBiosComeFirstThenThoseOfTheBootBlock) {
-  SampleImage s;
+// The identity file that counts is the first one in table order, and the next image
+// analysed does not inherit it.
+TEST(ImageAnalysis, FirstIdentityFileInTableOrderCounts) {
+  ImageBuilder image(0x20000);
+  const auto main = image.AddVolume(0, {}, {{PlainName(0), 0x40}, {testing::kIdentity, 0x123}, {testing::kIdentity, 0x40}});
+  const auto boot = image.AddVolume(0x10000, {}, {{testing::kIdentity, 0x60}});
   FlashLayout layout;
-  layout.SetBlockTable(s.blocks);
-  ASSERT_EQ(layout.AnalyseImage(s.image.Bytes()), 0u);
-  const HoleTable& holes = layout.Holes();
-  ASSERT_EQ(holes.Count(), 3u);
-  EXPECT_EQ(std::make_tuple(holes.MainCount(), layout.NcbCount(), holes[2].name), std::make_tuple(2u, 5u, HoleName(5)));
-  // The second hole lies in the second main BIOS block.
-  EXPECT_EQ((std::vector<uint64_t>{holes[0].imageOffset, holes[1].imageOffset, holes[2].imageOffset}),
-            (std::vector<uint64_t>{s.mainFiles[1], s.mainFiles[3], s.bootFiles[0]}));
-  EXPECT_EQ(layout.IdentityFile().imageOffset, s.bootFiles[1]);
+  layout.SetBlockTable(Contiguous({{1, 0x10000}, {0, 0x10000}}));
+  ASSERT_EQ(layout.AnalyseImage(image.Bytes()), 0u);
+  EXPECT_EQ(std::make_pair(layout.IdentityFile().imageOffset, layout.IdentityFile().size), std::make_pair(uint32_t(main[1]), 0x123u));
+  layout.SetBlockTable(std::vector<FlashBlockEntry>{{0x10000, 0x10000, 0}, {0, 0x10000, 1}});
+  ASSERT_EQ(layout.AnalyseImage(image.Bytes()), 0u);
+  EXPECT_EQ(layout.IdentityFile().imageOffset, boot[0]);
+  ASSERT_EQ(layout.AnalyseImage(ImageBuilder(0x20000).Bytes()), 0u);
+  EXPECT_FALSE(layout.IdentityFile().Found());
 }
 
 TEST(ImageAnalysis, MoreThanEightNcbsEndTheSessionWithError6) {
@@ -104,168 +88,122 @@ TEST(ImageAnalysis, MoreThanEightNcbsEndTheSessionWithError6) {
     std::vector<FlashBlockEntry> blocks = Contiguous({{1, 0x10000}, {0, 0x10000}});
     for (uint32_t i = 0; i < c.types; ++i) blocks.push_back({0x20000 + i * 0x100, 0x100, static_cast<uint8_t>(0x80 + i)});
     ImageBuilder image(0x20000 + c.types * 0x100);
-    std::vector<FileDef> main, boot;
-    for (uint32_t n = 0; n < c.mainHoles; ++n) main.push_back({HoleName(n), 0x40});
-    for (uint32_t n = 0; n < c.bootHoles; ++n) boot.push_back({HoleName(15 - n), 0x40});
-    image.AddVolume(0, {}, main);
-    image.AddVolume(0x10000, {}, boot);
+    std::vector<FileDef> holes;
+    for (uint32_t n = 0; n < c.mainHoles + c.bootHoles; ++n) holes.push_back({HoleName(n), 0x40});
+    image.AddVolume(0, {}, {holes.begin(), holes.begin() + c.mainHoles});
+    image.AddVolume(0x10000, {}, {holes.begin() + c.mainHoles, holes.end()});
     FlashLayout layout;
     layout.SetBlockTable(blocks);
     EXPECT_EQ(layout.AnalyseImage(image.Bytes()), c.expected) << c.types << " " << c.mainHoles << " " << c.bootHoles;
-    if (c.expected == 0) {
-      EXPECT_EQ(layout.NcbCount(), c.types + c.mainHoles + c.bootHoles);
-    }
+    EXPECT_TRUE(c.expected != 0 || layout.NcbCount() == c.types + c.mainHoles + c.bootHoles);
   }
 }
 
-// The sample image analysed, with the holes' flash offsets filled the way the NCB
-// preparation does it (here the machine's flash holds the same image).
-// Blocks: 0 main (hole 0), 1 main (hole 1), 2 NVRAM, 3 boot (hole 2), 4 type 0x80, 5 type 0x81.
-// NCB bits: 0 -> 0x80, 1 -> 0x81, 2 -> hole 0, 3 -> hole 1, 4 -> hole 2.
-class BlockSelection : public ::testing::Test {
- protected:
-  void SetUp() override {
-    layout_.SetBlockTable(sample_.blocks);
-    const auto& bytes = sample_.image.Bytes();
-    ASSERT_EQ(layout_.AnalyseImage(bytes), 0u);
-    size_t cursor = 0;
-    ASSERT_TRUE(layout_.Holes().MatchFlashRange(bytes, 0, 0x20000, cursor, layout_.Holes().MainCount()));
-    ASSERT_TRUE(layout_.Holes().MatchFlashRange(bytes, 0x30000, 0x10000, cursor, layout_.Holes().Count()));
-  }
-
-  std::vector<bool> NcbBlocks(const RegionSelection& selection) const {
+// Blocks: 0 main (hole 0), 1 main (hole 1), 2 NVRAM, 3 boot (hole 2), 4 type 0x80, 5 type 0x81,
+// 6 EC, 7 no region. NCB bits: 0 -> 0x80, 1 -> 0x81, 2 -> hole 0, 3 -> hole 1, 4 -> hole 2.
+// The holes' flash offsets are filled as the NCB preparation fills them, from a machine
+// holding the image.
+TEST(BlockInRegion, EachRegionTakesItsOwnBlocksOnlyWhenSelectedAndNcbsFollowTheirNumbering) {
+  ImageBuilder image(0x44000);
+  image.AddVolume(0, {testing::kFfs2, 0x20000},
+                  {{PlainName(0), 0x40}, {HoleName(0), 0x100}, {PlainName(1), 0x10000}, {HoleName(1), 0x80}});
+  image.AddVolume(0x30000, {}, {{HoleName(5), 0x200}});
+  FlashLayout layout;
+  layout.SetBlockTable(Contiguous(
+      {{1, 0x10000}, {1, 0x10000}, {2, 0x10000}, {0, 0x10000}, {0x80, 0x1000}, {0x81, 0x1000}, {3, 0x1000}, {4, 0x1000}}));
+  ASSERT_EQ(layout.AnalyseImage(image.Bytes()), 0u);
+  size_t cursor = 0;
+  ASSERT_TRUE(layout.Holes().MatchFlashRange(image.Bytes(), 0, 0x40000, cursor, layout.Holes().Count()));
+  using enum RegionKind;
+  const RegionSelection all{true, true, true, true, true, true, true, ~0u};
+  auto allBut = [&](bool RegionSelection::*field) {
+    RegionSelection s = all;
+    s.*field = false;
+    return s;
+  };
+  const std::tuple<RegionKind, RegionSelection, std::vector<bool>> cases[] = {
+      {kMainBios, {.programMainBios = true}, {1, 1, 0, 0, 0, 0, 0, 0}},
+      {kMainBios, allBut(&RegionSelection::programMainBios), {0, 0, 0, 0, 0, 0, 0, 0}},
+      {kBootBlock, {.programBootBlock = true}, {0, 0, 0, 1, 0, 0, 0, 0}},
+      {kBootBlock, allBut(&RegionSelection::programBootBlock), {0, 0, 0, 0, 0, 0, 0, 0}},
+      {kNvram, {.programNvram = true}, {0, 0, 1, 0, 0, 0, 0, 0}},
+      {kNvram, allBut(&RegionSelection::programNvram), {0, 0, 0, 0, 0, 0, 0, 0}},
+      {kEc, {.programEc = true}, {0, 0, 0, 0, 0, 0, 1, 0}},
+      // Without the EC-newer flag, "only if newer" alone writes nothing.
+      {kEc, allBut(&RegionSelection::programEc), {0, 0, 0, 0, 0, 0, 0, 0}},
+      {kNcb, {.programNcbs = true, .ncbMask = 0b00001}, {0, 0, 0, 0, 1, 0, 0, 0}},
+      {kNcb, {.programNcbs = true, .ncbMask = 0b00010}, {0, 0, 0, 0, 0, 1, 0, 0}},
+      {kNcb, {.programNcbs = true, .ncbMask = 0b00100}, {1, 0, 0, 0, 0, 0, 0, 0}},
+      {kNcb, {.programNcbs = true, .ncbMask = 0b01000}, {0, 1, 0, 0, 0, 0, 0, 0}},
+      {kNcb, {.programNcbs = true, .ncbMask = 0b10000}, {0, 0, 0, 1, 0, 0, 0, 0}},
+      {kNcb, {.programNcbs = true, .ncbMask = 0b100000}, {0, 0, 0, 0, 0, 0, 0, 0}},
+      // A region written whole never counts for the NCBs.
+      {kNcb, {.programMainBios = true, .programNcbs = true, .allNcbs = true}, {0, 0, 0, 1, 1, 1, 0, 0}},
+      {kNcb, {.programBootBlock = true, .programMainBios = true, .programNcbs = true, .allNcbs = true}, {0, 0, 0, 0, 1, 1, 0, 0}}};
+  for (const auto& [kind, selection, expected] : cases) {
     std::vector<bool> in;
-    for (size_t i = 0; i < layout_.Blocks().size(); ++i) in.push_back(layout_.BlockInRegion(i, RegionKind::kNcb, selection));
-    return in;
-  }
-
-  SampleImage sample_;
-  FlashLayout layout_;
-};
-
-TEST_F(BlockSelection, MaskBitsFollowTheNcbNumbering) {
-  const std::vector<std::pair<uint32_t, std::vector<bool>>> cases = {
-      {0b00001, {0, 0, 0, 0, 1, 0}}, {0b00010, {0, 0, 0, 0, 0, 1}}, {0b00100, {1, 0, 0, 0, 0, 0}},
-      {0b01000, {0, 1, 0, 0, 0, 0}}, {0b10000, {0, 0, 0, 1, 0, 0}}, {0b11111, {1, 1, 0, 1, 1, 1}},
-      {0b100000, {0, 0, 0, 0, 0, 0}}};
-  for (const auto& [mask, expected] : cases) {
-    EXPECT_EQ(NcbBlocks({.programNcbs = true, .ncbMask = mask}), expected) << mask;
+    for (size_t i = 0; i < layout.Blocks().size(); ++i) in.push_back(layout.BlockInRegion(i, kind, selection));
+    EXPECT_EQ(in, expected) << static_cast<int>(kind) << " " << selection.ncbMask;
+    EXPECT_FALSE(layout.BlockInRegion(in.size(), kind, all));  // past the table
   }
 }
 
-TEST_F(BlockSelection, ProgrammedRegionsNeverCountForNcb) {
-  RegionSelection selection{.programMainBios = true, .programNcbs = true, .allNcbs = true};
-  EXPECT_EQ(NcbBlocks(selection), (std::vector<bool>{0, 0, 0, 1, 1, 1}));
-  selection.programBootBlock = true;
-  EXPECT_EQ(NcbBlocks(selection), (std::vector<bool>{0, 0, 0, 0, 1, 1}));
-}
-
-TEST(BlockInRegion, EachRegionTakesOnlyItsOwnBlockTypeAndOnlyWhenSelected) {
-  using S = RegionSelection;
-  const std::pair<RegionKind, bool S::*> regions[] = {  // indexed by block type
-      {RegionKind::kBootBlock, &S::programBootBlock}, {RegionKind::kMainBios, &S::programMainBios},
-      {RegionKind::kNvram, &S::programNvram}, {RegionKind::kEc, &S::programEc}};
-  for (uint8_t type = 0; type <= 4; ++type) {
+// An EC block after one main BIOS block, read through a work buffer followed by guard
+// bytes; flash and image differ only in the version words.
+TEST(EcCheck, OnlyAHigherMaskedVersionWordInTheImageSetsTheFlag) {
+  constexpr uint32_t kEcStart = 0x10000, kScratch = 0x10000;
+  struct Case {
+    const char* what;
+    uint32_t ecSize = 0x1000, offset = 0x10, mask = ~0u, flash = 0x0102, image = 0x0102;
+    std::optional<EcBlockRecord> ecb = std::nullopt;
+    size_t imageEnd = ~size_t{0};
+    bool failReads = false, newer = false, read = true;
+  };
+  const EcBlockRecord ecb{EcBlockRecord::kCompareVersions, kEcStart + 0x800, 0x800, 0x24, 0x0000FFFF};
+  std::vector<Case> cases = {
+      {.what = "equal"},
+      {.what = "lower", .flash = 0x0103},
+      {.what = "equal under the mask", .mask = 0xFFFF0000, .flash = 0x01020000, .image = 0x0102FFFF},
+      {.what = "higher under the mask", .mask = 0xFFFF0000, .flash = 0x00FF0000, .image = 0x01000000, .newer = true},
+      {.what = "word straddles the block's end", .offset = 0xFFE, .read = false},
+      {.what = "image ends before the EC block", .image = 0x0103, .imageEnd = kEcStart},
+      {.what = "unreadable", .image = 0x0103, .failReads = true},
+      // The record overrides the table, whose mask would hide every difference.
+      {.what = "record", .offset = 0x824, .mask = 0, .flash = 7, .image = 8, .ecb = ecb, .newer = true},
+      {.what = "record switches the check off", .offset = 0x824, .mask = 0, .flash = 7, .image = 8,
+       .ecb = EcBlockRecord{0xFE, ecb.address, ecb.size, ecb.versionOffset, ecb.versionMask}, .read = false}};
+  // An EC block larger than the work buffer is read through a window that holds the word.
+  for (const uint32_t offset : {0x10u, 0xFFFCu, 0xFFFEu, 0x28000u, 0x2FFFCu}) {
+    cases.push_back({.what = "large block", .ecSize = 0x30000, .offset = offset, .image = 0x0103, .newer = true});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.what << " 0x" << std::hex << c.offset);
     FlashLayout layout;
-    layout.SetBlockTable(Contiguous({{type, 0x1000}}));
-    for (size_t r = 0; r < std::size(regions); ++r) {
-      S only, others{true, true, true, true, true, true, true, ~0u};
-      only.*regions[r].second = true;
-      others.*regions[r].second = false;
-      EXPECT_EQ(layout.BlockInRegion(0, regions[r].first, only), type == r) << int{type} << " " << r;
-      EXPECT_FALSE(layout.BlockInRegion(0, regions[r].first, others) || layout.BlockInRegion(1, regions[r].first, only));
+    layout.SetBlockTable(Contiguous({{1, kEcStart}, {3, c.ecSize}}), c.offset, c.mask);
+    std::vector<uint8_t> flash(kEcStart + c.ecSize, 0x11), image = flash;
+    if (c.offset + 4 <= c.ecSize) {
+      core::StoreLe32(&flash[kEcStart + c.offset], c.flash);
+      core::StoreLe32(&image[kEcStart + c.offset], c.image);
     }
-    // Without the EC-newer flag, "only if newer" alone writes nothing.
-    EXPECT_FALSE(layout.BlockInRegion(0, RegionKind::kEc, {.ecOnlyIfNewer = true}));
-  }
-}
-
-// An EC block at kEcStart after one main BIOS block; flash and image differ only in the
-// version words.
-class EcCheck : public ::testing::Test {
- protected:
-  static constexpr uint32_t kEcStart = 0x10000;
-  static constexpr size_t kScratch = 0x10000;
-
-  void Setup(uint32_t ecSize, uint32_t versionOffset, uint32_t mask, uint32_t flashVersion, uint32_t imageVersion) {
-    layout_ = FlashLayout{};
-    reads_.clear();
-    layout_.SetBlockTable(Contiguous({{1, kEcStart}, {3, ecSize}}), versionOffset, mask);
-    flash_.assign(kEcStart + ecSize, 0x11);
-    image_ = flash_;
-    if (versionOffset + 4 > ecSize) return;
-    core::StoreLe32(&flash_[kEcStart + versionOffset], flashVersion);
-    core::StoreLe32(&image_[kEcStart + versionOffset], imageVersion);
-  }
-
-  uint32_t Check(const std::optional<EcBlockRecord>& ecb = std::nullopt) {
-    return layout_.CheckEcNewer(image_, ecb, std::span(scratch_).first(kScratch), [&](uint32_t address, std::span<uint8_t> to) {
-      reads_.push_back({address, static_cast<uint32_t>(to.size())});
-      if (failReads_ || !core::InRange(flash_.size(), address, to.size())) return false;
-      std::copy_n(flash_.begin() + address, to.size(), to.begin());
+    image.resize(std::min(image.size(), c.imageEnd));
+    std::vector<uint8_t> scratch(kScratch + 64, 0xCD);  // 64 guard bytes
+    std::vector<Range> reads;  // address, length
+    const uint32_t error = layout.CheckEcNewer(image, c.ecb, std::span(scratch).first(kScratch),
+                                               [&](uint32_t address, std::span<uint8_t> to) {
+      reads.emplace_back(address, static_cast<uint32_t>(to.size()));
+      if (c.failReads || !core::InRange(flash.size(), address, to.size())) return false;
+      std::copy_n(flash.begin() + address, to.size(), to.begin());
       return true;
     });
-  }
-
-  FlashLayout layout_;
-  std::vector<uint8_t> image_, flash_;
-  std::vector<uint8_t> scratch_ = std::vector<uint8_t>(kScratch + 64, 0xCD);  // 64 guard bytes
-  std::vector<Range> reads_;  // address, length
-  bool failReads_ = false;
-};
-
-TEST_F(EcCheck, OnlyAHigherMaskedImageVersionSetsTheFlag) {
-  struct Case {
-    uint32_t flash, image, mask;
-    bool newer;
-  };
-  for (const Case c : {Case{0x0102, 0x0102, ~0u, false}, Case{0x0102, 0x0103, ~0u, true}, Case{0x0103, 0x0102, ~0u, false},
-                       Case{0x01020000, 0x0102FFFF, 0xFFFF0000, false}, Case{0x00FF0000, 0x01000000, 0xFFFF0000, true}}) {
-    Setup(0x1000, 0x10, c.mask, c.flash, c.image);
-    EXPECT_EQ(Check(), 0u);
-    EXPECT_EQ(layout_.EcNewer(), c.newer) << std::hex << c.flash << " " << c.image;
-    EXPECT_TRUE(layout_.EcPresent());
-    EXPECT_EQ(reads_, (std::vector<Range>{{kEcStart, 0x1000}}));
-  }
-}
-
-TEST_F(EcCheck, NothingToCompareIsNotNewer) {
-  layout_.SetBlockTable(Contiguous({{1, 0x1000}}), 0, ~0u);  // no EC block
-  EXPECT_EQ(Check(), 0u);
-  EXPECT_FALSE(layout_.EcPresent());
-  Setup(0x1000, 0xFFE, ~0u, 0, 0);  // the word would straddle the end of the block
-  EXPECT_EQ(Check(), 0u);
-  EXPECT_TRUE(reads_.empty());
-  Setup(0x1000, 0x10, ~0u, 1, 2);
-  image_.resize(kEcStart);  // the image ends before the EC block
-  EXPECT_EQ(Check(), 0u);
-  EXPECT_FALSE(layout_.EcNewer());
-  Setup(0x1000, 0x10, ~0u, 1, 2);
-  failReads_ = true;
-  EXPECT_EQ(Check(), layout_error::kFlashReadFailed);
-  EXPECT_FALSE(layout_.EcNewer());
-}
-
-TEST_F(EcCheck, EcbRecordOverridesTheTableAndCanSwitchTheCheckOff) {
-  Setup(0x1000, 0x824, 0, 0x7, 0x8);  // the table's mask would hide every difference
-  const EcBlockRecord ecb{EcBlockRecord::kCompareVersions, kEcStart + 0x800, 0x800, 0x24, 0x0000FFFF};
-  EXPECT_EQ(Check(EcBlockRecord{0xFE, ecb.address, ecb.size, ecb.versionOffset, ecb.versionMask}), 0u);
-  EXPECT_TRUE(reads_.empty());
-  EXPECT_FALSE(layout_.EcNewer());
-  EXPECT_EQ(Check(ecb), 0u);
-  EXPECT_EQ(reads_, (std::vector<Range>{{kEcStart + 0x800, 0x800}}));
-  EXPECT_TRUE(layout_.EcNewer());
-}
-
-TEST_F(EcCheck, EcBlockLargerThanTheWorkBufferIsReadThroughAWindow) {
-  for (const uint32_t offset : {0x10u, 0xFFFCu, 0xFFFEu, 0x28000u, 0x2FFFCu}) {
-    Setup(0x30000, offset, ~0u, 0x100, 0x101);
-    ASSERT_EQ(Check(), 0u) << offset;
-    EXPECT_TRUE(layout_.EcNewer()) << offset;
-    ASSERT_EQ(reads_.size(), 1u);
-    EXPECT_EQ(reads_[0].second, kScratch);
-    EXPECT_TRUE(reads_[0].first <= kEcStart + offset && reads_[0].first + kScratch >= kEcStart + offset + 4) << offset;
-    EXPECT_TRUE(std::all_of(scratch_.begin() + kScratch, scratch_.end(), [](uint8_t b) { return b == 0xCD; }));
+    EXPECT_EQ(std::make_pair(error, layout.EcNewer()), std::make_pair(c.failReads ? layout_error::kFlashReadFailed : 0u, c.newer));
+    ASSERT_EQ(reads.size(), c.read ? 1u : 0u);
+    // The read takes as much of the EC block as the work buffer holds, the version word within.
+    const uint32_t word = c.ecb ? c.ecb->address + c.ecb->versionOffset : kEcStart + c.offset;
+    for (const auto& [address, length] : reads) {
+      EXPECT_EQ(length, std::min<size_t>(c.ecb ? c.ecb->size : c.ecSize, kScratch));
+      EXPECT_TRUE(address <= word && address + length >= word + 4);
+    }
+    EXPECT_TRUE(std::all_of(scratch.begin() + kScratch, scratch.end(), [](uint8_t b) { return b == 0xCD; }));
   }
 }
 

@@ -3,10 +3,10 @@
 #pragma once
 
 #include <cstdint>
-#include <string_view>
 #include <vector>
 
 #include "core/Bytes.h"
+#include "core/Format.h"
 #include "core/Guid.h"
 
 namespace nox::image::testing {
@@ -16,14 +16,9 @@ inline const core::Guid kFfs1 = core::GuidLiteral("7A9354D9-0468-444A-81CE-0BF61
 inline const core::Guid kNvData = core::GuidLiteral("FFF12B8D-7696-4C8B-A985-2747075B4F50");
 inline const core::Guid kIdentity = core::GuidLiteral("30ACC954-36FF-4C09-B2F5-DFDDAB7002A5");
 
-inline core::Guid Numbered(const char* base, uint32_t n) {
-  core::Guid g = core::GuidLiteral(base);
-  g.data1 += n;
-  return g;
-}
-// The n-th ROM hole name (0..15), and names that are no hole.
-inline core::Guid HoleName(uint32_t n) { return Numbered("05CA01FC-0FC1-11DC-9011-00173153EBA8", n); }
-inline core::Guid PlainName(uint32_t n) { return Numbered("1B45CC0A-156A-428A-AF62-49864DA0E6E6", n); }
+// The n-th ROM hole name (0..15), and names that are no hole: the first group counts up.
+inline core::Guid HoleName(uint32_t n) { return core::GuidLiteral(core::Format("%08X-0FC1-11DC-9011-00173153EBA8", 0x05CA01FC + n)); }
+inline core::Guid PlainName(uint32_t n) { return core::GuidLiteral(core::Format("%08X-156A-428A-AF62-49864DA0E6E6", 0x1B45CC0A + n)); }
 
 struct FileDef {
   core::Guid name;
@@ -86,7 +81,6 @@ class ImageBuilder {
     for (int i = 0; i < 3; ++i) bytes_.at(offset + 20 + i) = static_cast<uint8_t>(size >> (8 * i));
   }
 
-  void Put(size_t offset, std::string_view text) { std::copy(text.begin(), text.end(), bytes_.begin() + static_cast<std::ptrdiff_t>(offset)); }
 
   std::vector<uint8_t>& Bytes() { return bytes_; }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "firmware/SimRig.h"
 #include "image/ImageBuilder.h"
 #include "image/NcbPreparation.h"
 
@@ -19,124 +20,115 @@ constexpr uint32_t kRomSize = 0x48000;
 const std::vector<FlashBlockEntry> kBlocks = {
     {0x00000, 0x10000, 1}, {0x10000, 0x10000, 2}, {0x20000, 0x10000, 1}, {0x30000, 0x18000, 0}};
 
-// The files of the three volumes: first main BIOS run, second main BIOS run, boot block.
-using Side = std::array<std::vector<FileDef>, 3>;
-const Side kImageSide = {{{{PlainName(0), 0x40}, {HoleName(0), 0x100}, {HoleName(1), 0x80}},
-                          {{HoleName(2), 0x40}},
-                          {{HoleName(3), 0x200}}}};
+// The files of the volumes: first main BIOS run, second main BIOS run, and two in the boot
+// block.
+using Side = std::array<std::vector<FileDef>, 4>;
+const Side kImageSide = {
+    {{{PlainName(0), 0x40}, {HoleName(0), 0x100}, {HoleName(1), 0x80}}, {{HoleName(2), 0x40}}, {{HoleName(3), 0x200}}, {}}};
 // The machine's holes lie elsewhere than the image's, so a copy from the image offset shows.
+// A hole behind the last one the image has, in the same volume, is not looked at.
 const Side kMachineSide = {{{{PlainName(0), 0x200}, {HoleName(0), 0x100}, {HoleName(1), 0x80}},
-                            {{PlainName(1), 0x20}, {HoleName(2), 0x40}},
-                            {{HoleName(3), 0x200}}}};
+                            {{PlainName(1), 0x20}, {HoleName(2), 0x40}}, {{HoleName(3), 0x200}, {HoleName(6), 0x40}}, {}}};
 
-struct Built {
-  std::vector<uint8_t> bytes;
-  std::vector<uint64_t> holes;  // file offsets of the holes, in the order found
-};
-
-// `fill` != 0 gives each hole body its own byte value, unlike anything the builder writes.
-Built Build(const Side& side, uint8_t fill) {
+// The image of `side` and the offsets of its holes, in the order found; `fill` != 0 gives
+// each hole body its own byte value, unlike anything the builder writes.
+std::pair<std::vector<uint8_t>, std::vector<uint64_t>> Build(const Side& side, uint8_t fill) {
   testing::ImageBuilder builder(kRomSize);
-  Built built;
-  for (size_t v = 0; v < 3; ++v) {
-    const auto offsets = builder.AddVolume(std::array{0x00000, 0x20000, 0x30000}[v], {}, side[v]);
+  std::vector<uint64_t> holes;
+  for (size_t v = 0; v < side.size(); ++v) {
+    const auto offsets = builder.AddVolume(std::array{0x00000, 0x20000, 0x30000, 0x40000}[v], {}, side[v]);
     for (size_t i = 0; i < side[v].size(); ++i) {
       if (!HoleTable::IsRomHoleName(side[v][i].name)) continue;
       auto body = builder.Bytes().begin() + static_cast<std::ptrdiff_t>(offsets[i]);
-      if (fill != 0) std::fill(body + 24, body + side[v][i].size, static_cast<uint8_t>(fill + built.holes.size()));
-      built.holes.push_back(offsets[i]);
+      if (fill != 0) std::fill(body + 24, body + side[v][i].size, static_cast<uint8_t>(fill + holes.size()));
+      holes.push_back(offsets[i]);
     }
   }
-  built.bytes = std::move(builder.Bytes());
-  return built;
+  return {std::move(builder.Bytes()), holes};
 }
 
-class NcbPreparationTest : public ::testing::Test {
- protected:
-  void LoadImage(const Side& side, const std::vector<FlashBlockEntry>& blocks = kBlocks) {
-    image_ = Build(side, 0);
-    original_ = image_.bytes;
-    layout_.SetBlockTable(blocks);
-    ASSERT_EQ(layout_.AnalyseImage(image_.bytes), 0u);
+// Prepares the image of `image` against a simulated machine with the block table kBlocks
+// whose flash holds `machine`, the layout knowing the table `blocks`.
+struct Preparation {
+  Preparation(const Side& image, const Side& machine, const RegionSelection& selection, size_t imageLength = kRomSize,
+              bool failReads = false, const std::vector<FlashBlockEntry>& blocks = kBlocks)
+      : rig("minimal-1m", [&](sim::Profile& p) {
+          p.flash.size = kRomSize;
+          p.flash.blocks.clear();
+          for (const auto& b : kBlocks) p.flash.blocks.push_back({b.start, b.size, b.type});
+          if (failReads) p.faults.fail.push_back({sim::FlashOp::Read, 0, kRomSize});
+        }) {
+    std::tie(bytes, holes) = Build(image, 0);
+    std::tie(flash, flashHoles) = Build(machine, 0xA0);
+    original = bytes;
+    rig.Open();
+    rig.machine->Flash().Load(flash);
+    layout.SetBlockTable(blocks);
+    EXPECT_EQ(layout.AnalyseImage(bytes), 0u);
+    const size_t mark = rig.Mark();
+    prepared = PrepareNcbsForWriting(layout, selection, std::span(bytes).first(imageLength), *rig.smi,
+                                     [this](uint32_t a, uint32_t b, uint32_t c) { progress.push_back({a, b, c}); });
+    for (const auto& smi : rig.Smis(mark)) {
+      if (smi.value("op", "") == "read") reads.emplace_back(smi.value("addr", 0u), smi.value("len", 0u));
+    }
   }
-  void SetUp() override { LoadImage(kImageSide); }
 
-  bool Prepare(const RegionSelection& selection, size_t imageLength = kRomSize) {
-    const FlashLayout::FlashReader reader = [this](uint32_t address, std::span<uint8_t> to) {
-      reads_.push_back({address, static_cast<uint32_t>(to.size())});
-      if (failReads_ || !core::InRange(machine_.bytes.size(), address, to.size())) return false;
-      std::copy_n(machine_.bytes.begin() + address, to.size(), to.begin());
-      return true;
-    };
-    return PrepareNcbsForWriting(layout_, selection, std::span(image_.bytes).first(imageLength), reader,
-                                 [this](uint32_t a, uint32_t b, uint32_t c) { progress_.push_back({a, b, c}); });
-  }
-
-  FlashLayout layout_;
-  Built image_;
-  Built machine_ = Build(kMachineSide, 0xA0);
-  std::vector<uint8_t> original_;
-  bool failReads_ = false;
-  std::vector<std::pair<uint32_t, uint32_t>> reads_;
-  std::vector<std::array<uint32_t, 3>> progress_;
+  nox::testing::SimRig rig;
+  FlashLayout layout;
+  std::vector<uint8_t> bytes, original, flash;
+  std::vector<uint64_t> holes, flashHoles;
+  bool prepared = false;
+  std::vector<std::pair<uint32_t, uint32_t>> reads;  // address, length
+  std::vector<std::array<uint32_t, 3>> progress;
 };
 
-TEST_F(NcbPreparationTest, UnselectedHolesOfNeededKindsGetTheMachineBytes) {
+TEST(NcbPreparation, UnselectedHolesOfNeededKindsGetTheMachineBytesReadWithProgress) {
+  const Side noMainHoles = {{{{PlainName(0), 0x40}}, {}, {{HoleName(3), 0x200}}, {}}};
   struct Case {
     RegionSelection selection;
     const char* holes;  // per hole: 'm' ends up with the machine's bytes, 'i' keeps the image's
     bool reads = true;
+    const Side& image = kImageSide;
   };
+  // Whenever a kind needs it, the whole flash is read in pieces of up to 64 KiB within a
+  // block; the firmware moves 1 KiB a request, and the progress page sees every request.
+  std::vector<std::pair<uint32_t, uint32_t>> wholeFlash;
+  std::vector<std::array<uint32_t, 3>> progress = {{core::kProgressStart, 0, 0}};
+  for (uint32_t at = 0; at < kRomSize; at += 1024) {
+    wholeFlash.emplace_back(at, 1024);
+    progress.push_back({at, kRomSize, at < 0x40000 ? 0x10000u : 0x8000u});  // the boot block's second piece is short
+  }
+  progress.push_back({core::kProgressEnd, kRomSize, 0});
   for (const Case& c : {Case{{.programMainBios = true}, "mmmi"},
                         Case{{.programMainBios = true, .programNcbs = true, .allNcbs = true}, "iiii"},
                         Case{{.programMainBios = true, .programNcbs = true, .ncbMask = 1}, "immm"},
                         Case{{.programMainBios = true, .ncbMask = 1}, "mmmi"},  // mask ignored without NCBs
                         Case{{.programNcbs = true, .ncbMask = 1u << 3}, "mmmi"},
                         Case{{.programNcbs = true, .allNcbs = true}, "iiii"},
-                        Case{{.programBootBlock = true}, "iiim"}, Case{{}, "iiii", false}}) {
-    LoadImage(kImageSide);
-    reads_.clear();
-    ASSERT_TRUE(Prepare(c.selection)) << c.holes;
-    EXPECT_EQ(!reads_.empty(), c.reads) << c.holes;
-    for (size_t h = 0; h < 4; ++h) {
-      const Built& from = c.holes[h] == 'm' ? machine_ : Built{original_, image_.holes};
-      EXPECT_TRUE(std::equal(image_.bytes.begin() + image_.holes[h], image_.bytes.begin() + image_.holes[h] + layout_.Holes()[h].size,
-                             from.bytes.begin() + from.holes[h])) << c.holes << " " << h;
-      if (c.holes[h] == 'm') {
-        EXPECT_EQ(layout_.Holes()[h].flashOffset, machine_.holes[h]) << c.holes << " " << h;
-      }
+                        Case{{.programBootBlock = true}, "iiim"}, Case{{}, "iiii", false},
+                        Case{{.programMainBios = true}, "i", false, noMainHoles}}) {
+    const Preparation p(c.image, kMachineSide, c.selection);
+    ASSERT_TRUE(p.prepared) << c.holes;
+    EXPECT_EQ(p.reads, c.reads ? wholeFlash : decltype(wholeFlash){}) << c.holes;
+    EXPECT_EQ(p.progress, c.reads ? progress : decltype(progress){}) << c.holes;
+    std::vector<uint8_t> expected = p.original;
+    for (size_t h = 0; c.holes[h] != 0; ++h) {
+      if (c.holes[h] != 'm') continue;
+      const auto from = p.flash.begin() + static_cast<std::ptrdiff_t>(p.flashHoles[h]);
+      std::copy_n(from, p.layout.Holes()[h].size, expected.begin() + static_cast<std::ptrdiff_t>(p.holes[h]));
     }
+    EXPECT_EQ(p.bytes, expected) << c.holes;
   }
 }
 
-TEST_F(NcbPreparationTest, WholeFlashIsReadInPiecesWithProgress) {
-  ASSERT_TRUE(Prepare({.programMainBios = true}));
-  const std::vector<std::pair<uint32_t, uint32_t>> pieces = {
-      {0x00000, 0x10000}, {0x10000, 0x10000}, {0x20000, 0x10000}, {0x30000, 0x10000}, {0x40000, 0x8000}};
-  EXPECT_EQ(reads_, pieces);
-  std::vector<std::array<uint32_t, 3>> expected = {{core::kProgressStart, 0, 0}};
-  for (const auto& [address, length] : pieces) expected.push_back({address, kRomSize, length});
-  expected.push_back({core::kProgressEnd, kRomSize, 0});
-  EXPECT_EQ(progress_, expected);
-}
-
-TEST_F(NcbPreparationTest, NothingIsReadWhenNoHoleNeedsKeepingOrTheTableOverrunsTheRom) {
-  LoadImage({{{{PlainName(0), 0x40}}, {}, {{HoleName(3), 0x200}}}});  // main BIOS without holes
-  EXPECT_TRUE(Prepare({.programMainBios = true}));
-  EXPECT_TRUE(reads_.empty() && progress_.empty());
-  LoadImage(kImageSide, {{0x0, 0x10000, 1}, {0x20000, 0x10000, 1}});
-  EXPECT_FALSE(Prepare({.programMainBios = true}));
-  EXPECT_TRUE(reads_.empty());
-  EXPECT_EQ(image_.bytes, original_);
-}
-
-TEST_F(NcbPreparationTest, RefusalLeavesTheImageAsLoaded) {
+TEST(NcbPreparation, RefusalLeavesTheImageAsLoaded) {
   struct Case {
     const char* what;
     size_t volume;
     std::vector<FileDef> files;
-    bool failReads = false;
+    bool failReads = false, reads = true;  // a table the flash copy cannot hold is refused before any read
     size_t imageLength = kRomSize;
+    std::vector<FlashBlockEntry> blocks = kBlocks;
   };
   const Case cases[] = {
       {"second main hole larger", 0, {{PlainName(0), 0x200}, {HoleName(0), 0x100}, {HoleName(1), 0x88}}},
@@ -144,16 +136,18 @@ TEST_F(NcbPreparationTest, RefusalLeavesTheImageAsLoaded) {
       {"extra hole", 0, {{HoleName(4), 0x40}, {HoleName(0), 0x100}, {HoleName(1), 0x80}}},
       {"missing hole", 1, {{PlainName(1), 0x20}}},
       {"boot hole renamed", 2, {{HoleName(5), 0x200}}},
+      {"a hole in a later volume of the run", 3, {{HoleName(7), 0x40}}},
       {"unreadable", 2, kMachineSide[2], true},
-      {"image ends inside the third hole", 2, kMachineSide[2], false, 0x20060}};
+      {"image ends inside the third hole", 2, kMachineSide[2], false, true, 0x20060},
+      {"table runs past the ROM", 2, kMachineSide[2], false, false, kRomSize, {{0x0, 0x10000, 1}, {0x20000, 0x10000, 1}}}};
   for (const Case& c : cases) {
-    LoadImage(kImageSide);
     Side machine = kMachineSide;
     machine[c.volume] = c.files;
-    machine_ = Build(machine, 0xA0);
-    failReads_ = c.failReads;
-    EXPECT_FALSE(Prepare({.programBootBlock = true, .programMainBios = true}, c.imageLength)) << c.what;
-    EXPECT_EQ(image_.bytes, original_) << c.what;
+    const Preparation p(kImageSide, machine, {.programBootBlock = true, .programMainBios = true}, c.imageLength,
+                        c.failReads, c.blocks);
+    EXPECT_FALSE(p.prepared) << c.what;
+    EXPECT_EQ(p.bytes, p.original) << c.what;
+    EXPECT_EQ(!p.reads.empty(), c.reads) << c.what;
   }
 }
 

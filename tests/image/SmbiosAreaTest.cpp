@@ -35,108 +35,81 @@ Bytes Area(const Bytes& entries, uint32_t length = ~0u) {
   return area + entries;
 }
 
-class SmbiosAreaTest : public ::testing::Test {
- protected:
-  SmbiosAreaTest() { layout_.SetBlockTable(kBlocks); }
+using Puts = std::vector<std::pair<size_t, Bytes>>;  // offset, bytes
 
-  static void Put(Bytes& into, size_t at, const Bytes& bytes) { std::copy(bytes.begin(), bytes.end(), into.begin() + at); }
-  Bytes Saved() const { return Bytes(area_.Bytes().begin(), area_.Bytes().end()); }
-
-  SmbiosArea::SaveResult Save(std::vector<std::string> types = {}) {
-    return area_.Save(
-        layout_,
-        [this](uint32_t address, std::span<uint8_t> to) {
-          if (failReads_ || !core::InRange(flash_.size(), address, to.size())) return false;
-          std::copy_n(flash_.begin() + address, to.size(), to.begin());
-          return true;
-        },
-        types, [this](int type) { warnings_.push_back(type); });
-  }
-
-  FlashLayout layout_;
-  Bytes flash_ = Bytes(0x3000, 0xEE);
-  Bytes image_ = Bytes(0x3000, 0x11);
-  SmbiosArea area_;
-  bool failReads_ = false;
-  std::vector<int> warnings_;
+struct Case {
+  const char* what;
+  Puts flash;  // laid over a part of 0xEE bytes
+  Puts image;  // laid over an image of 0x11 bytes
+  std::vector<std::string> types = {};
+  SmbiosArea::SaveResult result = SmbiosArea::SaveResult::kSaved;
+  Bytes saved = {};
+  std::vector<int> warnings = {};
+  bool restored = true, failReads = false;  // restored: the saved area laid over the image's first area
 };
 
-TEST_F(SmbiosAreaTest, ChosenTypesArePackedAndLaidOverTheImagesAreaOfTheSameLength) {
-  struct Case {
-    const char* what;
-    Bytes entries;
-    std::vector<std::string> types;
-    Bytes packed;  // followed by 0xFF up to the area's length; no types keeps the area whole
-    std::vector<int> warnings;
-  };
+// The part's area of `entries`, saved with the values `types`, holds its head and `packed`,
+// then 0xFF; it is laid over the image's area of the same length.
+Case Packs(const char* what, const Bytes& entries, std::vector<std::string> types, const Bytes& packed,
+           std::vector<int> warnings = {}) {
+  const Bytes area = Area(entries);
+  Bytes saved = Bytes(area.begin(), area.begin() + 8) + packed;
+  saved.resize(area.size(), 0xFF);
+  return {what, {{kFlashArea, area}}, {{kImageArea, Area(Bytes(entries.size(), 0x33))}}, std::move(types),
+          SmbiosArea::SaveResult::kSaved, saved, std::move(warnings)};
+}
+
+TEST(SmbiosArea, ChosenTypesArePackedAndLaidOverTheImagesAreaOfTheSameLength) {
+  using enum SmbiosArea::SaveResult;
+  const Bytes one = Area(Entries({{1, 3}}));
   const Case cases[] = {
-      {"whole area", Entries({{1, 3}, {2, 9}}), {}, Entries({{1, 3}, {2, 9}}), {}},
-      {"missing type warns once", Entries({{1, 3}, {4, 2}, {1, 5}}), {"1", "2"}, Entries({{1, 3}, {1, 5}}), {2}},
-      {"order of the values", Entries({{1, 3}, {4, 2}}), {"4", "1"}, Entries({{4, 2}, {1, 3}}), {}},
-      {"type named twice", Entries({{4, 2}, {1, 30}}), {"4", "4"}, Entries({{4, 2}, {4, 2}}), {}},
-      {"entry ending at the length", Entries({{1, 2}, {9, 1}}), {"9"}, Entries({{9, 1}}), {}},
-      {"entry in the last four bytes is not looked at", Entries({{1, 2}, {9, 0}}), {"9"}, {}, {9}},
-      {"none found", Entries({{1, 2}}), {"3", "17"}, {}, {3, 17}},
+      Packs("whole area", Entries({{1, 3}, {2, 9}}), {}, Entries({{1, 3}, {2, 9}})),
+      Packs("missing type warns once", Entries({{1, 3}, {4, 2}, {1, 5}}), {"1", "2"}, Entries({{1, 3}, {1, 5}}), {2}),
+      Packs("order of the values", Entries({{1, 3}, {4, 2}}), {"4", "1"}, Entries({{4, 2}, {1, 3}})),
+      Packs("type named twice", Entries({{4, 2}, {1, 30}}), {"4", "4"}, Entries({{4, 2}, {4, 2}})),
+      Packs("entry ending at the length", Entries({{1, 2}, {9, 1}}), {"9"}, Entries({{9, 1}})),
+      Packs("entry in the last four bytes is not looked at", Entries({{1, 2}, {9, 0}}), {"9"}, {}, {9}),
+      Packs("none found", Entries({{1, 2}}), {"3", "17"}, {}, {3, 17}),
       // Its claimed length runs past the area: only what the area holds is kept.
-      {"truncated last entry", Entries({{1, 2}}) + Bytes{7, 0, 200, 0, 1, 2}, {"7"}, {7, 0, 200, 0, 1, 2}, {}},
+      Packs("truncated last entry", Entries({{1, 2}}) + Bytes{7, 0, 200, 0, 1, 2}, {"7"}, {7, 0, 200, 0, 1, 2}),
       // The second copy of the big entry does not fit: packing stops at the area's end.
-      {"repeats never outgrow the area", Entries({{1, 20}, {2, 0}}), {"1", "1"},
-       Entries({{1, 20}}) + Bytes{1, 0x5A, 20, 0xA5}, {}}};
+      Packs("repeats never outgrow the area", Entries({{1, 20}, {2, 0}}), {"1", "1"},
+            Entries({{1, 20}}) + Bytes{1, 0x5A, 20, 0xA5}),
+      {"area in a main BIOS block only", {{0x100, one}}, {{kImageArea, one}}, {}, kNone, {}, {}, false},
+      {"head and entries not both in the block", {{0x2FF0, Area(Entries({{1, 3}}), 0x10)}}, {}, {}, kNone, {}, {}, false},
+      {"unreadable", {{kFlashArea, one}}, {}, {}, kReadFailed, {}, {}, false, true},
+      {"first area in table order", {{kFlashArea, Area(Entries({{2, 3}}))}, {0x1800, one}}, {{kImageArea, Area(Entries({{5, 3}}))}},
+       {}, kSaved, one},
+      // One running from the first boot block into the second is not taken, and the search
+      // is not carried on to the good area behind it.
+      {"area across two boot blocks", {{kFlashArea, one}, {0x1FFC, one}}, {{kImageArea, one}}, {}, kNone, {}, {}, false},
+      {"image without an area", {{kFlashArea, one}}, {}, {}, kSaved, one, {}, false},
+      {"image area one byte longer", {{kFlashArea, one}}, {{kImageArea, Area(Entries({{1, 4}}))}}, {}, kSaved, one, {}, false}};
+  FlashLayout layout;
+  layout.SetBlockTable(kBlocks);
   for (const Case& c : cases) {
-    warnings_.clear();
-    const Bytes machine = Area(c.entries);
-    Put(flash_, kFlashArea, machine);
-    Put(image_, kImageArea, Area(Bytes(c.entries.size(), 0x33)));
-    ASSERT_EQ(Save(c.types), SmbiosArea::SaveResult::kSaved) << c.what;
-    Bytes expected = Bytes(machine.begin(), machine.begin() + 8) + c.packed;
-    expected.resize(machine.size(), 0xFF);
-    EXPECT_EQ(Saved(), expected) << c.what;
-    EXPECT_EQ(warnings_, c.warnings) << c.what;
-    Bytes restored = image_;
-    Put(restored, kImageArea, expected);
-    ASSERT_TRUE(area_.Restore(layout_, image_)) << c.what;
-    EXPECT_EQ(image_, restored) << c.what;
+    SCOPED_TRACE(c.what);
+    Bytes flash(0x3000, 0xEE), image(0x3000, 0x11);
+    for (const auto& [at, bytes] : c.flash) std::copy(bytes.begin(), bytes.end(), flash.begin() + at);
+    for (const auto& [at, bytes] : c.image) std::copy(bytes.begin(), bytes.end(), image.begin() + at);
+    SmbiosArea area;
+    std::vector<int> warnings;
+    const auto read = [&](uint32_t address, std::span<uint8_t> to) {
+      if (c.failReads || !core::InRange(flash.size(), address, to.size())) return false;
+      std::copy_n(flash.begin() + address, to.size(), to.begin());
+      return true;
+    };
+    ASSERT_EQ(area.Save(layout, read, c.types, [&](int type) { warnings.push_back(type); }), c.result);
+    EXPECT_EQ(Bytes(area.Bytes().begin(), area.Bytes().end()), c.saved);
+    EXPECT_EQ(warnings, c.warnings);
+    Bytes expected = image;
+    if (c.restored) std::copy(c.saved.begin(), c.saved.end(), expected.begin() + c.image[0].first);
+    EXPECT_EQ(area.Restore(layout, image), c.restored);
+    EXPECT_EQ(image, expected);
+    // Once cleared at the end of the session, nothing is laid over an image any more.
+    area.Clear();
+    EXPECT_FALSE(area.Restore(layout, image));
   }
-}
-
-TEST_F(SmbiosAreaTest, NothingIsSavedWithoutAUsableAreaInABootBlock) {
-  EXPECT_EQ(Save(), SmbiosArea::SaveResult::kNone);
-  Put(flash_, 0x0100, Area(Entries({{1, 3}})));  // main BIOS block: not searched
-  EXPECT_EQ(Save(), SmbiosArea::SaveResult::kNone);
-  // Head and entries must both lie in the block.
-  Put(flash_, 0x2FF0, Area(Entries({{1, 3}}), 0x10));
-  EXPECT_EQ(Save(), SmbiosArea::SaveResult::kNone);
-  EXPECT_FALSE(area_.Restore(layout_, image_));
-  failReads_ = true;
-  EXPECT_EQ(Save(), SmbiosArea::SaveResult::kReadFailed);
-}
-
-TEST_F(SmbiosAreaTest, FirstSignatureInTableOrderEndsTheSearch) {
-  Put(flash_, kFlashArea, Area(Entries({{2, 3}})));
-  Put(flash_, 0x1800, Area(Entries({{1, 3}})));
-  ASSERT_EQ(Save(), SmbiosArea::SaveResult::kSaved);
-  EXPECT_EQ(Saved(), Area(Entries({{1, 3}})));
-  // An area running from the first boot block into the second is not taken, nor is the
-  // search carried on to the good area behind it.
-  Put(flash_, 0x1800, Bytes(15, 0xEE));
-  Put(flash_, 0x1FFC, Area(Entries({{1, 3}})));
-  EXPECT_EQ(Save(), SmbiosArea::SaveResult::kNone);
-}
-
-TEST_F(SmbiosAreaTest, ImageAreaOfAnotherLengthOrNoneIsLeftAlone) {
-  Put(flash_, kFlashArea, Area(Entries({{1, 3}})));
-  ASSERT_EQ(Save(), SmbiosArea::SaveResult::kSaved);
-  for (const Bytes& imageArea : {Bytes{}, Area(Entries({{1, 4}}))}) {
-    Put(image_, kImageArea, imageArea);
-    const Bytes before = image_;
-    EXPECT_FALSE(area_.Restore(layout_, image_));
-    EXPECT_EQ(image_, before);
-  }
-  area_.Clear();
-  Put(image_, kImageArea, Area(Entries({{1, 3}})));
-  const Bytes sameLength = image_;
-  EXPECT_FALSE(area_.Restore(layout_, image_));
-  EXPECT_EQ(image_, sameLength);
 }
 
 }  // namespace

@@ -96,6 +96,8 @@ done
 # leaves no misuse in its journal.
 journal_lacks '"misuse"'
 done
+
+CASE="a picked ROM hole or non-critical block is written"
 # Numbered after the two non-critical blocks, the main BIOS's hole is number 2.
 machine mach-holes2 legacy-8m
 rom other.rom --seed 5
@@ -115,6 +117,120 @@ expect_touched "ncb"
 region_is "NCB 0x80" equal other.rom
 region_is "NCB 0x81" equal before-ncb0.bin
 region_is "main BIOS" equal before-ncb0.bin
+
+CASE="ROM holes back to back are never erased or written, so a power cut cannot lose them"
+# holes_machine NAME [--set k=v]...: a machine whose own firmware (A06, EC 0x10200) carries
+# five ROM holes: three back to back in the main BIOS, two in the boot block.
+holes_machine() {
+  machine "$@"
+  "$NOXSIM" rom "$MACHINE" -o "$MACHINE/flash.bin" --version A06 --ec-version 0x10200 --holes 5 >/dev/null ||
+    { echo "cannot load $1"; exit 1; }
+}
+# holes_untouched: no erase or write request of the last run reaches into a hole's sector.
+holes_untouched() {
+  local bad
+  bad=$(run_journal | grep -E '"op":"(erase|write)"' | sed -E 's/.*"addr":([0-9]+),"len":([0-9]+).*/\1 \2/' |
+    awk -v holes="$HOLES" 'BEGIN { n = split(holes, h, " ") }
+      { for (i = 1; i <= n; i++) if ($1 < h[i] + 4096 && h[i] < $1 + $2) { print $1; exit } }')
+  if [[ -z $bad ]]; then pass; else fail "the request at $bad reaches into a hole"; fi
+}
+# expect_part: the part holds expected-h5.bin byte for byte.
+expect_part() {
+  if cmp -s "$MACHINE/flash.bin" "$WORK/expected-h5.bin"; then pass
+  else fail "flash.bin: $(cmp "$MACHINE/flash.bin" "$WORK/expected-h5.bin" 2>&1)"; fi
+}
+# holes_kept FILE: every hole's sector of the part holds what FILE holds there.
+holes_kept() {
+  local h
+  for h in $HOLES; do
+    if cmp -s <(dd if="$MACHINE/flash.bin" bs=4096 skip=$((h / 4096)) count=1 2>/dev/null) \
+              <(dd if="$WORK/$1" bs=4096 skip=$((h / 4096)) count=1 2>/dev/null); then pass
+    else fail "the hole at $h lost the machine's data"; fi
+  done
+}
+holes_machine mach-h5 legacy-8m
+snapshot before-h5.bin
+rom new-h5.rom --holes 5 --seed 5
+# Each hole is a file of one 4 KiB sector; its name ends in the bytes searched for.
+HOLES=$(LC_ALL=C grep -obUaP '\xC1\x0F\xDC\x11\x90\x11\x00\x17\x31\x53\xEB\xA8' "$WORK/before-h5.bin" |
+  cut -d: -f1 | while read -r at; do echo $((at - 4)); done | paste -sd' ')
+if [[ $(wc -w <<<"$HOLES") -eq 5 ]]; then pass; else fail "holes of the machine: $HOLES"; fi
+# What the part must hold afterwards: main BIOS and boot block of the image, apart from
+# the holes, which keep the machine's bytes; everything below the main BIOS (sector 96,
+# 0x60000) untouched.
+cp "$WORK/before-h5.bin" "$WORK/expected-h5.bin"
+dd if="$WORK/new-h5.rom" of="$WORK/expected-h5.bin" bs=4096 skip=96 seek=96 conv=notrunc 2>/dev/null
+for h in $HOLES; do
+  dd if="$WORK/before-h5.bin" of="$WORK/expected-h5.bin" bs=4096 skip=$((h / 4096)) seek=$((h / 4096)) count=1 \
+    conv=notrunc 2>/dev/null
+done
+pack h5 --rom 0=new-h5.rom --cmd "/p /b"
+run h5 ''
+expect_rc 0
+expect_out "Done."
+expect_part
+holes_untouched
+first_write=$(run_journal | grep -m1 '"op":"write"' | grep -oE '"n":[0-9]+' | cut -d: -f2)
+# Compare first rewrites the pieces that differ, and must step around the holes as well.
+holes_machine mach-h5caf legacy-8m
+pack h5caf --rom 0=new-h5.rom --cmd "/p /b /caf"
+run h5caf ''
+expect_rc 0
+expect_part
+holes_untouched
+# The power fails after the last request before the first write: the main BIOS is erased,
+# the holes still hold the machine's data.
+holes_machine mach-h5cut legacy-8m --set faults.powerLossAfterSmi=$((first_write - 1))
+run h5 ''
+expect_rc 86
+journal_has '"event":"power-loss"'
+journal_lacks '"op":"write"'
+region_is "main BIOS" changed before-h5.bin
+holes_kept before-h5.bin
+
+CASE="a main BIOS that does not verify leaves the boot block alone"
+machine mach-stuck legacy-8m --set 'faults.bitFlips=[{"start":1048576,"length":4096,"writes":100000,"mask":1}]'
+rom new.rom
+snapshot before-stuck.bin
+pack stuck --rom 0=new.rom --cmd "/p /b"
+run stuck ''
+expect_rc 0
+expect_out "Verify Failed!"
+expect_out "Update Failed!  "
+expect_out "Please call your local KORV service center for assistance."
+expect_touched "main"
+region_is "boot block" equal before-stuck.bin
+journal_lacks '"event":"restart-requested"'
+journal_has '"event":"input","blocked":false'
+
+CASE="a boot block that cannot be erased fails after the main BIOS was written"
+machine mach-nobb legacy-8m --set 'faults.fail=[{"op":"erase","start":8257536,"length":131072}]'
+rom new.rom
+pack nobb --rom 0=new.rom --cmd "/p /b"
+run nobb ''
+expect_rc 0
+expect_out "Erase Failed!"
+region_is "main BIOS" equal new.rom
+expect_touched "main bb"
+
+CASE="shutdown powers the machine off"
+machine mach-off legacy-8m
+rom new.rom
+pack off --rom 0=new.rom --cmd "/p /shutdown"
+run off '' /noreboot
+expect_rc 0
+journal_has '"event":"power-off-requested"'
+journal_has '"event":"power-off"'
+journal_lacks '"event":"restart-requested"'
+region_is "main BIOS" equal new.rom
+
+CASE="without reboot or shutdown the run just ends"
+pack plain --rom 0=new.rom --cmd "/b"
+run plain '' /noreboot
+expect_rc 0
+journal_lacks '"event":"(restart|power-off)-requested"'
+journal_has '"op":"disable"'
+region_is "boot block" equal new.rom
 
 CASE="Flash.log of a small part, byte for byte"
 machine mach-mini minimal-1m
