@@ -4,6 +4,8 @@
 // except that the end of the process becomes an exception.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <map>
 #include <optional>
@@ -16,6 +18,8 @@
 
 namespace nox::app::test {
 
+using Json = nlohmann::json;
+
 // What the system or the user does differently from a quiet run.
 struct Quirks {
   std::optional<int> shutdownComesBack;      // restart and power-off answer this and return
@@ -27,52 +31,39 @@ struct Quirks {
 };
 
 // The images a package may carry, named by whom they are made for.
-enum class Image { kFit, kOlder, kOther, kOther2 };
+enum class Image { kFit, kOther, kOther2 };
 
-struct Expect {
-  uint32_t exitCode = 0;
-  std::vector<std::string> says;
-  std::vector<std::string> saysNot;
-  std::vector<nlohmann::json> journalInOrder;  // lines holding these fields, one after another
-  std::vector<nlohmann::json> journalLacks;
-  std::optional<std::string> touched;  // regions erased, written or verified, in first-touch order
-  std::vector<std::string> nowImage;   // regions that hold image 0 afterwards
-  std::vector<std::string> kept;       // regions that hold what they held before
-  struct {
-    uint32_t from = 0, to = 0;  // an empty range checks nothing
-    long count = 0;
-  } erases;
-  std::optional<int> keyWaits;
-};
-
-// One whole run: the machine, the package, what the user and the system do, what must come
-// out. Region names ("ncb", "nvram", "ec", "main", "bb") are those of legacy-8m.
+// One whole run (the machine, the package, what the user and the system do) and what must
+// come out of it. Region names ("ncb", "nvram", "ec", "main", "bb") are those of legacy-8m.
 struct RunCase {
   std::string name;
-  std::string preset = "legacy-8m";
+  std::string script;  // the package's option script
+  std::vector<std::string> words;
   std::function<void(sim::Profile&)> machine = [](sim::Profile&) {};
   std::map<uint32_t, Image> roms = {{0, Image::kFit}};
-  unsigned holes = 0;  // ROM holes make the run read the whole part before it writes
-  std::string script;
-  std::map<std::string, std::vector<uint8_t>> further;  // package modules besides the images
-  std::vector<std::string> words;
   std::string answers = "OK\nOK\n";  // a line a box; here the start box and the flash warning
   Quirks quirks;
-  Expect expect;
+  uint32_t exitCode = 0;
+  std::vector<std::string> says, saysNot;
+  std::vector<Json> inOrder;  // journal lines holding these fields, one after another
+  std::vector<Json> lacks;    // journal lines that must not be there
+  std::optional<std::string> touched;  // regions erased, written or verified, in first-touch order
+  std::vector<std::string> nowImage;   // regions that hold image 0 afterwards
+  std::optional<int> keyWaits;
+  std::string preset = "legacy-8m";
+  unsigned holes = 0;  // ROM holes make the run read the whole part before it writes
+  std::map<std::string, std::vector<uint8_t>> further;  // package modules besides the images
+  std::optional<std::pair<uint32_t, uint32_t>> erasesIn;  // this range is erased exactly once
 };
 
 inline void PrintTo(const RunCase& c, std::ostream* os) { *os << c.name; }
 
-inline RunCase Case(std::string name, std::string script, const std::function<void(RunCase&)>& change) {
-  RunCase c;
-  c.name = std::move(name);
-  c.script = std::move(script);
-  change(c);
-  return c;
-}
-
 // Runs `c` and checks what every run must do (end once, leave the system as it found it,
 // do nothing more after a restart or power-off request) and what `c` expects.
 void RunAndCheck(const RunCase& c);
+
+class Runs : public ::testing::TestWithParam<RunCase> {};
+
+inline std::string CaseName(const ::testing::TestParamInfo<RunCase>& p) { return p.param.name; }
 
 }  // namespace nox::app::test

@@ -33,8 +33,7 @@ TEST(ApplyOptionsToSession, DefaultsRegionsNcbsAndSwitches) {
   EXPECT_FALSE(s.allNcbs || s.checkRomId || s.skipSmbiosPreservation);
   EXPECT_EQ(std::make_pair(s.ncbMask, s.retryCount), std::make_pair(0x24u, 9u));
   const FlashSession all = Apply({"/k"});
-  EXPECT_TRUE(all.programNcbs && all.allNcbs);
-  EXPECT_EQ(all.ncbMask, 0u);
+  EXPECT_EQ(std::make_tuple(all.programNcbs, all.allNcbs, all.ncbMask), std::make_tuple(true, true, 0u));
   // The vendor tool wins over the entire ME update.
   EXPECT_TRUE(Apply({"/me"}).meEntireUpdate);
   const FlashSession me = Apply({"/me", "/mefwupdlcl"});
@@ -42,8 +41,8 @@ TEST(ApplyOptionsToSession, DefaultsRegionsNcbsAndSwitches) {
 }
 
 TEST(OemSmiValue, ReadsHexFromTheEndAndCountsEveryCharacter) {
-  for (const auto& [text, value] : std::vector<std::pair<const char*, uint32_t>>{
-           {"1F", 0x1F}, {"1f", 0x1F}, {"", 0}, {"G1", 0x01}, {"1G", 0x10}, {"ABCDEF012", 0xBCDEF012}}) {
+  for (const auto& [text, value] : {std::pair{"1F", 0x1Fu}, {"1f", 0x1F}, {"", 0}, {"G1", 0x01}, {"1G", 0x10},
+                                    {"ABCDEF012", 0xBCDEF012}}) {
     EXPECT_EQ(OemSmiValue(text), value) << text;
   }
 }
