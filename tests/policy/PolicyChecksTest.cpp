@@ -185,14 +185,8 @@ TEST(PowerSource, AsksUntilFixedOrCancelled) {
   const char* const kBatteryLow =
       "The Battery must be charged above 10 percent before the system BIOS can be flashed.\nPress OK when the "
       "Battery is charged or CANCEL to quit.";
-  struct Case {
-    uint16_t flags;
-    uint32_t refreshesUntilChange;  // one refresh is made while the firmware is probed
-    uint16_t flagsAfter;
-    std::deque<Button> buttons;
-    bool ended;
-    Strings texts;
-  };
+  // One refresh of the flags is made while the firmware is probed.
+  struct Case { uint16_t flags; uint32_t refreshesUntilChange; uint16_t flagsAfter; std::deque<Button> buttons; bool ended; Strings texts; };
   for (const Case& c : {Case{0x0005, 4, 0x0004, {Button::kOk, Button::kOk, Button::kCancel}, true,
                              {kAcMissing, kAcMissing, kBatteryLow}},
                         Case{0x0004, 3, 0x0000, {}, false, {kBatteryLow}},

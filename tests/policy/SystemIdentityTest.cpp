@@ -40,13 +40,7 @@ TEST(IdMatching, FollowsTheSystemIdByteAndTheExtensionListEndsAtItsFirstZero) {
 // ---- the image's identity file ----------------------------------------------------------------
 
 sim::RomOptions Options(std::vector<std::string> names, Words list = {}) {
-  sim::RomOptions o;
-  o.version = "A07";
-  o.systemId = 0x9A;
-  o.extendedId = 0x1234;
-  o.names = std::move(names);
-  o.extensionIds = std::move(list);
-  return o;
+  return {.version = "A07", .systemId = 0x9A, .extendedId = 0x1234, .extensionIds = list, .names = names};
 }
 
 SystemIdentity Scan(const std::vector<uint8_t>& region, uint8_t nameIndex = SystemIdentity::kNoNameIndex,
