@@ -188,7 +188,7 @@ std::vector<uint8_t> MakeImage(const sim::Profile& profile, Image image, unsigne
 // The program file: a stub with its package behind it.
 void WriteProgram(const std::string& path, const std::map<uint32_t, std::vector<uint8_t>>& roms, const RunCase& c) {
   std::vector<std::vector<uint8_t>> modules{*package::BuildModule({"@W64", std::vector<uint8_t>(4096, 'D'), true})};
-  for (const auto& [number, image] : roms) modules.push_back(*package::BuildModule({core::Format("@R%02u", number), image}));
+  for (const auto& [n, image] : roms) modules.push_back(*package::BuildModule({core::Format("@R%02u", n), image}));
   if (!c.script.empty()) modules.push_back(*package::BuildModule({"@CMD", {c.script.begin(), c.script.end()}}));
   for (const auto& [tag, content] : c.further) modules.push_back(*package::BuildModule({tag, content}));
   const auto program = package::AppendPackage(std::vector<uint8_t>(512, 'M'), *package::BuildPackage(modules));
@@ -333,12 +333,8 @@ const RunCase kStartups[] = {
     {.name = "NoImageInThePackage", .roms = {}, .says = {"Can't find the number 00 ROM file ..."},
      .saysNot = {kWindowTitle}},
     {.name = "AdminPasswordFromTheCommandLineInLowerCase", .words = {"/p=SECRET"},
-     .machine =
-         [](auto& p) {
-           p.oem.password = "secret";
-           p.oem.passwordMaxLength = 8;
-         },
-     .says = {kWindowTitle}, .saysNot = {"secret", "Enter Admin Password"}, .preset = "uefi-16m"},
+     .machine = [](auto& p) { p.oem.password = "secret"; }, .says = {kWindowTitle},
+     .saysNot = {"secret", "Enter Admin Password"}, .preset = "uefi-16m"},
 };
 
 // The flash run: which regions are touched and in what order, the setup-preserve requests
@@ -378,6 +374,17 @@ const RunCase kFlashRuns[] = {
      .nowImage = {"bb"}},
 };
 
+// An NVRAM that cannot be erased ends a run that changed the lock policy and the power
+// buttons; putting the buttons back fails with a console line, shown only with the key wait.
+Tweak NvramFails(bool firmwareTurnsQOff) {
+  return [=](sim::Profile& p) {
+    Fails(FlashOp::Erase, 0x20000)(p);
+    p.defaults.enabled = firmwareTurnsQOff;
+    p.defaults.switchOff = config::default_mask::kSilent;
+  };
+}
+const std::vector<std::string> kEndLines = {"<Press Any Key....>\n", "- Restore the Power Button action failure\n"};
+
 // Every other way a run ends, failures included; the key wait follows "q".
 const RunCase kEnds[] = {
     {.name = "EcBlockUnreadableAtTheStart", .script = "/p", .machine = Fails(FlashOp::Read, 0x40000),
@@ -393,16 +400,23 @@ const RunCase kEnds[] = {
      .says = {"Running on an unsupport system."}},
     {.name = "FirmwareWithoutFlashSupport", .script = "/p", .machine = [](auto& p) { p.faults.noSharedBlock = true; },
      .exitCode = kExitNoFlashSupport, .says = {"Error : Firmware does not have flash (NOXWINGUI) support."}},
-    {.name = "AllocationFailsAtABox", .script = "/p", .allocationFailsAtBox = "Start to flash",
-     .exitCode = 34},
-    {.name = "AllocationFailsWhileWriting", .script = "/p", .allocationFailsWhileWriting = true,
-     .exitCode = 34},
+    {.name = "AllocationFailsAtABox", .script = "/p", .allocationFailsAtBox = "Start to flash", .exitCode = 34},
+    {.name = "AllocationFailsWhileWriting", .script = "/p", .allocationFailsWhileWriting = true, .exitCode = 34},
     {.name = "RestartRefused", .script = "/p", .shutdownComesBack = 0, .inOrder = {kRestart}},
     {.name = "PowerOffRefused", .script = "/p /shutdown", .words = {"/noreboot"}, .shutdownComesBack = 0,
      .inOrder = {kPowerOff}, .lacks = {kRestart}, .nowImage = {"main"}},
     {.name = "UnreadableDirectory", .directoryError = 3, .says = {"- Get Current Path Failed : 3 .\n"}},
     {.name = "PasswordTooLong", .script = "/p", .words = {"/p=" + std::string(128, 'a')}, .answers = "OK\n",
      .exitCode = kExitUnknownCommand, .says = {"too long"}, .saysNot = {"Unknown command"}},
+    // The lines are silenced when "q" is parsed, even when the firmware turns "q" off.
+    {.name = "KeyWaitAfterAFailedFlash", .script = "/n", .machine = NvramFails(false), .powerButtonsNotRestored = true,
+     .says = kEndLines, .keyWaits = 1},
+    {.name = "SilentAfterAFailedFlash", .script = "/n /q", .machine = NvramFails(false), .powerButtonsNotRestored = true,
+     .saysNot = kEndLines, .keyWaits = 0},
+    {.name = "SilentWhenTheFirmwareTurnsQOff", .script = "/n /q", .machine = NvramFails(true),
+     .powerButtonsNotRestored = true, .saysNot = kEndLines, .keyWaits = 0},
+    {.name = "NoKeyWaitAfterTheWindowClosed", .script = "/n", .machine = NvramFails(false),
+     .powerButtonsNotRestored = true, .mainWindowClosedAtOnce = true, .saysNot = kEndLines, .keyWaits = 0},
 };
 
 // Erase, write and verify failures in every region of legacy-8m; the EC fault lies past the
@@ -410,7 +424,7 @@ const RunCase kEnds[] = {
 std::vector<RunCase> Failures() {
   std::vector<RunCase> cases;
   for (const auto& [region, option, address] : {std::tuple{"Nvram", "/n", 0x20000}, {"MainBios", "/p", 0x60000},
-                                                {"BootBlock", "/b", 0x7E0000}, {"Ncb", "/k0", 0x0}, {"Ec", "/e", 0x50000}}) {
+                                                {"BootBlock", "/b", 0x7E0000}, {"Ncb", "/k0", 0}, {"Ec", "/e", 0x50000}}) {
     for (const auto& [op, name, status] : {std::tuple{FlashOp::Erase, "Erase", "Erase Failed!"},
                                            {FlashOp::Write, "Write", "Write Failed!"},
                                            {FlashOp::Read, "Read", "Verify Failed!"}}) {
@@ -421,35 +435,10 @@ std::vector<RunCase> Failures() {
   return cases;
 }
 
-// An NVRAM that cannot be erased ends a run that changed the lock policy and the power
-// buttons; putting the buttons back fails with a console line, shown only with the key wait.
-std::vector<RunCase> KeyWaits() {
-  std::vector<RunCase> cases;
-  // The lines were silenced when "q" was parsed, even when the firmware turns "q" off.
-  for (const auto& [name, script, firmwareTurnsQOff, windowClosed, shown] :
-       {std::tuple{"KeyWaitAfterAFailedFlash", "/n", false, false, true},
-        {"SilentAfterAFailedFlash", "/n /q", false, false, false},
-        {"SilentWhenTheFirmwareTurnsQOff", "/n /q", true, false, false},
-        {"NoKeyWaitAfterTheWindowClosed", "/n", false, true, false}}) {
-    const std::vector<std::string> lines = {"<Press Any Key....>\n", "- Restore the Power Button action failure\n"};
-    cases.push_back({.name = name, .script = script,
-                     .machine = [on = firmwareTurnsQOff](sim::Profile& p) {
-                       Fails(FlashOp::Erase, 0x20000)(p);
-                       p.defaults.enabled = on;
-                       p.defaults.switchOff = config::default_mask::kSilent;
-                     },
-                     .powerButtonsNotRestored = true, .mainWindowClosedAtOnce = windowClosed,
-                     .says = shown ? lines : std::vector<std::string>{},
-                     .saysNot = shown ? std::vector<std::string>{} : lines, .keyWaits = shown ? 1 : 0});
-  }
-  return cases;
-}
-
 INSTANTIATE_TEST_SUITE_P(Startup, Runs, ::testing::ValuesIn(kStartups), CaseName);
 INSTANTIATE_TEST_SUITE_P(FlashRun, Runs, ::testing::ValuesIn(kFlashRuns), CaseName);
 INSTANTIATE_TEST_SUITE_P(Ends, Runs, ::testing::ValuesIn(kEnds), CaseName);
 INSTANTIATE_TEST_SUITE_P(Failures, Runs, ::testing::ValuesIn(Failures()), CaseName);
-INSTANTIATE_TEST_SUITE_P(KeyWait, Runs, ::testing::ValuesIn(KeyWaits()), CaseName);
 
 }  // namespace
 }  // namespace nox::app::test

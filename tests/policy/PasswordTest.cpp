@@ -83,16 +83,9 @@ Tweak FirmwarePassword(uint32_t attempts, bool texts = true, bool ofbd = true) {
 const nlohmann::json kPasswordExchange = {{"op", "ofbd"}, {"class", 0x20000000u}};
 
 TEST(FirmwarePassword, AskedWhileTheFirmwareAllowsAndWhatWasTypedIsWiped) {
-  struct Case {
-    Tweak profile;
-    bool region;
-    std::deque<std::optional<std::string>> typed;
-    uint32_t error;
-    bool messageShown;
-    Strings prompts, texts;
-    size_t exchanges;
-    const char* input;  // the input-block effects in order: "f" free, "b" blocked
-  };
+  // `input`: the input-block effects in order, "f" free and "b" blocked.
+  struct Case { Tweak profile; bool region; std::deque<std::optional<std::string>> typed; uint32_t error;
+                bool messageShown; Strings prompts, texts; size_t exchanges; const char* input; };
   const uint32_t kExceeded = kErrPasswordRetryExceeded;
   const Strings asked2(2, "Firmware password");
   for (const Case& c : {Case{[](sim::Profile&) {}, true, {}, 0, false, {}, {}, 1, ""},  // not wanted, after the query

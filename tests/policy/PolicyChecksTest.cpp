@@ -33,7 +33,7 @@ TEST(CandidateSelection, EveryCandidateHasItsEcVersionCompared) {
   PolicyRig rig("legacy-8m");  // "$ECB" places the EC block at 0x40000
   const nlohmann::json ecRead = {{"op", "read"}, {"addr", 0x40000}};
   EXPECT_FALSE(rig.Check(rig.Rom([](sim::RomOptions& o) { o.systemId = 0x50; o.names = {"Other"}; })));
-  EXPECT_EQ(std::make_tuple(rig.matched, rig.Smis(ecRead), rig.layout.EcNewer()), std::make_tuple(false, size_t{1}, false));
+  EXPECT_EQ(std::tuple(rig.matched, rig.Smis(ecRead), rig.layout.EcNewer()), std::tuple(false, size_t{1}, false));
   EXPECT_FALSE(rig.Check(rig.Rom([](sim::RomOptions& o) { o.version = "A07"; o.ecVersion = 0x00010300; }), 1));
   EXPECT_EQ(std::make_pair(rig.Smis(ecRead), rig.layout.EcNewer()), std::make_pair(size_t{2}, true));
 }
@@ -186,7 +186,8 @@ TEST(PowerSource, AsksUntilFixedOrCancelled) {
       "The Battery must be charged above 10 percent before the system BIOS can be flashed.\nPress OK when the "
       "Battery is charged or CANCEL to quit.";
   // One refresh of the flags is made while the firmware is probed.
-  struct Case { uint16_t flags; uint32_t refreshesUntilChange; uint16_t flagsAfter; std::deque<Button> buttons; bool ended; Strings texts; };
+  struct Case { uint16_t flags; uint32_t refreshesUntilChange; uint16_t flagsAfter;
+                std::deque<Button> buttons; bool ended; Strings texts; };
   for (const Case& c : {Case{0x0005, 4, 0x0004, {Button::kOk, Button::kOk, Button::kCancel}, true,
                              {kAcMissing, kAcMissing, kBatteryLow}},
                         Case{0x0004, 3, 0x0000, {}, false, {kBatteryLow}},

@@ -31,11 +31,15 @@ class ScriptedUi final : public ui::Ui {
  public:
   ui::Button MessageBox(const std::string& text, const std::string& title, uint32_t style) override {
     boxes.emplace_back(text, title, style);
-    return Next(buttons, ui::Button::kOk);
+    const ui::Button answer = buttons.empty() ? ui::Button::kOk : buttons.front();
+    if (!buttons.empty()) buttons.pop_front();
+    return answer;
   }
   std::optional<std::string> AskPassword(const std::string& prompt) override {
     prompts.push_back(prompt);
-    return Next(passwords, std::optional<std::string>{});
+    const std::optional<std::string> answer = passwords.empty() ? std::nullopt : passwords.front();
+    if (!passwords.empty()) passwords.pop_front();
+    return answer;
   }
   void ShowKorvInfo(const ui::KorvInfo& info) override { korvInfos.push_back(info); }
   void RunMainDialog(ui::MainDialogHost&) override {}
@@ -43,13 +47,6 @@ class ScriptedUi final : public ui::Ui {
     Strings out;
     for (const Box& b : boxes) out.push_back(std::get<0>(b));
     return out;
-  }
-  template <typename T>
-  static T Next(std::deque<T>& answers, T whenNone) {
-    if (answers.empty()) return whenNone;
-    const T first = answers.front();
-    answers.pop_front();
-    return first;
   }
 
   std::deque<ui::Button> buttons;                    // answers in order; OK once they run out
@@ -98,13 +95,12 @@ class PolicyRig {
 
   // The SMIs that reached the firmware holding every field of `pattern`.
   size_t Smis(const nlohmann::json& pattern) const {
-    size_t n = 0;
-    for (const nlohmann::json& smi : sim.Smis()) {
-      bool all = true;
-      for (const auto& [key, value] : pattern.items()) all = all && smi.contains(key) && smi[key] == value;
-      n += all;
-    }
-    return n;
+    const auto smis = sim.Smis();
+    return std::ranges::count_if(smis, [&](const nlohmann::json& smi) { return smi == Patched(smi, pattern); });
+  }
+  static nlohmann::json Patched(nlohmann::json line, const nlohmann::json& fields) {
+    line.update(fields);
+    return line;
   }
   // True when `needle` occurs anywhere in the machine's shared block.
   bool SharedBlockHolds(std::string_view needle) {

@@ -30,7 +30,6 @@ TEST(IdMatching, FollowsTheSystemIdByteAndTheExtensionListEndsAtItsFirstZero) {
   for (const auto& [current, list, holds] : {std::tuple{0x0031, Words{0x0040, 0x0031}, true},
                                              {0x0031, Words{0x0040, 0x0000, 0x0031}, false}, {0, Words{0x0040}, false}}) {
     SystemIdentity id;
-    id.currentSystemId = 0xFE;
     id.currentExtendedId = static_cast<uint16_t>(current);
     std::copy(list.begin(), list.end(), id.rom.extensionList.begin());
     EXPECT_EQ(ExtensionListHolds(id), holds) << current << " in a list of " << list.size();
@@ -131,7 +130,7 @@ void Put(std::vector<uint8_t>& segment, size_t at, const std::vector<uint8_t>& b
 
 const std::vector<uint8_t> kSystemMarker = {'K', 'o', 'r', 'v', ' ', 'S', 'y', 's', 't', 'e', 'm'};
 
-TEST(CurrentIdentity, SegmentMarkersSearchIdsFromTheVersionBlockOn) {
+TEST(CurrentIdentity, SegmentMarkersSearchIdsFromTheVersionBlockOnAndStopAtTheSegmentEnd) {
   std::vector<uint8_t> segment(65535, 0);
   // The default running identity is A06, 0x9A, 0x1234; a stray "$KOR" before its version block
   // is not the machine's.
@@ -145,12 +144,11 @@ TEST(CurrentIdentity, SegmentMarkersSearchIdsFromTheVersionBlockOn) {
   ReadSegmentMarkers(id, segment, true);
   EXPECT_EQ(id.currentSystemName.Text(), "M1");
   EXPECT_TRUE(id.versionFound && id.idsFound && id.nameFound);
-}
 
-TEST(CurrentIdentity, BlocksAtTheSegmentEndAreReadWithoutPassingIt) {
+  // Blocks at the segment's end are read without passing it.
   std::vector<uint8_t> version(65535, 0);
   Put(version, 65531, {'$', 'B', 'V', '#'});
-  SystemIdentity id;
+  id = {};
   ReadSegmentMarkers(id, version, true);
   EXPECT_TRUE(id.versionFound && !id.nameFound);
   EXPECT_EQ(VersionText(id.currentVersion), "");
