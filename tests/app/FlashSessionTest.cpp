@@ -22,9 +22,9 @@ FlashSession Apply(std::vector<std::string> words, bool packageImage = true) {
 
 TEST(ApplyOptionsToSession, DefaultsRegionsNcbsAndSwitches) {
   const FlashSession d = Apply({});
-  EXPECT_TRUE(d.romFileGiven) << "a package image counts as a ROM file";
-  EXPECT_FALSE(Apply({}, false).romFileGiven);
-  EXPECT_TRUE(d.skipSmbiosPreservation && d.checkRomId);
+  // A package image counts as a ROM file.
+  EXPECT_EQ(std::tuple(d.romFileGiven, Apply({}, false).romFileGiven, d.skipSmbiosPreservation, d.checkRomId),
+            std::tuple(true, false, true, true));
   EXPECT_EQ(d.retryCount, 5u);
   EXPECT_FALSE(d.programMainBios || d.programBootBlock || d.programNcbs);
   const FlashSession s = Apply({"/p", "/b", "/n", "/e", "/k2", "/k5", "/x", "/r", "/ecuf", "/retry:9", "/caf"});

@@ -33,6 +33,7 @@ namespace {
 using Json = nlohmann::json;
 using sim::FlashOp;
 using Tweak = std::function<void(sim::Profile&)>;
+using Strings = std::vector<std::string>;
 
 // The images a package may carry, named by whom they are made for.
 enum class Image { kFit, kOther, kOther2 };
@@ -42,7 +43,7 @@ enum class Image { kFit, kOther, kOther2 };
 struct RunCase {
   std::string name;
   std::string script;  // the package's option script
-  std::vector<std::string> words;
+  Strings words;
   std::function<void(sim::Profile&)> machine = [](sim::Profile&) {};
   std::map<uint32_t, Image> roms = {{0, Image::kFit}};
   std::string answers = "OK\nOK\n";  // a line a box (never empty); here the start box and the flash warning
@@ -55,11 +56,11 @@ struct RunCase {
   std::string allocationFailsAtBox;          // showing a box with this text throws
   // What must come out.
   uint32_t exitCode = 0;
-  std::vector<std::string> says, saysNot;
+  Strings says, saysNot;
   std::vector<Json> inOrder;  // journal lines holding these fields, one after another
   std::vector<Json> lacks;    // journal lines that must not be there
-  std::optional<std::string> touched;  // regions erased, written or verified, in first-touch order
-  std::vector<std::string> nowImage;   // regions that hold image 0 afterwards
+  std::optional<Strings> touched;  // regions erased, written or verified, in first-touch order
+  Strings nowImage;  // regions that hold image 0 afterwards
   std::optional<int> keyWaits;
   std::string preset = "legacy-8m";
   unsigned holes = 0;  // ROM holes make the run read the whole part before it writes
@@ -132,26 +133,23 @@ std::string RegionAt(uint32_t address) {
   return address < 0x7E0000 ? "main" : "bb";
 }
 
-bool Matches(const Json& line, const Json& pattern) {
-  for (const auto& [key, value] : pattern.items()) {
-    if (!line.contains(key) || line[key] != value) return false;
-  }
-  return true;
+// True when `line` holds every field of `pattern`.
+bool Matches(Json line, const Json& pattern) {
+  const Json before = line;
+  line.update(pattern);
+  return line == before;
 }
 
 // A flash request's op (events carry an "op" of their own).
 std::string RequestOp(const Json& j) { return j.contains("event") ? "" : j.value("op", ""); }
 
-std::string TouchedRegions(const std::vector<Json>& journal) {
-  std::vector<std::string> seen;
-  std::string text;
+Strings TouchedRegions(const std::vector<Json>& journal) {
+  Strings seen;
   for (const Json& j : journal) {
     const std::string op = RequestOp(j), region = RegionAt(j.value("addr", 0u));
-    if ((op != "erase" && op != "write" && op != "verify") || std::ranges::count(seen, region) != 0) continue;
-    seen.push_back(region);
-    text += (text.empty() ? "" : " ") + region;
+    if ((op == "erase" || op == "write" || op == "verify") && std::ranges::count(seen, region) == 0) seen.push_back(region);
   }
-  return text;
+  return seen;
 }
 
 // The operating-system effects, the firmware's flash enable and the driver service that the
@@ -244,8 +242,7 @@ TEST_P(Runs, EndAsTheyShould) {
   std::fclose(in);
   const std::string console(outText, outSize);  // console and boxes, in order
   std::free(outText);
-  std::error_code ignored;
-  std::filesystem::remove_all(dir, ignored);
+  std::filesystem::remove_all(dir);
   const auto all = machine->GetJournal().Entries();
   const std::vector<Json> journal(all.begin() + static_cast<std::ptrdiff_t>(mark), all.end());
 
@@ -343,13 +340,13 @@ const RunCase kFlashRuns[] = {
     {.name = "SetupKeptAroundTheNvram", .script = "/n /sp", .machine = [](auto& p) { p.setupPreserve.supported = true; },
      .inOrder = {{{"subFunction", 2}, {"answer", 1}}, {{"op", "erase"}, {"addr", 0x20000}},
                  {{"subFunction", 4}, {"answer", 1}}, kRestart},
-     .touched = "nvram", .nowImage = {"nvram"}},
+     .touched = Strings{"nvram"}, .nowImage = {"nvram"}},
     {.name = "SetupStoreRefusedBeforeAnyRegion", .script = "/p /n /sp",
      .machine = [](auto& p) { p.setupPreserve = {true, true, false}; }, .says = {"Error: Store SETUP setting error."},
-     .lacks = {kRestart}, .touched = ""},
+     .lacks = {kRestart}, .touched = Strings{}},
     {.name = "SetupRestoreRefusedAfterTheNvram", .script = "/p /n /sp",
      .machine = [](auto& p) { p.setupPreserve = {true, false, true}; }, .says = {"Error: Restore SETUP setting error."},
-     .lacks = {kRestart}, .touched = "nvram"},
+     .lacks = {kRestart}, .touched = Strings{"nvram"}},
     // The image differs from the part only in the identity file's version, in the first
     // 64 KiB of the main BIOS; the NVRAM is erased, written and read back all the same.
     {.name = "CompareFirstRewritesOnlyWhatDiffers", .script = "/n /p /caf",
@@ -357,19 +354,19 @@ const RunCase kFlashRuns[] = {
                  {{"op", "read"}, {"addr", 0x20000}}},
      .nowImage = {"nvram", "main"}, .holes = 2, .erasesIn = {{0x60000, 0x420000}}},
     {.name = "NcbMissingFromTheImage", .script = "/p /k5",
-     .says = {"Error: Requested non-critical block not available in ROM file."}, .touched = ""},
+     .says = {"Error: Requested non-critical block not available in ROM file."}, .touched = Strings{}},
     {.name = "MeUpdateRefused", .script = "/p /me", .says = {"Error: Updating the ME firmware is not supported yet."},
-     .touched = ""},
+     .touched = Strings{}},
     {.name = "PackageEcFirmwareRefused", .script = "/p",
-     .says = {"Error: Updating the EC firmware of the package is not supported yet."}, .touched = "",
+     .says = {"Error: Updating the EC firmware of the package is not supported yet."}, .touched = Strings{},
      .further = {{"@EC0", std::vector<uint8_t>(2048, 0x5A)}}},
     {.name = "FailedVerifyLeavesLaterRegionsAlone", .script = "/p /b",
      .machine = [](auto& p) { p.faults.bitFlips = {{0x100000, 4096, 100000, 1}}; },
      .says = {"Verify Failed!", "Please call your local KORV service center for assistance."}, .lacks = {kRestart},
-     .touched = "main"},
+     .touched = Strings{"main"}},
     {.name = "FailedEraseAfterAWrittenRegion", .script = "/p /b",
      .machine = [](auto& p) { p.faults.fail = {{FlashOp::Erase, 0x7E0000, 0x20000}}; }, .says = {"Erase Failed!"},
-     .lacks = {kRestart}, .touched = "main bb", .nowImage = {"main"}},
+     .lacks = {kRestart}, .touched = Strings{"main", "bb"}, .nowImage = {"main"}},
     {.name = "WithoutRestartTheRunJustEnds", .script = "/b", .words = {"/noreboot"}, .lacks = {kRestart, kPowerOff},
      .nowImage = {"bb"}},
 };
@@ -383,16 +380,16 @@ Tweak NvramFails(bool firmwareTurnsQOff) {
     p.defaults.switchOff = config::default_mask::kSilent;
   };
 }
-const std::vector<std::string> kEndLines = {"<Press Any Key....>\n", "- Restore the Power Button action failure\n"};
+const Strings kEndLines = {"<Press Any Key....>\n", "- Restore the Power Button action failure\n"};
 
 // Every other way a run ends, failures included; the key wait follows "q".
 const RunCase kEnds[] = {
     {.name = "EcBlockUnreadableAtTheStart", .script = "/p", .machine = Fails(FlashOp::Read, 0x40000),
      .says = {"Error: Problem reading flash"}},
     {.name = "SmbiosAreaUnreadable", .script = "/b /r", .machine = Fails(FlashOp::Read, 0x7E0000), .exitCode = 66},
-    {.name = "CancelAtTheStartBox", .script = "/p", .answers = "Cancel\nOK\n", .says = {kStartBox}, .touched = ""},
+    {.name = "CancelAtTheStartBox", .script = "/p", .answers = "Cancel\nOK\n", .says = {kStartBox}, .touched = Strings{}},
     {.name = "CancelAtTheFlashWarning", .script = "/p", .answers = "OK\nCancel\n",
-     .says = {"Press OK to continue or CANCEL to quit."}, .touched = ""},
+     .says = {"Press OK to continue or CANCEL to quit."}, .touched = Strings{}},
     // The firmware answers the enable request with "write-protected" and never opens its
     // interface; the last image examined is refused while flash writes are enabled.
     {.name = "WriteProtectedFirmwareAndNoImageFits", .script = "/p", .machine = [](auto& p) { p.enableAnswer = 1; },

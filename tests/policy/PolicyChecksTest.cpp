@@ -9,6 +9,7 @@ namespace {
 
 namespace option = config::option;
 using ui::Button;
+constexpr Button kOk = Button::kOk, kCancel = Button::kCancel;
 
 void Set(Version& v, const char* text) { std::copy_n(text, 3, v.begin()); }
 
@@ -20,8 +21,8 @@ void Set(Version& v, const char* text) { std::copy_n(text, 3, v.begin()); }
 TEST(CandidateSelection, FittingImageIsTakenQuietlyAndOneWithoutIdsIsUnsupported) {
   PolicyRig rig("legacy-8m");
   EXPECT_EQ(rig.Check(rig.RomVersion("A07")), std::nullopt);
-  EXPECT_TRUE(rig.matched && rig.ui.boxes.empty());
-  EXPECT_FALSE(rig.sim.smi->FlashEnabled());  // handed back before the questions
+  // Flash writes are handed back before the questions.
+  EXPECT_EQ(std::tuple(rig.matched, rig.ui.boxes.size(), rig.sim.smi->FlashEnabled()), std::tuple(true, size_t{0}, false));
 
   PolicyRig noIds("minimal-1m");
   noIds.words.romGiven = true;
@@ -73,8 +74,7 @@ TEST(ModelNames, NameIndexPicksTheImageNameThatMustEqualTheMachines) {
   // The firmware says its name is the second of the image's list, but calls itself by the
   // first: on a machine with the capability block the names decide.
   PolicyRig rig("uefi-16m", [](sim::Profile& p) { p.oem.nameIndex = 2; });
-  EXPECT_EQ(rig.Check(rig.RomVersion("B13")), kEnded);
-  EXPECT_TRUE(rig.matched);  // the IDs fit, so the candidate is the one
+  EXPECT_EQ(rig.Check(rig.RomVersion("B13")), kEnded);  // the IDs fit, so the candidate is the one
   ASSERT_EQ(rig.ui.korvInfos.size(), 1u);
   EXPECT_EQ(std::make_pair(rig.ui.korvInfos[0].romSystem, rig.ui.korvInfos[0].currentSystem),
             std::make_pair(std::string("Korv Tablet 16 LTE 2A51"), std::string("Korv Tablet 16 2A51")));
@@ -117,15 +117,15 @@ const Boxes kSameAsked{{"Confirm - Replace \"A06\" BIOS wilth \"A06\" BIOS?\nPre
 
 TEST(VersionChange, AsksOrRefusesAsTheVersionsAndBitsSay) {
   struct Case { const char* rom; const char* running; uint16_t ecbFlags; bool forceit; Button answer; bool ended; Boxes boxes; };
-  const Button ok = Button::kOk, cancel = Button::kCancel;
-  for (const Case& c : {Case{"A05", "X12", 0, false, ok, false, {}},  // an A image over an X version asks nothing
-                        Case{"A07", "A06", 0, false, ok, false, {}}, Case{"A05", "A06", 0, false, ok, true, kOlderRefused},
-                        Case{"A05", "A06", 0, true, ok, false, {}}, Case{"A05", "A06", 0x80, false, ok, false, kOlderAsked},
-                        Case{"A05", "A06", 0x100, true, cancel, true, kOlderAsked},
-                        Case{"X05", "A06", 0, false, ok, false, {}},  // an X image over an A version is compared
-                        Case{"A06", "A06", 0, false, ok, true, kSameRefused},
-                        Case{"A06", "A06", 0, true, ok, false, {}}, Case{"A06", "A06", 0x100, false, ok, false, kSameAsked},
-                        Case{"A06", "A06", 0x80, true, cancel, true, kSameAsked}}) {
+  for (const Case& c : {Case{"A05", "X12", 0, false, kOk, false, {}},  // an A image over an X version asks nothing
+                        Case{"A07", "A06", 0, false, kOk, false, {}}, Case{"A05", "A06", 0, true, kOk, false, {}},
+                        Case{"A05", "A06", 0, false, kOk, true, kOlderRefused},
+                        Case{"A05", "A06", 0x80, false, kOk, false, kOlderAsked},
+                        Case{"A05", "A06", 0x100, true, kCancel, true, kOlderAsked},
+                        Case{"X05", "A06", 0, false, kOk, false, {}},  // an X image over an A version is compared
+                        Case{"A06", "A06", 0, false, kOk, true, kSameRefused}, Case{"A06", "A06", 0, true, kOk, false, {}},
+                        Case{"A06", "A06", 0x100, false, kOk, false, kSameAsked},
+                        Case{"A06", "A06", 0x80, true, kCancel, true, kSameAsked}}) {
     SCOPED_TRACE(::testing::Message() << c.rom << " over " << c.running << " " << c.ecbFlags << " " << c.forceit);
     PolicyRig rig("minimal-1m");
     rig.sim.info->SetEcbFlags(c.ecbFlags);
@@ -140,18 +140,6 @@ TEST(VersionChange, AsksOrRefusesAsTheVersionsAndBitsSay) {
 }
 
 // ---- the end of the checks -----------------------------------------------------------------------
-
-TEST(LateChecks, ForceitWithLrSkipsPowerAndVersionQuestions) {
-  // AC missing for ever and the same version: both would stop a normal run.
-  for (const bool lr : {true, false}) {
-    PolicyRig rig("legacy-8m", [](sim::Profile& p) { p.ecb1.flags = 0x0001; });
-    rig.words.forceit = true;
-    rig.words.lr = lr;
-    rig.ui.buttons = {Button::kCancel};
-    EXPECT_EQ(rig.Check(rig.Rom()), lr ? std::nullopt : kEnded);
-    EXPECT_EQ(std::make_pair(rig.matched, rig.ui.boxes.size()), std::make_pair(true, size_t{lr ? 0u : 1u}));
-  }
-}
 
 TEST(LateChecks, FirmwareProtectedVersionIsRefused) {
   const Boxes refusal{
@@ -178,7 +166,7 @@ TEST(CurrentIdentity, OnLegacyKnownIdentityIsNotReadAgainAndAnUnmappableSegmentI
 
 // ---- the power source --------------------------------------------------------------------------
 
-TEST(PowerSource, AsksUntilFixedOrCancelled) {
+TEST(PowerSource, AsksUntilFixedOrCancelledUnlessForcedAndUnattended) {
   const char* const kAcMissing =
       "The AC adapter and Battery must be plugged in before the system BIOS\ncan be flashed.Press OK when they are "
       "both plugged in or CANCEL to quit.";
@@ -186,20 +174,23 @@ TEST(PowerSource, AsksUntilFixedOrCancelled) {
       "The Battery must be charged above 10 percent before the system BIOS can be flashed.\nPress OK when the "
       "Battery is charged or CANCEL to quit.";
   // One refresh of the flags is made while the firmware is probed.
-  struct Case { uint16_t flags; uint32_t refreshesUntilChange; uint16_t flagsAfter;
+  struct Case { uint16_t flags; uint32_t refreshesUntilChange; uint16_t flagsAfter; bool forceit, lr;
                 std::deque<Button> buttons; bool ended; Strings texts; };
-  for (const Case& c : {Case{0x0005, 4, 0x0004, {Button::kOk, Button::kOk, Button::kCancel}, true,
+  for (const Case& c : {Case{0x0005, 4, 0x0004, false, false, {kOk, kOk, kCancel}, true,
                              {kAcMissing, kAcMissing, kBatteryLow}},
-                        Case{0x0004, 3, 0x0000, {}, false, {kBatteryLow}},
+                        Case{0x0004, 3, 0x0000, false, false, {}, false, {kBatteryLow}},
                         // OK without fixing anything asks again.
-                        Case{0x0002, 0, 0, {Button::kOk, Button::kOk, Button::kOk, Button::kCancel}, true,
-                             Strings(4, kAcMissing)}}) {
-    SCOPED_TRACE(c.flags);
+                        Case{0x0002, 0, 0, false, false, {kOk, kOk, kOk, kCancel}, true, Strings(4, kAcMissing)},
+                        Case{0x0001, 0, 0, true, false, {kCancel}, true, {kAcMissing}},
+                        Case{0x0001, 0, 0, true, true, {kCancel}, false, {}}}) {
+    SCOPED_TRACE(::testing::Message() << c.flags << (c.forceit ? " forceit" : "") << (c.lr ? " lr" : ""));
     PolicyRig rig("legacy-8m", [&](sim::Profile& p) {
       p.ecb1.flags = c.flags;
       p.ecb1.refreshesUntilChange = c.refreshesUntilChange;
       p.ecb1.flagsAfter = c.flagsAfter;
     });
+    rig.words.forceit = c.forceit;
+    rig.words.lr = c.lr;
     rig.ui.buttons = c.buttons;
     EXPECT_EQ(rig.Check(rig.RomVersion("A07")), c.ended ? kEnded : std::nullopt);
     EXPECT_EQ(rig.ui.Texts(), c.texts);

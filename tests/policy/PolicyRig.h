@@ -27,8 +27,7 @@ using Tweak = std::function<void(sim::Profile&)>;
 using Outcome = std::optional<uint32_t>;
 inline const Outcome kEnded = 0u;
 
-class ScriptedUi final : public ui::Ui {
- public:
+struct ScriptedUi final : ui::Ui {
   ui::Button MessageBox(const std::string& text, const std::string& title, uint32_t style) override {
     boxes.emplace_back(text, title, style);
     const ui::Button answer = buttons.empty() ? ui::Button::kOk : buttons.front();
@@ -58,13 +57,11 @@ class ScriptedUi final : public ui::Ui {
 
 struct Ended { uint32_t errorId; };
 
-class ThrowingEnd final : public core::SessionEnd {
- public:
+struct ThrowingEnd final : core::SessionEnd {
   [[noreturn]] void EndSession(uint32_t errorId) override { throw Ended{errorId}; }
 };
 
-class PolicyRig {
- public:
+struct PolicyRig {
   explicit PolicyRig(const std::string& preset, const Tweak& tweak = {}) : sim(preset, tweak) { sim.Open(); }
 
   // An image made for this machine's flash part, with the running identity changed by `change`.
@@ -75,9 +72,7 @@ class PolicyRig {
     if (!result.error.empty()) throw std::runtime_error(result.error);
     return result.image;
   }
-  std::vector<uint8_t> RomVersion(const char* version) const {
-    return Rom([=](sim::RomOptions& o) { o.version = version; });
-  }
+  std::vector<uint8_t> RomVersion(const char* v) const { return Rom([=](sim::RomOptions& o) { o.version = v; }); }
 
   // Runs `step`; the error id when it ended the session, none when it returned.
   Outcome Run(const std::function<void()>& step) {
