@@ -30,7 +30,7 @@ inline const Outcome kEnded = 0u;
 struct ScriptedUi final : ui::Ui {
   ui::Button MessageBox(const std::string& text, const std::string& title, uint32_t style) override {
     boxes.emplace_back(text, title, style);
-    const ui::Button answer = buttons.empty() ? ui::Button::kOk : buttons.front();
+    const ui::Button answer = buttons.empty() ? ui::Button::kCancel : buttons.front();
     if (!buttons.empty()) buttons.pop_front();
     return answer;
   }
@@ -48,7 +48,7 @@ struct ScriptedUi final : ui::Ui {
     return out;
   }
 
-  std::deque<ui::Button> buttons;                    // answers in order; OK once they run out
+  std::deque<ui::Button> buttons;  // answers in order; Cancel once they run out, so no question loops for ever
   std::deque<std::optional<std::string>> passwords;  // none once they run out (Cancel)
   Boxes boxes;
   Strings prompts;
