@@ -44,7 +44,7 @@ struct RunCase {
   std::string name;
   std::string script;  // the package's option script
   Strings words;
-  std::function<void(sim::Profile&)> machine = [](sim::Profile&) {};
+  Tweak machine = [](sim::Profile&) {};
   std::map<uint32_t, Image> roms = {{0, Image::kFit}};
   std::string answers = "OK\nOK\n";  // a line a box (never empty); here the start box and the flash warning
   // What the system or the user does differently from a quiet run.
