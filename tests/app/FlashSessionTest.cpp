@@ -22,9 +22,9 @@ FlashSession Apply(std::vector<std::string> words, bool packageImage = true) {
 
 TEST(ApplyOptionsToSession, DefaultsRegionsNcbsAndSwitches) {
   const FlashSession d = Apply({});
-  EXPECT_TRUE(d.romFileGiven) << "a package image counts as a ROM file";
-  EXPECT_FALSE(Apply({}, false).romFileGiven);
-  EXPECT_TRUE(d.skipSmbiosPreservation && d.checkRomId);
+  // A package image counts as a ROM file.
+  EXPECT_EQ(std::tuple(d.romFileGiven, Apply({}, false).romFileGiven, d.skipSmbiosPreservation, d.checkRomId),
+            std::tuple(true, false, true, true));
   EXPECT_EQ(d.retryCount, 5u);
   EXPECT_FALSE(d.programMainBios || d.programBootBlock || d.programNcbs);
   const FlashSession s = Apply({"/p", "/b", "/n", "/e", "/k2", "/k5", "/x", "/r", "/ecuf", "/retry:9", "/caf"});
@@ -33,8 +33,7 @@ TEST(ApplyOptionsToSession, DefaultsRegionsNcbsAndSwitches) {
   EXPECT_FALSE(s.allNcbs || s.checkRomId || s.skipSmbiosPreservation);
   EXPECT_EQ(std::make_pair(s.ncbMask, s.retryCount), std::make_pair(0x24u, 9u));
   const FlashSession all = Apply({"/k"});
-  EXPECT_TRUE(all.programNcbs && all.allNcbs);
-  EXPECT_EQ(all.ncbMask, 0u);
+  EXPECT_EQ(std::make_tuple(all.programNcbs, all.allNcbs, all.ncbMask), std::make_tuple(true, true, 0u));
   // The vendor tool wins over the entire ME update.
   EXPECT_TRUE(Apply({"/me"}).meEntireUpdate);
   const FlashSession me = Apply({"/me", "/mefwupdlcl"});
@@ -42,8 +41,8 @@ TEST(ApplyOptionsToSession, DefaultsRegionsNcbsAndSwitches) {
 }
 
 TEST(OemSmiValue, ReadsHexFromTheEndAndCountsEveryCharacter) {
-  for (const auto& [text, value] : std::vector<std::pair<const char*, uint32_t>>{
-           {"1F", 0x1F}, {"1f", 0x1F}, {"", 0}, {"G1", 0x01}, {"1G", 0x10}, {"ABCDEF012", 0xBCDEF012}}) {
+  for (const auto& [text, value] : {std::pair{"1F", 0x1Fu}, {"1f", 0x1F}, {"", 0}, {"G1", 0x01}, {"1G", 0x10},
+                                    {"ABCDEF012", 0xBCDEF012}}) {
     EXPECT_EQ(OemSmiValue(text), value) << text;
   }
 }

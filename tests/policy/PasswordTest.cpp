@@ -1,8 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
 #include "PolicyRig.h"
 #include "config/CommandTable.h"
 #include "policy/AdminPassword.h"
@@ -12,11 +9,9 @@
 namespace nox::policy::test {
 namespace {
 
-using Strings = std::vector<std::string>;
-
 // ---- administrator password ----------------------------------------------------------------------
 
-std::function<void(sim::Profile&)> AdminPassword(std::string password, uint8_t maxLength) {
+Tweak AdminPassword(std::string password, uint8_t maxLength) {
   return [=](sim::Profile& p) {
     p.oem.adminPassword = true;
     p.oem.password = password;
@@ -24,14 +19,8 @@ std::function<void(sim::Profile&)> AdminPassword(std::string password, uint8_t m
   };
 }
 
-// The class-10 calls with `select` that reached the firmware.
-size_t PasswordCalls(PolicyRig& rig, unsigned select) {
-  size_t n = 0;
-  for (const auto& smi : rig.sim.Smis()) {
-    n += smi.value("op", "") == "oem" && smi.value("class", 0) == 10 && smi.value("select", 0u) == select;
-  }
-  return n;
-}
+// The class-10 calls with `select` (3 the maximum length, 4 a submission).
+nlohmann::json PasswordCall(unsigned select) { return {{"op", "oem"}, {"class", 10}, {"select", select}}; }
 
 TEST(AdminPassword, OneAttemptAgainstTheMaximumLength) {
   struct Case { std::optional<std::string> typed; bool onCommandLine, accepted; const char* message; size_t submissions; };
@@ -51,9 +40,9 @@ TEST(AdminPassword, OneAttemptAgainstTheMaximumLength) {
     }
     EXPECT_EQ(CheckAdminPassword(rig.env, rig.words), c.accepted);
     EXPECT_EQ(rig.ui.prompts, (c.onCommandLine ? Strings{} : Strings{"Enter Admin Password"}));
-    EXPECT_EQ(PasswordCalls(rig, 4), c.submissions);
-    const std::vector<Box> box{{c.message ? c.message : "", "Password checking", ui::style::kOk | ui::style::kIconWarning}};
-    EXPECT_EQ(rig.ui.boxes, (c.message ? box : std::vector<Box>{}));
+    EXPECT_EQ(rig.Smis(PasswordCall(4)), c.submissions);
+    const Box box{c.message ? c.message : "", "Password checking", ui::style::kOk | ui::style::kIconWarning};
+    EXPECT_EQ(rig.ui.boxes, (c.message ? Boxes{box} : Boxes{}));
     EXPECT_FALSE(c.typed && !c.typed->empty() && rig.SharedBlockHolds(*c.typed));
     EXPECT_EQ(rig.console.find("secret"), std::string::npos);
     EXPECT_TRUE(rig.words.password.empty());  // a command-line value is wiped once used
@@ -61,12 +50,12 @@ TEST(AdminPassword, OneAttemptAgainstTheMaximumLength) {
 }
 
 TEST(AdminPassword, NoPasswordSetAsksNothing) {
-  const auto unanswered = [](sim::Profile& p) { p.oem.adminPassword = false; };  // class 10 unanswered
-  for (const auto& tweak : {AdminPassword("", 16), std::function<void(sim::Profile&)>(unanswered)}) {
+  const Tweak unanswered = [](sim::Profile& p) { p.oem.adminPassword = false; };  // class 10 unanswered
+  for (const Tweak& tweak : {AdminPassword("", 16), unanswered}) {
     PolicyRig rig("uefi-16m", tweak);
     EXPECT_TRUE(CheckAdminPassword(rig.env, rig.words));
     EXPECT_TRUE(rig.ui.prompts.empty() && rig.ui.boxes.empty());
-    EXPECT_EQ(PasswordCalls(rig, 3), 0u);
+    EXPECT_EQ(rig.Smis(PasswordCall(3)), 0u);
   }
 }
 
@@ -83,59 +72,28 @@ TEST(Wipe, ClearsTheWholeStorageOfAString) {
 
 // ---- firmware password over OFBD -----------------------------------------------------------------------
 
-std::function<void(sim::Profile&)> FirmwarePassword(uint32_t attempts, bool texts = true) {
+Tweak FirmwarePassword(uint32_t attempts, bool texts = true, bool ofbd = true) {
   return [=](sim::Profile& p) {
-    p.ofbdPassword.enabled = true;
-    p.ofbdPassword.password = "letmein";
-    p.ofbdPassword.maxAttempts = attempts;
-    p.ofbdPassword.prompt = texts ? "Firmware password" : "";
-    p.ofbdPassword.wrongMessage = texts ? "Wrong password" : "";
-    p.ofbdPassword.lockedMessage = texts ? "No more attempts" : "";
+    p.ofbdPassword = {true, "letmein", attempts, texts ? "Firmware password" : "", texts ? "Wrong password" : "",
+                      texts ? "No more attempts" : ""};
+    if (!ofbd) p.ofbdVersion = 0;
   };
 }
 
-class FirmwarePasswordRig : public PolicyRig {
- public:
-  explicit FirmwarePasswordRig(const std::function<void(sim::Profile&)>& tweak) : PolicyRig("legacy-8m", tweak) {
-    config.SelectCommand(config::option::kMainBios, true);
-  }
-  FirmwarePasswordResult Run() { return RunFirmwarePassword(fenv); }
-  // The input-block effects, true for blocked.
-  std::vector<bool> InputEffects() {
-    std::vector<bool> out;
-    for (const auto& e : sim.Events("input")) out.push_back(e.value("blocked", false));
-    return out;
-  }
-  size_t PasswordExchanges() {
-    size_t n = 0;
-    for (const auto& smi : sim.Smis()) n += smi.value("op", "") == "ofbd" && smi.value("class", 0u) == 0x20000000u;
-    return n;
-  }
-
-  FirmwarePasswordEnv fenv{config, *sim.ofbd, *sim.smi, ui, *sim.os, [this](const std::string& t) { console += t; }};
-};
+const nlohmann::json kPasswordExchange = {{"op", "ofbd"}, {"class", 0x20000000u}};
 
 TEST(FirmwarePassword, AskedWhileTheFirmwareAllowsAndWhatWasTypedIsWiped) {
-  struct Case {
-    std::function<void(sim::Profile&)> profile;
-    bool region;
-    std::deque<std::optional<std::string>> typed;
-    uint32_t error;
-    bool messageShown;
-    Strings prompts, texts;
-    size_t exchanges;
-    const char* input;  // the input-block effects in order: "f" free, "b" blocked
-  };
-  const auto noOfbd = [](sim::Profile& p) {
-    FirmwarePassword(3)(p);
-    p.ofbdVersion = 0;
-  };
+  // `input`: the input-block effects in order, "f" free and "b" blocked.
+  struct Case { Tweak profile; bool region; std::deque<std::optional<std::string>> typed; uint32_t error;
+                bool messageShown; Strings prompts, texts; size_t exchanges; const char* input; };
   const uint32_t kExceeded = kErrPasswordRetryExceeded;
   const Strings asked2(2, "Firmware password");
   for (const Case& c : {Case{[](sim::Profile&) {}, true, {}, 0, false, {}, {}, 1, ""},  // not wanted, after the query
                         Case{FirmwarePassword(3), false, {}, 0, false, {}, {}, 0, ""},   // no region
-                        Case{noOfbd, true, {}, 0, false, {}, {}, 0, ""},
-                        Case{FirmwarePassword(3), true, {"letmei", "letmein"}  /* a prefix is not the password */, 0, false, asked2, {"Wrong password"}, 3, "fbfbfb"},
+                        Case{FirmwarePassword(3, true, false), true, {}, 0, false, {}, {}, 0, ""},
+                        // A prefix is not the password.
+                        Case{FirmwarePassword(3), true, {"letmei", "letmein"}, 0, false, asked2, {"Wrong password"}, 3,
+                             "fbfbfb"},
                         // Exhausted: left unblocked for the end of the run.
                         Case{FirmwarePassword(2), true, {"one", "two", "letmein"}, kExceeded, true, asked2,
                              {"Wrong password", "No more attempts"}, 3, "fbfbfbf"},
@@ -143,17 +101,15 @@ TEST(FirmwarePassword, AskedWhileTheFirmwareAllowsAndWhatWasTypedIsWiped) {
                         Case{FirmwarePassword(1, false), true, {"wrong"}, kExceeded, false, {"Password"}, {}, 2, "fb"},
                         Case{FirmwarePassword(3), true, {}, kExceeded, false, {"Firmware password"}, {}, 1, "fb"}}) {
     SCOPED_TRACE(::testing::Message() << c.typed.size() << " typed, " << c.exchanges << " exchanges");
-    FirmwarePasswordRig rig(c.profile);
+    PolicyRig rig("legacy-8m", c.profile);
     rig.config.SelectCommand(config::option::kMainBios, c.region);
     rig.ui.passwords = c.typed;
-    const auto result = rig.Run();
-    EXPECT_EQ(std::make_pair(result.error, result.messageShown), std::make_pair(c.error, c.messageShown));
-    EXPECT_EQ(rig.ui.prompts, c.prompts);
-    EXPECT_EQ(rig.ui.Texts(), c.texts);
-    EXPECT_EQ(rig.PasswordExchanges(), c.exchanges);
+    const auto result = RunFirmwarePassword(rig.fenv);
     std::string input, console;
-    for (const bool blocked : rig.InputEffects()) input += blocked ? 'b' : 'f';
-    EXPECT_EQ(input, c.input);
+    for (const auto& e : rig.sim.Events("input")) input += e.value("blocked", false) ? 'b' : 'f';
+    EXPECT_EQ(std::make_pair(result.error, result.messageShown), std::make_pair(c.error, c.messageShown));
+    EXPECT_EQ(std::make_tuple(rig.ui.prompts, rig.ui.Texts(), rig.Smis(kPasswordExchange), input),
+              std::make_tuple(c.prompts, c.texts, c.exchanges, std::string(c.input)));
     for (const std::string& prompt : c.prompts) console += " - " + prompt + ": ";
     EXPECT_EQ(rig.console, console);
     // Nothing of the firmware's needs to overwrite the password: the block must have been cleared.
@@ -162,15 +118,15 @@ TEST(FirmwarePassword, AskedWhileTheFirmwareAllowsAndWhatWasTypedIsWiped) {
 }
 
 TEST(FirmwarePassword, ALockedFirmwareRefusesAtTheQuery) {
-  FirmwarePasswordRig rig(FirmwarePassword(1));
+  PolicyRig rig("legacy-8m", FirmwarePassword(1));
+  rig.config.SelectCommand(config::option::kMainBios, true);
   rig.ui.passwords = {"wrong"};
-  EXPECT_EQ(rig.Run().error, kErrPasswordRetryExceeded);
+  EXPECT_EQ(RunFirmwarePassword(rig.fenv).error, kErrPasswordRetryExceeded);
   rig.ui.boxes.clear();
   rig.ui.prompts.clear();
-  const auto again = rig.Run();
+  const auto again = RunFirmwarePassword(rig.fenv);
   EXPECT_EQ(std::make_pair(again.error, again.messageShown), std::make_pair(kErrPasswordRetryExceeded, true));
-  EXPECT_TRUE(rig.ui.prompts.empty());
-  EXPECT_EQ(rig.ui.Texts(), Strings{"No more attempts"});
+  EXPECT_EQ(std::make_pair(rig.ui.prompts, rig.ui.Texts()), std::make_pair(Strings{}, Strings{"No more attempts"}));
 }
 
 }  // namespace

@@ -12,44 +12,34 @@
 namespace nox::policy::test {
 namespace {
 
+using Words = std::vector<uint16_t>;
+
 // ---- ID matching ---------------------------------------------------------------------------
 
 TEST(IdMatching, FollowsTheSystemIdByteAndTheExtensionListEndsAtItsFirstZero) {
-  struct Case { uint8_t currentId; uint16_t currentExt; uint8_t romId; uint16_t romExt; bool matches; };
-  for (const Case& c : {Case{0x9A, 0x1111, 0x9A, 0x2222, true},  // same byte, other extended IDs
-                        Case{0x9A, 0x1111, 0x9B, 0x1111, false}, Case{0x9A, 0x1111, 0xFE, 0x1111, false},
-                        Case{0xFE, 0x2A51, 0xFE, 0x2A51, true}, Case{0xFE, 0x2A51, 0xFE, 0x2A52, false},
-                        Case{0xFE, 0x2A51, 0x9A, 0x2A51, false}}) {
+  for (const auto& [currentId, currentExt, romId, romExt, matches] :
+       {std::tuple{0x9A, 0x1111, 0x9A, 0x2222, true},  // same byte, other extended IDs
+        {0x9A, 0x1111, 0x9B, 0x1111, false}, {0x9A, 0x1111, 0xFE, 0x1111, false}, {0xFE, 0x2A51, 0xFE, 0x2A51, true},
+        {0xFE, 0x2A51, 0xFE, 0x2A52, false}, {0xFE, 0x2A51, 0x9A, 0x2A51, false}}) {
     SystemIdentity id;
-    id.currentSystemId = c.currentId;
-    id.currentExtendedId = c.currentExt;
-    id.rom.systemId = c.romId;
-    id.rom.extendedId = c.romExt;
-    EXPECT_EQ(IdMatches(id), c.matches) << int{c.currentId} << " " << int{c.romId} << " " << c.romExt;
+    std::tie(id.currentSystemId, id.currentExtendedId, id.rom.systemId, id.rom.extendedId) =
+        std::tuple(currentId, currentExt, romId, romExt);
+    EXPECT_EQ(IdMatches(id), matches) << currentId << " " << romId << " " << romExt;
   }
-  SystemIdentity id;
-  id.currentSystemId = 0xFE;
-  id.currentExtendedId = 0x0031;
-  id.rom.extensionList = {0x0040, 0x0031};
-  EXPECT_TRUE(ExtensionListHolds(id));
-  id.rom.extensionList = {0x0040, 0x0000, 0x0031};
-  EXPECT_FALSE(ExtensionListHolds(id));
   // A machine without an extended ID is not taken for the list's end marker.
-  id.currentExtendedId = 0;
-  id.rom.extensionList = {0x0040};
-  EXPECT_FALSE(ExtensionListHolds(id));
+  for (const auto& [current, list, holds] : {std::tuple{0x0031, Words{0x0040, 0x0031}, true},
+                                             {0x0031, Words{0x0040, 0x0000, 0x0031}, false}, {0, Words{0x0040}, false}}) {
+    SystemIdentity id;
+    id.currentExtendedId = static_cast<uint16_t>(current);
+    std::copy(list.begin(), list.end(), id.rom.extensionList.begin());
+    EXPECT_EQ(ExtensionListHolds(id), holds) << current << " in a list of " << list.size();
+  }
 }
 
 // ---- the image's identity file ----------------------------------------------------------------
 
-sim::RomOptions Options(std::vector<std::string> names, std::vector<uint16_t> list = {}) {
-  sim::RomOptions o;
-  o.version = "A07";
-  o.systemId = 0x9A;
-  o.extendedId = 0x1234;
-  o.names = std::move(names);
-  o.extensionIds = std::move(list);
-  return o;
+sim::RomOptions Options(std::vector<std::string> names, Words list = {}) {
+  return {.version = "A07", .systemId = 0x9A, .extendedId = 0x1234, .extensionIds = list, .names = names};
 }
 
 SystemIdentity Scan(const std::vector<uint8_t>& region, uint8_t nameIndex = SystemIdentity::kNoNameIndex,
@@ -61,7 +51,7 @@ SystemIdentity Scan(const std::vector<uint8_t>& region, uint8_t nameIndex = Syst
 }
 
 // The list up to and with its terminating zero.
-std::vector<uint16_t> List(const SystemIdentity& id) {
+Words List(const SystemIdentity& id) {
   const auto& l = id.rom.extensionList;
   const auto zero = std::find(l.begin(), l.end(), 0);
   return {l.begin(), zero == l.end() ? zero : zero + 1};
@@ -77,22 +67,15 @@ Ids Current(const SystemIdentity& id) {
           std::string(id.currentSystemName.Text())};
 }
 
-TEST(RomIdentity, TakesVersionIdsAndListFromTheMarkerBlocks) {
-  const auto id = Scan(sim::IdentityBlocks(Options({"Korv 9A"}, {0x1235, 0x1236}), 0x800000));
-  EXPECT_EQ(Rom(id), (Ids{"A07", 0x9A, 0x1234, "Korv 9A"}));
-  EXPECT_EQ(List(id), (std::vector<uint16_t>{0x1235, 0x1236, 0}));
-  EXPECT_EQ(id.romDeclaredSize, 0u) << "\"$SIZ\" only counts when the whole image is searched";
-}
-
 TEST(RomIdentity, NameIndexChoosesTheNameOrFallsBackToTheFirst) {
-  struct Case { std::vector<std::string> names; uint8_t index; std::string chosen; };
   const std::vector<std::string> two{"One", "Two"};
-  for (const Case& c : {Case{two, 255, "One"}, Case{two, 0, "One"}, Case{two, 1, "One"}, Case{two, 2, "Two"},
-                        Case{two, 3, "One"}, Case{{"One", "Two", "Three"}, 3, "Three"},
-                        // The walk passes names longer than 20 characters.
-                        Case{{std::string(25, 'x'), "Second"}, 2, "Second"}}) {
-    EXPECT_EQ(Scan(sim::IdentityBlocks(Options(c.names), 0x100000), c.index).rom.systemName.Text(), c.chosen)
-        << int{c.index};
+  for (const auto& [names, index, chosen] :
+       {std::tuple{two, 255, "One"}, {two, 0, "One"}, {two, 1, "One"}, {two, 2, "Two"}, {two, 3, "One"},
+        {std::vector<std::string>{"One", "Two", "Three"}, 3, "Three"},
+        // The walk passes names longer than 20 characters.
+        {std::vector<std::string>{std::string(25, 'x'), "Second"}, 2, "Second"}}) {
+    const auto id = Scan(sim::IdentityBlocks(Options(names), 0x100000), static_cast<uint8_t>(index));
+    EXPECT_EQ(id.rom.systemName.Text(), chosen) << index;
   }
 }
 
@@ -102,11 +85,11 @@ TEST(RomIdentity, FurtherListBlocksContinueTheListAndSurplusIdsAreDropped) {
   std::vector<uint8_t> region;
   for (uint16_t first : {0x0101, 0x0201}) {
     region.insert(region.end(), {'$', 'D', 'I', '$'});
-    for (uint16_t v = first; v < first + 7; ++v) region.insert(region.end(), {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)});
+    for (uint16_t v = first; v < first + 7; ++v) region.insert(region.end(), {uint8_t(v), uint8_t(v >> 8)});
     region.insert(region.end(), {0, 0, 0, 0});
   }
-  EXPECT_EQ(List(Scan(region)), (std::vector<uint16_t>{0x0101, 0x0102, 0x0103, 0x0104, 0x0105, 0x0106, 0x0107,
-                                                       0x0201, 0x0202, 0x0203, 0x0204, 0}));
+  EXPECT_EQ(List(Scan(region)), (Words{0x0101, 0x0102, 0x0103, 0x0104, 0x0105, 0x0106, 0x0107, 0x0201, 0x0202, 0x0203,
+                                       0x0204, 0}));
 }
 
 TEST(RomIdentity, MarkersAtTheRegionEndReadZerosAndARegionOutsideTheImageClearsTheCandidate) {
@@ -117,15 +100,14 @@ TEST(RomIdentity, MarkersAtTheRegionEndReadZerosAndARegionOutsideTheImageClearsT
   ReadRomIdentity(id, image, RomScanMode::kIdentityFile, 10, 6);
   EXPECT_EQ(Rom(id), (Ids{"", 0, 0x1234, ""}));
   const std::vector<uint8_t> list = {'$', 'D', 'I', '$', 0x31, 0x00, 0x32};
-  id = {};
   ReadRomIdentity(id, list, RomScanMode::kIdentityFile, 0, list.size());
-  EXPECT_EQ(List(id), (std::vector<uint16_t>{0x0031, 0x0032, 0}));  // the cut entry's high byte reads as zero
+  EXPECT_EQ(List(id), (Words{0x0031, 0x0032, 0}));  // the cut entry's high byte reads as zero
 
   const auto blocks = sim::IdentityBlocks(Options({"Korv 9A"}, {0x1235}), 0x100000);
   id = Scan(blocks);
+  EXPECT_EQ(id.romDeclaredSize, 0u) << "\"$SIZ\" only counts when the whole image is searched";
   ReadRomIdentity(id, blocks, RomScanMode::kIdentityFile, blocks.size() + 100, 4096);
-  EXPECT_EQ(Rom(id), (Ids{"", 0, 0, ""}));
-  EXPECT_EQ(id.rom.extensionList[0], 0);
+  EXPECT_EQ(std::make_pair(Rom(id), List(id)), std::make_pair(Ids{"", 0, 0, ""}, Words{0}));
 }
 
 TEST(RomIdentity, WholeImageModeFindsTheDeclaredSizeAcrossStepBoundaries) {
@@ -136,9 +118,8 @@ TEST(RomIdentity, WholeImageModeFindsTheDeclaredSizeAcrossStepBoundaries) {
   std::copy(blocks.begin(), blocks.end(), image.begin() + 0x10000 - 16 - 3);
   std::memcpy(image.data() + 0x28000, "$SIZ\x00\x00\x01\x00", 8);
   const auto id = Scan(image, 2, RomScanMode::kWholeImage);
-  EXPECT_EQ(id.romDeclaredSize, 0x00123000u);
   // Whole-image mode takes the first name whatever the index.
-  EXPECT_EQ(Rom(id), (Ids{"A07", 0x9A, 0x1234, "First"}));
+  EXPECT_EQ(std::make_pair(id.romDeclaredSize, Rom(id)), std::make_pair(0x00123000u, Ids{"A07", 0x9A, 0x1234, "First"}));
 }
 
 // ---- the running firmware's markers --------------------------------------------------------------
@@ -149,7 +130,7 @@ void Put(std::vector<uint8_t>& segment, size_t at, const std::vector<uint8_t>& b
 
 const std::vector<uint8_t> kSystemMarker = {'K', 'o', 'r', 'v', ' ', 'S', 'y', 's', 't', 'e', 'm'};
 
-TEST(CurrentIdentity, SegmentMarkersSearchIdsFromTheVersionBlockOn) {
+TEST(CurrentIdentity, SegmentMarkersSearchIdsFromTheVersionBlockOnAndStopAtTheSegmentEnd) {
   std::vector<uint8_t> segment(65535, 0);
   // The default running identity is A06, 0x9A, 0x1234; a stray "$KOR" before its version block
   // is not the machine's.
@@ -163,12 +144,11 @@ TEST(CurrentIdentity, SegmentMarkersSearchIdsFromTheVersionBlockOn) {
   ReadSegmentMarkers(id, segment, true);
   EXPECT_EQ(id.currentSystemName.Text(), "M1");
   EXPECT_TRUE(id.versionFound && id.idsFound && id.nameFound);
-}
 
-TEST(CurrentIdentity, BlocksAtTheSegmentEndAreReadWithoutPassingIt) {
+  // Blocks at the segment's end are read without passing it.
   std::vector<uint8_t> version(65535, 0);
   Put(version, 65531, {'$', 'B', 'V', '#'});
-  SystemIdentity id;
+  id = {};
   ReadSegmentMarkers(id, version, true);
   EXPECT_TRUE(id.versionFound && !id.nameFound);
   EXPECT_EQ(VersionText(id.currentVersion), "");
@@ -181,18 +161,15 @@ TEST(CurrentIdentity, BlocksAtTheSegmentEndAreReadWithoutPassingIt) {
 
 TEST(CurrentIdentity, IdentityAreaOnlyFillsWhatIsNotKnownYet) {
   std::vector<uint8_t> area(4096, 0);
-  sim::IdentityProfile profile;
-  profile.version = "B12";
-  profile.systemId = 0xFE;
-  profile.extendedId = 0x2A51;
-  Put(area, 0, sim::RunningIdentityBlocks(profile));
+  Put(area, 0, sim::RunningIdentityBlocks({.version = "B12", .systemId = 0xFE, .extendedId = 0x2A51}));
   SystemIdentity id;
   id.currentVersion = {'Z', '9', '9'};
   id.versionFound = true;
   ReadIdentityArea(id, area, std::vector<uint8_t>{'T', 'a', 'b', 0});
   EXPECT_EQ(Current(id), (Ids{"Z99", 0xFE, 0x2A51, "Tab"}));
+  id.currentExtendedId = 0x1111;  // everything is known now: a second reading changes nothing
   ReadIdentityArea(id, area, std::vector<uint8_t>{'O', 't', 'h', 0});
-  EXPECT_EQ(id.currentSystemName.Text(), "Tab");
+  EXPECT_EQ(Current(id), (Ids{"Z99", 0xFE, 0x1111, "Tab"}));
 }
 
 }  // namespace
