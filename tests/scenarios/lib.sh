@@ -55,7 +55,7 @@ fail() {
   echo "FAIL [$CASE]: $*"
   sed 's/^/    | /' "$OUT" | head -40
 }
-# check WHAT COMMAND...: the command succeeds; WHAT says what failed otherwise.
+# check WHAT COMMAND...: the command succeeds; WHAT says what is expected.
 check() { if "${@:2}"; then pass; else fail "$1"; fi; }
 expect_rc() { if [[ $RC -eq $1 ]]; then pass; else fail "exit code $RC, expected $1"; fi; }
 # expect_out TEXT: the output holds TEXT (fixed text, may span lines via $'...')

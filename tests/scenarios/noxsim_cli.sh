@@ -7,7 +7,7 @@ source "$(dirname "$0")/lib.sh" "$@"
 # sim CODE PATTERN ARGS...: noxsim ends with CODE and prints a line matching the extended regex.
 sim() {
   expect_exit "$1" "$NOXSIM" "${@:3}"
-  [[ -z $2 ]] || check "no line matches $2" grep -qE -- "$2" "$OUT"
+  [[ -z $2 ]] || check "a line matches $2" grep -qE -- "$2" "$OUT"
 }
 
 m=$WORK/legacy
@@ -16,7 +16,7 @@ sim 3 'holds a machine already' create "$m" --preset legacy-8m
 sim 3 'unknown preset "legacy-4m"; known: legacy-8m uefi-16m minimal-1m' create "$WORK/x" --preset legacy-4m
 sim 3 'asf.port: 0xB0, but the FADT.s SMI_CMD names 0xB2' create "$WORK/y" --preset legacy-8m --set asf.port=0xB0
 sim 3 'enableAnswr: no such field' create "$WORK/y" --preset minimal-1m --set enableAnswr=1
-check "a refused create left a machine" test ! -e "$WORK/y/machine.json"
+check "a refused create leaves no machine" test ! -e "$WORK/y/machine.json"
 sim 2 'DIR is required|required' create
 sim 2 'A subcommand is required' frobnicate "$m"
 
