@@ -4,7 +4,6 @@
 
 #include <map>
 #include <optional>
-#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,7 +23,6 @@ class FakeServiceManager : public DriverPort {
   // Settings a test changes.
   bool nt = true;
   std::optional<std::string> exePath = std::string("C:\\Tools\\NOXWINGUI.exe");
-  std::string currentDir = "C:\\Work\\";
   bool startFailsAlreadyRunning = false;
   bool vxdOpens = true;
   int lingerAfterDelete = 0;  // "open service" polls that still succeed after deletion
@@ -34,14 +32,12 @@ class FakeServiceManager : public DriverPort {
   std::map<std::string, std::vector<uint8_t>> files;
   std::map<std::string, std::vector<uint8_t>> written;  // last content written, kept after removal
   std::map<std::string, Service> services;
-  std::map<PortHandle, std::string> handles;  // open service handles -> name
-  std::set<PortHandle> managers, devices;
-  std::string lastDevicePath;
+  std::map<PortHandle, std::string> handles;  // open manager, service and device handles
 
   bool PlatformIsNt() override { return nt; }
   uint32_t MajorVersion() override { return 10; }
   std::optional<std::string> OwnExecutablePath() override { return exePath; }
-  std::string CurrentDirectoryPrefix() override { return currentDir; }
+  std::string CurrentDirectoryPrefix() override { return "C:\\Work\\"; }
 
   bool WriteWholeFile(const std::string& path, std::span<const uint8_t> bytes) override {
     calls.push_back("write " + path);
@@ -53,20 +49,19 @@ class FakeServiceManager : public DriverPort {
     return files.erase(path) == 1;
   }
 
-  PortHandle OpenServiceManager(uint32_t access) override {
-    calls.push_back("open-manager " + std::to_string(access));
-    managers.insert(next_);
-    return next_++;
+  PortHandle OpenServiceManager(uint32_t) override {
+    calls.push_back("open-manager");
+    return Track("manager");
   }
   PortHandle CreateKernelService(PortHandle manager, const std::string& name, const std::string& path) override {
     calls.push_back("create " + name);
-    if (!managers.count(manager) || services.count(name)) return 0;
+    if (!IsManager(manager) || services.count(name)) return 0;
     services[name] = Service{path};
     return Track(name);
   }
   PortHandle OpenNamedService(PortHandle manager, const std::string& name, uint32_t) override {
     auto it = services.find(name);
-    bool ok = managers.count(manager) && it != services.end();
+    bool ok = IsManager(manager) && it != services.end();
     if (ok && it->second.markedForDelete && lingering_-- <= 0) {
       services.erase(it);
       ok = false;
@@ -95,22 +90,17 @@ class FakeServiceManager : public DriverPort {
     lingering_ = lingerAfterDelete;
     return true;
   }
-  void CloseServiceHandle(PortHandle handle) override {
-    handles.erase(handle);
-    managers.erase(handle);
-  }
+  void CloseServiceHandle(PortHandle handle) override { handles.erase(handle); }
 
   PortHandle OpenDevice(const std::string& path, uint32_t, uint32_t, uint32_t, uint32_t flags) override {
     calls.push_back("open-device " + path + (flags == 0x04000000 ? " delete-on-close" : ""));
-    lastDevicePath = path;
     const auto it = services.find("GENERICDRV");
     if (nt ? it == services.end() || !it->second.running : !vxdOpens) return 0;
-    devices.insert(next_);
-    return next_++;
+    return Track("device");
   }
   bool CloseDevice(PortHandle device) override {
     calls.push_back("close-device");
-    return devices.erase(device) == 1;
+    return handles.erase(device) == 1;
   }
   bool Control(PortHandle, uint32_t code, std::span<uint8_t>, uint32_t& returned) override {
     calls.push_back("control " + std::to_string(code));
@@ -119,13 +109,8 @@ class FakeServiceManager : public DriverPort {
   }
   std::span<uint8_t> Memory(uint64_t, size_t) override { return {}; }
 
-  size_t Count(const std::string& prefix) const {
-    size_t n = 0;
-    for (const auto& c : calls) n += c.rfind(prefix, 0) == 0;
-    return n;
-  }
-
  private:
+  bool IsManager(PortHandle handle) const { return handles.count(handle) && handles.at(handle) == "manager"; }
   PortHandle Track(const std::string& name) {
     handles[next_] = name;
     return next_++;

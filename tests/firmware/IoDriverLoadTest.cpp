@@ -9,93 +9,88 @@
 namespace nox::firmware {
 namespace {
 
-class IoDriverLoad : public ::testing::Test {
- protected:
-  IoDriverLoad() {
-    auto put = [&](config::ModuleSlotId id, std::vector<uint8_t> bytes) {
-      modules[id].size = static_cast<uint32_t>(bytes.size());
-      bytes.resize(bytes.size() + 16, 0xEE);  // buffers may be longer than the module
-      modules[id].data = std::move(bytes);
-    };
-    put(config::ModuleSlotId::kW64, {'6', '4'});
-    put(config::ModuleSlotId::kW32, {'3', '2', '!'});
-    put(config::ModuleSlotId::kVxd, {'V'});
-  }
-  size_t At(const std::string& call) const {
-    return static_cast<size_t>(std::find(scm.calls.begin(), scm.calls.end(), call) - scm.calls.begin());
-  }
+using testing::FakeServiceManager;
+using Bytes = std::vector<uint8_t>;
+using Strings = std::vector<std::string>;
 
-  testing::FakeServiceManager scm;
+// Module buffers may be longer than the modules themselves.
+const config::ModuleSlots kModules = [] {
   config::ModuleSlots modules;
-  IoDriver driver{scm, modules, /*wideBuild=*/true};
-};
+  for (const auto& [id, bytes] : {std::pair{config::ModuleSlotId::kW64, Bytes{'6', '4'}},
+                                  {config::ModuleSlotId::kW32, Bytes{'3', '2', '!'}}, {config::ModuleSlotId::kVxd, Bytes{'V'}}}) {
+    modules[id] = {bytes, static_cast<uint32_t>(bytes.size())};
+    modules[id].data.resize(bytes.size() + 16, 0xEE);
+  }
+  return modules;
+}();
 
-TEST_F(IoDriverLoad, WritesTheDriverNextToTheExecutableAndRemovesItOnceOpen) {
-  ASSERT_TRUE(driver.LoadIoDriver());
-  EXPECT_EQ(driver.DriverFilePath(), "C:\\Tools\\orufldrv64.sys");
-  EXPECT_EQ(scm.written.at("C:\\Tools\\orufldrv64.sys"), (std::vector<uint8_t>{'6', '4'}));
-  EXPECT_TRUE(scm.files.empty());  // gone once the driver runs
-  EXPECT_EQ(scm.services.at("GENERICDRV").imagePath, "C:\\Tools\\orufldrv64.sys");
-  EXPECT_TRUE(scm.managers.empty()) << "every manager handle is closed";
-  EXPECT_TRUE(scm.handles.empty()) << "every service handle is closed";
-  const size_t callsAfterFirst = scm.calls.size();
-  ASSERT_TRUE(driver.LoadIoDriver());
-  EXPECT_EQ(scm.calls.size(), callsAfterFirst) << "the second load writes no file and touches no service";
+TEST(IoDriverLoad, WritesTheModuleNextToTheExecutableAndRemovesItOnceOpen) {
+  for (const bool wide : {true, false}) {
+    SCOPED_TRACE(wide);
+    FakeServiceManager scm;
+    IoDriver driver(scm, kModules, wide);
+    ASSERT_TRUE(driver.LoadIoDriver());
+    const std::string file = wide ? "C:\\Tools\\orufldrv64.sys" : "C:\\Tools\\orufldrv32.sys";
+    EXPECT_EQ(driver.DriverFilePath(), file);
+    EXPECT_EQ(scm.written.at(file), (wide ? Bytes{'6', '4'} : Bytes{'3', '2', '!'}));
+    EXPECT_TRUE(scm.files.empty()) << "gone once the driver runs";
+    EXPECT_EQ(scm.services.at("GENERICDRV").imagePath, file);
+    EXPECT_EQ(scm.handles.size(), 1u) << "every handle but the device's is closed";
+    const size_t calls = scm.calls.size();
+    ASSERT_TRUE(driver.LoadIoDriver());
+    EXPECT_EQ(scm.calls.size(), calls) << "the second load writes no file and touches no service";
+  }
 }
 
-TEST_F(IoDriverLoad, ThirtyTwoBitBuildWritesOnlyTheModuleBytes) {
-  ASSERT_TRUE(IoDriver(scm, modules, /*wideBuild=*/false).LoadIoDriver());
-  EXPECT_EQ(scm.written.at("C:\\Tools\\orufldrv32.sys"), (std::vector<uint8_t>{'3', '2', '!'}));
+// A running leftover is stopped and removed before the utility's own service is created, a
+// deleted one is waited for until it vanishes, and "already running" still opens the device.
+TEST(IoDriverLoad, WhatTheServiceManagerHoldsFromBeforeIsReplaced) {
+  struct Case { bool leftover, running; int linger; bool alreadyRunning; };
+  for (const Case& c : {Case{true, true, 0, false}, Case{true, false, 7, false}, Case{false, false, 0, true}}) {
+    SCOPED_TRACE(::testing::Message() << c.leftover << c.running << c.linger);
+    FakeServiceManager scm;
+    if (c.leftover) scm.services["GENERICDRV"] = {"C:\\Old\\old.sys", c.running};
+    scm.lingerAfterDelete = c.linger;
+    scm.startFailsAlreadyRunning = c.alreadyRunning;
+    ASSERT_TRUE(IoDriver(scm, kModules, true).LoadIoDriver());
+    EXPECT_EQ(scm.services.at("GENERICDRV").imagePath, "C:\\Tools\\orufldrv64.sys");
+    const auto at = [&](const std::string& call) { return std::find(scm.calls.begin(), scm.calls.end(), call) - scm.calls.begin(); };
+    EXPECT_EQ(std::count(scm.calls.begin(), scm.calls.end(), "create GENERICDRV"), 1);
+    if (c.running) {
+      EXPECT_LT(at("stop"), at("delete-service"));
+      EXPECT_LT(at("delete-service"), at("create GENERICDRV"));
+    }
+  }
 }
 
-TEST_F(IoDriverLoad, RemovesALeftoverServiceBeforeCreatingItsOwn) {
-  scm.services["GENERICDRV"] = {"C:\\Old\\old.sys", /*running=*/true};
-  ASSERT_TRUE(driver.LoadIoDriver());
-  ASSERT_LT(At("create GENERICDRV"), scm.calls.size());
-  EXPECT_LT(At("stop"), At("delete-service"));
-  EXPECT_LT(At("delete-service"), At("create GENERICDRV"));
-  EXPECT_EQ(scm.Count("create"), 1u);
-  EXPECT_EQ(scm.services.at("GENERICDRV").imagePath, "C:\\Tools\\orufldrv64.sys");
-}
-
-TEST_F(IoDriverLoad, WaitsForADeletedServiceToVanish) {
-  scm.services["GENERICDRV"] = {"C:\\Old\\old.sys", false};
-  scm.lingerAfterDelete = 7;
-  ASSERT_TRUE(driver.LoadIoDriver());
-  EXPECT_EQ(scm.services.at("GENERICDRV").imagePath, "C:\\Tools\\orufldrv64.sys");
-}
-
-TEST_F(IoDriverLoad, AlreadyRunningStillOpensTheDevice) {
-  scm.startFailsAlreadyRunning = true;
-  EXPECT_TRUE(driver.LoadIoDriver());
-}
-
-TEST_F(IoDriverLoad, FailsWithoutADirectoryInTheExecutablePath) {
+TEST(IoDriverLoad, FailsWithoutADirectoryInTheExecutablePath) {
+  FakeServiceManager scm;
   scm.exePath = "NOXWINGUI.exe";
-  EXPECT_FALSE(driver.LoadIoDriver());
+  EXPECT_FALSE(IoDriver(scm, kModules, true).LoadIoDriver());
   EXPECT_TRUE(scm.calls.empty());
 }
 
-TEST_F(IoDriverLoad, Windows9xLoadsTheVxdFromTheCurrentDirectory) {
+TEST(IoDriverLoad, Windows9xLoadsTheVxdFromTheCurrentDirectory) {
+  FakeServiceManager scm;
   scm.nt = false;
-  ASSERT_TRUE(driver.LoadIoDriver());
-  EXPECT_EQ(scm.written.at("C:\\Work\\orufldrv.vxd"), std::vector<uint8_t>{'V'});
-  EXPECT_EQ(scm.lastDevicePath, "\\\\.\\orufldrv.vxd");
-  EXPECT_TRUE(scm.files.empty());
-  EXPECT_EQ(scm.Count("open-manager"), 0u);
-  testing::FakeServiceManager refusing;
+  ASSERT_TRUE(IoDriver(scm, kModules, true).LoadIoDriver());
+  EXPECT_EQ(scm.calls, (Strings{"write C:\\Work\\orufldrv.vxd", "open-device \\\\.\\orufldrv.vxd", "delete C:\\Work\\orufldrv.vxd"}));
+  EXPECT_EQ(scm.written.at("C:\\Work\\orufldrv.vxd"), Bytes{'V'});
+  FakeServiceManager refusing;
   refusing.nt = refusing.vxdOpens = false;
-  EXPECT_FALSE(IoDriver(refusing, modules, true).LoadIoDriver());
+  EXPECT_FALSE(IoDriver(refusing, kModules, true).LoadIoDriver());
   EXPECT_EQ(refusing.calls.back(), "open-device \\\\.\\GENERICDRV delete-on-close");
 }
 
-TEST_F(IoDriverLoad, UnloadStopsAndRemovesTheServiceAndIsANoOpWhenNotLoaded) {
+TEST(IoDriverLoad, UnloadStopsAndRemovesTheServiceAndIsANoOpWhenNotLoaded) {
+  FakeServiceManager scm;
+  IoDriver driver(scm, kModules, true);
   EXPECT_TRUE(driver.UnloadIoDriver());
   EXPECT_TRUE(scm.calls.empty());
   ASSERT_TRUE(driver.LoadIoDriver());
   EXPECT_TRUE(driver.UnloadIoDriver());
-  EXPECT_TRUE(scm.devices.empty());
-  EXPECT_FALSE(scm.services.count("GENERICDRV") && !scm.services.at("GENERICDRV").markedForDelete);
+  EXPECT_TRUE(scm.handles.empty());
+  EXPECT_TRUE(!scm.services.count("GENERICDRV") || scm.services.at("GENERICDRV").markedForDelete);
   EXPECT_FALSE(driver.Loaded());
 }
 

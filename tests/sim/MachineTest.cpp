@@ -1,9 +1,12 @@
+// The machine directory and its journal: what a power loss leaves on disk, what survives
+// reopening, what a broken directory is refused for, and when journal lines reach the file.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 
 #include "SimRig.h"
+#include "platform/sim/Journal.h"
 
 namespace nox::sim::test {
 namespace {
@@ -45,15 +48,12 @@ TEST_F(MachineDirectory, PowerLossEndsTheRunAndFlashBinKeepsExactlyWhatWasWritte
     const std::vector<uint8_t> onDisk((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     const auto flash = rig.machine->Flash().Bytes();
     EXPECT_TRUE(std::equal(onDisk.begin(), onDisk.end(), flash.begin(), flash.end()));
-    EXPECT_EQ(onDisk[0x20000], 0x12);
-    EXPECT_EQ(onDisk[0x20400], 0x34);
-    EXPECT_EQ(onDisk[0x20800], 0xFF);
+    EXPECT_EQ(std::vector<uint8_t>(onDisk.begin() + 0x203FF, onDisk.begin() + 0x20401), (std::vector<uint8_t>{0x12, 0x34}));
   }
   auto again = Machine::Open(dir, error);
   ASSERT_TRUE(again) << error;
-  EXPECT_EQ(again->State().smiCount, 4u);
+  EXPECT_EQ(std::make_pair(again->State().smiCount, again->Flash().EraseCounts()[0]), std::make_pair(uint64_t{4}, 1u));
   EXPECT_EQ(again->GetJournal().Entries().back()["event"], "power-loss");
-  EXPECT_EQ(again->Flash().EraseCounts()[0], 1u);
 }
 
 TEST_F(MachineDirectory, StateAndClockSurviveReopeningAndLookingRewritesNothing) {
@@ -91,7 +91,6 @@ TEST_F(MachineDirectory, OpeningABrokenMachineSaysWhatIsWrong) {
   fs::resize_file(dir / "flash.bin", 4096);
   fails(bool(Machine::Open(dir, error)), "4096 bytes, but flash.size is 1048576");
   EXPECT_EQ(fs::file_size(dir / "flash.bin"), 4096u);  // a refused machine is not rewritten
-
   Profile outside = Preset("minimal-1m");
   outside.flash.blocks[1].size = 0x40000;  // past the end of the part
   EXPECT_FALSE(Machine::InMemory(outside, error));
@@ -99,7 +98,43 @@ TEST_F(MachineDirectory, OpeningABrokenMachineSaysWhatIsWrong) {
   json j = ProfileToJson(Preset("minimal-1m"));
   j["flash"]["replyVersion"] = 14;
   std::ofstream(dir / "machine.json") << j.dump();
-  fails(bool(Machine::Open(dir, error)), "flash.replyVersion: must be 9 to 13");
+  fails(bool(Machine::Open(dir, error)), "machine.json: flash.replyVersion: must be 9 to 13");
+}
+
+TEST(Journal, SmiLinesAreJsonWithTheRequestFields) {
+  Journal j;
+  j.RecordSmi({7, 1000, 35, "write", 0x7E0400, 1024, 0, "quote \" and backslash \\", nullptr});
+  j.RecordSmi({.op = "disable"});
+  const auto e = j.Entries();
+  ASSERT_EQ(e.size(), 2u);
+  EXPECT_EQ(e[0], nlohmann::json::parse(R"({"n":7,"t":1000,"smi":35,"op":"write","addr":8258560,"len":1024,
+                                            "status":0,"misuse":"quote \" and backslash \\"})"));
+  EXPECT_FALSE(e[1].contains("status"));
+}
+
+// Lines wait in memory (and are seen there) until a flush, the journal's end or a large
+// backlog writes them; a journal on a file appends.
+TEST(Journal, FileJournalBuffersUntilFlushOrItGrowsAndAppends) {
+  const fs::path file = fs::temp_directory_path() / "noxsim-journal-test.jsonl";
+  fs::remove(file);
+  {
+    Journal j(file);
+    j.RecordEvent(1, 2, "keep-awake", {{"on", true}});
+    EXPECT_FALSE(fs::exists(file) && fs::file_size(file) > 0);
+    EXPECT_EQ(j.Entries().size(), 1u);
+    ASSERT_TRUE(j.Flush());
+    EXPECT_GT(fs::file_size(file), 0u);
+  }
+  Journal(file).RecordEvent(3, 4, "input-blocked");
+  const auto e = Journal(file).Entries();
+  ASSERT_EQ(e.size(), 2u);
+  EXPECT_TRUE(Carries(e[0], {{"event", "keep-awake"}}) && Carries(e[1], {{"event", "input-blocked"}, {"t", 4}}));
+  fs::remove(file);
+  Journal big(file);
+  for (int i = 0; i < 5000; ++i) big.RecordSmi({.op = "read"});
+  EXPECT_GT(fs::file_size(file), 0u);
+  EXPECT_EQ(big.Entries().size(), 5000u);
+  fs::remove(file);
 }
 
 }  // namespace
