@@ -132,28 +132,29 @@ TEST(OpenFirmware, RecordsStartingPastTheSearchLimitAreNotFound) {
   EXPECT_TRUE(rig.info->CheckUpdatePermission(rig.info->Ecb(), {}));
 }
 
-// The probe takes a port the FADT names and leaves "$ASF" alone; opening then takes the port
-// and slot of "$ASF", or 0xB2 without a slot when there is no such record. Without the
-// table the probe takes the "$ASF" port and slot at once.
+// The probe takes a port the FADT names and leaves "$ASF" alone, else it takes the port and
+// slot of "$ASF", else 0xB2; opening takes "$ASF" or 0xB2. The handler listens on the port the
+// records name, so without "$ASF" a FADT port other than 0xB2 leaves the utility unheard.
 TEST(OpenFirmware, FadtPortServesTheProbeAndTheRecordsOrTheDefaultTheRest) {
-  for (const bool asf : {true, false}) {
-    SCOPED_TRACE(asf);
-    const auto rig = Rig("uefi-16m", [&](sim::Profile& p) { p.fadt.smiCmd = 0xB4; p.asf = {asf, 0xB4, 16, 0x120}; }, false);
-    EXPECT_EQ(std::make_pair(rig->smi->SmiPort(), rig->smi->HasAddressSlot()), std::make_pair(uint16_t{0xB4}, false));
+  struct Case { bool fadt; uint16_t smiCmd; bool asf; uint16_t probePort; bool probeSlot; uint16_t openPort; bool heard; };
+  const Case cases[] = {{true, 0xB4, true, 0xB4, false, 0xB4, true}, {true, 0xB4, false, 0xB4, false, 0xB2, false},
+                        {true, 0, false, 0xB2, false, 0xB2, true},   {false, 0, true, 0xB4, true, 0xB4, true},
+                        {false, 0, false, 0xB2, false, 0xB2, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    const auto rig = Rig("uefi-16m", [&](sim::Profile& p) {
+      p.fadt = {c.fadt, c.smiCmd};
+      p.asf = {c.asf, 0xB4, 16, 0x120};
+    }, false);
+    EXPECT_EQ(std::make_pair(rig->smi->SmiPort(), rig->smi->HasAddressSlot()), std::make_pair(c.probePort, c.probeSlot));
     EXPECT_TRUE(rig->info->EcbPresent()) << "the status call of the probe was answered";
     const size_t mark = rig->Mark();
     ASSERT_EQ(rig->info->OpenFirmware(std::nullopt), 0u);
-    EXPECT_EQ(std::make_pair(rig->smi->SmiPort(), rig->smi->HasAddressSlot()), std::make_pair(uint16_t(asf ? 0xB4 : 0xB2), asf));
-    // Without "$ASF" the handler still listens on the FADT's port: the utility is not heard.
-    EXPECT_EQ(rig->Smis(mark).empty(), !asf);
-    EXPECT_EQ(rig->Events("port-write", mark).empty(), asf);
-    EXPECT_EQ(rig->smi->TotalFlashSize(), asf ? 0x1000000u : 0u);
+    EXPECT_EQ(std::make_pair(rig->smi->SmiPort(), rig->smi->HasAddressSlot()), std::make_pair(c.openPort, c.asf));
+    EXPECT_EQ(std::make_tuple(rig->Smis(mark).empty(), rig->Events("port-write", mark).empty(), rig->smi->TotalFlashSize()),
+              std::make_tuple(!c.heard, c.heard, c.heard ? 0x1000000u : 0u));
     EXPECT_TRUE(NoMisuse(*rig));
   }
-  const auto noFadt = Rig("legacy-8m", [](sim::Profile& p) { p.fadt.present = false; p.asf.port = 0xB4; }, false);
-  EXPECT_EQ(std::make_pair(noFadt->smi->SmiPort(), noFadt->smi->HasAddressSlot()), std::make_pair(uint16_t{0xB4}, true));
-  EXPECT_EQ(CountSmi(noFadt->Smis(), 39), 1u) << "the status record was refreshed through the record's port";
-  EXPECT_TRUE(NoMisuse(*noFadt));
 }
 
 TEST(OpenFirmware, OemSmiCommandIsRaisedOnceAndEcOnlyRunsStopBeforeTheTable) {
@@ -427,8 +428,9 @@ TEST(Ofbd, EveryOperationTheUtilityBuildsIsWellFormed) {
 }
 
 // A block taken in place of the first one (as the EC transfer does) lives at another
-// address; every request after it must announce the new one, in EBX and in the slot.
-TEST(SharedBlock, ABlockTakenMidSessionIsAnnouncedEverywhere) {
+// address; every request after it must announce the new one, in EBX and in the slot. Closing
+// disables flash writes, gives the block back and forgets the table.
+TEST(SharedBlock, ABlockTakenMidSessionIsAnnouncedEverywhereAndGivenBackAtTheClose) {
   const auto rig = Rig("legacy-8m");
   const uint32_t first = rig->smi->BlockPhysical();
   rig->smi->ReleaseSmiBuffer();
@@ -441,6 +443,9 @@ TEST(SharedBlock, ABlockTakenMidSessionIsAnnouncedEverywhere) {
   rig->info->RefreshEcbFlags();
   EXPECT_EQ(rig->ofbd->QueryVersion(), 0x0210);
   EXPECT_EQ(rig->Smis(mark).size(), 4u);
+  EXPECT_EQ(rig->info->CloseFirmware(), 0u);
+  EXPECT_EQ(CountSmi(rig->Smis(mark), 36), 1u);
+  EXPECT_FALSE(rig->smi->HasSharedBlock() || rig->smi->Info());
   EXPECT_TRUE(NoMisuse(*rig));
 }
 

@@ -91,23 +91,6 @@ TEST(RomImage, BootBlockHoldsTheSmbiosAreaAndEcBlockTheVersionWord) {
   EXPECT_EQ(core::LoadLe32(r.image.data() + 0x40000 + 0x100), 0x00010203u);
 }
 
-TEST(RomImage, SameSeedSameImageOtherSeedOtherFillerAndANewMachineHoldsItsRunningImage) {
-  EXPECT_EQ(Build("minimal-1m").image, Build("minimal-1m").image);
-  const RomResult a = Build("minimal-1m", 2, 1), b = Build("minimal-1m", 2, 2);
-  EXPECT_NE(a.image, b.image);
-  // The identity file does not depend on the seed.
-  const RomFile* fa = FilesNamed(a, IdentityFileGuid())[0];
-  const RomFile* fb = FilesNamed(b, IdentityFileGuid())[0];
-  EXPECT_TRUE(std::equal(a.image.begin() + fa->offset, a.image.begin() + fa->offset + fa->size,
-                         b.image.begin() + fb->offset));
-
-  const Profile p = *MakePreset("legacy-8m");
-  const RomResult running = BuildRomImage(p, RunningRomOptions(p));
-  const auto machine = test::Rig::InMemory(p);
-  const auto flash = machine->Flash().Bytes();
-  EXPECT_TRUE(std::equal(running.image.begin(), running.image.end(), flash.begin(), flash.end()));
-}
-
 TEST(NextVersion, CountsUpTheTwoDigits) {
   struct Case { const char* from; const char* to; };  // "" for none
   for (const Case& c : {Case{"A06", "A07"}, Case{"A09", "A10"}, Case{"X98", "X99"}, Case{"A99", ""},

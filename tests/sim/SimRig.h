@@ -118,15 +118,9 @@ class Rig {
     std::memcpy(block.data() + 1041, "$NOX", 4);
   }
   uint8_t Status() const { return block[16]; }
-  uint8_t Erase(uint32_t address, uint32_t length) {
+  uint8_t Request(uint8_t command, uint32_t address, uint32_t length = 1024) {
     PutRequest(address, length);
-    Raise(34);
-    return Status();
-  }
-  uint8_t Write(uint32_t address, uint8_t fill) {
-    std::memset(block.data() + 17, fill, 1024);
-    PutRequest(address, 1024);
-    Raise(35);
+    Raise(command);
     return Status();
   }
   uint8_t Enable() {

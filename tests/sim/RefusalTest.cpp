@@ -1,22 +1,170 @@
-// Requests that the utility's correct code never sends, written byte by byte into the shared
-// block: wrong offsets, missing fields, malformed blocks. The handler must journal each one as
-// misuse and leave the flash part and the block as they were. What the utility does send is
-// proven against the same handler in the firmware layer's tests.
+// Requests that the utility's correct code never sends, written byte by byte: driver records of
+// another layout, shared-block addresses it must not announce, flash commands, OFBD blocks and
+// OEM calls with wrong offsets or fields. Each is journaled as misuse and leaves the flash part
+// and the block as they were. What the utility does send is proven against the same machine in
+// the firmware layer's tests.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <set>
 
 #include "SimRig.h"
 
 namespace nox::sim::test {
 namespace {
 
-TEST(FlashCommands, MisusedRequestsAreJournaledAndNeverAnsweredAsSuccess) {
+uint64_t SignExtended(uint32_t program) { return static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(program))); }
+
+// --- driver records ------------------------------------------------------------------------
+
+// Each record as the utility must build it, then one field spoiled: reserved bytes are zero
+// and the port record's fixed fields hold their values; release is not read at all. Unknown
+// codes and records of another length are refused outright.
+TEST(DriverEnd, RecordsOfAnotherLayoutAreRefused) {
+  Rig rig(Preset("legacy-8m"));
+  for (const auto& [code, length] : {std::pair<uint32_t, size_t>{0xFA002EE0, 20}, {0xFA002EE4, 8}, {0xFA002EE8, 24},
+                                     {0xFA002EFC, 22}}) {
+    for (size_t wrong : {length - 1, length + 1, size_t{0}}) {
+      std::vector<uint8_t> rec(wrong, 0);
+      uint32_t got = 99;
+      EXPECT_FALSE(rig.machine->Driver().Control(code, rec, got)) << std::hex << code << " " << wrong;
+      EXPECT_TRUE(got == 0 && rig.Entries().back().contains("misuse")) << rig.Entries().back().dump();
+    }
+  }
+  std::vector<uint8_t> any(22, 0);
+  // The 9x codes and a neighbour of the NT ones.
+  for (uint32_t code : {1u, 3u, 7u, 0xFA002EECu}) EXPECT_FALSE(rig.Control(code, any)) << code;
+  // One u32 of the record spoiled: `at` and the value it gets.
+  struct Case { const char* what; uint32_t code; size_t at; uint32_t value; bool served; };
+  const Case cases[] = {
+      {"allocate byte 12", 0xFA002EE0, 12, 1, false},         {"allocate byte 19", 0xFA002EE0, 16, 0x80000000, false},
+      {"map byte 0", 0xFA002EE8, 0, 1, false},                {"map byte 7", 0xFA002EE8, 4, 0x01000000, false},
+      {"port byte 13", 0xFA002EFC, 12, 0x00000124, false},    {"port byte 15", 0xFA002EFC, 12, 0x01000024, false},
+      {"port space 0", 0xFA002EFC, 4, 0, false},              {"port offset 8", 0xFA002EFC, 8, 1, false},
+      {"port 0x100B2", 0xFA002EFC, 0, 0x100B2, false},        {"release of anything", 0xFA002EE4, 0, 0xFF, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Rig fresh(Preset("legacy-8m"));
+    // allocate: size; map: length and address; port: port, I/O space, command, EBX.
+    std::vector<uint8_t> rec(c.code == 0xFA002EE0 ? 20 : c.code == 0xFA002EE8 ? 24 : c.code == 0xFA002EFC ? 22 : 8, 0);
+    if (c.code == 0xFA002EE0) {
+      fresh.machine->ReleaseSharedBlock();
+      core::StoreLe32(rec.data(), 4096);
+    } else if (c.code == 0xFA002EE8) {
+      core::StoreLe32(rec.data() + 8, 65535);
+      core::StoreLe32(rec.data() + 12, 0xF0000);
+    } else if (c.code == 0xFA002EFC) {
+      core::StoreLe32(rec.data(), 0xB2);
+      core::StoreLe32(rec.data() + 4, 1);
+      rec[12] = 0x24;
+      core::StoreLe32(rec.data() + 16, fresh.physical);
+    }
+    core::StoreLe32(rec.data() + c.at, c.value);
+    EXPECT_EQ(fresh.Control(c.code, rec), c.served);
+    EXPECT_EQ(fresh.Entries().back().contains("misuse"), !c.served) << fresh.Entries().back().dump();
+    EXPECT_EQ(fresh.machine->State().smiCount, 0u);
+  }
+}
+
+TEST(DriverEnd, EveryAllocationHasAddressesOfItsOwnReachedOnlyBySignExtension) {
+  Rig rig(Preset("legacy-8m"));
+  auto& driver = rig.machine->Driver();
+  std::array<uint8_t, 20> rec{};
+  core::StoreLe32(rec.data(), 65536);
+  EXPECT_FALSE(rig.Control(0xFA002EE0, rec));  // one is allocated already
+  std::set<uint32_t> physicals{rig.physical}, programs{rig.program32};
+  for (int i = 0; i < 3; ++i) {
+    const uint64_t released = SignExtended(rig.program32);
+    rig.Reallocate(5120);
+    EXPECT_TRUE(physicals.insert(rig.physical).second && programs.insert(rig.program32).second) << "reused at once";
+    EXPECT_TRUE(driver.Memory(released, 1).empty()) << "a released block is gone";
+    EXPECT_NE(rig.program32 & 0x80000000u, 0u);
+    EXPECT_TRUE(driver.Memory(uint64_t{rig.program32}, 16).empty()) << "reached without sign extension";
+    EXPECT_TRUE(driver.Memory(SignExtended(rig.program32) + 5000, 121).empty());
+  }
+  std::array<uint8_t, 8> release{};
+  ASSERT_TRUE(rig.Control(0xFA002EE4, release));
+  core::StoreLe32(rec.data(), 65537);
+  EXPECT_FALSE(rig.Control(0xFA002EE0, rec));
+  core::StoreLe32(rec.data(), 4096);
+  ASSERT_TRUE(rig.Control(0xFA002EE0, rec));
+  EXPECT_EQ(driver.Memory(SignExtended(core::LoadLe32(rec.data() + 4)), 1)[0], 0xCC)
+      << "fresh memory is not zeroed for the caller";
+}
+
+// The view of a mapped segment reaches the segment's bytes, and no further.
+TEST(DriverEnd, MapsOnlyTheFirmwareSegments) {
+  Rig rig(Preset("legacy-8m"));
+  auto& driver = rig.machine->Driver();
+  struct { uint32_t physical, length; bool ok; } cases[] = {
+      {0xE0000, 65535, true}, {0xF0000, 65535, true}, {0xF0000, 65537, false},
+      {0xD0000, 16, false},   {0x7FF00000, 4096, false}, {0xE0000, 0, false}};
+  for (const auto& c : cases) {
+    std::array<uint8_t, 24> rec{};
+    core::StoreLe32(rec.data() + 8, c.length);
+    core::StoreLe32(rec.data() + 12, c.physical);
+    uint32_t got = 0;
+    EXPECT_EQ(driver.Control(0xFA002EE8, rec, got), c.ok) << std::hex << c.physical;
+    if (!c.ok) continue;
+    EXPECT_EQ(got, 24u);
+    const uint64_t program = core::LoadLe64(rec.data() + 16);
+    const auto view = driver.Memory(program, c.length);
+    EXPECT_TRUE(std::equal(view.begin(), view.end(), rig.machine->Segments().begin() + (c.physical - 0xE0000)));
+    EXPECT_TRUE(driver.Memory(program, c.length + 1).empty());
+  }
+  EXPECT_TRUE(driver.Memory(DriverEnd::kMapBase + 0xD0000, 1).empty());
+}
+
+// Where the handler finds the shared block: in the "$ASF" slot for the commands the utility
+// raises through it, once the utility can know the slot; in EBX for everything else.
+TEST(SharedBlockAddress, TheSlotDecidesOnceTheUtilityKnowsItEbxOtherwise) {
+  enum Value { kZero, kCurrent, kStale, kOther };
   struct Case {
     const char* what;
-    void (*spoil)(Rig&);
-    uint8_t command, status;
+    bool fadtPort;  // the FADT names the port, so the probe does not look for "$ASF"
+    int maps;       // of the F segment so far
+    uint8_t command;
+    Value slot, ebx;
+    const char* misuse;
   };
+  const char* kZeroSlot = "address slot is zero: the shared block's address was not published";
+  const Case cases[] = {
+      {"opened: zero slot", true, 2, 33, kZero, kCurrent, kZeroSlot},
+      {"opened: released block in the slot", true, 2, 13, kStale, kCurrent,
+       "address slot holds a released shared block's address"},
+      {"opened: another address in the slot", true, 2, 37, kOther, kCurrent,
+       "address slot does not hold the shared block's address"},
+      {"no FADT port: known from the first look", false, 1, 36, kZero, kCurrent, kZeroSlot},
+      {"secure-flash OFBD goes by the slot", true, 2, 'p', kZero, kCurrent, kZeroSlot},
+      {"released block in EBX", true, 2, 32, kCurrent, kStale, "EBX holds a released shared block's address"},
+      {"nothing in EBX", false, 0, 33, kZero, kZero, "EBX does not hold the shared block's address"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Profile p = Preset("legacy-8m");
+    p.fadt.present = c.fadtPort;
+    Rig rig(p);
+    const uint32_t stale = rig.physical;
+    rig.Reallocate();
+    for (int i = 0; i < c.maps; ++i) rig.MapFSegment();
+    const auto value = [&](Value v) {
+      return v == kZero ? 0 : v == kCurrent ? rig.physical : v == kStale ? stale : rig.physical + 0x1000;
+    };
+    rig.PutSlot(value(c.slot));
+    if (c.command == 'p') {
+      PutOfbd(rig, 64, 'p', 2, 4);  // the capability query, with the byte its answer clears
+      rig.block[28 + 258] = 1;
+    } else {
+      rig.PutRequest(0, 1024);
+    }
+    rig.Raise(c.command == 'p' ? 38 : c.command, 0xB2, value(c.ebx));
+    EXPECT_EQ(rig.LastSmi().value("misuse", ""), c.misuse) << rig.LastSmi().dump();
+  }
+}
+
+// --- flash commands ------------------------------------------------------------------------
+
+TEST(FlashCommands, MisusedRequestsAreJournaledAndNeverAnsweredAsSuccess) {
+  struct Case { const char* what; void (*spoil)(Rig&); uint8_t command, status; };
   const Case cases[] = {
       {"no signature", [](Rig& r) { r.block[1041] = '#'; }, 35, 255},
       {"signature one byte early", [](Rig& r) { std::memcpy(r.block.data() + 1040, "$NOX", 4); r.block[1044] = 0; }, 34, 255},
@@ -87,20 +235,15 @@ const Put kPasswordQuery = [](Rig& r) { PutOfbd(r, kPassword, 'R', 4); r.block[2
 const Put kSetupQuery = [](Rig& r) { PutOfbd(r, kSetup, 'V', 2, 1); };
 const Put kUnknownW = [](Rig& r) { PutOfbd(r, 0x01000000, 'W', 12); };
 
-// Each block is checked in full, also for operations the firmware does not serve: a broken
-// one is left untouched, a well-formed one gets the whole flags word, without bit 0 unless
-// the firmware served it (this one serves the version query alone).
+// Each block is checked in full, also for operations the firmware does not serve, and a broken
+// one is left untouched. A well-formed one gets the whole flags word, without bit 0 unless the
+// firmware served it (this one serves the version query alone); once the firmware has told its
+// version, every other block must carry it.
 TEST(Ofbd, EveryBlockIsCheckedInFullBeforeItIsAnswered) {
-  struct Case {
-    Put put;
-    Put spoil;  // none: the block is well-formed
-    const char* misuse;
-    bool told = false;  // the firmware told its version first
-  };
+  // Without a spoil the block is well-formed; `told`: the firmware told its version first.
+  struct Case { Put put, spoil; const char* misuse; bool told = false; };
   const Case cases[] = {
-      {kVersion, nullptr, ""}, {kMeQuery, nullptr, ""}, {kEcBegin, nullptr, ""}, {kEcData, nullptr, ""},
-      {kSecureQuery, nullptr, ""}, {kSecurePolicy, nullptr, ""}, {kSecurePiece, nullptr, ""},
-      {kPasswordQuery, nullptr, ""}, {kSetupQuery, nullptr, ""}, {kUnknownW, nullptr, ""},
+      {kVersion, nullptr, ""}, {kMeQuery, nullptr, ""},
       {kVersion, [](Rig& r) { r.block[0] = 'o'; }, "no \"OFBD\" signature"},
       {kMeQuery, [](Rig& r) { r.Put16(4, 0x0210); }, "version is not 0 before the firmware told its own"},
       {kVersion, [](Rig& r) { r.Put16(14, 20); }, "header fields at 14 and 16 are not 18 and 2"},
@@ -135,9 +278,7 @@ TEST(Ofbd, EveryBlockIsCheckedInFullBeforeItIsAnswered) {
        "image piece address is not the shared block + 45"},
       {kSecurePiece, [](Rig& r) { r.Put32(kBehind + 12, 32769); }, "image piece is not 1 to 32768 bytes inside the shared block"},
       {kSecurePiece, [](Rig& r) { r.block[kBehind + 16] = 0; }, "image piece status is not 1"},
-      // Once told, every block but the version query carries the firmware's version.
-      {kMeQuery, [](Rig&) {}, "version is not the firmware's OFBD version", true},
-      {kMeQuery, [](Rig& r) { r.Put16(4, 0x0210); }, "", true}, {kVersion, nullptr, "", true}};
+      {kMeQuery, [](Rig&) {}, "version is not the firmware's OFBD version", true}};
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << "row " << (&c - cases) << ": " << c.misuse);
     Rig rig(Preset("legacy-8m"));
@@ -164,11 +305,7 @@ TEST(Ofbd, EveryBlockIsCheckedInFullBeforeItIsAnswered) {
 
 TEST(OemCalls, InputsTheCallingConventionFixesAreCheckedAndAWrongOneLeavesThePresets) {
   constexpr uint32_t At = 0x80000000;  // At + n stands for the shared block's physical address + n
-  struct Case {
-    uint16_t cls, select;
-    std::array<uint32_t, 4> in;
-    const char* misuse;
-  };
+  struct Case { uint16_t cls, select; std::array<uint32_t, 4> in; const char* misuse; };
   const char* const kAreas = "inputs 0 and 1 are not the data areas at shared block + 1024 and + 2048";
   const Case cases[] = {{99, 15, {At + 2048, At + 1024}, kAreas},
                         {10, 4, {At, At + 2048}, kAreas},
@@ -192,28 +329,6 @@ TEST(OemCalls, InputsTheCallingConventionFixesAreCheckedAndAWrongOneLeavesThePre
     rig.Raise(13);
     for (size_t i = 0; i < 4; ++i) EXPECT_EQ(rig.U32(20 + 4 * i), 7 + i) << i;
     EXPECT_TRUE(Carries(rig.LastSmi(), {{"misuse", c.misuse}, {"answered", false}})) << rig.LastSmi().dump();
-  }
-}
-
-// --- other commands ------------------------------------------------------------------------
-
-// One port: the "$ASF" record's, else the FADT's SMI_CMD when it names one, else 0xB2.
-TEST(Commands, TheHandlerListensOnThePortTheFirmwareRecordsName) {
-  struct Case { bool asf; uint16_t asfPort; bool fadt; uint16_t smiCmd; uint16_t listens; };
-  const Case cases[] = {{true, 0xB4, true, 0xB4, 0xB4}, {true, 0xB4, true, 0, 0xB4}, {true, 0xB4, false, 0, 0xB4},
-                        {false, 0, true, 0xB0, 0xB0},   {false, 0, true, 0, 0xB2},     {false, 0, false, 0, 0xB2}};
-  for (const Case& c : cases) {
-    Profile p = Preset("legacy-8m");
-    std::tie(p.asf.present, p.asf.port) = std::tie(c.asf, c.asfPort);
-    p.fadt = {c.fadt, c.smiCmd};
-    Rig rig(p);
-    std::vector<uint16_t> heard;
-    for (uint16_t port : {0xB0, 0xB2, 0xB4}) {
-      const size_t smis = rig.SmiLines().size();
-      rig.Raise(36, port);
-      if (rig.SmiLines().size() > smis) heard.push_back(port);
-    }
-    EXPECT_EQ(heard, std::vector<uint16_t>{c.listens});
   }
 }
 
