@@ -4,6 +4,7 @@
 
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -27,12 +28,12 @@ class FakeServiceManager : public DriverPort {
   bool vxdOpens = true;
   int lingerAfterDelete = 0;  // "open service" polls that still succeed after deletion
 
-  // What happened.
+  // What happened: every call in order (a file write with its content), the files there now,
+  // the services, and the manager, service and device handles not closed yet.
   std::vector<std::string> calls;
-  std::map<std::string, std::vector<uint8_t>> files;
-  std::map<std::string, std::vector<uint8_t>> written;  // last content written, kept after removal
+  std::set<std::string> files;
   std::map<std::string, Service> services;
-  std::map<PortHandle, std::string> handles;  // open manager, service and device handles
+  std::map<PortHandle, std::string> handles;
 
   bool PlatformIsNt() override { return nt; }
   uint32_t MajorVersion() override { return 10; }
@@ -40,8 +41,8 @@ class FakeServiceManager : public DriverPort {
   std::string CurrentDirectoryPrefix() override { return "C:\\Work\\"; }
 
   bool WriteWholeFile(const std::string& path, std::span<const uint8_t> bytes) override {
-    calls.push_back("write " + path);
-    files[path] = written[path] = {bytes.begin(), bytes.end()};
+    calls.push_back("write " + path + " " + std::string(bytes.begin(), bytes.end()));
+    files.insert(path);
     return true;
   }
   bool RemoveFile(const std::string& path) override {
@@ -55,13 +56,13 @@ class FakeServiceManager : public DriverPort {
   }
   PortHandle CreateKernelService(PortHandle manager, const std::string& name, const std::string& path) override {
     calls.push_back("create " + name);
-    if (!IsManager(manager) || services.count(name)) return 0;
+    if (handles[manager] != "manager" || services.count(name)) return 0;
     services[name] = Service{path};
     return Track(name);
   }
   PortHandle OpenNamedService(PortHandle manager, const std::string& name, uint32_t) override {
     auto it = services.find(name);
-    bool ok = IsManager(manager) && it != services.end();
+    bool ok = handles[manager] == "manager" && it != services.end();
     if (ok && it->second.markedForDelete && lingering_-- <= 0) {
       services.erase(it);
       ok = false;
@@ -102,15 +103,10 @@ class FakeServiceManager : public DriverPort {
     calls.push_back("close-device");
     return handles.erase(device) == 1;
   }
-  bool Control(PortHandle, uint32_t code, std::span<uint8_t>, uint32_t& returned) override {
-    calls.push_back("control " + std::to_string(code));
-    returned = 0;
-    return false;
-  }
+  bool Control(PortHandle, uint32_t, std::span<uint8_t>, uint32_t&) override { return false; }
   std::span<uint8_t> Memory(uint64_t, size_t) override { return {}; }
 
  private:
-  bool IsManager(PortHandle handle) const { return handles.count(handle) && handles.at(handle) == "manager"; }
   PortHandle Track(const std::string& name) {
     handles[next_] = name;
     return next_++;

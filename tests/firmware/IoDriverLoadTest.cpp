@@ -10,20 +10,26 @@ namespace nox::firmware {
 namespace {
 
 using testing::FakeServiceManager;
-using Bytes = std::vector<uint8_t>;
 using Strings = std::vector<std::string>;
 
 // Module buffers may be longer than the modules themselves.
 const config::ModuleSlots kModules = [] {
   config::ModuleSlots modules;
-  for (const auto& [id, bytes] : {std::pair{config::ModuleSlotId::kW64, Bytes{'6', '4'}},
-                                  {config::ModuleSlotId::kW32, Bytes{'3', '2', '!'}}, {config::ModuleSlotId::kVxd, Bytes{'V'}}}) {
-    modules[id] = {bytes, static_cast<uint32_t>(bytes.size())};
-    modules[id].data.resize(bytes.size() + 16, 0xEE);
+  for (const auto& [id, text] : {std::pair<config::ModuleSlotId, std::string_view>{config::ModuleSlotId::kW64, "64"},
+                                 {config::ModuleSlotId::kW32, "32!"}, {config::ModuleSlotId::kVxd, "V"}}) {
+    modules[id].data.assign(text.begin(), text.end());
+    modules[id].size = static_cast<uint32_t>(text.size());
+    modules[id].data.resize(text.size() + 16, 0xEE);
   }
   return modules;
 }();
 
+size_t At(const FakeServiceManager& scm, const std::string& call) {
+  return static_cast<size_t>(std::find(scm.calls.begin(), scm.calls.end(), call) - scm.calls.begin());
+}
+
+// The module's own bytes go next to the executable and are gone once the driver runs; every
+// handle but the device's is closed, and a second load does nothing.
 TEST(IoDriverLoad, WritesTheModuleNextToTheExecutableAndRemovesItOnceOpen) {
   for (const bool wide : {true, false}) {
     SCOPED_TRACE(wide);
@@ -32,13 +38,14 @@ TEST(IoDriverLoad, WritesTheModuleNextToTheExecutableAndRemovesItOnceOpen) {
     ASSERT_TRUE(driver.LoadIoDriver());
     const std::string file = wide ? "C:\\Tools\\orufldrv64.sys" : "C:\\Tools\\orufldrv32.sys";
     EXPECT_EQ(driver.DriverFilePath(), file);
-    EXPECT_EQ(scm.written.at(file), (wide ? Bytes{'6', '4'} : Bytes{'3', '2', '!'}));
-    EXPECT_TRUE(scm.files.empty()) << "gone once the driver runs";
+    EXPECT_EQ(scm.calls.front(), "write " + file + (wide ? " 64" : " 32!"));
+    EXPECT_LT(At(scm, "open-device \\\\.\\Global\\GENERICDRV"), At(scm, "delete " + file));
+    EXPECT_TRUE(scm.files.empty());
     EXPECT_EQ(scm.services.at("GENERICDRV").imagePath, file);
-    EXPECT_EQ(scm.handles.size(), 1u) << "every handle but the device's is closed";
+    EXPECT_EQ(scm.handles.size(), 1u);
     const size_t calls = scm.calls.size();
     ASSERT_TRUE(driver.LoadIoDriver());
-    EXPECT_EQ(scm.calls.size(), calls) << "the second load writes no file and touches no service";
+    EXPECT_EQ(scm.calls.size(), calls);
   }
 }
 
@@ -54,11 +61,10 @@ TEST(IoDriverLoad, WhatTheServiceManagerHoldsFromBeforeIsReplaced) {
     scm.startFailsAlreadyRunning = c.alreadyRunning;
     ASSERT_TRUE(IoDriver(scm, kModules, true).LoadIoDriver());
     EXPECT_EQ(scm.services.at("GENERICDRV").imagePath, "C:\\Tools\\orufldrv64.sys");
-    const auto at = [&](const std::string& call) { return std::find(scm.calls.begin(), scm.calls.end(), call) - scm.calls.begin(); };
     EXPECT_EQ(std::count(scm.calls.begin(), scm.calls.end(), "create GENERICDRV"), 1);
     if (c.running) {
-      EXPECT_LT(at("stop"), at("delete-service"));
-      EXPECT_LT(at("delete-service"), at("create GENERICDRV"));
+      EXPECT_LT(At(scm, "stop"), At(scm, "delete-service"));
+      EXPECT_LT(At(scm, "delete-service"), At(scm, "create GENERICDRV"));
     }
   }
 }
@@ -74,8 +80,7 @@ TEST(IoDriverLoad, Windows9xLoadsTheVxdFromTheCurrentDirectory) {
   FakeServiceManager scm;
   scm.nt = false;
   ASSERT_TRUE(IoDriver(scm, kModules, true).LoadIoDriver());
-  EXPECT_EQ(scm.calls, (Strings{"write C:\\Work\\orufldrv.vxd", "open-device \\\\.\\orufldrv.vxd", "delete C:\\Work\\orufldrv.vxd"}));
-  EXPECT_EQ(scm.written.at("C:\\Work\\orufldrv.vxd"), Bytes{'V'});
+  EXPECT_EQ(scm.calls, (Strings{"write C:\\Work\\orufldrv.vxd V", "open-device \\\\.\\orufldrv.vxd", "delete C:\\Work\\orufldrv.vxd"}));
   FakeServiceManager refusing;
   refusing.nt = refusing.vxdOpens = false;
   EXPECT_FALSE(IoDriver(refusing, kModules, true).LoadIoDriver());

@@ -193,11 +193,18 @@ TEST(UpdatePermission, FirstRefusalBitDecidesAndShowsOnlyAMessageInsideTheSegmen
   }
 }
 
+// A UEFI machine takes its status word and permission byte from the OEM call; bits 4 to 7
+// of the byte refuse.
 TEST(UpdatePermission, UefiMachineTakesItsStatusFromTheOemCall) {
-  const auto rig = Rig("uefi-16m", [](sim::Profile& p) { p.ecb1.flags = 0x0180; p.oem.updatePermission = 0x80; });
-  EXPECT_TRUE(rig->info->UefiFirmware());
-  EXPECT_EQ(std::make_pair(rig->info->EcbFlags(), rig->info->UpdatePermission()), std::make_pair(uint16_t{0x0180}, uint8_t{0x80}));
-  EXPECT_FALSE(rig->info->CheckUpdatePermission(std::nullopt, {})) << "bit 7 of the permission byte refuses";
+  for (const uint8_t permission : {0x80, 0x10, 0x00}) {
+    const auto rig = Rig("uefi-16m", [&](sim::Profile& p) {
+      p.ecb1.flags = 0x0180;
+      p.oem.updatePermission = permission;
+    });
+    EXPECT_EQ(std::make_tuple(rig->info->UefiFirmware(), rig->info->EcbFlags(), rig->info->UpdatePermission()),
+              std::make_tuple(true, uint16_t{0x0180}, permission));
+    EXPECT_EQ(rig->info->CheckUpdatePermission(std::nullopt, {}), permission == 0) << int{permission};
+  }
 }
 
 // --- flash information ----------------------------------------------------------------------
@@ -243,21 +250,6 @@ TEST(FlashInformation, RefusalsOfTheEnableStepAndTheRefusalMarker) {
 
 // --- flash requests ---------------------------------------------------------------------------
 
-TEST(FlashRequests, EnableOnceDisableOnlyAfterEnableWithItsPause) {
-  const auto rig = Rig("minimal-1m");
-  rig->smi->DisableFlash();  // start-up does this after opening
-  const uint64_t before = rig->machine->Now();
-  const size_t mark = rig->Mark();
-  rig->smi->DisableFlash();
-  EXPECT_TRUE(rig->Smis(mark).empty());
-  EXPECT_EQ(rig->machine->Now(), before) << "no pause without a disable";
-  rig->smi->EnableFlash();
-  rig->smi->EnableFlash();
-  rig->smi->DisableFlash();
-  EXPECT_EQ(std::make_pair(CountSmi(rig->Smis(mark), 32), CountSmi(rig->Smis(mark), 36)), std::make_pair(1ul, 1ul));
-  EXPECT_EQ(rig->machine->Now(), before + 1000);
-}
-
 // Erase is one request; data moves in whole pieces of 1 KiB, each reported to the progress
 // callback with its address, the part's size and the call's length.
 TEST(FlashRequests, PiecesOfOneKibibyteEraseAsOneRequestAndTheirProgress) {
@@ -283,11 +275,18 @@ TEST(FlashRequests, PiecesOfOneKibibyteEraseAsOneRequestAndTheirProgress) {
   EXPECT_TRUE(NoMisuse(*rig));
 }
 
-TEST(FlashRequests, NorFlashAnsweringWithAnyStatusButOne) {
+// Writes need the enable, raised once; a disable only follows an enable, and pauses. The part
+// is NOR flash (erase sets 0xFF, programming only clears bits) answering with any status but 1.
+TEST(FlashRequests, EnableOnceDisableAfterEnableAndNorFlashAnsweringWithAnyStatusButOne) {
   const auto rig = Rig("minimal-1m", [](sim::Profile& p) { p.successStatus = 7; });
+  rig->smi->DisableFlash();  // start-up does this after opening
+  const uint64_t before = rig->machine->Now();
+  const size_t mark = rig->Mark();
   rig->smi->DisableFlash();
+  EXPECT_EQ(rig->machine->Now(), before) << "no pause without a disable";
   EXPECT_FALSE(rig->smi->EraseFlash(0, 0x1000));
   EXPECT_EQ(rig->Smis().back().value("misuse", ""), "flash writes are not enabled");
+  rig->smi->EnableFlash();
   rig->smi->EnableFlash();
   const std::vector<uint8_t> a(0x1000, 0xF0), b(0x1000, 0x3C);
   ASSERT_TRUE(rig->smi->EraseFlash(0, 0x1000) && rig->smi->WriteFlash(0, 0x1000, a));
@@ -301,50 +300,43 @@ TEST(FlashRequests, NorFlashAnsweringWithAnyStatusButOne) {
   ASSERT_TRUE(rig->smi->EraseFlash(0xDF000, 0x2000));  // straddles main BIOS and boot block
   EXPECT_EQ(rig->machine->Flash().EraseCounts(), (std::vector<uint32_t>{2, 1}));
   EXPECT_EQ(FlashBytes(*rig, 0xDF000, 0x2000), std::vector<uint8_t>(0x2000, 0xFF));
+  rig->smi->DisableFlash();
+  EXPECT_EQ(std::make_pair(CountSmi(rig->Smis(mark), 32), CountSmi(rig->Smis(mark), 36)), std::make_pair(1ul, 1ul));
+  EXPECT_EQ(rig->machine->Now(), before + 1000);
 }
 
-TEST(FlashRequests, RetryAllowanceIsSharedByTheWholeCall) {
-  struct Case {
-    std::vector<sim::StuckFault> stuck;  // from an SMI number, or at a piece's address
-    bool ok;
-    size_t smis;
-  };
-  // Four pieces; five repeats in all are allowed. Three on the first piece leave two.
-  const Case cases[] = {{{{0, 0x0u, 6}}, false, 6},
-                        {{{0, 0x0u, 5}}, true, 9},
-                        {{{0, 0x0u, 3}, {0, 0xC00u, 3}}, false, 4 + 2 + 3},
-                        {{{0, 0x0u, 3}, {0, 0xC00u, 2}}, true, 9},
-                        {{{1, std::nullopt, 3}}, true, 4 + 3}};
-  for (const Case& c : cases) {
-    const auto rig = Rig("minimal-1m", [&](sim::Profile& p) { p.faults.stuck = c.stuck; });
-    std::vector<uint8_t> buffer(0x1000);
-    const size_t mark = rig->Mark();
-    EXPECT_EQ(rig->smi->ReadFlash(0, 0x1000, buffer), c.ok) << (&c - cases);
-    EXPECT_EQ(rig->Smis(mark).size(), c.smis) << (&c - cases);
-  }
-}
-
-// A failing range fails its own operation at once, without repeats, and leaves the flash
-// part alone.
-TEST(FlashRequests, AFailingRangeFailsItsOwnOperationAtOnceAndLeavesTheFlashAlone) {
+// A request left unprocessed (status 255) is repeated, five times in all for the whole call:
+// of four pieces, three repeats on the first leave two. A failing range fails its own
+// operation at once, without repeats, and leaves the flash part alone.
+TEST(FlashRequests, RepeatsAreSharedByTheWholeCallAndAFailureEndsItAtOnce) {
   enum Call { kRead, kErase, kWrite };
   struct Case {
-    sim::FlashOp op;  // fails at 0x2000..0x23FF
+    std::vector<sim::StuckFault> stuck;  // from an SMI number, or at a piece's address
+    std::optional<sim::FlashOp> fails;   // at 0x2000..0x23FF
     Call call;
     uint32_t address, length;
     bool ok;
     size_t smis;
   };
-  const Case cases[] = {{sim::FlashOp::Write, kWrite, 0, 0x4000, false, 9},  // eight good pieces, then the bad one
-                        {sim::FlashOp::Write, kErase, 0x2000, 0x1000, true, 1},
-                        {sim::FlashOp::Read, kRead, 0x2000, 0x400, false, 1},
-                        {sim::FlashOp::Read, kRead, 0x2400, 0x400, true, 1},
-                        {sim::FlashOp::Read, kWrite, 0x2000, 0x400, true, 1},
-                        {sim::FlashOp::Erase, kErase, 0x2000, 0x1000, false, 1},
-                        {sim::FlashOp::Erase, kErase, 0x3000, 0x1000, true, 1}};
+  using sim::FlashOp;
+  const Case cases[] = {{{{0, 0x0u, 6}}, {}, kRead, 0, 0x1000, false, 6},
+                        {{{0, 0x0u, 5}}, {}, kRead, 0, 0x1000, true, 9},
+                        {{{0, 0x0u, 3}, {0, 0xC00u, 3}}, {}, kRead, 0, 0x1000, false, 4 + 2 + 3},
+                        {{{0, 0x0u, 3}, {0, 0xC00u, 2}}, {}, kRead, 0, 0x1000, true, 9},
+                        {{{1, std::nullopt, 3}}, {}, kRead, 0, 0x1000, true, 4 + 3},
+                        {{}, FlashOp::Write, kWrite, 0, 0x4000, false, 9},  // eight good pieces, then the bad one
+                        {{}, FlashOp::Write, kErase, 0x2000, 0x1000, true, 1},
+                        {{}, FlashOp::Read, kRead, 0x2000, 0x400, false, 1},
+                        {{}, FlashOp::Read, kRead, 0x2400, 0x400, true, 1},
+                        {{}, FlashOp::Read, kWrite, 0x2000, 0x400, true, 1},
+                        {{}, FlashOp::Erase, kErase, 0x2000, 0x1000, false, 1},
+                        {{}, FlashOp::Erase, kErase, 0x3000, 0x1000, true, 1}};
   for (const Case& c : cases) {
     SCOPED_TRACE(&c - cases);
-    const auto rig = Rig("minimal-1m", [&](sim::Profile& p) { p.faults.fail = {{c.op, 0x2000, 0x400}}; });
+    const auto rig = Rig("minimal-1m", [&](sim::Profile& p) {
+      p.faults.stuck = c.stuck;
+      if (c.fails) p.faults.fail = {{*c.fails, 0x2000, 0x400}};
+    });
     const auto before = FlashBytes(*rig, 0x2000, 0x400);
     std::vector<uint8_t> data(c.length, 0);
     const size_t mark = rig->Mark();
