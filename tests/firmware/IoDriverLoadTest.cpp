@@ -80,7 +80,8 @@ TEST(IoDriverLoad, Windows9xLoadsTheVxdFromTheCurrentDirectory) {
   FakeServiceManager scm;
   scm.nt = false;
   ASSERT_TRUE(IoDriver(scm, kModules, true).LoadIoDriver());
-  EXPECT_EQ(scm.calls, (Strings{"write C:\\Work\\orufldrv.vxd V", "open-device \\\\.\\orufldrv.vxd", "delete C:\\Work\\orufldrv.vxd"}));
+  EXPECT_EQ(scm.calls, (Strings{"write C:\\Work\\orufldrv.vxd V", "open-device \\\\.\\orufldrv.vxd",
+                                "delete C:\\Work\\orufldrv.vxd"}));
   FakeServiceManager refusing;
   refusing.nt = refusing.vxdOpens = false;
   EXPECT_FALSE(IoDriver(refusing, kModules, true).LoadIoDriver());

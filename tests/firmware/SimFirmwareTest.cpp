@@ -118,13 +118,13 @@ TEST(OpenFirmware, EachMachineGivesItsRecordsAndBlockTableInEveryReplyLayout) {
   }
 }
 
-// A record whose signature starts past offset 65530 is not found, even with its fields
-// inside the segment. No machine profile places one there, so the bytes are put in by hand.
-TEST(OpenFirmware, RecordsStartingPastTheSearchLimitAreNotFound) {
+// A record is searched for up to offset 65530 and must lie wholly inside the segment's view;
+// no machine profile places one at the end, so the bytes are put in by hand.
+TEST(OpenFirmware, RecordsAtTheEndOfTheSegmentsAreNotFound) {
   SimRig rig("minimal-1m");
   std::memcpy(&rig.machine->FSegment()[65531], "$ASF", 4);
-  std::memcpy(&rig.machine->ESegment()[65531], "$ECB", 4);
-  rig.machine->ESegment()[65535] = 0x10;  // would refuse the update
+  std::memcpy(&rig.machine->ESegment()[65510], "$ECB", 4);  // 31 bytes: 6 past the view
+  rig.machine->ESegment()[65514] = 0x10;                     // would refuse the update
   rig.Open();
   EXPECT_EQ(rig.smi->SmiPort(), 0xB2);
   EXPECT_FALSE(rig.smi->HasAddressSlot());
@@ -182,6 +182,7 @@ TEST(UpdatePermission, FirstRefusalBitDecidesAndShowsOnlyAMessageInsideTheSegmen
     const auto rig = Rig("legacy-8m", [&](sim::Profile& p) { p.ecb.flags = c.flags; });
     auto e = rig->machine->ESegment();
     std::fill(e.begin() + 65530, e.begin() + 65535, 'x');  // to the end of the view, no zero
+    e[0] = 'x';  // offset 0 stands for no message
     std::optional<EcbRecord> record = rig->info->Ecb();
     if (c.bit7At) record->messageOffsets[3] = *c.bit7At;
     std::string shown;
@@ -232,7 +233,8 @@ TEST(FlashInformation, RefusalsOfTheEnableStepAndTheRefusalMarker) {
   for (const Case& c : cases) {
     SCOPED_TRACE(&c - cases);
     const auto rig = Rig("legacy-8m", [&](sim::Profile& p) {
-      std::tie(p.enableAnswer, p.enableSilentOnSuccess, p.faults.writeProtected) = std::tie(c.enable, c.silent, c.writeProtected);
+      std::tie(p.enableAnswer, p.enableSilentOnSuccess) = std::tie(c.enable, c.silent);
+      p.faults.writeProtected = c.writeProtected;
       std::tie(p.flash.replyVersion, p.flash.refusalMarker) = std::tie(c.reply, c.marker);
     }, false);
     ASSERT_EQ(rig->ofbd->QueryVersion(), 0x0210);
@@ -263,11 +265,13 @@ TEST(FlashRequests, PiecesOfOneKibibyteEraseAsOneRequestAndTheirProgress) {
   ASSERT_TRUE(rig->smi->VerifyFlash(0x10000, 0x800, data, record));
   std::vector<std::tuple<int, uint32_t, uint32_t>> sent;
   for (const Json& s : rig->Smis(mark)) sent.emplace_back(s.value("smi", 0), s.value("addr", 0u), s.value("len", 0u));
-  EXPECT_EQ(sent, (std::vector<std::tuple<int, uint32_t, uint32_t>>{
-                      {34, 0x10000, 0x1000}, {35, 0x10000, 1024}, {35, 0x10400, 1024}, {33, 0x10000, 1024}, {33, 0x10400, 1024}}));
+  EXPECT_EQ(sent, (std::vector<std::tuple<int, uint32_t, uint32_t>>{{34, 0x10000, 0x1000}, {35, 0x10000, 1024},
+                                                                    {35, 0x10400, 1024}, {33, 0x10000, 1024},
+                                                                    {33, 0x10400, 1024}}));
   const uint32_t rom = 0x100000;
-  EXPECT_EQ(calls, (std::vector<std::array<uint32_t, 3>>{{0x10000, rom, 0x1000}, {0x10000, rom, 0xA00}, {0x10400, rom, 0xA00},
-                                                         {0x10000, rom, 0x800}, {0x10400, rom, 0x800}}));
+  EXPECT_EQ(calls, (std::vector<std::array<uint32_t, 3>>{{0x10000, rom, 0x1000}, {0x10000, rom, 0xA00},
+                                                         {0x10400, rom, 0xA00}, {0x10000, rom, 0x800},
+                                                         {0x10400, rom, 0x800}}));
   EXPECT_EQ(FlashBytes(*rig, 0x107FF, 2), (std::vector<uint8_t>{0x5A, 0xFF})) << "the remainder is not transferred";
   const size_t again = rig->Mark();
   EXPECT_TRUE(rig->smi->WriteFlash(0x10000, 500, data) && rig->smi->ReadFlash(0x10000, 1023, data));

@@ -64,16 +64,20 @@ TEST(AgainstUefiExtract, ListsTheSameVolumesAndFilesWithSoundHeaders) {
     const fs::path image = dir / "image.bin";
     std::ofstream(image, std::ios::binary).write(reinterpret_cast<const char*>(r.image.data()),
                                                  static_cast<std::streamsize>(r.image.size()));
-    const std::string command = std::string(kExtract) + " '" + image.string() + "' report >'" + (dir / "out").string() + "' 2>&1";
+    const std::string command =
+        std::string(kExtract) + " '" + image.string() + "' report >'" + (dir / "out").string() + "' 2>&1";
     std::system(command.c_str());  // its exit code is a bit mask of GUID lookups, not an error
     ASSERT_TRUE(fs::exists(dir / "image.bin.report.txt"));
     const Listing seen = ReadReport(dir / "image.bin.report.txt");
     // Header checksums, sizes and alignment it checks itself, and says so when they are wrong.
     std::stringstream said;
     said << std::ifstream(dir / "out").rdbuf();
-    EXPECT_TRUE(said.str().find("invalid") == std::string::npos && said.str().find("failed") == std::string::npos) << said.str();
+    const std::string text = said.str();
+    EXPECT_TRUE(text.find("invalid") == std::string::npos && text.find("failed") == std::string::npos) << text;
     Listing made;
-    for (const RomVolume& v : r.volumes) made.volumes.insert({v.offset, v.length, v.fileSystem.ToRegistryString().substr(1, 36)});
+    for (const RomVolume& v : r.volumes) {
+      made.volumes.insert({v.offset, v.length, v.fileSystem.ToRegistryString().substr(1, 36)});
+    }
     for (const RomFile& f : r.files) made.files.insert({f.offset, f.size, f.name.ToRegistryString().substr(1, 36)});
     EXPECT_EQ(std::tie(seen.volumes, seen.files), std::tie(made.volumes, made.files));
     fs::remove_all(dir);
