@@ -1,14 +1,20 @@
 // The firmware layer against the simulated machine: the machine's handler checks every
 // request as strictly as a firmware would, and what went over the wire is read back from its
-// journal, not only from the return values.
+// journal, not only from the return values. At the end, the bounds of the blocks built and
+// read here: an OFBD block never grows past its buffer, an answer's text is read only inside
+// the block, and a flash information reply whose table would run past the block is refused.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <numeric>
+#include <set>
 
 #include "SimRig.h"
+#include "config/ConfigStore.h"
 #include "core/Bytes.h"
+#include "firmware/FirmwareDefaults.h"
 
 namespace nox::firmware {
 namespace {
@@ -443,6 +449,98 @@ TEST(SharedBlock, ABlockTakenMidSessionIsAnnouncedEverywhereAndGivenBackAtTheClo
   EXPECT_EQ(CountSmi(rig->Smis(mark), 36), 1u);
   EXPECT_FALSE(rig->smi->HasSharedBlock() || rig->smi->Info());
   EXPECT_TRUE(NoMisuse(*rig));
+}
+
+// The firmware's default options: what the utility sends is read back from the machine's
+// journal, what it answers from the option store.
+TEST(FirmwareDefaults, DecideWhatIsSentAndWhetherTheAnswerCounts) {
+  using Outcome = FirmwareDefaults::Outcome;
+  using Ids = std::set<uint32_t>;
+  namespace option = config::option;
+  struct Case {
+    const char* name;
+    bool answers;  // the firmware has defaults: it switches on `switchOn` and off `switchOff`
+    uint32_t switchOn, switchOff;
+    Ids selected;
+    int32_t configBehaviour;  // -1: no script word
+    Outcome outcome;
+    std::optional<std::pair<uint32_t, uint32_t>> sent;  // selected and off masks of the one 'Q' exchange
+    Ids after;
+  };
+  // The firmware asks for the boot block (4) and reboot (11), and against the ROM ID skip (12).
+  constexpr uint32_t kOn = 0x0002 | 0x0040, kOff = 0x0080;
+  const Ids kMainNoRomId = {option::kMainBios, option::kNoRomIdCheck};
+  const Case cases[] = {
+      {"no script word", true, kOn, kOff, kMainNoRomId, -1, Outcome::kApplied, {{0x0081, 0}}, {3, 4, 11}},
+      {"script replaces", true, kOn, kOff, kMainNoRomId, 0, Outcome::kIgnored, {{0x0081, 0x17FF}}, {3, 12}},
+      {"script adds", true, kOn, kOff, kMainNoRomId, 1, Outcome::kIgnored, {{0x0081, 0x17FF}}, {3, 12}},
+      {"switched on and off ends up off", true, 0x0009, 0x0009, {option::kMainBios, option::kNcbN}, -1,
+       Outcome::kApplied, {{0x0001, 0}}, {}},
+      {"firmware without defaults", false, 0x0002, 0x0001, {option::kMainBios, option::kReboot}, -1,
+       Outcome::kNotHandled, {{0x0041, 0}}, {3, 11}},
+      {"saving the firmware asks nothing", true, 0x0001, 0, {option::kSaveFile}, -1, Outcome::kSkipped, {},
+       {option::kSaveFile}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    nox::testing::SimRig rig("legacy-8m", [&](sim::Profile& p) { p.defaults = {c.answers, c.switchOn, c.switchOff}; });
+    rig.Open();
+    config::ConfigStore store;
+    for (uint32_t id : c.selected) store.SelectCommand(id, true);
+    const size_t mark = rig.Mark();
+    EXPECT_EQ(FirmwareDefaults(*rig.ofbd).Fetch(store, c.configBehaviour), c.outcome);
+    const auto smis = rig.Smis(mark);
+    ASSERT_EQ(smis.size(), c.sent ? 1u : 0u);
+    if (c.sent) {
+      EXPECT_EQ(std::make_tuple(smis[0].value("selectedMask", 0xDEADu), smis[0].value("offMask", 0xDEADu),
+                                smis[0].value("flags", 0), smis[0].contains("misuse")),
+                std::make_tuple(c.sent->first, c.sent->second, c.answers ? 1 : 0, false));
+    }
+    Ids after;
+    for (const config::CommandRecord& r : store.Records()) {
+      if (r.Selected()) after.insert(r.id);
+    }
+    EXPECT_EQ(after, c.after);
+  }
+}
+
+// --- bounds of the blocks built and read --------------------------------------------------
+
+TEST(OfbdBlock, RefusesToBuildPastItsBuffer) {
+  std::array<uint8_t, 40> small{};
+  ASSERT_TRUE(OfbdBegin(small, 0, 0) && OfbdAddOperation(small, 'U', 1));
+  EXPECT_FALSE(OfbdCloseOperation(small, 'U', 1));  // 22 + 18 + 4 > 40
+  EXPECT_EQ(OfbdTotalSize(small), 22);
+  std::array<uint8_t, 10> tiny{};
+  EXPECT_FALSE(OfbdBegin(tiny, 0, 0));
+}
+
+TEST(OfbdAnswer, TextMustBeFlaggedNonEmptyAndTerminatedInsideTheBlock) {
+  std::array<uint8_t, 64> block{};
+  ASSERT_TRUE(OfbdBegin(block, 0, 0) && OfbdAddOperation(block, 'R', 1) && OfbdCloseOperation(block, 'R', 1));
+  const char text[] = "Enter password";
+  std::copy(text, text + sizeof text, block.begin() + 30);
+  OfbdAnswer answer{block};
+  EXPECT_FALSE(answer.Text()) << "without flag bit 4 there is no text";
+  core::StoreLe16(&block[12], 0x11);
+  EXPECT_EQ(answer.Text(), "Enter password");
+  std::fill(block.begin() + 30, block.end(), 'x');
+  EXPECT_FALSE(answer.Text()) << "text running to the end of the block is no text";
+  block[30] = 0;
+  EXPECT_FALSE(answer.Text()) << "an empty text counts as none";
+  core::StoreLe16(&block[6], 200);
+  EXPECT_FALSE(answer.Text()) << "a total size past the block";
+}
+
+TEST(FlashInfoReply, ATableRunningPastTheSharedBlockIsRejected) {
+  std::vector<uint8_t> reply(65536, 0xCC);
+  reply[4] = 0;
+  reply[5] = 11;
+  // The last count that fits: 16 + N*9 + 9 <= 65536.
+  constexpr uint16_t kLast = (65536 - 25) / 9;
+  for (const uint16_t count : {uint16_t{0xFFFF}, kLast, uint16_t(kLast + 1)}) {
+    core::StoreLe16(&reply[6], count);
+    EXPECT_EQ(FlashInfo::FromReply(reply).has_value(), count == kLast) << count;
+  }
 }
 
 }  // namespace
