@@ -1,101 +1,212 @@
+// The driver loader against a double of the Windows service control manager.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
 
-#include "FakeServiceManager.h"
 #include "config/ModuleSlots.h"
 #include "firmware/IoDriver.h"
 
 namespace nox::firmware {
 namespace {
 
-class IoDriverLoad : public ::testing::Test {
- protected:
-  IoDriverLoad() {
-    auto put = [&](config::ModuleSlotId id, std::vector<uint8_t> bytes) {
-      modules[id].size = static_cast<uint32_t>(bytes.size());
-      bytes.resize(bytes.size() + 16, 0xEE);  // buffers may be longer than the module
-      modules[id].data = std::move(bytes);
-    };
-    put(config::ModuleSlotId::kW64, {'6', '4'});
-    put(config::ModuleSlotId::kW32, {'3', '2', '!'});
-    put(config::ModuleSlotId::kVxd, {'V'});
+using Strings = std::vector<std::string>;
+
+// Plays the service control manager: it keeps services by name, records every call in order,
+// and opens the device only while the driver service runs.
+class FakeServiceManager : public DriverPort {
+ public:
+  struct Service {
+    std::string imagePath;
+    bool running = false;
+    bool markedForDelete = false;
+  };
+
+  // Settings a test changes.
+  bool nt = true;
+  std::optional<std::string> exePath = std::string("C:\\Tools\\NOXWINGUI.exe");
+  bool startFailsAlreadyRunning = false;
+  bool vxdOpens = true;
+  int lingerAfterDelete = 0;  // "open service" polls that still succeed after deletion
+
+  // What happened: every call in order (a file write with its content), the files there now,
+  // the services, and the manager, service and device handles not closed yet.
+  std::vector<std::string> calls;
+  std::set<std::string> files;
+  std::map<std::string, Service> services;
+  std::map<PortHandle, std::string> handles;
+
+  bool PlatformIsNt() override { return nt; }
+  uint32_t MajorVersion() override { return 10; }
+  std::optional<std::string> OwnExecutablePath() override { return exePath; }
+  std::string CurrentDirectoryPrefix() override { return "C:\\Work\\"; }
+
+  bool WriteWholeFile(const std::string& path, std::span<const uint8_t> bytes) override {
+    calls.push_back("write " + path + " " + std::string(bytes.begin(), bytes.end()));
+    files.insert(path);
+    return true;
   }
-  size_t At(const std::string& call) const {
-    return static_cast<size_t>(std::find(scm.calls.begin(), scm.calls.end(), call) - scm.calls.begin());
+  bool RemoveFile(const std::string& path) override {
+    calls.push_back("delete " + path);
+    return files.erase(path) == 1;
   }
 
-  testing::FakeServiceManager scm;
-  config::ModuleSlots modules;
-  IoDriver driver{scm, modules, /*wideBuild=*/true};
+  PortHandle OpenServiceManager(uint32_t) override {
+    calls.push_back("open-manager");
+    return Track("manager");
+  }
+  PortHandle CreateKernelService(PortHandle manager, const std::string& name, const std::string& path) override {
+    calls.push_back("create " + name);
+    if (handles[manager] != "manager" || services.count(name)) return 0;
+    services[name] = Service{path};
+    return Track(name);
+  }
+  PortHandle OpenNamedService(PortHandle manager, const std::string& name, uint32_t) override {
+    auto it = services.find(name);
+    bool ok = handles[manager] == "manager" && it != services.end();
+    if (ok && it->second.markedForDelete && lingering_-- <= 0) {
+      services.erase(it);
+      ok = false;
+    }
+    calls.push_back("open-service " + name + (ok ? "" : " failed"));
+    return ok ? Track(name) : 0;
+  }
+  bool StartNamedService(PortHandle service, uint32_t& lastError) override {
+    calls.push_back("start");
+    Service& s = services.at(handles.at(service));
+    if (s.running || startFailsAlreadyRunning) {
+      s.running = true;
+      lastError = 1056;
+      return false;
+    }
+    s.running = files.count(s.imagePath) == 1;  // the driver file must be there to load
+    return s.running;
+  }
+  bool StopService(PortHandle service) override {
+    calls.push_back("stop");
+    return std::exchange(services.at(handles.at(service)).running, false);
+  }
+  bool DeleteNamedService(PortHandle service) override {
+    calls.push_back("delete-service");
+    services.at(handles.at(service)).markedForDelete = true;
+    lingering_ = lingerAfterDelete;
+    return true;
+  }
+  void CloseServiceHandle(PortHandle handle) override { handles.erase(handle); }
+
+  PortHandle OpenDevice(const std::string& path, uint32_t, uint32_t, uint32_t, uint32_t flags) override {
+    calls.push_back("open-device " + path + (flags == 0x04000000 ? " delete-on-close" : ""));
+    const auto it = services.find("GENERICDRV");
+    if (nt ? it == services.end() || !it->second.running : !vxdOpens) return 0;
+    return Track("device");
+  }
+  bool CloseDevice(PortHandle device) override {
+    calls.push_back("close-device");
+    return handles.erase(device) == 1;
+  }
+  bool Control(PortHandle, uint32_t, std::span<uint8_t>, uint32_t&) override { return false; }
+  std::span<uint8_t> Memory(uint64_t, size_t) override { return {}; }
+
+ private:
+  PortHandle Track(const std::string& name) {
+    handles[next_] = name;
+    return next_++;
+  }
+  PortHandle next_ = 100;
+  int lingering_ = 0;
 };
 
-TEST_F(IoDriverLoad, WritesTheDriverNextToTheExecutableAndRemovesItOnceOpen) {
-  ASSERT_TRUE(driver.LoadIoDriver());
-  EXPECT_EQ(driver.DriverFilePath(), "C:\\Tools\\orufldrv64.sys");
-  EXPECT_EQ(scm.written.at("C:\\Tools\\orufldrv64.sys"), (std::vector<uint8_t>{'6', '4'}));
-  EXPECT_TRUE(scm.files.empty());  // gone once the driver runs
-  EXPECT_EQ(scm.services.at("GENERICDRV").imagePath, "C:\\Tools\\orufldrv64.sys");
-  EXPECT_TRUE(scm.managers.empty()) << "every manager handle is closed";
-  EXPECT_TRUE(scm.handles.empty()) << "every service handle is closed";
-  const size_t callsAfterFirst = scm.calls.size();
-  ASSERT_TRUE(driver.LoadIoDriver());
-  EXPECT_EQ(scm.calls.size(), callsAfterFirst) << "the second load writes no file and touches no service";
+
+// Module buffers may be longer than the modules themselves.
+const config::ModuleSlots kModules = [] {
+  config::ModuleSlots modules;
+  for (const auto& [id, text] : {std::pair<config::ModuleSlotId, std::string_view>{config::ModuleSlotId::kW64, "64"},
+                                 {config::ModuleSlotId::kW32, "32!"}, {config::ModuleSlotId::kVxd, "V"}}) {
+    modules[id].data.assign(text.begin(), text.end());
+    modules[id].size = static_cast<uint32_t>(text.size());
+    modules[id].data.resize(text.size() + 16, 0xEE);
+  }
+  return modules;
+}();
+
+size_t At(const FakeServiceManager& scm, const std::string& call) {
+  return static_cast<size_t>(std::find(scm.calls.begin(), scm.calls.end(), call) - scm.calls.begin());
 }
 
-TEST_F(IoDriverLoad, ThirtyTwoBitBuildWritesOnlyTheModuleBytes) {
-  ASSERT_TRUE(IoDriver(scm, modules, /*wideBuild=*/false).LoadIoDriver());
-  EXPECT_EQ(scm.written.at("C:\\Tools\\orufldrv32.sys"), (std::vector<uint8_t>{'3', '2', '!'}));
+// The module's own bytes go next to the executable and are gone once the driver runs; every
+// handle but the device's is closed, and a second load does nothing.
+TEST(IoDriverLoad, WritesTheModuleNextToTheExecutableAndRemovesItOnceOpen) {
+  for (const bool wide : {true, false}) {
+    SCOPED_TRACE(wide);
+    FakeServiceManager scm;
+    IoDriver driver(scm, kModules, wide);
+    ASSERT_TRUE(driver.LoadIoDriver());
+    const std::string file = wide ? "C:\\Tools\\orufldrv64.sys" : "C:\\Tools\\orufldrv32.sys";
+    EXPECT_EQ(driver.DriverFilePath(), file);
+    EXPECT_EQ(scm.calls.front(), "write " + file + (wide ? " 64" : " 32!"));
+    EXPECT_LT(At(scm, "open-device \\\\.\\Global\\GENERICDRV"), At(scm, "delete " + file));
+    EXPECT_TRUE(scm.files.empty());
+    EXPECT_EQ(scm.services.at("GENERICDRV").imagePath, file);
+    EXPECT_EQ(scm.handles.size(), 1u);
+    const size_t calls = scm.calls.size();
+    ASSERT_TRUE(driver.LoadIoDriver());
+    EXPECT_EQ(scm.calls.size(), calls);
+  }
 }
 
-TEST_F(IoDriverLoad, RemovesALeftoverServiceBeforeCreatingItsOwn) {
-  scm.services["GENERICDRV"] = {"C:\\Old\\old.sys", /*running=*/true};
-  ASSERT_TRUE(driver.LoadIoDriver());
-  ASSERT_LT(At("create GENERICDRV"), scm.calls.size());
-  EXPECT_LT(At("stop"), At("delete-service"));
-  EXPECT_LT(At("delete-service"), At("create GENERICDRV"));
-  EXPECT_EQ(scm.Count("create"), 1u);
-  EXPECT_EQ(scm.services.at("GENERICDRV").imagePath, "C:\\Tools\\orufldrv64.sys");
+// A running leftover is stopped and removed before the utility's own service is created, a
+// deleted one is waited for until it vanishes, and "already running" still opens the device.
+TEST(IoDriverLoad, WhatTheServiceManagerHoldsFromBeforeIsReplaced) {
+  struct Case { bool leftover, running; int linger; bool alreadyRunning; };
+  for (const Case& c : {Case{true, true, 0, false}, Case{true, false, 7, false}, Case{false, false, 0, true}}) {
+    SCOPED_TRACE(::testing::Message() << c.leftover << c.running << c.linger);
+    FakeServiceManager scm;
+    if (c.leftover) scm.services["GENERICDRV"] = {"C:\\Old\\old.sys", c.running};
+    scm.lingerAfterDelete = c.linger;
+    scm.startFailsAlreadyRunning = c.alreadyRunning;
+    ASSERT_TRUE(IoDriver(scm, kModules, true).LoadIoDriver());
+    EXPECT_EQ(scm.services.at("GENERICDRV").imagePath, "C:\\Tools\\orufldrv64.sys");
+    EXPECT_EQ(std::count(scm.calls.begin(), scm.calls.end(), "create GENERICDRV"), 1);
+    if (c.running) {
+      EXPECT_LT(At(scm, "stop"), At(scm, "delete-service"));
+      EXPECT_LT(At(scm, "delete-service"), At(scm, "create GENERICDRV"));
+    }
+  }
 }
 
-TEST_F(IoDriverLoad, WaitsForADeletedServiceToVanish) {
-  scm.services["GENERICDRV"] = {"C:\\Old\\old.sys", false};
-  scm.lingerAfterDelete = 7;
-  ASSERT_TRUE(driver.LoadIoDriver());
-  EXPECT_EQ(scm.services.at("GENERICDRV").imagePath, "C:\\Tools\\orufldrv64.sys");
-}
-
-TEST_F(IoDriverLoad, AlreadyRunningStillOpensTheDevice) {
-  scm.startFailsAlreadyRunning = true;
-  EXPECT_TRUE(driver.LoadIoDriver());
-}
-
-TEST_F(IoDriverLoad, FailsWithoutADirectoryInTheExecutablePath) {
+TEST(IoDriverLoad, FailsWithoutADirectoryInTheExecutablePath) {
+  FakeServiceManager scm;
   scm.exePath = "NOXWINGUI.exe";
-  EXPECT_FALSE(driver.LoadIoDriver());
+  EXPECT_FALSE(IoDriver(scm, kModules, true).LoadIoDriver());
   EXPECT_TRUE(scm.calls.empty());
 }
 
-TEST_F(IoDriverLoad, Windows9xLoadsTheVxdFromTheCurrentDirectory) {
+TEST(IoDriverLoad, Windows9xLoadsTheVxdFromTheCurrentDirectory) {
+  FakeServiceManager scm;
   scm.nt = false;
-  ASSERT_TRUE(driver.LoadIoDriver());
-  EXPECT_EQ(scm.written.at("C:\\Work\\orufldrv.vxd"), std::vector<uint8_t>{'V'});
-  EXPECT_EQ(scm.lastDevicePath, "\\\\.\\orufldrv.vxd");
-  EXPECT_TRUE(scm.files.empty());
-  EXPECT_EQ(scm.Count("open-manager"), 0u);
-  testing::FakeServiceManager refusing;
+  ASSERT_TRUE(IoDriver(scm, kModules, true).LoadIoDriver());
+  EXPECT_EQ(scm.calls, (Strings{"write C:\\Work\\orufldrv.vxd V", "open-device \\\\.\\orufldrv.vxd",
+                                "delete C:\\Work\\orufldrv.vxd"}));
+  FakeServiceManager refusing;
   refusing.nt = refusing.vxdOpens = false;
-  EXPECT_FALSE(IoDriver(refusing, modules, true).LoadIoDriver());
+  EXPECT_FALSE(IoDriver(refusing, kModules, true).LoadIoDriver());
   EXPECT_EQ(refusing.calls.back(), "open-device \\\\.\\GENERICDRV delete-on-close");
 }
 
-TEST_F(IoDriverLoad, UnloadStopsAndRemovesTheServiceAndIsANoOpWhenNotLoaded) {
+TEST(IoDriverLoad, UnloadStopsAndRemovesTheServiceAndIsANoOpWhenNotLoaded) {
+  FakeServiceManager scm;
+  IoDriver driver(scm, kModules, true);
   EXPECT_TRUE(driver.UnloadIoDriver());
   EXPECT_TRUE(scm.calls.empty());
   ASSERT_TRUE(driver.LoadIoDriver());
   EXPECT_TRUE(driver.UnloadIoDriver());
-  EXPECT_TRUE(scm.devices.empty());
-  EXPECT_FALSE(scm.services.count("GENERICDRV") && !scm.services.at("GENERICDRV").markedForDelete);
+  EXPECT_TRUE(scm.handles.empty());
+  EXPECT_TRUE(!scm.services.count("GENERICDRV") || scm.services.at("GENERICDRV").markedForDelete);
   EXPECT_FALSE(driver.Loaded());
 }
 

@@ -26,11 +26,7 @@ struct PowerLost : std::runtime_error {
   int code;
 };
 
-inline Profile Preset(const char* name) {
-  auto p = MakePreset(name);
-  if (!p) throw std::logic_error("no preset");
-  return *p;
-}
+inline Profile Preset(const char* name) { return MakePreset(name).value(); }
 
 // Offset of the first `n`-byte `tag` in `bytes`, or -1.
 inline long FindTag(std::span<const uint8_t> bytes, const char* tag, size_t n = 4) {
@@ -38,10 +34,6 @@ inline long FindTag(std::span<const uint8_t> bytes, const char* tag, size_t n = 
     if (std::memcmp(bytes.data() + i, tag, n) == 0) return static_cast<long>(i);
   }
   return -1;
-}
-
-inline std::string Text(std::span<const uint8_t> bytes, size_t at, size_t n) {
-  return std::string(reinterpret_cast<const char*>(bytes.data() + at), n);
 }
 
 // Passes when `line` carries every field of `fields` with the same value.
@@ -71,19 +63,17 @@ class Rig {
     return machine->Driver().Control(code, rec, got);
   }
 
+  // The program address is 32 bits that the caller sign-extends.
   void Allocate(uint32_t size) {
     std::array<uint8_t, 20> rec{};
     core::StoreLe32(rec.data(), size);
     if (!Control(0xFA002EE0, rec)) throw std::runtime_error("allocate");
     program32 = core::LoadLe32(rec.data() + 4);
-    // The program address is 32 bits that the caller sign-extends.
-    const int32_t program = static_cast<int32_t>(core::LoadLe32(rec.data() + 4));
     physical = core::LoadLe32(rec.data() + 8);
-    block = machine->Driver().Memory(static_cast<uint64_t>(static_cast<int64_t>(program)), size);
+    block = machine->Driver().Memory(static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(program32))), size);
     if (block.size() != size) throw std::runtime_error("block does not resolve");
     std::fill(block.begin(), block.end(), uint8_t{0});
   }
-
   // Gives the block back and takes a new one, as the utility does when it needs another size.
   void Reallocate(uint32_t size = 65536) {
     std::array<uint8_t, 8> rec{};
@@ -128,17 +118,10 @@ class Rig {
     std::memcpy(block.data() + 1041, "$NOX", 4);
   }
   uint8_t Status() const { return block[16]; }
-
   uint8_t Request(uint8_t command, uint32_t address, uint32_t length = 1024) {
     PutRequest(address, length);
     Raise(command);
     return Status();
-  }
-  uint8_t Read(uint32_t address) { return Request(33, address); }
-  uint8_t Erase(uint32_t address, uint32_t length) { return Request(34, address, length); }
-  uint8_t Write(uint32_t address, uint8_t fill) {
-    std::memset(block.data() + 17, fill, 1024);
-    return Request(35, address);
   }
   uint8_t Enable() {
     block[16] = 0;
