@@ -9,31 +9,27 @@ namespace {
 
 using testing::FileDef;
 using testing::HoleName;
-using testing::ImageBuilder;
 using testing::kFfs2;
 using testing::PlainName;
-using Offsets = std::vector<uint64_t>;
 
 struct Seen {
-  Offsets volumes, files;
+  std::vector<uint64_t> volumes, files;
 };
 
 Seen ScanAll(core::ByteSpan bytes) {
   Seen seen;
-  FirmwareVolumes::Scan(
-      bytes, 0, bytes.size(),
-      [&](const FirmwareFile& file) {
-        seen.files.push_back(file.offset);
-        return WalkControl::kContinue;
-      },
-      [&](const FirmwareVolume& volume) { seen.volumes.push_back(volume.offset); });
+  const auto onFile = [&](const FirmwareFile& file) {
+    seen.files.push_back(file.offset);
+    return WalkControl::kContinue;
+  };
+  FirmwareVolumes::Scan(bytes, 0, bytes.size(), onFile, [&](const FirmwareVolume& v) { seen.volumes.push_back(v.offset); });
   return seen;
 }
 
 // One image with every kind of damage the scan must step over, each followed by volumes
 // that it must still find and walk.
 TEST(VolumeScan, DamagedAndForeignVolumesAndStraySignaturesHideNothingBehindThem) {
-  ImageBuilder image(0x50000);
+  testing::ImageBuilder image(0x50000);
   Seen expected;
   auto expect = [&](size_t at, const testing::VolumeDef& volume, const std::vector<FileDef>& files) {
     expected.volumes.push_back(at);
@@ -41,7 +37,7 @@ TEST(VolumeScan, DamagedAndForeignVolumesAndStraySignaturesHideNothingBehindThem
     expected.files.insert(expected.files.end(), offsets.begin(), offsets.end());
     return offsets;
   };
-  for (const size_t at : {0x10, 0x27}) std::copy_n("_FVH", 4, image.Bytes().begin() + at);  // no room for a header before
+  for (const size_t at : {0x10, 0x27}) std::copy_n("_FVH", 4, image.bytes.begin() + at);  // no room for a header before
   // Headers whose first 64 bytes do not sum to 0 (two block-map entries, a bad checksum)
   // are no volumes; a later one in the same search window is.
   image.AddVolume(0x1000, {kFfs2, 0x1000, 2}, {{HoleName(0), 0x100}});
@@ -63,19 +59,17 @@ TEST(VolumeScan, DamagedAndForeignVolumesAndStraySignaturesHideNothingBehindThem
     image.SetFileSize(files[1], size);
     expected.files.resize(expected.files.size() - 2);
   }
-  const Seen seen = ScanAll(image.Bytes());
-  EXPECT_EQ(seen.volumes, expected.volumes);
-  EXPECT_EQ(seen.files, expected.files);
+  const Seen seen = ScanAll(image.bytes);
+  EXPECT_EQ(std::tie(seen.volumes, seen.files), std::tie(expected.volumes, expected.files));
 }
 
+// A header or a file cut off by the image's end is not read.
 TEST(VolumeScan, TruncatedHeaderOrFileAtTheImageEndIsNotRead) {
-  ImageBuilder full(0x2000);
-  const auto files = full.AddVolume(0x1000, {kFfs2, 0x1000}, {{PlainName(1), 0x60}});
-  ASSERT_EQ(ScanAll(full.Bytes()).volumes.size(), 1u);
-  for (size_t kept : {44u, 50u, 63u}) EXPECT_TRUE(ScanAll(core::ByteSpan(full.Bytes().data(), 0x1000 + kept)).volumes.empty()) << kept;
-  // A second file running off the end of the image.
-  full.AddFile(files[0] + 0x60, {PlainName(2), 0x80});
-  EXPECT_EQ(ScanAll(core::ByteSpan(full.Bytes().data(), files[0] + 0x80)).files, files);
+  testing::ImageBuilder full(0x2000);
+  const auto files = full.AddVolume(0x1000, {kFfs2, 0x1000}, {{PlainName(1), 0x60}, {PlainName(2), 0x80}});
+  ASSERT_EQ(ScanAll(full.bytes).volumes.size(), 1u);
+  for (size_t kept : {44u, 50u, 63u}) EXPECT_TRUE(ScanAll(core::ByteSpan(full.bytes.data(), 0x1000 + kept)).volumes.empty()) << kept;
+  EXPECT_EQ(ScanAll(core::ByteSpan(full.bytes.data(), files[1] + 0x7F)).files, std::vector{files[0]});
 }
 
 TEST(HoleTable, OnlyTheSixteenNamesAreHoles) {

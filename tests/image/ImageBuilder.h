@@ -22,7 +22,7 @@ inline core::Guid PlainName(uint32_t n) { return core::GuidLiteral(core::Format(
 
 struct FileDef {
   core::Guid name;
-  uint32_t size;  // whole file, header included; stored as given, even when nonsensical
+  uint32_t size;  // whole file, header included
 };
 
 struct VolumeDef {
@@ -34,19 +34,17 @@ struct VolumeDef {
   bool breakChecksum = false;
 };
 
-class ImageBuilder {
- public:
-  explicit ImageBuilder(size_t size) : bytes_(size, 0xFF) {}
+struct ImageBuilder {
+  explicit ImageBuilder(size_t size) : bytes(size, 0xFF) {}
 
   // Writes a volume header at `offset` and the files after it; returns the file offsets.
   std::vector<uint64_t> AddVolume(size_t offset, const VolumeDef& volume, const std::vector<FileDef>& files = {}) {
     const uint16_t headerLength = static_cast<uint16_t>(56 + 8 * (volume.blockMapEntries + 1));
-    uint8_t* h = &bytes_.at(offset + headerLength - 1) - (headerLength - 1);
+    uint8_t* h = &bytes.at(offset + headerLength - 1) - (headerLength - 1);
     std::fill(h, h + headerLength, 0);
     volume.fileSystem.WriteTo(std::span<uint8_t, 16>(h + 16, 16));
     core::StoreLe64(h + 32, volume.length);
-    std::copy_n("_FVH", 4, h + 40);
-    core::StoreLe32(h + 44, 0x0004FEFF);
+    std::copy_n("_FVH\xFF\xFE\x04", 7, h + 40);  // signature, attributes
     core::StoreLe16(h + 48, headerLength);
     h[55] = 2;
     for (int i = 0; i < volume.blockMapEntries; ++i) {
@@ -56,8 +54,7 @@ class ImageBuilder {
     const uint16_t sum = core::Sum16(core::ByteSpan(h, headerLength));
     core::StoreLe16(h + 50, static_cast<uint16_t>(0x10000 - sum + (volume.breakChecksum ? 1 : 0)));
     std::vector<uint64_t> offsets;
-    uint64_t at = offset + headerLength;
-    for (const auto& file : files) {
+    for (uint64_t at = offset + headerLength; const auto& file : files) {
       AddFile(at, file);
       offsets.push_back(at);
       at += (uint64_t{file.size} + 7) & ~uint64_t{7};
@@ -65,27 +62,22 @@ class ImageBuilder {
     return offsets;
   }
 
+  // A file whose body is neither erased nor zero, so a walk that reads body bytes as headers
+  // goes wrong visibly.
   void AddFile(uint64_t offset, const FileDef& file) {
-    uint8_t* f = &bytes_.at(offset + 23) - 23;
+    uint8_t* f = &bytes.at(offset + 23) - 23;
     file.name.WriteTo(std::span<uint8_t, 16>(f, 16));
-    const uint8_t rest[] = {0xAA, 0x55, 0x01, 0, 0, 0, 0, 0xF8};
-    std::copy_n(rest, 8, f + 16);
+    std::copy_n("\xAA\x55\x01\0\0\0\0\xF8", 8, f + 16);
     SetFileSize(offset, file.size);
-    // A body that is neither erased nor zero, so a walk that reads body bytes as headers
-    // goes wrong visibly.
-    for (uint64_t i = 24; i < file.size && offset + i < bytes_.size(); ++i) bytes_[offset + i] = static_cast<uint8_t>(i * 7 + 3);
+    for (uint64_t i = 24; i < file.size && offset + i < bytes.size(); ++i) bytes[offset + i] = static_cast<uint8_t>(i * 7 + 3);
   }
 
-  // Rewrites only the size field of the file header at `offset`.
+  // Rewrites only the size field of the file header at `offset`, even to a nonsensical size.
   void SetFileSize(uint64_t offset, uint32_t size) {
-    for (int i = 0; i < 3; ++i) bytes_.at(offset + 20 + i) = static_cast<uint8_t>(size >> (8 * i));
+    for (int i = 0; i < 3; ++i) bytes.at(offset + 20 + i) = static_cast<uint8_t>(size >> (8 * i));
   }
 
-
-  std::vector<uint8_t>& Bytes() { return bytes_; }
-
- private:
-  std::vector<uint8_t> bytes_;
+  std::vector<uint8_t> bytes;
 };
 
 }  // namespace nox::image::testing

@@ -39,12 +39,12 @@ std::pair<std::vector<uint8_t>, std::vector<uint64_t>> Build(const Side& side, u
     const auto offsets = builder.AddVolume(std::array{0x00000, 0x20000, 0x30000, 0x40000}[v], {}, side[v]);
     for (size_t i = 0; i < side[v].size(); ++i) {
       if (!HoleTable::IsRomHoleName(side[v][i].name)) continue;
-      auto body = builder.Bytes().begin() + static_cast<std::ptrdiff_t>(offsets[i]);
+      auto body = builder.bytes.begin() + static_cast<std::ptrdiff_t>(offsets[i]);
       if (fill != 0) std::fill(body + 24, body + side[v][i].size, static_cast<uint8_t>(fill + holes.size()));
       holes.push_back(offsets[i]);
     }
   }
-  return {std::move(builder.Bytes()), holes};
+  return {std::move(builder.bytes), holes};
 }
 
 // Prepares the image of `image` against a simulated machine with the block table kBlocks
