@@ -12,35 +12,22 @@
 namespace nox::image {
 namespace {
 
-using Range = std::pair<int, int>;  // address, length
+using Range = std::pair<uint32_t, uint32_t>;  // address, length
 constexpr int kRead = 33, kErase = 34, kWrite = 35;
 constexpr RegionKind kMain = RegionKind::kMainBios, kBoot = RegionKind::kBootBlock;
 
-// A layout whose main BIOS and boot block passes take the blocks of their type, with
-// hand-placed main BIOS holes.
-class TestLayout : public EngineLayout {
- public:
-  std::vector<firmware::FlashBlockEntry> blocks;
-  std::vector<HoleSpan> mainHoles;
-
-  std::span<const firmware::FlashBlockEntry> Blocks() const override { return blocks; }
-  uint32_t RomSize() const override { return 0x100000; }
-  bool BlockInRegion(size_t index, RegionKind kind) const override {
-    return blocks[index].type == (kind == kBoot ? 0 : kind == kMain ? 1 : 0xFF);
-  }
-  std::vector<HoleSpan> HolesOfKind(uint8_t type) const override { return type == 1 ? mainHoles : std::vector<HoleSpan>{}; }
-};
-
 // A machine whose flash is one 0x30000 main BIOS entry, two more main BIOS entries and a boot
-// block, filled with a recognisable old image; the new image differs everywhere.
-struct EngineRig {
+// block, filled with a recognisable old image; the new image differs everywhere. As the
+// engine's layout, its main BIOS and boot block passes take the blocks of their type, and its
+// main BIOS holds the holes a test sets.
+struct EngineRig : EngineLayout {
   explicit EngineRig(const std::function<void(sim::Profile&)>& tweak = {})
       : rig("minimal-1m", [&](sim::Profile& p) {
           p.flash.blocks = {{0x00000, 0x30000, 1}, {0x30000, 0x10000, 1}, {0x40000, 0xA0000, 1}, {0xE0000, 0x20000, 0}};
           if (tweak) tweak(p);
         }) {
     rig.Open();
-    layout.blocks = rig.smi->Info()->Entries();
+    blocks = rig.smi->Info()->Entries();
     std::mt19937 random(42);
     for (size_t i = 0; i < old.size(); ++i) {
       old[i] = static_cast<uint8_t>(i * 7 + 3);
@@ -48,8 +35,13 @@ struct EngineRig {
     }
     rig.machine->Flash().Load(old);
   }
+  std::span<const firmware::FlashBlockEntry> Blocks() const override { return blocks; }
+  uint32_t RomSize() const override { return 0x100000; }
+  bool BlockInRegion(size_t index, RegionKind kind) const override { return blocks[index].type == (kind == kMain ? 1 : 0); }
+  std::vector<HoleSpan> HolesOfKind(uint8_t type) const override { return type == 1 ? holes : std::vector<HoleSpan>{}; }
+
   BlockEngine Engine(EngineSettings settings = {}) {
-    return BlockEngine(*rig.smi, *rig.os, layout, image, settings, [this](const std::string& l) { log += l; });
+    return BlockEngine(*rig.smi, *rig.os, *this, image, settings, [this](const std::string& l) { log += l; });
   }
   bool Pass(RegionKind kind, EngineSettings settings = {}) {
     auto engine = Engine(settings);
@@ -60,32 +52,33 @@ struct EngineRig {
     const auto flash = rig.machine->Flash().Bytes().subspan(address, length);
     return std::equal(flash.begin(), flash.end(), from.begin() + address);
   }
-  std::vector<Range> Smis(size_t mark, int command) {
+  // The requests of the given commands from journal line `mark` on.
+  std::vector<Range> Smis(size_t mark, std::initializer_list<int> commands) {
     std::vector<Range> out;
     for (const auto& s : rig.Smis(mark)) {
-      if (s.value("smi", 0) == command) out.emplace_back(s.value("addr", 0), s.value("len", 0));
+      if (std::ranges::count(commands, s.value("smi", 0)) != 0) out.emplace_back(s.value("addr", 0u), s.value("len", 0u));
     }
     return out;
   }
 
   nox::testing::SimRig rig;
-  TestLayout layout;
+  std::vector<firmware::FlashBlockEntry> blocks;
+  std::vector<HoleSpan> holes;
   std::vector<uint8_t> old = std::vector<uint8_t>(0x100000), image = old;
   std::string log;
-};
-
-struct HoleCase {
-  std::string what;
-  std::vector<HoleSpan> holes;
-  bool allNcbs = false;
-  std::vector<sim::BitFlipFault> flips = {};  // bad writes, which the verify pass repairs
-  std::vector<Range> erases = {};             // when given: the erase requests in the first entry
 };
 
 // Whatever the pass, an unselected hole gets no erase and no write request, not even one
 // that would put the machine's bytes back: a power cut in between would lose them.
 TEST(BlockEngine, UnselectedHolesAreNeverErasedOrWritten) {
-  std::vector<HoleCase> cases = {
+  struct Case {
+    std::string what;
+    std::vector<HoleSpan> holes;
+    bool allNcbs = false;
+    std::vector<sim::BitFlipFault> flips = {};  // bad writes, which the verify pass repairs
+    std::vector<Range> erases = {};             // when given: the erase requests in the first entry
+  };
+  std::vector<Case> cases = {
       {"at the entry's start, sizes differ", {{0x0, 0x2000, false}, {0x2000, 0x1000, false}}},
       {"a picked hole between two kept ones, across a chunk boundary",
        {{0xE000, 0x1000, false}, {0xF000, 0x2000, true}, {0x11000, 0x1000, false}}},
@@ -98,45 +91,42 @@ TEST(BlockEngine, UnselectedHolesAreNeverErasedOrWritten) {
   // the second 64 KiB erase block of the first entry.
   for (uint32_t n = 2; n <= 4; ++n) {
     for (const uint32_t at : {0x10000u, 0x17000u, 0x20000u - n * 0x1000}) {
-      HoleCase c{core::Format("%u back to back at 0x%X", n, at), {}};
+      Case c{core::Format("%u back to back at 0x%X", n, at), {}};
       for (uint32_t i = 0; i < n; ++i) c.holes.push_back({at + i * 0x1000, 0x1000, false});
       if (n == 3 && at == 0x17000) c.erases = {{0, 0x10000}, {0x10000, 0x7000}, {0x1A000, 0xD000}, {0x27000, 0x9000}};
       cases.push_back(c);
     }
   }
-  for (const HoleCase& c : cases) {
+  for (const Case& c : cases) {
     for (const bool compare : {false, true}) {
       SCOPED_TRACE(c.what + (compare ? " (compare)" : ""));
       EngineRig e([&](sim::Profile& p) { p.faults.bitFlips = c.flips; });
-      e.layout.mainHoles = c.holes;
-      std::vector<HoleSpan> kept;
+      e.holes = c.holes;
+      // The image carries the machine's bytes in the kept holes, as the NCB preparation leaves it.
       for (const HoleSpan& h : c.holes) {
-        if (h.selected || c.allNcbs) continue;
-        kept.push_back(h);
-        // The image carries the machine's bytes there, as the NCB preparation leaves it.
-        std::copy_n(e.old.begin() + h.offset, h.size, e.image.begin() + h.offset);
+        if (!h.selected && !c.allNcbs) std::copy_n(e.old.begin() + h.offset, h.size, e.image.begin() + h.offset);
       }
       const size_t mark = e.rig.Mark();
       ASSERT_TRUE(compare ? e.Engine({5, c.allNcbs}).CompareRegion({}, {}, {}, kMain) : e.Pass(kMain, {5, c.allNcbs}));
-      for (const int command : {kErase, kWrite}) {
-        for (const auto& [address, length] : e.Smis(mark, command)) {
-          for (const HoleSpan& h : kept) {
-            EXPECT_FALSE(address < static_cast<int>(h.offset + h.size) && static_cast<int>(h.offset) < address + length)
-                << command << " at 0x" << std::hex << address << " + 0x" << length;
-          }
+      for (const auto& [address, length] : e.Smis(mark, {kErase, kWrite})) {
+        for (const HoleSpan& h : c.holes) {
+          EXPECT_TRUE(h.selected || c.allNcbs || address >= h.offset + h.size || h.offset >= address + length)
+              << std::hex << "request at 0x" << address << " + 0x" << length;
         }
       }
       EXPECT_TRUE(e.Holds(e.image, 0, 0xE0000));
       EXPECT_TRUE(e.Holds(e.old, 0xE0000, 0x20000)) << "the boot block was not selected";
-      auto erases = e.Smis(mark, kErase);
+      auto erases = e.Smis(mark, {kErase});
       std::erase_if(erases, [](const Range& r) { return r.first >= 0x30000; });
       if (!compare && !c.erases.empty()) { EXPECT_EQ(erases, c.erases); }
     }
   }
 }
 
-// The log lines are proven by the whole runs that write Flash.log.
-TEST(BlockEngine, ReportsProgressPerRequestBetweenMarkersThenPauses) {
+// The progress callback sees each request between the markers and the pass ends with its
+// pause (the log lines are proven by the whole runs that write Flash.log); an image shorter
+// than the flash fails the passes instead of being read past its end.
+TEST(BlockEngine, ReportsEachRequestPausesAndStopsAtTheImageEnd) {
   EngineRig e;
   std::vector<std::array<uint32_t, 3>> calls;
   const uint64_t before = e.rig.machine->Now();
@@ -144,6 +134,11 @@ TEST(BlockEngine, ReportsProgressPerRequestBetweenMarkersThenPauses) {
   EXPECT_EQ(e.rig.machine->Now(), before + BlockEngine::kTrailingDelayMs);
   EXPECT_EQ(calls, (std::vector<std::array<uint32_t, 3>>{{core::kProgressStart, 0, 0}, {0xE0000, 0x100000, 0x10000},
                                                            {0xF0000, 0x100000, 0x10000}, {core::kProgressEnd, 0x100000, 0}}));
+  e.image.resize(0x20000);
+  auto engine = e.Engine();
+  ASSERT_TRUE(engine.EraseRegion({}, kMain));
+  EXPECT_FALSE(engine.ProgramRegion({}, kMain));
+  EXPECT_FALSE(engine.VerifyRegion({}, kMain));
 }
 
 // Bad writes within the budget are repaired by the verify pass (see the holes above).
@@ -151,25 +146,23 @@ TEST(BlockEngine, RetryBudget) {
   // A verify that never matches is repaired five times, then fails.
   EngineRig never([](sim::Profile& p) { p.faults.bitFlips.push_back({0xE0000, 0x10000, 1000, 0x01}); });
   EXPECT_FALSE(never.Pass(kBoot));
-  EXPECT_EQ(never.Smis(0, kErase).size(), 2u + 5u);
-  EXPECT_EQ(never.Smis(0, kWrite).size(), 2u * 64u + 5u * 64u);
-
+  EXPECT_EQ(never.Smis(0, {kErase}).size(), 2u + 5u);
+  EXPECT_EQ(never.Smis(0, {kWrite}).size(), 2u * 64u + 5u * 64u);
   // A write that always fails costs one repair erase per failed cycle until the budget is spent.
   EngineRig broken([](sim::Profile& p) { p.faults.fail.push_back({sim::FlashOp::Write, 0xE8000, 0x400}); });
   auto engine = broken.Engine({3, false});
   ASSERT_TRUE(engine.EraseRegion({}, kBoot));
   EXPECT_FALSE(engine.ProgramRegion({}, kBoot));
-  EXPECT_EQ(broken.Smis(0, kErase).size(), 2u + 3u);
+  EXPECT_EQ(broken.Smis(0, {kErase}).size(), 2u + 3u);
 }
 
 TEST(BlockEngine, CompareOnlyReadsAnEqualImageAndBlanksTheLastEntryWhenTheFirstChanged) {
   EngineRig e;
   e.image = e.old;
   ASSERT_TRUE(e.Engine().CompareRegion({}, {}, {}, kMain));
-  EXPECT_EQ(e.Smis(0, kErase).size() + e.Smis(0, kWrite).size(), 0u);
-  EXPECT_EQ(e.Smis(0, kRead).size(), 0xE0000u / 1024);
+  EXPECT_EQ(e.Smis(0, {kErase, kWrite}).size(), 0u);
+  EXPECT_EQ(e.Smis(0, {kRead}).size(), 0xE0000u / 1024);
   EXPECT_TRUE(e.log.empty());
-
   e.image[0x100] ^= 0xFF;    // one byte in the first main BIOS entry
   e.image[0x45000] ^= 0xFF;  // and one in the last
   std::optional<bool> lastBlank;
@@ -181,15 +174,6 @@ TEST(BlockEngine, CompareOnlyReadsAnEqualImageAndBlanksTheLastEntryWhenTheFirstC
   EXPECT_EQ(lastBlank, true);
   EXPECT_TRUE(e.Holds(e.image, 0, 0xE0000));
   EXPECT_NE(e.log.find(" [Erase]  Addr : 0x00000000, Size : 0x00010000\r\n"), std::string::npos);
-}
-
-TEST(BlockEngine, AnImageShorterThanTheFlashFailsInsteadOfReadingPastIt) {
-  EngineRig e;
-  e.image.resize(0x20000);
-  auto engine = e.Engine();
-  ASSERT_TRUE(engine.EraseRegion({}, kMain));
-  EXPECT_FALSE(engine.ProgramRegion({}, kMain));
-  EXPECT_FALSE(engine.VerifyRegion({}, kMain));
 }
 
 }  // namespace
