@@ -58,23 +58,6 @@ TEST(RegionBounds, KindsSpanTheirBlocksAndNcbRunsFormGroupsNoMoreThanKept) {
   EXPECT_EQ(Range(last.low, last.end), Range(0xF000, 0x10000));
 }
 
-// The identity file that counts is the first one in table order, and the next image
-// analysed does not inherit it.
-TEST(ImageAnalysis, FirstIdentityFileInTableOrderCounts) {
-  ImageBuilder image(0x20000);
-  const auto main = image.AddVolume(0, {}, {{PlainName(0), 0x40}, {testing::kIdentity, 0x123}, {testing::kIdentity, 0x40}});
-  const auto boot = image.AddVolume(0x10000, {}, {{testing::kIdentity, 0x60}});
-  FlashLayout layout;
-  layout.SetBlockTable(Contiguous({{1, 0x10000}, {0, 0x10000}}));
-  ASSERT_EQ(layout.AnalyseImage(image.bytes), 0u);
-  EXPECT_EQ(std::make_pair(layout.IdentityFile().imageOffset, layout.IdentityFile().size), std::make_pair(uint32_t(main[1]), 0x123u));
-  layout.SetBlockTable(std::vector<FlashBlockEntry>{{0x10000, 0x10000, 0}, {0, 0x10000, 1}});
-  ASSERT_EQ(layout.AnalyseImage(image.bytes), 0u);
-  EXPECT_EQ(layout.IdentityFile().imageOffset, boot[0]);
-  ASSERT_EQ(layout.AnalyseImage(ImageBuilder(0x20000).bytes), 0u);
-  EXPECT_FALSE(layout.IdentityFile().Found());
-}
-
 // NCB types and main BIOS and boot block holes count together.
 TEST(ImageAnalysis, MoreThanEightNcbsEndTheSessionWithError6) {
   const std::array<uint32_t, 4> cases[] = {{9, 0, 0, 6}, {8, 0, 0, 0}, {2, 7, 0, 6}, {2, 6, 0, 0},
@@ -97,11 +80,12 @@ TEST(ImageAnalysis, MoreThanEightNcbsEndTheSessionWithError6) {
 // Blocks: 0 main (hole 0), 1 main (hole 1), 2 NVRAM, 3 boot (hole 2), 4 type 0x80, 5 type 0x81,
 // 6 EC, 7 no region. The holes' flash offsets are filled as the NCB preparation fills them,
 // from a machine holding the image.
-TEST(BlockInRegion, EachRegionTakesItsOwnBlocksOnlyWhenSelectedAndNcbsFollowTheirNumbering) {
+TEST(ImageAnalysis, EachRegionTakesItsOwnBlocksOnlyWhenSelectedAndNcbsFollowTheirNumbering) {
   ImageBuilder image(0x44000);
-  image.AddVolume(0, {testing::kFfs2, 0x20000},
-                  {{PlainName(0), 0x40}, {HoleName(0), 0x100}, {PlainName(1), 0x10000}, {HoleName(1), 0x80}});
-  image.AddVolume(0x30000, {}, {{HoleName(5), 0x200}});
+  const auto main = image.AddVolume(0, {testing::kFfs2, 0x20000},
+                                    {{PlainName(0), 0x40}, {HoleName(0), 0x100}, {PlainName(1), 0x10000}, {HoleName(1), 0x80},
+                                     {testing::kIdentity, 0x123}, {testing::kIdentity, 0x40}});
+  const auto boot = image.AddVolume(0x30000, {}, {{HoleName(5), 0x200}, {testing::kIdentity, 0x60}});
   FlashLayout layout;
   layout.SetBlockTable(Contiguous(
       {{1, 0x10000}, {1, 0x10000}, {2, 0x10000}, {0, 0x10000}, {0x80, 0x1000}, {0x81, 0x1000}, {3, 0x1000}, {4, 0x1000}}));
@@ -134,6 +118,14 @@ TEST(BlockInRegion, EachRegionTakesItsOwnBlocksOnlyWhenSelectedAndNcbsFollowThei
   // A region written whole never counts for the NCBs.
   EXPECT_EQ(in(kNcb, {.programMainBios = true, .programNcbs = true, .allNcbs = true}), "000111000");
   EXPECT_EQ(in(kNcb, {.programBootBlock = true, .programMainBios = true, .programNcbs = true, .allNcbs = true}), "000011000");
+  // The identity file that counts is the first one in table order, and the next image
+  // analysed does not inherit it.
+  EXPECT_EQ(std::pair(layout.IdentityFile().imageOffset, layout.IdentityFile().size), std::pair(uint32_t(main[4]), 0x123u));
+  layout.SetBlockTable(std::vector<FlashBlockEntry>(layout.Blocks().rbegin(), layout.Blocks().rend()));
+  ASSERT_EQ(layout.AnalyseImage(image.bytes), 0u);
+  EXPECT_EQ(layout.IdentityFile().imageOffset, boot[1]);
+  ASSERT_EQ(layout.AnalyseImage(ImageBuilder(0x44000).bytes), 0u);
+  EXPECT_FALSE(layout.IdentityFile().Found());
 }
 
 // An EC block after one main BIOS block, read through a work buffer followed by guard

@@ -8,24 +8,26 @@ namespace nox::image {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using Puts = std::vector<std::pair<size_t, Bytes>>;  // offset, bytes
+using enum SmbiosArea::SaveResult;
 
 // A main BIOS block, then two boot blocks; areas are put in the second boot block.
 const std::vector<firmware::FlashBlockEntry> kBlocks = {{0x0000, 0x1000, 1}, {0x1000, 0x1000, 0}, {0x2000, 0x1000, 0}};
-constexpr size_t kFlashArea = 0x2100;
-constexpr size_t kImageArea = 0x2340;
+constexpr size_t kFlashArea = 0x2100, kImageArea = 0x2340;
+
+Bytes operator+(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
 
 // Entries of type `type` with `n` bytes after their 4-byte head, one per pair.
 Bytes Entries(std::initializer_list<std::pair<uint8_t, uint8_t>> typesAndLengths) {
   Bytes e;
   for (const auto& [type, n] : typesAndLengths) {
-    e.insert(e.end(), {type, 0x5A, n, 0xA5});
+    e = e + Bytes{type, 0x5A, n, 0xA5};
     for (uint8_t i = 0; i < n; ++i) e.push_back(static_cast<uint8_t>(type * 16 + i));
   }
   return e;
-}
-Bytes operator+(Bytes a, const Bytes& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
 }
 
 // "BSA_", the length, the entries.
@@ -35,14 +37,11 @@ Bytes Area(const Bytes& entries, uint32_t length = ~0u) {
   return area + entries;
 }
 
-using Puts = std::vector<std::pair<size_t, Bytes>>;  // offset, bytes
-
 struct Case {
   const char* what;
-  Puts flash;  // laid over a part of 0xEE bytes
-  Puts image;  // laid over an image of 0x11 bytes
+  Puts flash, image;  // laid over a part of 0xEE bytes, over an image of 0x11 bytes
   std::vector<std::string> types = {};
-  SmbiosArea::SaveResult result = SmbiosArea::SaveResult::kSaved;
+  SmbiosArea::SaveResult result = kSaved;
   Bytes saved = {};
   std::vector<int> warnings = {};
   bool restored = true, failReads = false;  // restored: the saved area laid over the image's first area
@@ -55,12 +54,11 @@ Case Packs(const char* what, const Bytes& entries, std::vector<std::string> type
   const Bytes area = Area(entries);
   Bytes saved = Bytes(area.begin(), area.begin() + 8) + packed;
   saved.resize(area.size(), 0xFF);
-  return {what, {{kFlashArea, area}}, {{kImageArea, Area(Bytes(entries.size(), 0x33))}}, std::move(types),
-          SmbiosArea::SaveResult::kSaved, saved, std::move(warnings)};
+  return {what, {{kFlashArea, area}}, {{kImageArea, Area(Bytes(entries.size(), 0x33))}}, std::move(types), kSaved, saved,
+          std::move(warnings)};
 }
 
 TEST(SmbiosArea, ChosenTypesArePackedAndLaidOverTheImagesAreaOfTheSameLength) {
-  using enum SmbiosArea::SaveResult;
   const Bytes one = Area(Entries({{1, 3}}));
   const Case cases[] = {
       Packs("whole area", Entries({{1, 3}, {2, 9}}), {}, Entries({{1, 3}, {2, 9}})),
@@ -106,9 +104,6 @@ TEST(SmbiosArea, ChosenTypesArePackedAndLaidOverTheImagesAreaOfTheSameLength) {
     if (c.restored) std::copy(c.saved.begin(), c.saved.end(), expected.begin() + c.image[0].first);
     EXPECT_EQ(area.Restore(layout, image), c.restored);
     EXPECT_EQ(image, expected);
-    // Once cleared at the end of the session, nothing is laid over an image any more.
-    area.Clear();
-    EXPECT_FALSE(area.Restore(layout, image));
   }
 }
 
