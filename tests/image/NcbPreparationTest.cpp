@@ -28,21 +28,20 @@ const Side kImageSide = {
 const Side kMachineSide = {{{{PlainName(0), 0x200}, {HoleName(0), 0x100}, {HoleName(1), 0x80}},
                             {{PlainName(1), 0x20}, {HoleName(2), 0x40}}, {{HoleName(3), 0x200}, {HoleName(6), 0x40}}, {}}};
 
-// The image of `side` and the offsets of its holes, in the order found; each hole body gets
-// its own byte value from `fill` on, unlike anything the builder writes.
-std::pair<std::vector<uint8_t>, std::vector<uint64_t>> Build(const Side& side, uint8_t fill) {
+// The image of `side`; the body of its n-th hole is filled with `fill` + n, or with 0xA0 + n,
+// the machine's value, where `machine` has an 'm' at n.
+std::vector<uint8_t> Build(const Side& side, uint8_t fill, std::string_view machine = "") {
   testing::ImageBuilder builder(kRomSize);
-  std::vector<uint64_t> holes;
-  for (size_t v = 0; v < side.size(); ++v) {
+  for (size_t v = 0, n = 0; v < side.size(); ++v) {
     const auto offsets = builder.AddVolume(std::array{0x00000, 0x20000, 0x30000, 0x40000}[v], {}, side[v]);
     for (size_t i = 0; i < side[v].size(); ++i) {
       if (!HoleTable::IsRomHoleName(side[v][i].name)) continue;
       const auto body = builder.bytes.begin() + static_cast<std::ptrdiff_t>(offsets[i]);
-      std::fill(body + 24, body + side[v][i].size, static_cast<uint8_t>(fill + holes.size()));
-      holes.push_back(offsets[i]);
+      const uint8_t value = n < machine.size() && machine[n] == 'm' ? 0xA0 : fill;
+      std::fill(body + 24, body + side[v][i].size, static_cast<uint8_t>(value + n++));
     }
   }
-  return {std::move(builder.bytes), holes};
+  return builder.bytes;
 }
 
 // Prepares the image of `image` against a simulated machine with the block table kBlocks
@@ -55,12 +54,10 @@ struct Preparation {
           p.flash.blocks.clear();
           for (const auto& b : kBlocks) p.flash.blocks.push_back({b.start, b.size, b.type});
           if (failReads) p.faults.fail.push_back({sim::FlashOp::Read, 0, kRomSize});
-        }) {
-    std::tie(bytes, holes) = Build(image, 0x10);
-    std::tie(flash, flashHoles) = Build(machine, 0xA0);
-    original = bytes;
+        }),
+        bytes(Build(image, 0x10)) {
     rig.Open();
-    rig.machine->Flash().Load(flash);
+    rig.machine->Flash().Load(Build(machine, 0xA0));
     layout.SetBlockTable(blocks);
     EXPECT_EQ(layout.AnalyseImage(bytes), 0u);
     prepared = PrepareNcbsForWriting(layout, selection, std::span(bytes).first(imageLength), *rig.smi,
@@ -68,9 +65,8 @@ struct Preparation {
   }
 
   nox::testing::SimRig rig;
+  std::vector<uint8_t> bytes;
   FlashLayout layout;
-  std::vector<uint8_t> bytes, original, flash;
-  std::vector<uint64_t> holes, flashHoles;
   bool prepared = false;
   Progress progress;  // one call a firmware read request, between the markers
 };
@@ -102,12 +98,7 @@ TEST(NcbPreparation, UnselectedHolesOfNeededKindsGetTheMachineBytesReadWithProgr
     const Preparation p(c.image, kMachineSide, c.selection);
     ASSERT_TRUE(p.prepared);
     EXPECT_EQ(p.progress, c.reads ? wholeFlash : Progress{});
-    std::vector<uint8_t> expected = p.original;
-    for (size_t h = 0; c.holes[h] != 0; ++h) {
-      const auto from = p.flash.begin() + static_cast<std::ptrdiff_t>(p.flashHoles[h]);
-      if (c.holes[h] == 'm') std::copy_n(from, p.layout.Holes()[h].size, expected.begin() + static_cast<std::ptrdiff_t>(p.holes[h]));
-    }
-    EXPECT_EQ(p.bytes, expected);
+    EXPECT_EQ(p.bytes, Build(c.image, 0x10, c.holes));
   }
 }
 
@@ -137,7 +128,7 @@ TEST(NcbPreparation, RefusalLeavesTheImageAsLoaded) {
     const Preparation p(kImageSide, machine, {.programBootBlock = true, .programMainBios = true}, c.imageLength,
                         c.failReads, c.blocks);
     EXPECT_FALSE(p.prepared);
-    EXPECT_EQ(p.bytes, p.original);
+    EXPECT_EQ(p.bytes, Build(kImageSide, 0x10));
     EXPECT_EQ(!p.progress.empty(), c.reads);
   }
 }
