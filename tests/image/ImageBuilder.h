@@ -25,36 +25,25 @@ struct FileDef {
   uint32_t size;  // whole file, header included
 };
 
-struct VolumeDef {
-  core::Guid fileSystem = kFfs2;
-  uint32_t length = 0x10000;
-  // Each extra block-map entry lengthens the header by 8 bytes; the checksum still covers
-  // the whole header, so its first 64 bytes no longer sum to 0.
-  int blockMapEntries = 1;
-  bool breakChecksum = false;
-};
-
 struct ImageBuilder {
   explicit ImageBuilder(size_t size) : bytes(size, 0xFF) {}
 
   // Writes a volume header at `offset` and the files after it; returns the file offsets.
-  std::vector<uint64_t> AddVolume(size_t offset, const VolumeDef& volume, const std::vector<FileDef>& files = {}) {
-    const uint16_t headerLength = static_cast<uint16_t>(56 + 8 * (volume.blockMapEntries + 1));
-    uint8_t* h = &bytes.at(offset + headerLength - 1) - (headerLength - 1);
-    std::fill(h, h + headerLength, 0);
-    volume.fileSystem.WriteTo(std::span<uint8_t, 16>(h + 16, 16));
-    core::StoreLe64(h + 32, volume.length);
+  std::vector<uint64_t> AddVolume(size_t offset, const std::vector<FileDef>& files = {}, uint32_t length = 0x10000,
+                                  const core::Guid& fileSystem = kFfs2) {
+    constexpr uint16_t kHeaderLength = 72;  // one block-map entry and the terminating one
+    uint8_t* h = &bytes.at(offset + kHeaderLength - 1) - (kHeaderLength - 1);
+    std::fill(h, h + kHeaderLength, 0);
+    fileSystem.WriteTo(std::span<uint8_t, 16>(h + 16, 16));
+    core::StoreLe64(h + 32, length);
     std::copy_n("_FVH\xFF\xFE\x04", 7, h + 40);  // signature, attributes
-    core::StoreLe16(h + 48, headerLength);
+    core::StoreLe16(h + 48, kHeaderLength);
     h[55] = 2;
-    for (int i = 0; i < volume.blockMapEntries; ++i) {
-      core::StoreLe32(h + 56 + 8 * i, volume.length / 0x1000 / volume.blockMapEntries);
-      core::StoreLe32(h + 60 + 8 * i, 0x1000);
-    }
-    const uint16_t sum = core::Sum16(core::ByteSpan(h, headerLength));
-    core::StoreLe16(h + 50, static_cast<uint16_t>(0x10000 - sum + (volume.breakChecksum ? 1 : 0)));
+    core::StoreLe32(h + 56, length / 0x1000);
+    core::StoreLe32(h + 60, 0x1000);
+    core::StoreLe16(h + 50, static_cast<uint16_t>(0x10000 - core::Sum16(core::ByteSpan(h, kHeaderLength))));
     std::vector<uint64_t> offsets;
-    for (uint64_t at = offset + headerLength; const auto& file : files) {
+    for (uint64_t at = offset + kHeaderLength; const auto& file : files) {
       AddFile(at, file);
       offsets.push_back(at);
       at += (uint64_t{file.size} + 7) & ~uint64_t{7};
@@ -79,5 +68,16 @@ struct ImageBuilder {
 
   std::vector<uint8_t> bytes;
 };
+
+// Reads of a flash part held in memory: they fail when told to or when asked for bytes the
+// part does not hold; `lengths`, when given, hears of every read.
+inline auto ReadsOf(const std::vector<uint8_t>& flash, bool fail, std::vector<size_t>* lengths = nullptr) {
+  return [&flash, fail, lengths](uint32_t address, std::span<uint8_t> to) {
+    if (lengths) lengths->push_back(to.size());
+    if (fail || !core::InRange(flash.size(), address, to.size())) return false;
+    std::copy_n(flash.begin() + address, to.size(), to.begin());
+    return true;
+  };
+}
 
 }  // namespace nox::image::testing

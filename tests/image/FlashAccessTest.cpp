@@ -1,17 +1,24 @@
-// The block engine against the simulated machine: the flash chip and the journal prove
-// what was erased, written and left alone.
+// The parts of the image layer that work on the machine's flash through the firmware: the
+// block engine erases, writes and verifies it, the NCB preparation reads it. The simulated
+// machine's flash part and journal prove what was read, erased, written and left alone.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <random>
 
 #include "core/Format.h"
 #include "firmware/SimRig.h"
 #include "image/BlockEngine.h"
+#include "image/ImageBuilder.h"
+#include "image/NcbPreparation.h"
 
 namespace nox::image {
 namespace {
 
+using firmware::FlashBlockEntry;
+using testing::FileDef;
+using testing::HoleName;
+using testing::PlainName;
+using Progress = std::vector<std::array<uint32_t, 3>>;  // the calls of a progress callback
 using Range = std::pair<uint32_t, uint32_t>;  // address, length
 constexpr int kRead = 33, kErase = 34, kWrite = 35;
 constexpr RegionKind kMain = RegionKind::kMainBios, kBoot = RegionKind::kBootBlock;
@@ -35,7 +42,7 @@ struct EngineRig : EngineLayout {
     }
     rig.machine->Flash().Load(old);
   }
-  std::span<const firmware::FlashBlockEntry> Blocks() const override { return blocks; }
+  std::span<const FlashBlockEntry> Blocks() const override { return blocks; }
   uint32_t RomSize() const override { return 0x100000; }
   bool BlockInRegion(size_t index, RegionKind kind) const override { return blocks[index].type == (kind == kMain ? 1 : 0); }
   std::vector<HoleSpan> HolesOfKind(uint8_t type) const override { return type == 1 ? holes : std::vector<HoleSpan>{}; }
@@ -62,7 +69,7 @@ struct EngineRig : EngineLayout {
   }
 
   nox::testing::SimRig rig;
-  std::vector<firmware::FlashBlockEntry> blocks;
+  std::vector<FlashBlockEntry> blocks;
   std::vector<HoleSpan> holes;
   std::vector<uint8_t> old = std::vector<uint8_t>(0x100000), image = old;
   std::string log;
@@ -128,12 +135,12 @@ TEST(BlockEngine, UnselectedHolesAreNeverErasedOrWritten) {
 // than the flash fails the passes instead of being read past its end.
 TEST(BlockEngine, ReportsEachRequestPausesAndStopsAtTheImageEnd) {
   EngineRig e;
-  std::vector<std::array<uint32_t, 3>> calls;
+  Progress calls;
   const uint64_t before = e.rig.machine->Now();
   ASSERT_TRUE(e.Engine().EraseRegion([&](uint32_t a, uint32_t b, uint32_t c) { calls.push_back({a, b, c}); }, kBoot));
   EXPECT_EQ(e.rig.machine->Now(), before + BlockEngine::kTrailingDelayMs);
-  EXPECT_EQ(calls, (std::vector<std::array<uint32_t, 3>>{{core::kProgressStart, 0, 0}, {0xE0000, 0x100000, 0x10000},
-                                                           {0xF0000, 0x100000, 0x10000}, {core::kProgressEnd, 0x100000, 0}}));
+  EXPECT_EQ(calls, (Progress{{core::kProgressStart, 0, 0}, {0xE0000, 0x100000, 0x10000}, {0xF0000, 0x100000, 0x10000},
+                             {core::kProgressEnd, 0x100000, 0}}));
   e.image.resize(0x20000);
   auto engine = e.Engine();
   ASSERT_TRUE(engine.EraseRegion({}, kMain));
@@ -174,6 +181,118 @@ TEST(BlockEngine, CompareOnlyReadsAnEqualImageAndBlanksTheLastEntryWhenTheFirstC
   EXPECT_EQ(lastBlank, true);
   EXPECT_TRUE(e.Holds(e.image, 0, 0xE0000));
   EXPECT_NE(e.log.find(" [Erase]  Addr : 0x00000000, Size : 0x00010000\r\n"), std::string::npos);
+}
+
+// Main BIOS split by NVRAM, then a boot block longer than one read piece.
+constexpr uint32_t kRomSize = 0x48000;
+const std::vector<FlashBlockEntry> kBlocks = {
+    {0x00000, 0x10000, 1}, {0x10000, 0x10000, 2}, {0x20000, 0x10000, 1}, {0x30000, 0x18000, 0}};
+
+// The files of the volumes: first main BIOS run, second main BIOS run, and two in the boot
+// block.
+using Side = std::array<std::vector<FileDef>, 4>;
+const Side kImageSide = {
+    {{{PlainName(0), 0x40}, {HoleName(0), 0x100}, {HoleName(1), 0x80}}, {{HoleName(2), 0x40}}, {{HoleName(3), 0x200}}, {}}};
+// The machine's holes lie elsewhere than the image's, so a copy from the image offset shows.
+// A hole behind the last one the image has, in the same volume, is not looked at.
+const Side kMachineSide = {{{{PlainName(0), 0x200}, {HoleName(0), 0x100}, {HoleName(1), 0x80}},
+                            {{PlainName(1), 0x20}, {HoleName(2), 0x40}}, {{HoleName(3), 0x200}, {HoleName(6), 0x40}}, {}}};
+
+// The image of `side`; the body of its n-th hole is filled with `fill` + n, or with 0xA0 + n,
+// the machine's value, where `machine` has an 'm' at n.
+std::vector<uint8_t> Build(const Side& side, uint8_t fill, std::string_view machine = "") {
+  testing::ImageBuilder builder(kRomSize);
+  for (size_t v = 0, n = 0; v < side.size(); ++v) {
+    const auto offsets = builder.AddVolume(std::array{0x00000, 0x20000, 0x30000, 0x40000}[v], side[v]);
+    for (size_t i = 0; i < side[v].size(); ++i) {
+      if (!HoleTable::IsRomHoleName(side[v][i].name)) continue;
+      const auto body = builder.bytes.begin() + static_cast<std::ptrdiff_t>(offsets[i]);
+      const uint8_t value = n < machine.size() && machine[n] == 'm' ? 0xA0 : fill;
+      std::fill(body + 24, body + side[v][i].size, static_cast<uint8_t>(value + n++));
+    }
+  }
+  return builder.bytes;
+}
+
+// Prepares the image of `image` against a simulated machine with the block table kBlocks
+// whose flash holds `machine`, the layout knowing the table `blocks`.
+struct Preparation {
+  Preparation(const Side& image, const Side& machine, const RegionSelection& selection, size_t imageLength = kRomSize,
+              bool failReads = false, const std::vector<FlashBlockEntry>& blocks = kBlocks)
+      : rig("minimal-1m", [&](sim::Profile& p) {
+          p.flash.size = kRomSize;
+          p.flash.blocks.clear();
+          for (const auto& b : kBlocks) p.flash.blocks.push_back({b.start, b.size, b.type});
+          if (failReads) p.faults.fail.push_back({sim::FlashOp::Read, 0, kRomSize});
+        }),
+        bytes(Build(image, 0x10)) {
+    rig.Open();
+    rig.machine->Flash().Load(Build(machine, 0xA0));
+    layout.SetBlockTable(blocks);
+    EXPECT_EQ(layout.AnalyseImage(bytes), 0u);
+    prepared = PrepareNcbsForWriting(layout, selection, std::span(bytes).first(imageLength), *rig.smi,
+                                     [this](uint32_t a, uint32_t b, uint32_t c) { progress.push_back({a, b, c}); });
+  }
+
+  nox::testing::SimRig rig;
+  std::vector<uint8_t> bytes;
+  FlashLayout layout;
+  bool prepared = false;
+  Progress progress;  // one call a firmware read request, between the markers
+};
+
+// Unselected holes of the kinds a run needs get the machine's bytes, read with progress; a
+// machine whose holes do not match the image's, or a read that fails, leaves the image as
+// it was loaded.
+TEST(NcbPreparation, UnselectedHolesOfNeededKindsGetTheMachineBytesOrNothingChanges) {
+  const Side noMainHoles = {{{{PlainName(0), 0x40}}, {}, {{HoleName(3), 0x200}}, {}}};
+  struct Case {
+    const char* what;
+    const char* holes = "";  // per hole: 'm' ends up with the machine's bytes, 'i' keeps the image's; none: refused
+    RegionSelection selection = {.programBootBlock = true, .programMainBios = true};
+    bool reads = true;  // the whole flash is read; a table the flash copy cannot hold is refused before any read
+    const Side& image = kImageSide;
+    std::pair<size_t, std::vector<FileDef>> machine = {0, kMachineSide[0]};  // the files of one machine volume
+    bool failReads = false;
+    size_t imageLength = kRomSize;
+    std::vector<FlashBlockEntry> blocks = kBlocks;
+  };
+  const Case cases[] = {
+      {"main BIOS", "mmmi", {.programMainBios = true}},
+      {"main BIOS, all NCBs", "iiii", {.programMainBios = true, .programNcbs = true, .allNcbs = true}},
+      {"main BIOS, hole 0", "immm", {.programMainBios = true, .programNcbs = true, .ncbMask = 1}},
+      {"mask without NCBs", "mmmi", {.programMainBios = true, .ncbMask = 1}},
+      {"hole 3 alone", "mmmi", {.programNcbs = true, .ncbMask = 1u << 3}},
+      {"all NCBs alone", "iiii", {.programNcbs = true, .allNcbs = true}},
+      {"boot block", "iiim", {.programBootBlock = true}},
+      {"nothing", "iiii", {}, false},
+      {"no main BIOS holes", "i", {.programMainBios = true}, false, noMainHoles},
+      {.what = "second main hole larger", .machine = {0, {{PlainName(0), 0x200}, {HoleName(0), 0x100}, {HoleName(1), 0x88}}}},
+      {.what = "holes in other order", .machine = {0, {{HoleName(1), 0x80}, {HoleName(0), 0x100}}}},
+      {.what = "extra hole", .machine = {0, {{HoleName(4), 0x40}, {HoleName(0), 0x100}, {HoleName(1), 0x80}}}},
+      {.what = "missing hole", .machine = {1, {{PlainName(1), 0x20}}}},
+      {.what = "boot hole renamed", .machine = {2, {{HoleName(5), 0x200}}}},
+      {.what = "a hole in a later volume of the run", .machine = {3, {{HoleName(7), 0x40}}}},
+      {.what = "unreadable", .failReads = true},
+      {.what = "image ends inside the third hole", .imageLength = 0x20060},
+      {.what = "table runs past the ROM", .reads = false, .blocks = {{0x0, 0x10000, 1}, {0x20000, 0x10000, 1}}}};
+  // Whenever a kind needs it, the whole flash is read in pieces of up to 64 KiB within a
+  // block; the firmware moves 1 KiB a request, and the progress page sees every request.
+  Progress wholeFlash = {{core::kProgressStart, 0, 0}};
+  for (uint32_t at = 0; at < kRomSize; at += 1024) {
+    wholeFlash.push_back({at, kRomSize, at < 0x40000 ? 0x10000u : 0x8000u});  // the boot block's second piece is short
+  }
+  wholeFlash.push_back({core::kProgressEnd, kRomSize, 0});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Side machine = kMachineSide;
+    machine[c.machine.first] = c.machine.second;
+    const Preparation p(c.image, machine, c.selection, c.imageLength, c.failReads, c.blocks);
+    EXPECT_EQ(p.prepared, *c.holes != 0);
+    EXPECT_EQ(p.bytes, Build(c.image, 0x10, c.holes));
+    EXPECT_EQ(p.progress.empty(), !c.reads);
+    if (p.prepared && c.reads) { EXPECT_EQ(p.progress, wholeFlash); }
+  }
 }
 
 }  // namespace

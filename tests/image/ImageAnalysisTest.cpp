@@ -1,7 +1,11 @@
+// The parts of the image layer that read images and a flash held in memory: the volume
+// scan, the layout of regions, ROM holes and NCBs, the EC version check and the SMBIOS area.
 #include <gtest/gtest.h>
 
+#include "image/FirmwareVolumes.h"
 #include "image/FlashLayout.h"
 #include "image/ImageBuilder.h"
+#include "image/SmbiosArea.h"
 
 namespace nox::image {
 namespace {
@@ -11,7 +15,80 @@ using testing::FileDef;
 using testing::HoleName;
 using testing::ImageBuilder;
 using testing::PlainName;
+using Bytes = std::vector<uint8_t>;
 using Range = std::pair<uint32_t, uint32_t>;  // low, end
+
+struct Seen {
+  std::vector<uint64_t> volumes, files;
+};
+
+Seen ScanAll(core::ByteSpan bytes) {
+  Seen seen;
+  const auto onFile = [&](const FirmwareFile& file) {
+    seen.files.push_back(file.offset);
+    return WalkControl::kContinue;
+  };
+  FirmwareVolumes::Scan(bytes, 0, bytes.size(), onFile, [&](const FirmwareVolume& v) { seen.volumes.push_back(v.offset); });
+  return seen;
+}
+
+// One image with every kind of damage the scan must step over, each followed by volumes
+// that it must still find and walk.
+TEST(VolumeScan, DamagedAndForeignVolumesAndStraySignaturesHideNothingBehindThem) {
+  testing::ImageBuilder image(0x50000);
+  Seen expected;
+  auto expect = [&](size_t at, const std::vector<FileDef>& files, uint32_t length, const core::Guid& fileSystem = testing::kFfs2) {
+    expected.volumes.push_back(at);
+    const auto offsets = image.AddVolume(at, files, length, fileSystem);
+    expected.files.insert(expected.files.end(), offsets.begin(), offsets.end());
+    return offsets;
+  };
+  for (const size_t at : {0x10, 0x27}) std::copy_n("_FVH", 4, image.bytes.begin() + at);  // no room for a header before
+  // Headers whose first 64 bytes do not sum to 0 are no volumes, even when the whole header
+  // does; nor are those with a bad checksum. A later one in the same search window is.
+  image.AddVolume(0x1000, {{HoleName(0), 0x100}}, 0x1000);
+  core::StoreLe16(&image.bytes[0x1000 + 8], 1);
+  core::StoreLe16(&image.bytes[0x1000 + 64], 0xFFFF);
+  image.AddVolume(0x2000, {{HoleName(0), 0x100}}, 0x1000);
+  image.bytes[0x2000 + 50] ^= 1;
+  expect(0x4000, {{HoleName(1), 0x100}}, 0x1000);
+  // Another file system is skipped whole: a volume nested in it is part of its contents.
+  image.AddVolume(0x10000, {{HoleName(0), 0x100}}, 0x10000, testing::kNvData);
+  image.AddVolume(0x18000, {{HoleName(1), 0x100}}, 0x1000);
+  expected.volumes.push_back(0x10000);
+  // A signature that starts in one search window and ends in the next, in a volume of the
+  // older firmware file system; then a volume that claims no length.
+  expect(0x30000 - 42, {{PlainName(1), 0x40}}, 0x1000, testing::kFfs1);
+  expect(0x34000, {}, 0);
+  // Sizes that cannot describe a file of the volume end its walk: zero, erased, shorter
+  // than a header, past the volume end.
+  for (size_t at = 0x40000; const uint32_t size : {0u, 0xFFFFFFu, 8u, 0x2000u}) {
+    const auto files = expect(at, {{PlainName(1), 0x40}, {PlainName(2), 0x40}, {PlainName(3), 0x40}}, 0x2000);
+    at += 0x2000;
+    image.SetFileSize(files[1], size);
+    expected.files.resize(expected.files.size() - 2);
+  }
+  const Seen seen = ScanAll(image.bytes);
+  EXPECT_EQ(std::tie(seen.volumes, seen.files), std::tie(expected.volumes, expected.files));
+}
+
+// A header or a file cut off by the image's end is not read.
+TEST(VolumeScan, TruncatedHeaderOrFileAtTheImageEndIsNotRead) {
+  testing::ImageBuilder full(0x2000);
+  const auto files = full.AddVolume(0x1000, {{PlainName(1), 0x60}, {PlainName(2), 0x80}}, 0x1000);
+  ASSERT_EQ(ScanAll(full.bytes).volumes.size(), 1u);
+  for (size_t kept : {44u, 50u, 63u}) EXPECT_TRUE(ScanAll(core::ByteSpan(full.bytes.data(), 0x1000 + kept)).volumes.empty()) << kept;
+  EXPECT_EQ(ScanAll(core::ByteSpan(full.bytes.data(), files[1] + 0x7F)).files, std::vector{files[0]});
+}
+
+TEST(HoleTable, OnlyTheSixteenNamesAreHoles) {
+  const std::pair<const char*, bool> names[] = {
+      {"05CA01FC-0FC1-11DC-9011-00173153EBA8", true},  {"05CA020B-0FC1-11DC-9011-00173153EBA8", true},
+      {"05CA01FB-0FC1-11DC-9011-00173153EBA8", false}, {"05CA020C-0FC1-11DC-9011-00173153EBA8", false},
+      {"05CA0200-0FC1-11DC-9011-00173153EBA9", false}, {"05CA0200-0FC2-11DC-9011-00173153EBA8", false},
+      {"05CA0200-0FC1-11DD-9011-00173153EBA8", false}};
+  for (const auto& [name, hole] : names) EXPECT_EQ(HoleTable::IsRomHoleName(core::GuidLiteral(name)), hole) << name;
+}
 
 // Blocks laid end to end from address 0.
 std::vector<FlashBlockEntry> Contiguous(std::initializer_list<std::pair<uint8_t, uint32_t>> typesAndSizes) {
@@ -68,8 +145,8 @@ TEST(ImageAnalysis, MoreThanEightNcbsEndTheSessionWithError6) {
     ImageBuilder image(0x20000 + types * 0x100);
     std::vector<FileDef> holes;
     for (uint32_t n = 0; n < mainHoles + bootHoles; ++n) holes.push_back({HoleName(n), 0x40});
-    image.AddVolume(0, {}, {holes.begin(), holes.begin() + mainHoles});
-    image.AddVolume(0x10000, {}, {holes.begin() + mainHoles, holes.end()});
+    image.AddVolume(0, {holes.begin(), holes.begin() + mainHoles});
+    image.AddVolume(0x10000, {holes.begin() + mainHoles, holes.end()});
     FlashLayout layout;
     layout.SetBlockTable(blocks);
     EXPECT_EQ(layout.AnalyseImage(image.bytes), error) << types << " " << mainHoles << " " << bootHoles;
@@ -82,10 +159,9 @@ TEST(ImageAnalysis, MoreThanEightNcbsEndTheSessionWithError6) {
 // from a machine holding the image.
 TEST(ImageAnalysis, EachRegionTakesItsOwnBlocksOnlyWhenSelectedAndNcbsFollowTheirNumbering) {
   ImageBuilder image(0x44000);
-  const auto main = image.AddVolume(0, {testing::kFfs2, 0x20000},
-                                    {{PlainName(0), 0x40}, {HoleName(0), 0x100}, {PlainName(1), 0x10000}, {HoleName(1), 0x80},
-                                     {testing::kIdentity, 0x123}, {testing::kIdentity, 0x40}});
-  const auto boot = image.AddVolume(0x30000, {}, {{HoleName(5), 0x200}, {testing::kIdentity, 0x60}});
+  const auto main = image.AddVolume(0, {{PlainName(0), 0x40}, {HoleName(0), 0x100}, {PlainName(1), 0x10000}, {HoleName(1), 0x80},
+                                        {testing::kIdentity, 0x123}, {testing::kIdentity, 0x40}}, 0x20000);
+  const auto boot = image.AddVolume(0x30000, {{HoleName(5), 0x200}, {testing::kIdentity, 0x60}});
   FlashLayout layout;
   layout.SetBlockTable(Contiguous(
       {{1, 0x10000}, {1, 0x10000}, {2, 0x10000}, {0, 0x10000}, {0x80, 0x1000}, {0x81, 0x1000}, {3, 0x1000}, {4, 0x1000}}));
@@ -168,12 +244,7 @@ TEST(EcCheck, OnlyAHigherMaskedVersionWordInTheImageSetsTheFlag) {
     image.resize(std::min(image.size(), c.imageEnd));
     std::vector<uint8_t> scratch(kScratch + 64, 0xCD);  // 64 guard bytes
     std::vector<size_t> reads;
-    const auto read = [&](uint32_t address, std::span<uint8_t> to) {
-      reads.push_back(to.size());
-      if (c.failReads || !core::InRange(flash.size(), address, to.size())) return false;
-      std::copy_n(flash.begin() + address, to.size(), to.begin());
-      return true;
-    };
+    const auto read = testing::ReadsOf(flash, c.failReads, &reads);
     const uint32_t error = layout.CheckEcNewer(image, c.ecb, std::span(scratch).first(kScratch), read);
     EXPECT_EQ(std::make_pair(error, layout.EcNewer()), std::make_pair(c.failReads ? layout_error::kFlashReadFailed : 0u, c.newer));
     // One read of as much of the EC block as the work buffer holds; a newer answer proves
@@ -181,6 +252,100 @@ TEST(EcCheck, OnlyAHigherMaskedVersionWordInTheImageSetsTheFlag) {
     const size_t length = std::min<size_t>(c.ecb ? c.ecb->size : c.ecSize, kScratch);
     EXPECT_EQ(reads, c.read ? std::vector{length} : std::vector<size_t>{});
     EXPECT_EQ(std::count(scratch.begin() + kScratch, scratch.end(), 0xCD), 64);
+  }
+}
+
+using Puts = std::vector<std::pair<size_t, Bytes>>;  // offset, bytes
+using enum SmbiosArea::SaveResult;
+
+// A main BIOS block, then two boot blocks; areas are put in the second boot block.
+const std::vector<firmware::FlashBlockEntry> kBlocks = {{0x0000, 0x1000, 1}, {0x1000, 0x1000, 0}, {0x2000, 0x1000, 0}};
+constexpr size_t kFlashArea = 0x2100, kImageArea = 0x2340;
+
+Bytes operator+(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+// Entries of type `type` with `n` bytes after their 4-byte head, one per pair.
+Bytes Entries(std::initializer_list<std::pair<uint8_t, uint8_t>> typesAndLengths) {
+  Bytes e;
+  for (const auto& [type, n] : typesAndLengths) {
+    e = e + Bytes{type, 0x5A, n, 0xA5};
+    for (uint8_t i = 0; i < n; ++i) e.push_back(static_cast<uint8_t>(type * 16 + i));
+  }
+  return e;
+}
+
+// "BSA_", the length, the entries.
+Bytes Area(const Bytes& entries, uint32_t length = ~0u) {
+  Bytes area = {'B', 'S', 'A', '_', 0, 0, 0, 0};
+  core::StoreLe32(&area[4], length == ~0u ? static_cast<uint32_t>(entries.size()) : length);
+  return area + entries;
+}
+
+struct AreaCase {
+  const char* what;
+  Puts flash, image;  // laid over a part of 0xEE bytes, over an image of 0x11 bytes
+  std::vector<std::string> types = {};
+  SmbiosArea::SaveResult result = kSaved;
+  Bytes saved = {};
+  std::vector<int> warnings = {};
+  bool restored = true, failReads = false;  // restored: the saved area laid over the image's first area
+};
+
+// The part's area of `entries`, saved with the values `types`, holds its head and `packed`,
+// then 0xFF; it is laid over the image's area of the same length.
+AreaCase Packs(const char* what, const Bytes& entries, std::vector<std::string> types, const Bytes& packed,
+           std::vector<int> warnings = {}) {
+  const Bytes area = Area(entries);
+  Bytes saved = Bytes(area.begin(), area.begin() + 8) + packed;
+  saved.resize(area.size(), 0xFF);
+  return {what, {{kFlashArea, area}}, {{kImageArea, Area(Bytes(entries.size(), 0x33))}}, std::move(types), kSaved, saved,
+          std::move(warnings)};
+}
+
+TEST(SmbiosArea, ChosenTypesArePackedAndLaidOverTheImagesAreaOfTheSameLength) {
+  const Bytes one = Area(Entries({{1, 3}}));
+  const AreaCase cases[] = {
+      Packs("whole area", Entries({{1, 3}, {2, 9}}), {}, Entries({{1, 3}, {2, 9}})),
+      Packs("missing type warns once", Entries({{1, 3}, {4, 2}, {1, 5}}), {"1", "2"}, Entries({{1, 3}, {1, 5}}), {2}),
+      Packs("order of the values", Entries({{1, 3}, {4, 2}}), {"4", "1"}, Entries({{4, 2}, {1, 3}})),
+      Packs("type named twice", Entries({{4, 2}, {1, 30}}), {"4", "4"}, Entries({{4, 2}, {4, 2}})),
+      Packs("entry ending at the length", Entries({{1, 2}, {9, 1}}), {"9"}, Entries({{9, 1}})),
+      Packs("entry in the last four bytes is not looked at", Entries({{1, 2}, {9, 0}}), {"9"}, {}, {9}),
+      Packs("none found", Entries({{1, 2}}), {"3", "17"}, {}, {3, 17}),
+      // Its claimed length runs past the area: only what the area holds is kept.
+      Packs("truncated last entry", Entries({{1, 2}}) + Bytes{7, 0, 200, 0, 1, 2}, {"7"}, {7, 0, 200, 0, 1, 2}),
+      // The second copy of the big entry does not fit: packing stops at the area's end.
+      Packs("repeats never outgrow the area", Entries({{1, 20}, {2, 0}}), {"1", "1"},
+            Entries({{1, 20}}) + Bytes{1, 0x5A, 20, 0xA5}),
+      {"area in a main BIOS block only", {{0x100, one}}, {{kImageArea, one}}, {}, kNone, {}, {}, false},
+      {"head and entries not both in the block", {{0x2FF0, Area(Entries({{1, 3}}), 0x10)}}, {}, {}, kNone, {}, {}, false},
+      {"unreadable", {{kFlashArea, one}}, {}, {}, kReadFailed, {}, {}, false, true},
+      {"first area in table order", {{kFlashArea, Area(Entries({{2, 3}}))}, {0x1800, one}}, {{kImageArea, Area(Entries({{5, 3}}))}},
+       {}, kSaved, one},
+      // One running from the first boot block into the second is not taken, and the search
+      // is not carried on to the good area behind it.
+      {"area across two boot blocks", {{kFlashArea, one}, {0x1FFC, one}}, {{kImageArea, one}}, {}, kNone, {}, {}, false},
+      {"image without an area", {{kFlashArea, one}}, {}, {}, kSaved, one, {}, false},
+      {"image area one byte longer", {{kFlashArea, one}}, {{kImageArea, Area(Entries({{1, 4}}))}}, {}, kSaved, one, {}, false}};
+  FlashLayout layout;
+  layout.SetBlockTable(kBlocks);
+  for (const AreaCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    Bytes flash(0x3000, 0xEE), image(0x3000, 0x11);
+    for (const auto& [at, bytes] : c.flash) std::copy(bytes.begin(), bytes.end(), flash.begin() + at);
+    for (const auto& [at, bytes] : c.image) std::copy(bytes.begin(), bytes.end(), image.begin() + at);
+    SmbiosArea area;
+    std::vector<int> warnings;
+    ASSERT_EQ(area.Save(layout, testing::ReadsOf(flash, c.failReads), c.types, [&](int type) { warnings.push_back(type); }), c.result);
+    EXPECT_EQ(Bytes(area.Bytes().begin(), area.Bytes().end()), c.saved);
+    EXPECT_EQ(warnings, c.warnings);
+    Bytes expected = image;
+    if (c.restored) std::copy(c.saved.begin(), c.saved.end(), expected.begin() + c.image[0].first);
+    EXPECT_EQ(area.Restore(layout, image), c.restored);
+    EXPECT_EQ(image, expected);
   }
 }
 
