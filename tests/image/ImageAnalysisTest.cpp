@@ -18,17 +18,16 @@ using testing::PlainName;
 using Bytes = std::vector<uint8_t>;
 using Range = std::pair<uint32_t, uint32_t>;  // low, end
 
-struct Seen {
-  std::vector<uint64_t> volumes, files;
-};
+using Offsets = std::vector<uint64_t>;
 
-Seen ScanAll(core::ByteSpan bytes) {
-  Seen seen;
+// The offsets of the volumes and of the files the scan finds.
+std::pair<Offsets, Offsets> ScanAll(core::ByteSpan bytes) {
+  std::pair<Offsets, Offsets> seen;
   const auto onFile = [&](const FirmwareFile& file) {
-    seen.files.push_back(file.offset);
+    seen.second.push_back(file.offset);
     return WalkControl::kContinue;
   };
-  FirmwareVolumes::Scan(bytes, 0, bytes.size(), onFile, [&](const FirmwareVolume& v) { seen.volumes.push_back(v.offset); });
+  FirmwareVolumes::Scan(bytes, 0, bytes.size(), onFile, [&](const FirmwareVolume& v) { seen.first.push_back(v.offset); });
   return seen;
 }
 
@@ -36,11 +35,12 @@ Seen ScanAll(core::ByteSpan bytes) {
 // that it must still find and walk.
 TEST(VolumeScan, DamagedAndForeignVolumesAndStraySignaturesHideNothingBehindThem) {
   testing::ImageBuilder image(0x50000);
-  Seen expected;
-  auto expect = [&](size_t at, const std::vector<FileDef>& files, uint32_t length, const core::Guid& fileSystem = testing::kFfs2) {
-    expected.volumes.push_back(at);
+  std::pair<Offsets, Offsets> expected;  // volumes, files
+  auto expect = [&](size_t at, const std::vector<FileDef>& files, uint32_t length,
+                    const core::Guid& fileSystem = testing::kFfs2) {
+    expected.first.push_back(at);
     const auto offsets = image.AddVolume(at, files, length, fileSystem);
-    expected.files.insert(expected.files.end(), offsets.begin(), offsets.end());
+    expected.second.insert(expected.second.end(), offsets.begin(), offsets.end());
     return offsets;
   };
   for (const size_t at : {0x10, 0x27}) std::copy_n("_FVH", 4, image.bytes.begin() + at);  // no room for a header before
@@ -53,12 +53,12 @@ TEST(VolumeScan, DamagedAndForeignVolumesAndStraySignaturesHideNothingBehindThem
   image.bytes[0x2000 + 50] ^= 1;
   expect(0x4000, {{HoleName(1), 0x100}}, 0x1000);
   // Another file system is skipped whole: a volume nested in it is part of its contents.
-  image.AddVolume(0x10000, {{HoleName(0), 0x100}}, 0x10000, testing::kNvData);
+  image.AddVolume(0x10000, {{HoleName(0), 0x100}}, 0x10000, core::GuidLiteral("FFF12B8D-7696-4C8B-A985-2747075B4F50"));
   image.AddVolume(0x18000, {{HoleName(1), 0x100}}, 0x1000);
-  expected.volumes.push_back(0x10000);
+  expected.first.push_back(0x10000);
   // A signature that starts in one search window and ends in the next, in a volume of the
   // older firmware file system; then a volume that claims no length.
-  expect(0x30000 - 42, {{PlainName(1), 0x40}}, 0x1000, testing::kFfs1);
+  expect(0x30000 - 42, {{PlainName(1), 0x40}}, 0x1000, core::GuidLiteral("7A9354D9-0468-444A-81CE-0BF617D890DF"));
   expect(0x34000, {}, 0);
   // Sizes that cannot describe a file of the volume end its walk: zero, erased, shorter
   // than a header, past the volume end.
@@ -66,19 +66,18 @@ TEST(VolumeScan, DamagedAndForeignVolumesAndStraySignaturesHideNothingBehindThem
     const auto files = expect(at, {{PlainName(1), 0x40}, {PlainName(2), 0x40}, {PlainName(3), 0x40}}, 0x2000);
     at += 0x2000;
     image.SetFileSize(files[1], size);
-    expected.files.resize(expected.files.size() - 2);
+    expected.second.resize(expected.second.size() - 2);
   }
-  const Seen seen = ScanAll(image.bytes);
-  EXPECT_EQ(std::tie(seen.volumes, seen.files), std::tie(expected.volumes, expected.files));
+  EXPECT_EQ(ScanAll(image.bytes), expected);
 }
 
 // A header or a file cut off by the image's end is not read.
 TEST(VolumeScan, TruncatedHeaderOrFileAtTheImageEndIsNotRead) {
   testing::ImageBuilder full(0x2000);
   const auto files = full.AddVolume(0x1000, {{PlainName(1), 0x60}, {PlainName(2), 0x80}}, 0x1000);
-  ASSERT_EQ(ScanAll(full.bytes).volumes.size(), 1u);
-  for (size_t kept : {44u, 50u, 63u}) EXPECT_TRUE(ScanAll(core::ByteSpan(full.bytes.data(), 0x1000 + kept)).volumes.empty()) << kept;
-  EXPECT_EQ(ScanAll(core::ByteSpan(full.bytes.data(), files[1] + 0x7F)).files, std::vector{files[0]});
+  ASSERT_EQ(ScanAll(full.bytes).first.size(), 1u);
+  for (size_t kept : {44u, 50u, 63u}) EXPECT_TRUE(ScanAll(std::span(full.bytes).first(0x1000 + kept)).first.empty()) << kept;
+  EXPECT_EQ(ScanAll(std::span(full.bytes).first(files[1] + 0x7F)).second, Offsets{files[0]});
 }
 
 TEST(HoleTable, OnlyTheSixteenNamesAreHoles) {
@@ -90,17 +89,6 @@ TEST(HoleTable, OnlyTheSixteenNamesAreHoles) {
   for (const auto& [name, hole] : names) EXPECT_EQ(HoleTable::IsRomHoleName(core::GuidLiteral(name)), hole) << name;
 }
 
-// Blocks laid end to end from address 0.
-std::vector<FlashBlockEntry> Contiguous(std::initializer_list<std::pair<uint8_t, uint32_t>> typesAndSizes) {
-  std::vector<FlashBlockEntry> blocks;
-  uint32_t at = 0;
-  for (const auto& [type, size] : typesAndSizes) {
-    blocks.push_back({at, size, type});
-    at += size;
-  }
-  return blocks;
-}
-
 // Each kind spans from its lowest start to its highest end, also when the table is out of
 // address order; each run of one NCB type is a group, and the NCB type list takes a type
 // again after another NCB type, but not after a block of another kind.
@@ -110,20 +98,19 @@ TEST(RegionBounds, KindsSpanTheirBlocksAndNcbRunsFormGroupsNoMoreThanKept) {
   const std::tuple<std::vector<FlashBlockEntry>, std::vector<Range>, std::vector<uint8_t>> cases[] = {
       {{{0x20000, 0x10000, 1}, {0x10000, 0x10000, 1}, {0x30000, 0x8000, 2}, {0x38000, 0x8000, 3}, {0x40000, 0x20000, 0}, {0x60000, 0x1000, 7}},
        {{0x10000, 0x30000}, {0x30000, 0x38000}, {0x38000, 0x40000}, {0x40000, 0x60000}}, {}},
-      {Contiguous({{0x80, 0x1000}, {0x81, 0x1000}, {0x80, 0x1000}}),
+      {{{0, 0x1000, 0x80}, {0x1000, 0x1000, 0x81}, {0x2000, 0x1000, 0x80}},
        {none, none, none, none, {0x0, 0x1000}, {0x1000, 0x2000}, {0x2000, 0x3000}}, {0x80, 0x81, 0x80}},
-      {Contiguous({{0x80, 0x1000}, {1, 0x1000}, {0x80, 0x1000}}), {{0x1000, 0x2000}, none, none, none, {0x0, 0x3000}}, {0x80}},
-      {Contiguous({{1, 0x1000}, {0xFF, 0x1000}, {0xFF, 0x2000}}), {{0x0, 0x1000}, none, none, none, {0x1000, 0x4000}}, {0xFF}},
-      {Contiguous({{0, 0x1000}, {4, 0x1000}, {127, 0x1000}}), {none, none, none, {0x0, 0x1000}}, {}}};
+      {{{0, 0x1000, 0x80}, {0x1000, 0x1000, 1}, {0x2000, 0x1000, 0x80}}, {{0x1000, 0x2000}, none, none, none, {0x0, 0x3000}}, {0x80}},
+      {{{0, 0x1000, 1}, {0x1000, 0x1000, 0xFF}, {0x2000, 0x2000, 0xFF}}, {{0x0, 0x1000}, none, none, none, {0x1000, 0x4000}}, {0xFF}},
+      {{{0, 0x1000, 0}, {0x1000, 0x1000, 4}, {0x2000, 0x1000, 127}}, {none, none, none, {0x0, 0x1000}}, {}}};
   for (const auto& [blocks, spans, types] : cases) {
     FlashLayout layout;
     layout.SetBlockTable(blocks);
     ASSERT_EQ(layout.AnalyseImage({}), 0u);
     const RegionBounds& b = layout.Bounds();
-    std::vector<Range> got;
+    std::vector<Range> got, expected = spans;
     for (const auto& s : {b.mainBios, b.nvram, b.ec, b.bootBlock}) got.emplace_back(s.low, s.end);
     for (const auto& s : b.ncb) got.emplace_back(s.low, s.end);
-    std::vector<Range> expected = spans;
     expected.resize(got.size(), none);
     EXPECT_EQ(got, expected);
     EXPECT_EQ(std::vector<uint8_t>(layout.NcbTypes().begin(), layout.NcbTypes().end()), types);
@@ -140,7 +127,7 @@ TEST(ImageAnalysis, MoreThanEightNcbsEndTheSessionWithError6) {
   const std::array<uint32_t, 4> cases[] = {{9, 0, 0, 6}, {8, 0, 0, 0}, {2, 7, 0, 6}, {2, 6, 0, 0},
                                            {2, 4, 3, 6}, {2, 3, 3, 0}, {0, 16, 0, 6}, {8, 0, 1, 6}};
   for (const auto& [types, mainHoles, bootHoles, error] : cases) {
-    std::vector<FlashBlockEntry> blocks = Contiguous({{1, 0x10000}, {0, 0x10000}});
+    std::vector<FlashBlockEntry> blocks = {{0, 0x10000, 1}, {0x10000, 0x10000, 0}};
     for (uint32_t i = 0; i < types; ++i) blocks.push_back({0x20000 + i * 0x100, 0x100, static_cast<uint8_t>(0x80 + i)});
     ImageBuilder image(0x20000 + types * 0x100);
     std::vector<FileDef> holes;
@@ -163,8 +150,9 @@ TEST(ImageAnalysis, EachRegionTakesItsOwnBlocksOnlyWhenSelectedAndNcbsFollowThei
                                         {testing::kIdentity, 0x123}, {testing::kIdentity, 0x40}}, 0x20000);
   const auto boot = image.AddVolume(0x30000, {{HoleName(5), 0x200}, {testing::kIdentity, 0x60}});
   FlashLayout layout;
-  layout.SetBlockTable(Contiguous(
-      {{1, 0x10000}, {1, 0x10000}, {2, 0x10000}, {0, 0x10000}, {0x80, 0x1000}, {0x81, 0x1000}, {3, 0x1000}, {4, 0x1000}}));
+  layout.SetBlockTable(std::vector<FlashBlockEntry>{{0, 0x10000, 1}, {0x10000, 0x10000, 1}, {0x20000, 0x10000, 2},
+                                                    {0x30000, 0x10000, 0}, {0x40000, 0x1000, 0x80}, {0x41000, 0x1000, 0x81},
+                                                    {0x42000, 0x1000, 3}, {0x43000, 0x1000, 4}});
   ASSERT_EQ(layout.AnalyseImage(image.bytes), 0u);
   size_t cursor = 0;
   ASSERT_TRUE(layout.Holes().MatchFlashRange(image.bytes, 0, 0x40000, cursor, layout.Holes().Count()));
@@ -235,7 +223,7 @@ TEST(EcCheck, OnlyAHigherMaskedVersionWordInTheImageSetsTheFlag) {
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.what << " 0x" << std::hex << c.offset);
     FlashLayout layout;
-    layout.SetBlockTable(Contiguous({{1, kEcStart}, {3, c.ecSize}}), c.offset, c.mask);
+    layout.SetBlockTable(std::vector<FlashBlockEntry>{{0, kEcStart, 1}, {kEcStart, c.ecSize, 3}}, c.offset, c.mask);
     std::vector<uint8_t> flash(kEcStart + c.ecSize, 0x11), image = flash;
     if (c.offset + 4 <= c.ecSize) {
       core::StoreLe32(&flash[kEcStart + c.offset], c.flash);
@@ -244,8 +232,8 @@ TEST(EcCheck, OnlyAHigherMaskedVersionWordInTheImageSetsTheFlag) {
     image.resize(std::min(image.size(), c.imageEnd));
     std::vector<uint8_t> scratch(kScratch + 64, 0xCD);  // 64 guard bytes
     std::vector<size_t> reads;
-    const auto read = testing::ReadsOf(flash, c.failReads, &reads);
-    const uint32_t error = layout.CheckEcNewer(image, c.ecb, std::span(scratch).first(kScratch), read);
+    const uint32_t error =
+        layout.CheckEcNewer(image, c.ecb, std::span(scratch).first(kScratch), testing::ReadsOf(flash, c.failReads, &reads));
     EXPECT_EQ(std::make_pair(error, layout.EcNewer()), std::make_pair(c.failReads ? layout_error::kFlashReadFailed : 0u, c.newer));
     // One read of as much of the EC block as the work buffer holds; a newer answer proves
     // that it held the version word.

@@ -12,8 +12,6 @@
 namespace nox::image::testing {
 
 inline const core::Guid kFfs2 = core::GuidLiteral("8C8CE578-8A3D-4F1C-9935-896185C32DD3");
-inline const core::Guid kFfs1 = core::GuidLiteral("7A9354D9-0468-444A-81CE-0BF617D890DF");
-inline const core::Guid kNvData = core::GuidLiteral("FFF12B8D-7696-4C8B-A985-2747075B4F50");
 inline const core::Guid kIdentity = core::GuidLiteral("30ACC954-36FF-4C09-B2F5-DFDDAB7002A5");
 
 // The n-th ROM hole name (0..15), and names that are no hole: the first group counts up.
@@ -44,21 +42,17 @@ struct ImageBuilder {
     core::StoreLe16(h + 50, static_cast<uint16_t>(0x10000 - core::Sum16(core::ByteSpan(h, kHeaderLength))));
     std::vector<uint64_t> offsets;
     for (uint64_t at = offset + kHeaderLength; const auto& file : files) {
-      AddFile(at, file);
+      uint8_t* f = &bytes.at(at + 23) - 23;
+      file.name.WriteTo(std::span<uint8_t, 16>(f, 16));
+      std::copy_n("\xAA\x55\x01\0\0\0\0\xF8", 8, f + 16);
+      SetFileSize(at, file.size);
+      // A body that is neither erased nor zero, so a walk that reads body bytes as headers
+      // goes wrong visibly.
+      for (uint64_t i = 24; i < file.size && at + i < bytes.size(); ++i) bytes[at + i] = static_cast<uint8_t>(i * 7 + 3);
       offsets.push_back(at);
       at += (uint64_t{file.size} + 7) & ~uint64_t{7};
     }
     return offsets;
-  }
-
-  // A file whose body is neither erased nor zero, so a walk that reads body bytes as headers
-  // goes wrong visibly.
-  void AddFile(uint64_t offset, const FileDef& file) {
-    uint8_t* f = &bytes.at(offset + 23) - 23;
-    file.name.WriteTo(std::span<uint8_t, 16>(f, 16));
-    std::copy_n("\xAA\x55\x01\0\0\0\0\xF8", 8, f + 16);
-    SetFileSize(offset, file.size);
-    for (uint64_t i = 24; i < file.size && offset + i < bytes.size(); ++i) bytes[offset + i] = static_cast<uint8_t>(i * 7 + 3);
   }
 
   // Rewrites only the size field of the file header at `offset`, even to a nonsensical size.
