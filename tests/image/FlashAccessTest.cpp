@@ -35,11 +35,8 @@ struct EngineRig : EngineLayout {
         }) {
     rig.Open();
     blocks = rig.smi->Info()->Entries();
-    std::mt19937 random(42);
-    for (size_t i = 0; i < old.size(); ++i) {
-      old[i] = static_cast<uint8_t>(i * 7 + 3);
-      image[i] = static_cast<uint8_t>(random());
-    }
+    for (size_t i = 0; i < old.size(); ++i) old[i] = static_cast<uint8_t>(i * 7 + 3);
+    std::ranges::generate(image, [random = std::mt19937(42)]() mutable { return static_cast<uint8_t>(random()); });
     rig.machine->Flash().Load(old);
   }
   std::span<const FlashBlockEntry> Blocks() const override { return blocks; }
@@ -59,10 +56,10 @@ struct EngineRig : EngineLayout {
     const auto flash = rig.machine->Flash().Bytes().subspan(address, length);
     return std::equal(flash.begin(), flash.end(), from.begin() + address);
   }
-  // The requests of the given commands from journal line `mark` on.
-  std::vector<Range> Smis(size_t mark, std::initializer_list<int> commands) {
+  // The requests of the given commands.
+  std::vector<Range> Smis(std::initializer_list<int> commands) {
     std::vector<Range> out;
-    for (const auto& s : rig.Smis(mark)) {
+    for (const auto& s : rig.Smis()) {
       if (std::ranges::count(commands, s.value("smi", 0)) != 0) out.emplace_back(s.value("addr", 0u), s.value("len", 0u));
     }
     return out;
@@ -86,22 +83,20 @@ TEST(BlockEngine, UnselectedHolesAreNeverErasedOrWritten) {
     std::vector<Range> erases = {};             // when given: the erase requests in the first entry
   };
   std::vector<Case> cases = {
-      {"at the entry's start, sizes differ", {{0x0, 0x2000, false}, {0x2000, 0x1000, false}}},
-      {"a picked hole between two kept ones, across a chunk boundary",
-       {{0xE000, 0x1000, false}, {0xF000, 0x2000, true}, {0x11000, 0x1000, false}}},
-      {"across the boundary of two entries", {{0x2F000, 0x1000, false}, {0x30000, 0x1000, false}}},
-      {"covers a whole entry", {{0x30000, 0x10000, false}}},
-      {"all NCBs", {{0x8000, 0x4000, false}}, true},
-      {"repairs after bad writes", {{0x17000, 0x1000, false}, {0x18000, 0x1000, false}}, false,
-       {{0x10000, 0x400, 1, 0x01}, {0x19000, 0x400, 1, 0x01}}}};
+      {"at the entry's start, sizes differ", {{0x0, 0x2000}, {0x2000, 0x1000}}},
+      {"a picked hole between kept ones, across chunks", {{0xE000, 0x1000}, {0xF000, 0x2000, true}, {0x11000, 0x1000}}},
+      {"across the boundary of two entries", {{0x2F000, 0x1000}, {0x30000, 0x1000}}},
+      {"covers a whole entry", {{0x30000, 0x10000}}},
+      {"all NCBs", {{0x8000, 0x4000}}, true},
+      {"repairs after bad writes", {{0x17000, 0x1000}, {0x18000, 0x1000}}, false,
+       {{0x10000, 0x400, 1, 1}, {0x19000, 0x400, 1, 1}}}};
   // Two, three and four holes back to back at the start, in the middle and at the end of
   // the second 64 KiB erase block of the first entry.
   for (uint32_t n = 2; n <= 4; ++n) {
     for (const uint32_t at : {0x10000u, 0x17000u, 0x20000u - n * 0x1000}) {
-      Case c{core::Format("%u back to back at 0x%X", n, at), {}};
-      for (uint32_t i = 0; i < n; ++i) c.holes.push_back({at + i * 0x1000, 0x1000, false});
+      Case& c = cases.emplace_back(core::Format("%u back to back at 0x%X", n, at));
+      for (uint32_t i = 0; i < n; ++i) c.holes.push_back({at + i * 0x1000, 0x1000});
       if (n == 3 && at == 0x17000) c.erases = {{0, 0x10000}, {0x10000, 0x7000}, {0x1A000, 0xD000}, {0x27000, 0x9000}};
-      cases.push_back(c);
     }
   }
   for (const Case& c : cases) {
@@ -113,16 +108,15 @@ TEST(BlockEngine, UnselectedHolesAreNeverErasedOrWritten) {
       for (const HoleSpan& h : c.holes) {
         if (!h.selected && !c.allNcbs) std::copy_n(e.old.begin() + h.offset, h.size, e.image.begin() + h.offset);
       }
-      const size_t mark = e.rig.Mark();
       ASSERT_TRUE(compare ? e.Engine({5, c.allNcbs}).CompareRegion({}, {}, {}, kMain) : e.Pass(kMain, {5, c.allNcbs}));
-      for (const auto& [address, length] : e.Smis(mark, {kErase, kWrite})) {
+      for (const auto& [address, length] : e.Smis({kErase, kWrite})) {
         for (const HoleSpan& h : c.holes) {
           EXPECT_TRUE(h.selected || c.allNcbs || address >= h.offset + h.size || h.offset >= address + length)
               << std::hex << "request at 0x" << address << " + 0x" << length;
         }
       }
       EXPECT_TRUE(e.Holds(e.image, 0, 0xE0000));
-      auto erases = e.Smis(mark, {kErase});
+      auto erases = e.Smis({kErase});
       std::erase_if(erases, [](const Range& r) { return r.first >= 0x30000; });
       if (!compare && !c.erases.empty()) { EXPECT_EQ(erases, c.erases); }
     }
@@ -134,14 +128,14 @@ TEST(BlockEngine, RetryBudget) {
   // A verify that never matches is repaired five times, then fails.
   EngineRig never([](sim::Profile& p) { p.faults.bitFlips.push_back({0xE0000, 0x10000, 1000, 0x01}); });
   EXPECT_FALSE(never.Pass(kBoot));
-  EXPECT_EQ(never.Smis(0, {kErase}).size(), 2u + 5u);
-  EXPECT_EQ(never.Smis(0, {kWrite}).size(), 2u * 64u + 5u * 64u);
+  EXPECT_EQ(never.Smis({kErase}).size(), 2u + 5u);
+  EXPECT_EQ(never.Smis({kWrite}).size(), 2u * 64u + 5u * 64u);
   // A write that always fails costs one repair erase per failed cycle until the budget is spent.
   EngineRig broken([](sim::Profile& p) { p.faults.fail.push_back({sim::FlashOp::Write, 0xE8000, 0x400}); });
   auto engine = broken.Engine({3, false});
   ASSERT_TRUE(engine.EraseRegion({}, kBoot));
   EXPECT_FALSE(engine.ProgramRegion({}, kBoot));
-  EXPECT_EQ(broken.Smis(0, {kErase}).size(), 2u + 3u);
+  EXPECT_EQ(broken.Smis({kErase}).size(), 2u + 3u);
 }
 
 // Compare only reads an equal image, and blanks the last entry when the first one changed.
@@ -152,8 +146,8 @@ TEST(BlockEngine, CompareProgressAndAShortImage) {
   EngineRig e;
   e.image = e.old;
   ASSERT_TRUE(e.Engine().CompareRegion({}, {}, {}, kMain));
-  EXPECT_EQ(e.Smis(0, {kErase, kWrite}).size(), 0u);
-  EXPECT_EQ(e.Smis(0, {kRead}).size(), 0xE0000u / 1024);
+  EXPECT_EQ(e.Smis({kErase, kWrite}).size(), 0u);
+  EXPECT_EQ(e.Smis({kRead}).size(), 0xE0000u / 1024);
   EXPECT_TRUE(e.log.empty());
   e.image[0x100] ^= 0xFF;    // one byte in the first main BIOS entry
   e.image[0x45000] ^= 0xFF;  // and one in the last
@@ -203,9 +197,8 @@ std::vector<uint8_t> Build(const Side& side, uint8_t fill, std::string_view mach
     const auto offsets = builder.AddVolume(std::array{0x00000, 0x20000, 0x30000, 0x40000}[v], side[v]);
     for (size_t i = 0; i < side[v].size(); ++i) {
       if (!HoleTable::IsRomHoleName(side[v][i].name)) continue;
-      const auto body = builder.bytes.begin() + static_cast<std::ptrdiff_t>(offsets[i]);
       const uint8_t value = n < machine.size() && machine[n] == 'm' ? 0xA0 : fill;
-      std::fill(body + 24, body + side[v][i].size, static_cast<uint8_t>(value + n++));
+      std::fill_n(&builder.bytes[offsets[i] + 24], side[v][i].size - 24, static_cast<uint8_t>(value + n++));
     }
   }
   return builder.bytes;
@@ -219,10 +212,10 @@ TEST(NcbPreparation, UnselectedHolesOfNeededKindsGetTheMachineBytesOrNothingChan
     const char* what;
     const char* holes = "";  // per hole: 'm' ends up with the machine's bytes, 'i' keeps the image's; none: refused
     RegionSelection selection = {.programBootBlock = true, .programMainBios = true};
-    bool reads = true;  // the whole flash is read; a table the flash copy cannot hold is refused before any read
+    // reads: the whole flash is read; a table the flash copy cannot hold is refused before any read.
+    bool reads = true, failReads = false;
     Side image = kImageSide;
     std::pair<size_t, std::vector<FileDef>> machine = {0, kMachineSide[0]};  // the files of one machine volume
-    bool failReads = false;
     size_t imageLength = kRomSize;
     std::vector<FlashBlockEntry> blocks = kBlocks;
   };
@@ -235,8 +228,9 @@ TEST(NcbPreparation, UnselectedHolesOfNeededKindsGetTheMachineBytesOrNothingChan
       {"all NCBs alone", "iiii", {.programNcbs = true, .allNcbs = true}},
       {"boot block", "iiim", {.programBootBlock = true}},
       {"nothing", "iiii", {}, false},
-      {"no main BIOS holes", "i", {.programMainBios = true}, false, {{{{PlainName(0), 0x40}}, {}, {{HoleName(3), 0x200}}, {}}}},
-      {.what = "second main hole larger", .machine = {0, {{PlainName(0), 0x200}, {HoleName(0), 0x100}, {HoleName(1), 0x88}}}},
+      {"no main BIOS holes", "i", {.programMainBios = true}, false, false,
+       {{{{PlainName(0), 0x40}}, {}, {{HoleName(3), 0x200}}, {}}}},
+      {.what = "a main hole larger", .machine = {0, {{PlainName(0), 0x200}, {HoleName(0), 0x100}, {HoleName(1), 0x88}}}},
       {.what = "holes in other order", .machine = {0, {{HoleName(1), 0x80}, {HoleName(0), 0x100}}}},
       {.what = "extra hole", .machine = {0, {{HoleName(4), 0x40}, {HoleName(0), 0x100}, {HoleName(1), 0x80}}}},
       {.what = "missing hole", .machine = {1, {{PlainName(1), 0x20}}}},
@@ -262,7 +256,7 @@ TEST(NcbPreparation, UnselectedHolesOfNeededKindsGetTheMachineBytesOrNothingChan
     rig.Open();
     Side machine = kMachineSide;
     machine[c.machine.first] = c.machine.second;
-    rig.machine->Flash().Load(Build(machine, 0xA0));
+    ASSERT_TRUE(rig.machine->Flash().Load(Build(machine, 0xA0)));
     FlashLayout layout;
     layout.SetBlockTable(c.blocks);
     std::vector<uint8_t> bytes = Build(c.image, 0x10);

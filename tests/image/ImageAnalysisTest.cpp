@@ -13,7 +13,6 @@ namespace {
 using firmware::FlashBlockEntry;
 using testing::FileDef;
 using testing::HoleName;
-using testing::ImageBuilder;
 using testing::PlainName;
 using Bytes = std::vector<uint8_t>;
 using Range = std::pair<uint32_t, uint32_t>;  // low, end
@@ -33,13 +32,12 @@ std::pair<Offsets, Offsets> ScanAll(core::ByteSpan bytes) {
 
 // One image with every kind of damage the scan must step over, each followed by volumes
 // that it must still find and walk.
-TEST(VolumeScan, DamagedAndForeignVolumesAndStraySignaturesHideNothingBehindThem) {
+TEST(VolumeScan, DamagedForeignAndCutVolumesAndStraySignaturesHideNothingBehindThem) {
   testing::ImageBuilder image(0x50000);
   std::pair<Offsets, Offsets> expected;  // volumes, files
-  auto expect = [&](size_t at, const std::vector<FileDef>& files, uint32_t length,
-                    const core::Guid& fileSystem = testing::kFfs2) {
+  auto expect = [&](size_t at, const std::vector<FileDef>& files, uint32_t length, const core::Guid& fs = testing::kFfs2) {
     expected.first.push_back(at);
-    const auto offsets = image.AddVolume(at, files, length, fileSystem);
+    const auto offsets = image.AddVolume(at, files, length, fs);
     expected.second.insert(expected.second.end(), offsets.begin(), offsets.end());
     return offsets;
   };
@@ -69,15 +67,12 @@ TEST(VolumeScan, DamagedAndForeignVolumesAndStraySignaturesHideNothingBehindThem
     expected.second.resize(expected.second.size() - 2);
   }
   EXPECT_EQ(ScanAll(image.bytes), expected);
-}
-
-// A header or a file cut off by the image's end is not read.
-TEST(VolumeScan, TruncatedHeaderOrFileAtTheImageEndIsNotRead) {
-  testing::ImageBuilder full(0x2000);
-  const auto files = full.AddVolume(0x1000, {{PlainName(1), 0x60}, {PlainName(2), 0x80}}, 0x1000);
-  ASSERT_EQ(ScanAll(full.bytes).first.size(), 1u);
-  for (size_t kept : {44u, 50u, 63u}) EXPECT_TRUE(ScanAll(std::span(full.bytes).first(0x1000 + kept)).first.empty()) << kept;
-  EXPECT_EQ(ScanAll(std::span(full.bytes).first(files[1] + 0x7F)).second, Offsets{files[0]});
+  // A header or a file cut off by the end of the bytes is not read.
+  const auto last = image.AddVolume(0x48000, {{PlainName(1), 0x60}, {PlainName(2), 0x80}}, 0x1000);
+  for (size_t kept : {44u, 50u, 63u}) EXPECT_EQ(ScanAll(std::span(image.bytes).first(0x48000 + kept)), expected) << kept;
+  expected.first.push_back(0x48000);
+  expected.second.push_back(last[0]);
+  EXPECT_EQ(ScanAll(std::span(image.bytes).first(last[1] + 0x7F)), expected);
 }
 
 TEST(HoleTable, OnlyTheSixteenNamesAreHoles) {
@@ -96,13 +91,13 @@ TEST(RegionBounds, KindsSpanTheirBlocksAndNcbRunsFormGroupsNoMoreThanKept) {
   const Range none{RegionBounds::kNoLow, 0};
   // The blocks; the spans of main BIOS, NVRAM, EC, boot block, then the NCB groups; the NCB types.
   const std::tuple<std::vector<FlashBlockEntry>, std::vector<Range>, std::vector<uint8_t>> cases[] = {
-      {{{0x20000, 0x10000, 1}, {0x10000, 0x10000, 1}, {0x30000, 0x8000, 2}, {0x38000, 0x8000, 3}, {0x40000, 0x20000, 0}, {0x60000, 0x1000, 7}},
-       {{0x10000, 0x30000}, {0x30000, 0x38000}, {0x38000, 0x40000}, {0x40000, 0x60000}}, {}},
-      {{{0, 0x1000, 0x80}, {0x1000, 0x1000, 0x81}, {0x2000, 0x1000, 0x80}},
-       {none, none, none, none, {0x0, 0x1000}, {0x1000, 0x2000}, {0x2000, 0x3000}}, {0x80, 0x81, 0x80}},
-      {{{0, 0x1000, 0x80}, {0x1000, 0x1000, 1}, {0x2000, 0x1000, 0x80}}, {{0x1000, 0x2000}, none, none, none, {0x0, 0x3000}}, {0x80}},
-      {{{0, 0x1000, 1}, {0x1000, 0x1000, 0xFF}, {0x2000, 0x2000, 0xFF}}, {{0x0, 0x1000}, none, none, none, {0x1000, 0x4000}}, {0xFF}},
-      {{{0, 0x1000, 0}, {0x1000, 0x1000, 4}, {0x2000, 0x1000, 127}}, {none, none, none, {0x0, 0x1000}}, {}}};
+      {{{0x200, 0x100, 1}, {0x100, 0x100, 1}, {0x300, 0x80, 2}, {0x380, 0x80, 3}, {0x400, 0x200, 0}, {0x600, 0x10, 7}},
+       {{0x100, 0x300}, {0x300, 0x380}, {0x380, 0x400}, {0x400, 0x600}}, {}},
+      {{{0, 0x100, 0x80}, {0x100, 0x100, 0x81}, {0x200, 0x100, 0x80}},
+       {none, none, none, none, {0x0, 0x100}, {0x100, 0x200}, {0x200, 0x300}}, {0x80, 0x81, 0x80}},
+      {{{0, 0x100, 0x80}, {0x100, 0x100, 1}, {0x200, 0x100, 0x80}}, {{0x100, 0x200}, none, none, none, {0, 0x300}}, {0x80}},
+      {{{0, 0x100, 1}, {0x100, 0x100, 0xFF}, {0x200, 0x200, 0xFF}}, {{0, 0x100}, none, none, none, {0x100, 0x400}}, {0xFF}},
+      {{{0, 0x100, 0}, {0x100, 0x100, 4}, {0x200, 0x100, 127}}, {none, none, none, {0x0, 0x100}}, {}}};
   for (const auto& [blocks, spans, types] : cases) {
     FlashLayout layout;
     layout.SetBlockTable(blocks);
@@ -129,7 +124,7 @@ TEST(ImageAnalysis, MoreThanEightNcbsEndTheSessionWithError6) {
   for (const auto& [types, mainHoles, bootHoles, error] : cases) {
     std::vector<FlashBlockEntry> blocks = {{0, 0x10000, 1}, {0x10000, 0x10000, 0}};
     for (uint32_t i = 0; i < types; ++i) blocks.push_back({0x20000 + i * 0x100, 0x100, static_cast<uint8_t>(0x80 + i)});
-    ImageBuilder image(0x20000 + types * 0x100);
+    testing::ImageBuilder image(0x20000 + types * 0x100);
     std::vector<FileDef> holes;
     for (uint32_t n = 0; n < mainHoles + bootHoles; ++n) holes.push_back({HoleName(n), 0x40});
     image.AddVolume(0, {holes.begin(), holes.begin() + mainHoles});
@@ -144,10 +139,10 @@ TEST(ImageAnalysis, MoreThanEightNcbsEndTheSessionWithError6) {
 // 6 EC, 7 no region. The holes' flash offsets are filled as the NCB preparation fills them,
 // from a machine holding the image.
 TEST(ImageAnalysis, EachRegionTakesItsOwnBlocksOnlyWhenSelectedAndNcbsFollowTheirNumbering) {
-  ImageBuilder image(0x44000);
-  const auto main = image.AddVolume(0, {{PlainName(0), 0x40}, {HoleName(0), 0x100}, {PlainName(1), 0x10000}, {HoleName(1), 0x80},
-                                        {testing::kIdentity, 0x123}, {testing::kIdentity, 0x40}}, 0x20000);
-  const auto boot = image.AddVolume(0x30000, {{HoleName(5), 0x200}, {testing::kIdentity, 0x60}});
+  testing::ImageBuilder image(0x44000);
+  auto main = image.AddVolume(0, {{PlainName(0), 0x40}, {HoleName(0), 0x100}, {PlainName(1), 0x10000}, {HoleName(1), 0x80},
+                                  {testing::kIdentity, 0x123}, {testing::kIdentity, 0x40}}, 0x20000);
+  auto boot = image.AddVolume(0x30000, {{HoleName(5), 0x200}, {testing::kIdentity, 0x60}});
   FlashLayout layout;
   layout.SetBlockTable(std::vector<FlashBlockEntry>{{0, 0x10000, 1}, {0x10000, 0x10000, 1}, {0x20000, 0x10000, 2},
                                                     {0x30000, 0x10000, 0}, {0x40000, 0x1000, 0x80}, {0x41000, 0x1000, 0x81},
@@ -155,39 +150,39 @@ TEST(ImageAnalysis, EachRegionTakesItsOwnBlocksOnlyWhenSelectedAndNcbsFollowThei
   ASSERT_EQ(layout.AnalyseImage(image.bytes), 0u);
   size_t cursor = 0;
   ASSERT_TRUE(layout.Holes().MatchFlashRange(image.bytes, 0, 0x40000, cursor, layout.Holes().Count()));
-  // Per block whether a pass over `kind` takes it; the ninth lies past the table.
+  // Per block whether a pass over `kind` takes it; none past the table.
   auto in = [&](RegionKind kind, const RegionSelection& selection) {
     std::string out;
-    for (size_t i = 0; i <= layout.Blocks().size(); ++i) out += layout.BlockInRegion(i, kind, selection) ? '1' : '0';
+    for (size_t i = 0; i < layout.Blocks().size(); ++i) out += layout.BlockInRegion(i, kind, selection) ? '1' : '0';
+    EXPECT_FALSE(layout.BlockInRegion(layout.Blocks().size(), kind, selection));
     return out;
   };
   using enum RegionKind;
   const std::tuple<RegionKind, RegionSelection, const char*> cases[] = {
-      {kMainBios, {.programMainBios = true}, "110000000"}, {kBootBlock, {.programBootBlock = true}, "000100000"},
-      {kNvram, {.programNvram = true}, "001000000"},       {kEc, {.programEc = true}, "000000100"}};
+      {kMainBios, {.programMainBios = true}, "11000000"}, {kBootBlock, {.programBootBlock = true}, "00010000"},
+      {kNvram, {.programNvram = true}, "00100000"},       {kEc, {.programEc = true}, "00000010"}};
   for (const auto& [kind, selection, expected] : cases) {
     EXPECT_EQ(in(kind, selection), expected) << static_cast<int>(kind);
     // With every flag but its own a region takes nothing; "only if newer" alone neither,
     // without the EC-newer flag.
-    const RegionSelection others{!selection.programBootBlock, !selection.programMainBios, !selection.programNvram,
-                                 !selection.programEc, true, true, true, ~0u};
-    EXPECT_EQ(in(kind, others), "000000000") << static_cast<int>(kind);
+    EXPECT_EQ(in(kind, {!selection.programBootBlock, !selection.programMainBios, !selection.programNvram,
+                        !selection.programEc, true, true, true, ~0u}), "00000000") << static_cast<int>(kind);
   }
   // NCB bits: 0 -> 0x80, 1 -> 0x81, 2 -> hole 0, 3 -> hole 1, 4 -> hole 2, 5 -> nothing.
-  for (uint32_t bit = 0; const char* expected : {"000010000", "000001000", "100000000", "010000000", "000100000", "000000000"}) {
+  for (uint32_t bit = 0; const char* expected : {"00001000", "00000100", "10000000", "01000000", "00010000", "00000000"}) {
     EXPECT_EQ(in(kNcb, {.programNcbs = true, .ncbMask = 1u << bit}), expected) << bit;
     ++bit;
   }
   // A region written whole never counts for the NCBs.
-  EXPECT_EQ(in(kNcb, {.programMainBios = true, .programNcbs = true, .allNcbs = true}), "000111000");
-  EXPECT_EQ(in(kNcb, {.programBootBlock = true, .programMainBios = true, .programNcbs = true, .allNcbs = true}), "000011000");
+  EXPECT_EQ(in(kNcb, {.programMainBios = true, .programNcbs = true, .allNcbs = true}), "00011100");
+  EXPECT_EQ(in(kNcb, {.programBootBlock = true, .programMainBios = true, .programNcbs = true, .allNcbs = true}), "00001100");
   // The identity file that counts is the first one in table order, and the next image
   // analysed does not inherit it.
   EXPECT_EQ(std::pair(layout.IdentityFile().imageOffset, layout.IdentityFile().size), std::pair(uint32_t(main[4]), 0x123u));
   layout.SetBlockTable(std::vector<FlashBlockEntry>(layout.Blocks().rbegin(), layout.Blocks().rend()));
   ASSERT_EQ(layout.AnalyseImage(image.bytes), 0u);
   EXPECT_EQ(layout.IdentityFile().imageOffset, boot[1]);
-  ASSERT_EQ(layout.AnalyseImage(ImageBuilder(0x44000).bytes), 0u);
+  ASSERT_EQ(layout.AnalyseImage(testing::ImageBuilder(0x44000).bytes), 0u);
   EXPECT_FALSE(layout.IdentityFile().Found());
 }
 
@@ -197,10 +192,9 @@ TEST(EcCheck, OnlyAHigherMaskedVersionWordInTheImageSetsTheFlag) {
   constexpr uint32_t kEcStart = 0x10000, kScratch = 0x10000;
   struct Case {
     const char* what;
-    uint32_t ecSize = 0x1000, offset = 0x10, mask = ~0u, flash = 0x0102, image = 0x0102;
+    uint32_t ecSize = 0x1000, offset = 0x10, mask = ~0u, flash = 0x0102, image = 0x0102, imageEnd = ~0u;
     std::optional<EcBlockRecord> ecb = std::nullopt;
-    size_t imageEnd = ~size_t{0};
-    bool failReads = false, newer = false;
+    bool newer = false;
   };
   const EcBlockRecord ecb{EcBlockRecord::kCompareVersions, kEcStart + 0x800, 0x800, 0x24, 0x0000FFFF};
   std::vector<Case> cases = {
@@ -210,7 +204,6 @@ TEST(EcCheck, OnlyAHigherMaskedVersionWordInTheImageSetsTheFlag) {
       {.what = "higher under the mask", .mask = 0xFFFF0000, .flash = 0x00FF0000, .image = 0x01000000, .newer = true},
       {.what = "word straddles the block's end", .offset = 0xFFE},
       {.what = "image ends before the EC block", .image = 0x0103, .imageEnd = kEcStart},
-      {.what = "unreadable", .image = 0x0103, .failReads = true},
       // The record overrides the table, whose mask would hide every difference.
       {.what = "record", .offset = 0x824, .mask = 0, .flash = 7, .image = 8, .ecb = ecb, .newer = true},
       {.what = "record switches the check off", .offset = 0x824, .mask = 0, .flash = 7, .image = 8,
@@ -228,12 +221,12 @@ TEST(EcCheck, OnlyAHigherMaskedVersionWordInTheImageSetsTheFlag) {
       core::StoreLe32(&flash[kEcStart + c.offset], c.flash);
       core::StoreLe32(&image[kEcStart + c.offset], c.image);
     }
-    image.resize(std::min(image.size(), c.imageEnd));
+    image.resize(std::min<size_t>(image.size(), c.imageEnd));
     std::vector<uint8_t> scratch(kScratch + 64, 0xCD);  // 64 guard bytes
     // A read past the block fails: the flash ends with it. A newer answer from a large block
     // proves that the window held the version word.
-    const uint32_t error = layout.CheckEcNewer(image, c.ecb, std::span(scratch).first(kScratch), testing::ReadsOf(flash, c.failReads));
-    EXPECT_EQ(std::make_pair(error, layout.EcNewer()), std::make_pair(c.failReads ? layout_error::kFlashReadFailed : 0u, c.newer));
+    EXPECT_EQ(layout.CheckEcNewer(image, c.ecb, std::span(scratch).first(kScratch), testing::ReadsOf(flash)), 0u);
+    EXPECT_EQ(layout.EcNewer(), c.newer);
     EXPECT_EQ(std::count(scratch.begin() + kScratch, scratch.end(), 0xCD), 64);
   }
 }
@@ -241,8 +234,6 @@ TEST(EcCheck, OnlyAHigherMaskedVersionWordInTheImageSetsTheFlag) {
 using Puts = std::vector<std::pair<size_t, Bytes>>;  // offset, bytes
 using enum SmbiosArea::SaveResult;
 
-// A main BIOS block, then two boot blocks; areas are put in the second boot block.
-const std::vector<firmware::FlashBlockEntry> kBlocks = {{0x0000, 0x1000, 1}, {0x1000, 0x1000, 0}, {0x2000, 0x1000, 0}};
 constexpr size_t kFlashArea = 0x2100, kImageArea = 0x2340;
 
 Bytes operator+(Bytes a, const Bytes& b) {
@@ -274,7 +265,7 @@ struct AreaCase {
   SmbiosArea::SaveResult result = kSaved;
   Bytes saved = {};
   std::vector<int> warnings = {};
-  bool restored = true, failReads = false;  // restored: the saved area laid over the image's first area
+  bool restored = true;  // the saved area laid over the image's first area
 };
 
 // The part's area of `entries`, saved with the values `types`, holds its head and `packed`,
@@ -305,16 +296,16 @@ TEST(SmbiosArea, ChosenTypesArePackedAndLaidOverTheImagesAreaOfTheSameLength) {
             Entries({{1, 20}}) + Bytes{1, 0x5A, 20, 0xA5}),
       {"area in a main BIOS block only", {{0x100, one}}, {{kImageArea, one}}, {}, kNone, {}, {}, false},
       {"head and entries not both in the block", {{0x2FF0, Area(Entries({{1, 3}}), 0x10)}}, {}, {}, kNone, {}, {}, false},
-      {"unreadable", {{kFlashArea, one}}, {}, {}, kReadFailed, {}, {}, false, true},
-      {"first area in table order", {{kFlashArea, Area(Entries({{2, 3}}))}, {0x1800, one}}, {{kImageArea, Area(Entries({{5, 3}}))}},
-       {}, kSaved, one},
+      {"first area in table order", {{kFlashArea, Area(Entries({{2, 3}}))}, {0x1800, one}},
+       {{kImageArea, Area(Entries({{5, 3}}))}}, {}, kSaved, one},
       // One running from the first boot block into the second is not taken, and the search
       // is not carried on to the good area behind it.
       {"area across two boot blocks", {{kFlashArea, one}, {0x1FFC, one}}, {{kImageArea, one}}, {}, kNone, {}, {}, false},
       {"image without an area", {{kFlashArea, one}}, {}, {}, kSaved, one, {}, false},
-      {"image area one byte longer", {{kFlashArea, one}}, {{kImageArea, Area(Entries({{1, 4}}))}}, {}, kSaved, one, {}, false}};
+      {"image area longer", {{kFlashArea, one}}, {{kImageArea, Area(Entries({{1, 4}}))}}, {}, kSaved, one, {}, false}};
+  // A main BIOS block, then two boot blocks; areas are put in the second boot block.
   FlashLayout layout;
-  layout.SetBlockTable(kBlocks);
+  layout.SetBlockTable(std::vector<FlashBlockEntry>{{0x0000, 0x1000, 1}, {0x1000, 0x1000, 0}, {0x2000, 0x1000, 0}});
   for (const AreaCase& c : cases) {
     SCOPED_TRACE(c.what);
     Bytes flash(0x3000, 0xEE), image(0x3000, 0x11);
@@ -322,7 +313,7 @@ TEST(SmbiosArea, ChosenTypesArePackedAndLaidOverTheImagesAreaOfTheSameLength) {
     for (const auto& [at, bytes] : c.image) std::copy(bytes.begin(), bytes.end(), image.begin() + at);
     SmbiosArea area;
     std::vector<int> warnings;
-    ASSERT_EQ(area.Save(layout, testing::ReadsOf(flash, c.failReads), c.types, [&](int type) { warnings.push_back(type); }), c.result);
+    ASSERT_EQ(area.Save(layout, testing::ReadsOf(flash), c.types, [&](int type) { warnings.push_back(type); }), c.result);
     EXPECT_EQ(Bytes(area.Bytes().begin(), area.Bytes().end()), c.saved);
     EXPECT_EQ(warnings, c.warnings);
     Bytes expected = image;

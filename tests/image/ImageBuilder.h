@@ -14,9 +14,12 @@ namespace nox::image::testing {
 inline const core::Guid kFfs2 = core::GuidLiteral("8C8CE578-8A3D-4F1C-9935-896185C32DD3");
 inline const core::Guid kIdentity = core::GuidLiteral("30ACC954-36FF-4C09-B2F5-DFDDAB7002A5");
 
+inline core::Guid Named(uint32_t first, const char* rest) {
+  return core::GuidLiteral(core::Format("%08X-%s", first, rest));
+}
 // The n-th ROM hole name (0..15), and names that are no hole: the first group counts up.
-inline core::Guid HoleName(uint32_t n) { return core::GuidLiteral(core::Format("%08X-0FC1-11DC-9011-00173153EBA8", 0x05CA01FC + n)); }
-inline core::Guid PlainName(uint32_t n) { return core::GuidLiteral(core::Format("%08X-156A-428A-AF62-49864DA0E6E6", 0x1B45CC0A + n)); }
+inline core::Guid HoleName(uint32_t n) { return Named(0x05CA01FC + n, "0FC1-11DC-9011-00173153EBA8"); }
+inline core::Guid PlainName(uint32_t n) { return Named(0x1B45CC0A + n, "156A-428A-AF62-49864DA0E6E6"); }
 
 struct FileDef {
   core::Guid name;
@@ -34,9 +37,8 @@ struct ImageBuilder {
     std::fill(h, h + kHeaderLength, 0);
     fileSystem.WriteTo(std::span<uint8_t, 16>(h + 16, 16));
     core::StoreLe64(h + 32, length);
-    std::copy_n("_FVH\xFF\xFE\x04", 7, h + 40);  // signature, attributes
-    core::StoreLe16(h + 48, kHeaderLength);
-    h[55] = 2;
+    // Signature, attributes, header length, checksum (below), no extended header, revision 2.
+    std::copy_n("_FVH\xFF\xFE\x04\0\x48\0\0\0\0\0\0\x02", 16, h + 40);
     core::StoreLe32(h + 56, length / 0x1000);
     core::StoreLe32(h + 60, 0x1000);
     core::StoreLe16(h + 50, static_cast<uint16_t>(0x10000 - core::Sum16(core::ByteSpan(h, kHeaderLength))));
@@ -63,11 +65,10 @@ struct ImageBuilder {
   std::vector<uint8_t> bytes;
 };
 
-// Reads of a flash part held in memory: they fail when told to or when asked for bytes the
-// part does not hold.
-inline auto ReadsOf(const std::vector<uint8_t>& flash, bool fail) {
-  return [&flash, fail](uint32_t address, std::span<uint8_t> to) {
-    if (fail || !core::InRange(flash.size(), address, to.size())) return false;
+// Reads of a flash part held in memory; they fail when asked for bytes the part does not hold.
+inline auto ReadsOf(const std::vector<uint8_t>& flash) {
+  return [&flash](uint32_t address, std::span<uint8_t> to) {
+    if (!core::InRange(flash.size(), address, to.size())) return false;
     std::copy_n(flash.begin() + address, to.size(), to.begin());
     return true;
   };

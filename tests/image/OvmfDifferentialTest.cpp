@@ -42,25 +42,22 @@ TEST(OvmfImages, VolumesAndFilesAreFoundWhereUefiExtractFindsThem) {
     std::ifstream in(copy, std::ios::binary), report(copy.string() + ".report.txt");
     const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
     // The report in the scanner's terms: every volume of the image itself (not those nested
-    // in files) whose first 64 header bytes sum to 0, and the files of the firmware file
-    // systems among them, but for the pad file that wraps a volume's extended header: we walk
-    // it like any file (its name is never one we look for), UEFIExtract counts it as header.
+    // in files) whose first 64 header bytes sum to 0, and the files of the volumes (the
+    // report has files in firmware file systems only), but for the pad file that wraps a
+    // volume's extended header: we walk it like any file (its name is never one we look
+    // for), UEFIExtract counts it as header.
     Placed volumes, expected, foundVolumes, found;
     std::set<uint64_t> extendedHeaders;
-    bool walked = false;  // whether the image's last volume is one whose files count
     std::smatch m;
     for (std::string line; std::getline(report, line);) {
       if (!std::regex_search(line, m, row)) continue;
       const std::pair item{std::stoull(m[2], nullptr, 16), std::stoull(m[3], nullptr, 16)};
-      if (m[4].length() == 2 && walked && m[1] == "File") expected.push_back(item);
-      if (m[4].length() != 1) continue;
-      walked = false;
+      if (m[4].length() == 2 && m[1] == "File") expected.push_back(item);
       const auto header = core::SubSpan(bytes, item.first, FirmwareVolume::kChecksummedLength);
-      if (m[1] != "Volume" || !header || core::Sum16(*header) != 0) continue;
+      if (m[4].length() != 1 || m[1] != "Volume" || !header || core::Sum16(*header) != 0) continue;
       volumes.push_back(item);
-      const auto fileSystem = core::Guid::FromBytes(header->subspan(16, 16));
-      walked = fileSystem == FirmwareVolumes::kFileSystem1 || fileSystem == FirmwareVolumes::kFileSystem2;
-      if (walked && core::LoadLe16(&(*header)[52]) != 0) extendedHeaders.insert(item.first + core::LoadLe16(&(*header)[52]));
+      const uint16_t extendedHeader = core::LoadLe16(&(*header)[52]);
+      if (extendedHeader != 0) extendedHeaders.insert(item.first + extendedHeader);
     }
     const auto onFile = [&](const FirmwareFile& file) {
       if (!extendedHeaders.contains(file.offset + FirmwareFile::kHeaderSize)) found.emplace_back(file.offset, file.size);
