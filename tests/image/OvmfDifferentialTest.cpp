@@ -65,7 +65,6 @@ TEST(OvmfImages, VolumesAndFilesAreFoundWhereUefiExtractFindsThem) {
     };
     FirmwareVolumes::Scan(bytes, 0, bytes.size(), onFile,
                           [&](const FirmwareVolume& v) { foundVolumes.emplace_back(v.offset, v.length); });
-    EXPECT_FALSE(volumes.empty());
     EXPECT_EQ(std::tie(foundVolumes, found), std::tie(volumes, expected));
     files += expected.size();
   }
