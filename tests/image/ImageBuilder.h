@@ -12,80 +12,66 @@
 namespace nox::image::testing {
 
 inline const core::Guid kFfs2 = core::GuidLiteral("8C8CE578-8A3D-4F1C-9935-896185C32DD3");
-inline const core::Guid kFfs1 = core::GuidLiteral("7A9354D9-0468-444A-81CE-0BF617D890DF");
-inline const core::Guid kNvData = core::GuidLiteral("FFF12B8D-7696-4C8B-A985-2747075B4F50");
 inline const core::Guid kIdentity = core::GuidLiteral("30ACC954-36FF-4C09-B2F5-DFDDAB7002A5");
 
+inline core::Guid Named(uint32_t first, const char* rest) {
+  return core::GuidLiteral(core::Format("%08X-%s", first, rest));
+}
 // The n-th ROM hole name (0..15), and names that are no hole: the first group counts up.
-inline core::Guid HoleName(uint32_t n) { return core::GuidLiteral(core::Format("%08X-0FC1-11DC-9011-00173153EBA8", 0x05CA01FC + n)); }
-inline core::Guid PlainName(uint32_t n) { return core::GuidLiteral(core::Format("%08X-156A-428A-AF62-49864DA0E6E6", 0x1B45CC0A + n)); }
+inline core::Guid HoleName(uint32_t n) { return Named(0x05CA01FC + n, "0FC1-11DC-9011-00173153EBA8"); }
+inline core::Guid PlainName(uint32_t n) { return Named(0x1B45CC0A + n, "156A-428A-AF62-49864DA0E6E6"); }
 
 struct FileDef {
   core::Guid name;
-  uint32_t size;  // whole file, header included; stored as given, even when nonsensical
+  uint32_t size;  // whole file, header included
 };
 
-struct VolumeDef {
-  core::Guid fileSystem = kFfs2;
-  uint32_t length = 0x10000;
-  // Each extra block-map entry lengthens the header by 8 bytes; the checksum still covers
-  // the whole header, so its first 64 bytes no longer sum to 0.
-  int blockMapEntries = 1;
-  bool breakChecksum = false;
-};
-
-class ImageBuilder {
- public:
-  explicit ImageBuilder(size_t size) : bytes_(size, 0xFF) {}
+struct ImageBuilder {
+  explicit ImageBuilder(size_t size) : bytes(size, 0xFF) {}
 
   // Writes a volume header at `offset` and the files after it; returns the file offsets.
-  std::vector<uint64_t> AddVolume(size_t offset, const VolumeDef& volume, const std::vector<FileDef>& files = {}) {
-    const uint16_t headerLength = static_cast<uint16_t>(56 + 8 * (volume.blockMapEntries + 1));
-    uint8_t* h = &bytes_.at(offset + headerLength - 1) - (headerLength - 1);
-    std::fill(h, h + headerLength, 0);
-    volume.fileSystem.WriteTo(std::span<uint8_t, 16>(h + 16, 16));
-    core::StoreLe64(h + 32, volume.length);
-    std::copy_n("_FVH", 4, h + 40);
-    core::StoreLe32(h + 44, 0x0004FEFF);
-    core::StoreLe16(h + 48, headerLength);
-    h[55] = 2;
-    for (int i = 0; i < volume.blockMapEntries; ++i) {
-      core::StoreLe32(h + 56 + 8 * i, volume.length / 0x1000 / volume.blockMapEntries);
-      core::StoreLe32(h + 60 + 8 * i, 0x1000);
-    }
-    const uint16_t sum = core::Sum16(core::ByteSpan(h, headerLength));
-    core::StoreLe16(h + 50, static_cast<uint16_t>(0x10000 - sum + (volume.breakChecksum ? 1 : 0)));
+  std::vector<uint64_t> AddVolume(size_t offset, const std::vector<FileDef>& files = {}, uint32_t length = 0x10000,
+                                  const core::Guid& fileSystem = kFfs2) {
+    constexpr uint16_t kHeaderLength = 72;  // one block-map entry and the terminating one
+    uint8_t* h = &bytes.at(offset + kHeaderLength - 1) - (kHeaderLength - 1);
+    std::fill(h, h + kHeaderLength, 0);
+    fileSystem.WriteTo(std::span<uint8_t, 16>(h + 16, 16));
+    core::StoreLe64(h + 32, length);
+    // Signature, attributes, header length, checksum (below), no extended header, revision 2.
+    std::copy_n("_FVH\xFF\xFE\x04\0\x48\0\0\0\0\0\0\x02", 16, h + 40);
+    core::StoreLe32(h + 56, length / 0x1000);
+    core::StoreLe32(h + 60, 0x1000);
+    core::StoreLe16(h + 50, static_cast<uint16_t>(0x10000 - core::Sum16(core::ByteSpan(h, kHeaderLength))));
     std::vector<uint64_t> offsets;
-    uint64_t at = offset + headerLength;
-    for (const auto& file : files) {
-      AddFile(at, file);
+    for (uint64_t at = offset + kHeaderLength; const auto& file : files) {
+      uint8_t* f = &bytes.at(at + 23) - 23;
+      file.name.WriteTo(std::span<uint8_t, 16>(f, 16));
+      std::copy_n("\xAA\x55\x01\0\0\0\0\xF8", 8, f + 16);
+      SetFileSize(at, file.size);
+      // A body that is neither erased nor zero, so a walk that reads body bytes as headers
+      // goes wrong visibly.
+      for (uint64_t i = 24; i < file.size && at + i < bytes.size(); ++i) bytes[at + i] = static_cast<uint8_t>(i * 7 + 3);
       offsets.push_back(at);
       at += (uint64_t{file.size} + 7) & ~uint64_t{7};
     }
     return offsets;
   }
 
-  void AddFile(uint64_t offset, const FileDef& file) {
-    uint8_t* f = &bytes_.at(offset + 23) - 23;
-    file.name.WriteTo(std::span<uint8_t, 16>(f, 16));
-    const uint8_t rest[] = {0xAA, 0x55, 0x01, 0, 0, 0, 0, 0xF8};
-    std::copy_n(rest, 8, f + 16);
-    SetFileSize(offset, file.size);
-    // A body that is neither erased nor zero, so a walk that reads body bytes as headers
-    // goes wrong visibly.
-    for (uint64_t i = 24; i < file.size && offset + i < bytes_.size(); ++i) bytes_[offset + i] = static_cast<uint8_t>(i * 7 + 3);
-  }
-
-  // Rewrites only the size field of the file header at `offset`.
+  // Rewrites only the size field of the file header at `offset`, even to a nonsensical size.
   void SetFileSize(uint64_t offset, uint32_t size) {
-    for (int i = 0; i < 3; ++i) bytes_.at(offset + 20 + i) = static_cast<uint8_t>(size >> (8 * i));
+    for (int i = 0; i < 3; ++i) bytes.at(offset + 20 + i) = static_cast<uint8_t>(size >> (8 * i));
   }
 
-
-  std::vector<uint8_t>& Bytes() { return bytes_; }
-
- private:
-  std::vector<uint8_t> bytes_;
+  std::vector<uint8_t> bytes;
 };
+
+// Reads of a flash part held in memory; they fail when asked for bytes the part does not hold.
+inline auto ReadsOf(const std::vector<uint8_t>& flash) {
+  return [&flash](uint32_t address, std::span<uint8_t> to) {
+    if (!core::InRange(flash.size(), address, to.size())) return false;
+    std::copy_n(flash.begin() + address, to.size(), to.begin());
+    return true;
+  };
+}
 
 }  // namespace nox::image::testing
