@@ -29,11 +29,12 @@ Buffer Concat(Buffer a, const Buffer& b) {
   return a;
 }
 
-// Whatever the encoder makes, the decoder turns back into the input.
+// Whatever the encoder makes, the decoder turns back into the input, in at most `ratio` of
+// its size (plus room for the tables of a tiny input).
 struct CorpusItem {
   std::string name;
   Buffer (*make)();
-  bool compressible;
+  double ratio;
 };
 
 Buffer SkewedBytes() {  // byte k occurs fib(k) times in random order: the rare bytes need the longest codes
@@ -49,18 +50,27 @@ Buffer AllByteValues() {
   return v;
 }
 
+// Random bytes only compress through the repeat, which starts before and ends after output
+// position 8192, with a distance close to the whole window.
+Buffer RepeatAcrossTheWindowBoundary() {
+  const auto head = testdata::RandomBytes(8100, 21);
+  return Concat(head, Buffer(head.begin(), head.begin() + 250));
+}
+
+constexpr double kStored = 1 + 1.0 / 64;  // random data may not grow by more than the block tables
 const CorpusItem kCorpus[] = {
-    {"Empty", [] { return Buffer{}; }, false},
-    {"OneByte", [] { return Buffer{0x5A}; }, false},
-    {"ThreeBytes", [] { return Buffer{1, 2, 3}; }, false},
-    {"Zeros1MiB", [] { return Buffer(1 << 20, 0); }, true},
-    {"Random1MiB", [] { return testdata::RandomBytes(1 << 20, 7); }, false},
-    {"CodeLike", [] { return testdata::CodeLike(300000, 11); }, true},
+    {"Empty", [] { return Buffer{}; }, kStored},
+    {"OneByte", [] { return Buffer{0x5A}; }, kStored},
+    {"ThreeBytes", [] { return Buffer{1, 2, 3}; }, kStored},
+    {"Zeros1MiB", [] { return Buffer(1 << 20, 0); }, 0.75},
+    {"Random1MiB", [] { return testdata::RandomBytes(1 << 20, 7); }, kStored},
+    {"CodeLike", [] { return testdata::CodeLike(300000, 11); }, 0.75},
     {"CodeThenRandomThenCode", [] { return Concat(Concat(testdata::CodeLike(70000, 3), testdata::RandomBytes(40000, 4)),
-                                                  testdata::CodeLike(70000, 3)); }, true},
-    {"SyntheticRom8MiB", [] { return testdata::SyntheticRom(8 << 20, 1); }, true},
-    {"SkewedByteFrequencies", SkewedBytes, true},
-    {"AllByteValuesRepeated", AllByteValues, true},
+                                                  testdata::CodeLike(70000, 3)); }, 0.75},
+    {"SyntheticRom8MiB", [] { return testdata::SyntheticRom(8 << 20, 1); }, 0.75},
+    {"SkewedByteFrequencies", SkewedBytes, 0.75},
+    {"AllByteValuesRepeated", AllByteValues, 0.75},
+    {"RepeatAcrossTheWindowBoundary", RepeatAcrossTheWindowBoundary, 0.97},
 };
 
 class RoundTrip : public ::testing::TestWithParam<CorpusItem> {};
@@ -71,11 +81,7 @@ TEST_P(RoundTrip, DecodesBackToTheInput) {
   size_t written = 0;
   EXPECT_EQ(Decode(stream, input.size(), &written), input);
   EXPECT_EQ(written, input.size());
-  if (GetParam().compressible) {
-    EXPECT_LT(stream.size(), input.size() * 3 / 4);
-  }
-  // Random data may not grow by more than the block tables.
-  EXPECT_LT(stream.size(), input.size() + input.size() / 64 + 64);
+  EXPECT_LT(double(stream.size()), double(input.size()) * GetParam().ratio + 64);
 }
 
 INSTANTIATE_TEST_SUITE_P(Corpus, RoundTrip, ::testing::ValuesIn(kCorpus), [](const auto& p) { return p.param.name; });
@@ -83,23 +89,10 @@ INSTANTIATE_TEST_SUITE_P(Corpus, RoundTrip, ::testing::ValuesIn(kCorpus), [](con
 TEST(Lh5Encoder, ReportsProgressUpToTheWholeInput) {
   const auto input = testdata::CodeLike(200000, 5);
   std::vector<size_t> done;
-  Lh5Encode(input, [&](size_t now, size_t total) {
-    EXPECT_EQ(total, input.size());
-    done.push_back(now);
-  });
+  Lh5Encode(input, [&](size_t now, size_t total) { done.push_back(total == input.size() ? now : 0); });
   EXPECT_GT(done.size(), 1u);
-  EXPECT_TRUE(std::is_sorted(done.begin(), done.end()));
+  EXPECT_TRUE(std::is_sorted(done.begin(), done.end()) && done.front() > 0);
   EXPECT_EQ(done.back(), input.size());
-}
-
-TEST(Lh5Decoder, MatchAcrossTheWindowBoundaryIsCompleted) {
-  // Random bytes only compress through the repeat, which starts before and ends after
-  // output position 8192, with a distance close to the whole window.
-  const auto head = testdata::RandomBytes(8100, 21);
-  const Buffer input = Concat(head, Buffer(head.begin(), head.begin() + 250));
-  const auto stream = Lh5Encode(input);
-  ASSERT_LT(stream.size(), input.size() - 150) << "the repeat was not coded as a match";
-  EXPECT_EQ(Decode(stream, input.size()), input);
 }
 
 TEST(Lh5Decoder, AnyOutputLengthGivesThatPrefixEvenFromATruncatedStream) {

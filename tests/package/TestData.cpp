@@ -4,6 +4,9 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <stdexcept>
+
+#include <stdlib.h>
 
 namespace nox::package::testdata {
 
@@ -85,6 +88,23 @@ std::optional<std::vector<uint8_t>> ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return std::nullopt;
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TempDir::TempDir() {
+  std::string name = (std::filesystem::temp_directory_path() / "nox_test_XXXXXX").string();
+  if (mkdtemp(name.data()) == nullptr) throw std::runtime_error("cannot make a directory like " + name);
+  path = name;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path, ignored);
+}
+
+std::string TempDir::Write(const std::string& name, std::span<const uint8_t> bytes) const {
+  const std::string file = *this / name;
+  std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+  return file;
 }
 
 Bits& Bits::Put(unsigned count, uint32_t value) {
