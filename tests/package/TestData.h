@@ -27,8 +27,6 @@ class TempDir {
  public:
   TempDir();
   ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
   // Writes `bytes` to `name` in the directory and returns the file's path.
   std::string Write(const std::string& name, std::span<const uint8_t> bytes) const;
   std::string operator/(const std::string& name) const { return (path / name).string(); }
