@@ -162,29 +162,20 @@ TEST(ExtractModule, StoredAndExpandedModulesAreFollowedByZeroSlack) {
   }
 }
 
-TEST(PackageWriter, HeadersAndWhatIsStored) {
-  const auto module = BuildModule({"@W64", Bytes("driver image"), true, false}).value();
-  EXPECT_EQ(std::make_pair(module.size(), module[10]), std::make_pair(size_t{48}, uint8_t{0x01}));  // the driver mark
-  EXPECT_EQ(Pkg({module})[10], kModuleStep);
+TEST(PackageWriter, HeadersWhatIsStoredAndTheList) {
+  const auto driver = BuildModule({"@W64", Bytes("driver image"), true, false}).value();
+  EXPECT_EQ(std::make_pair(driver.size(), driver[10]), std::make_pair(size_t{48}, uint8_t{0x01}));  // the driver mark
   EXPECT_FALSE(BuildModule({"@R0", Bytes("x"), false, true}));
   // What does not compress is stored: the stored size equals the expanded size.
   EXPECT_EQ(core::LoadLe32(Module("@ME0", testdata::RandomBytes(5000, 8), true).data() + 16), 5000u);
   EXPECT_EQ(core::LoadLe32(Module("@CMD", Bytes("/p /b /n"), true).data() + 16), 8u);
-  EXPECT_LT(core::LoadLe32(Module("@R00", Buffer(5000, 0), true).data() + 16), 100u);
-}
-
-TEST(PackageWriter, ListShowsEveryModuleInOrder) {
-  auto broken = Module("@EC0", Bytes("ec"));
-  broken.back() ^= 1;
   Package p;
-  ASSERT_EQ(OpenPackageImage(p, Join({kStub, Pkg({Module("@UII", Bytes("info")), Module("@R00", Buffer(4000, 7), true), broken})})),
-            kPackageOk);
+  ASSERT_EQ(OpenPackageImage(p, Pkg({driver, Module("@R00", Buffer(5000, 0), true)})), kPackageOk);
+  EXPECT_EQ(p.Step(), kModuleStep);
   const auto list = ListModules(p);
-  ASSERT_EQ(list.size(), 3u);
-  EXPECT_EQ(std::make_tuple(list[0].tag, list[0].offset, list[1].tag, list[1].compressed, list[1].expandedSize),
-            std::make_tuple("@UII", kPackageHeaderSize, "@R00", true, 4000u));
-  EXPECT_EQ(list[2].offset, list[1].offset + list[1].length);
-  EXPECT_EQ(std::make_pair(list[1].checksumOk, list[2].checksumOk), std::make_pair(true, false));
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(std::make_tuple(list[1].tag, list[1].compressed, list[1].expandedSize), std::make_tuple("@R00", true, 5000u));
+  EXPECT_LT(list[1].storedSize, 100u);
 }
 
 // ---- the runs that take modules out for the session -------------------------------------------
