@@ -13,12 +13,14 @@
 namespace nox::config {
 namespace {
 
-// Every box is answered OK; the session never ends here (Cancel is proven by whole runs).
-struct NoEnd : core::SessionEnd {
-  [[noreturn]] void EndSession(uint32_t) override { throw std::logic_error("the session ended"); }
-};
-
-struct RecordingUi : ui::Ui {
+// One translation with every box answered OK and recorded; the session never ends here
+// (Cancel is proven by whole runs).
+struct Translation : ui::Ui, core::SessionEnd {
+  explicit Translation(std::vector<std::string> words, bool lr = false, bool capsule = false,
+                       const char* program = "C:\\NOX\\NOXWINGUI.EXE") {
+    words.insert(words.begin(), program);
+    out = TranslateWordOptions(words, lr, capsule, *this, *this, [this](const std::string& t) { console += t; });
+  }
   ui::Button MessageBox(const std::string& text, const std::string& title, uint32_t style) override {
     boxes.push_back({text, title, std::to_string(style)});
     return ui::Button::kOk;
@@ -26,26 +28,12 @@ struct RecordingUi : ui::Ui {
   std::optional<std::string> AskPassword(const std::string&) override { return std::nullopt; }
   void ShowKorvInfo(const ui::KorvInfo&) override {}
   void RunMainDialog(ui::MainDialogHost&) override {}
+  [[noreturn]] void EndSession(uint32_t) override { throw std::logic_error("the session ended"); }
 
   std::vector<std::vector<std::string>> boxes;  // text, title, style
-};
-
-struct Translation {
-  RecordingUi ui;
-  NoEnd session;
   std::string console;
   TranslatedWordOptions out;
 };
-
-std::unique_ptr<Translation> Translate(const std::vector<std::string>& words, bool lr = false, bool capsule = false,
-                                       const std::string& program = "C:\\NOX\\NOXWINGUI.EXE") {
-  auto r = std::make_unique<Translation>();
-  std::vector<std::string> args{program};
-  args.insert(args.end(), words.begin(), words.end());
-  r->out = TranslateWordOptions(args, lr, capsule, r->ui, r->session,
-                                [&console = r->console](const std::string& t) { console += t; });
-  return r;
-}
 
 const std::string kLongestPassword = "/p=" + std::string(word_options::kMaxPasswordLength, 'a');
 
@@ -89,21 +77,21 @@ TEST(WordOptions, TranslateTheLineOrRefuseIt) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    auto r = Translate(c.words, c.lr);
-    EXPECT_EQ(r->out.result, c.result);
-    EXPECT_EQ(r->ui.boxes.size(), c.boxShown ? 1u : 0u);
-    EXPECT_EQ(r->console, c.console);
+    const Translation r(c.words, c.lr);
+    EXPECT_EQ(r.out.result, c.result);
+    EXPECT_EQ(r.boxes.size(), c.boxShown ? 1u : 0u);
+    EXPECT_EQ(r.console, c.console);
     std::vector<std::string> expected{"c:\\nox\\noxwingui.exe"};
     expected.insert(expected.end(), c.internal.begin(), c.internal.end());
-    EXPECT_EQ(r->out.arguments, c.result == 0 ? expected : std::vector<std::string>{});
+    EXPECT_EQ(r.out.arguments, c.result == 0 ? expected : std::vector<std::string>{});
   }
 }
 
 TEST(WordOptions, FlagsFollowTheirWordsAndTheFirstRomNumberAndPasswordCount) {
-  auto r = Translate({"/factory", "/forceit", "/forcetype", "/lr", "/wipeclean", "/writehdrfile", "/rom=3", "/ROM=4",
+  const Translation r({"/factory", "/forceit", "/forcetype", "/lr", "/wipeclean", "/writehdrfile", "/rom=3", "/ROM=4",
                       "/p=SeCrEt", "/P=other"}, true);
-  ASSERT_EQ(r->out.result, 0);
-  const WordOptionFlags& f = r->out.flags;
+  ASSERT_EQ(r.out.result, 0);
+  const WordOptionFlags& f = r.out.flags;
   EXPECT_TRUE(f.noreboot && f.nopause && f.forceit && f.forcetype && f.lr && f.wipeclean && f.writehdrfile);
   EXPECT_FALSE(f.wipeall || f.writeromfile);
   EXPECT_EQ(std::tie(f.romGiven, f.romNumber, f.passwordGiven, f.password),
@@ -114,7 +102,7 @@ TEST(WordOptions, WarningBoxTellsOfTheRestartOnlyForACapsuleScript) {
   for (const bool capsule : {false, true}) {
     const char* text = capsule ? "Start to flash ...\nSystem is going to reboot\nPress OK to continue or CANCEL to quit."
                                : "Start to flash ...\nPress OK to continue or CANCEL to quit.";
-    EXPECT_EQ(Translate({}, false, capsule)->ui.boxes, (std::vector<std::vector<std::string>>{{text, "WARNING", "1"}}));
+    EXPECT_EQ(Translation({}, false, capsule).boxes, (std::vector<std::vector<std::string>>{{text, "WARNING", "1"}}));
   }
 }
 
@@ -124,8 +112,8 @@ TEST(WordOptions, ImageFilesAreNamedAfterTheLowerCasedProgram) {
            {"noxwingui.exe", "noxwingui.hdr", "noxwingui.rom"},
            {"/opt/nox/noxwingui", "/opt/nox/noxwingui.hdr", "/opt/nox/noxwingui.rom"},
            {"d:\\a.exe.d\\nox", "d:\\a.exe.d\\hdr", "d:\\a.exe.d\\rom"}}) {  // ".exe" anywhere cuts three characters
-    auto r = Translate({"/log"}, false, false, program);
-    EXPECT_EQ(std::tie(r->out.headerFileName, r->out.romFileName), std::tuple(std::string(header), std::string(rom)));
+    const Translation r({"/log"}, false, false, program);
+    EXPECT_EQ(std::tie(r.out.headerFileName, r.out.romFileName), std::tuple(std::string(header), std::string(rom)));
   }
 }
 
