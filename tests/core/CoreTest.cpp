@@ -15,7 +15,7 @@ namespace {
 
 constexpr size_t kMax = std::numeric_limits<size_t>::max();
 
-TEST(Bytes, ReadsAndWritesLittleEndianFieldsOnlyInsideTheBuffer) {
+TEST(Bytes, LittleEndianFieldsOnlyInsideTheBufferAndSumsWithTheOddByteLast) {
   std::array<uint8_t, 17> b{};
   ASSERT_TRUE(WriteLe16(b, 0, 0xBEEF) && WriteLe32(b, 2, 0x12345678) && WriteLe64(b, 9, 0x0102030405060708ull));
   EXPECT_EQ(b, (std::array<uint8_t, 17>{0xEF, 0xBE, 0x78, 0x56, 0x34, 0x12, 0, 0, 0, 8, 7, 6, 5, 4, 3, 2, 1}));
@@ -30,22 +30,15 @@ TEST(Bytes, ReadsAndWritesLittleEndianFieldsOnlyInsideTheBuffer) {
   EXPECT_EQ(small, (std::array<uint8_t, 4>{}));  // a refused write leaves the buffer alone
   EXPECT_FALSE(SubSpan(small, 2, 3));
   EXPECT_TRUE(SubSpan(small, 4, 0));
+  const std::array<uint8_t, 5> odd{0xFF, 0xFF, 0x02, 0x00, 0x05};
+  EXPECT_EQ(Sum16(odd), static_cast<uint16_t>(0xFFFF + 0x0002 + 0x05));
+  EXPECT_EQ(Sum8(odd), static_cast<uint8_t>(0xFF * 2 + 2 + 5));
 }
 
-TEST(Bytes, SumsAddWordsOrBytesWithTheOddByteLast) {
-  const std::array<uint8_t, 5> b{0xFF, 0xFF, 0x02, 0x00, 0x05};
-  EXPECT_EQ(Sum16(b), static_cast<uint16_t>(0xFFFF + 0x0002 + 0x05));
-  EXPECT_EQ(Sum8(b), static_cast<uint8_t>(0xFF * 2 + 2 + 5));
-}
-
-TEST(Format, FormatsLikePrintfWithoutTruncation) {
-  EXPECT_EQ(Format("%08Xh", 0xFFE00000u), "FFE00000h");
-  EXPECT_EQ(Format(" - %s\n", "Error"), " - Error\n");
+TEST(Text, FormatAndCStringsFollowTheCLibraryWithinTheirBounds) {
+  EXPECT_EQ(Format("%08Xh - %s", 0xFFE00000u, "Error"), "FFE00000h - Error");
   EXPECT_EQ(Format("[%s]", std::string(5000, 'x').c_str()).size(), 5002u);
   EXPECT_EQ(Format("%s", ""), "");
-}
-
-TEST(CText, BoundedReadStopsAtZeroEndOrLimit) {
   const std::array<uint8_t, 8> b{'A', 'B', 0, 'C', 'D', 'E', 'F', 'G'};
   EXPECT_EQ(BoundedCString(b, 0), "AB");
   EXPECT_EQ(BoundedCString(b, 2), "");
@@ -54,47 +47,35 @@ TEST(CText, BoundedReadStopsAtZeroEndOrLimit) {
   EXPECT_EQ(BoundedCString(b, 8), "");
   EXPECT_EQ(BoundedCString(b, kMax), "");
   EXPECT_EQ(BoundedCString(std::array<char, 4>{'x', 'y', 'z', 'w'}), "xyzw");
-}
-
-TEST(CText, CopyCutsToLeaveRoomForTheTerminator) {
   std::array<char, 4> field{'q', 'q', 'q', 'q'};
   EXPECT_TRUE(CopyCString(field, "ab"));
   EXPECT_EQ(field, (std::array<char, 4>{'a', 'b', 0, 0}));
-  EXPECT_FALSE(CopyCString(field, "abcdef"));
+  EXPECT_FALSE(CopyCString(field, "abcdef"));  // cut to leave room for the terminator
   EXPECT_EQ(field, (std::array<char, 4>{'a', 'b', 'c', 0}));
-}
-
-TEST(CText, CaseChangesTouchOnlyAsciiLettersAndDecimalsFollowTheCLibrary) {
   EXPECT_EQ(AsciiLower("/IFILE.ROM:\xC4"), "/ifile.rom:\xC4");
   EXPECT_EQ(AsciiUpper("kn[0-7]"), "KN[0-7]");
-  struct Case { const char* text; int64_t value; };
-  for (const Case& c : {Case{"17", 17}, Case{"3x", 3}, Case{"x3", 0}, Case{"", 0}, Case{"  8", 8}, Case{"+5", 5},
-                        Case{"-2", -2}, Case{"007", 7}, Case{"99999999999999999999999999", 1000000000000000000}}) {
-    EXPECT_EQ(CDecimal(c.text), c.value) << c.text;
+  for (const auto& [text, value] : {std::pair<const char*, int64_t>{"17", 17}, {"3x", 3}, {"x3", 0}, {"", 0}, {"  8", 8},
+                                    {"+5", 5}, {"-2", -2}, {"007", 7}, {"99999999999999999999999999", 1000000000000000000}}) {
+    EXPECT_EQ(CDecimal(text), value) << text;
   }
 }
 
-TEST(Guid, ParsesWithAndWithoutBracesInEitherCaseAndPrintsBothForms) {
-  const auto a = Guid::Parse("7A9354D9-0468-444A-81CE-0BF617D890DF");
-  const auto b = Guid::Parse("{7a9354d9-0468-444a-81ce-0bf617d890df}");
-  ASSERT_TRUE(a && b);
-  EXPECT_EQ(*a, *b);
-  EXPECT_EQ(a->ToRegistryString(), "{7A9354D9-0468-444A-81CE-0BF617D890DF}");
-  EXPECT_EQ(a->ToCompactString(), "7a9354d9-0468-444a-81ce0bf617d890df");
-  for (const char* text : {"", "7A9354D9-0468-444A-81CE-0BF617D890D", "7A9354D9-0468-444A-81CE-0BF617D890DFF",
-                           "7A9354D90468-444A-81CE-0BF617D890DF-", "7A9354D9-0468-444A-81CE-0BF617D890DG",
-                           "{7A9354D9-0468-444A-81CE-0BF617D890DF", "(7A9354D9-0468-444A-81CE-0BF617D890DF)"}) {
+TEST(Guid, ParsesPrintsAndUsesTheMixedEndianFirmwareLayoutOrderedByFieldValue) {
+  const auto a = Guid::Parse("8C8CE578-8A3D-4F1C-9935-896185C32DD3");
+  ASSERT_TRUE(a);
+  EXPECT_EQ(Guid::Parse("{8c8ce578-8a3d-4f1c-9935-896185c32dd3}"), a);
+  EXPECT_EQ(a->ToRegistryString(), "{8C8CE578-8A3D-4F1C-9935-896185C32DD3}");
+  EXPECT_EQ(a->ToCompactString(), "8c8ce578-8a3d-4f1c-9935896185c32dd3");
+  for (const char* text : {"", "8C8CE578-8A3D-4F1C-9935-896185C32DD", "8C8CE578-8A3D-4F1C-9935-896185C32DD33",
+                           "8C8CE5788A3D-4F1C-9935-896185C32DD3-", "8C8CE578-8A3D-4F1C-9935-896185C32DDG",
+                           "{8C8CE578-8A3D-4F1C-9935-896185C32DD3", "(8C8CE578-8A3D-4F1C-9935-896185C32DD3)"}) {
     EXPECT_FALSE(Guid::Parse(text)) << text;
   }
-}
-
-TEST(Guid, UsesTheMixedEndianFirmwareLayoutAndOrdersByFieldValue) {
-  const Guid g = GuidLiteral("8C8CE578-8A3D-4F1C-9935-896185C32DD3");
-  const std::array<uint8_t, 16> expected{0x78, 0xE5, 0x8C, 0x8C, 0x3D, 0x8A, 0x1C, 0x4F,
-                                         0x99, 0x35, 0x89, 0x61, 0x85, 0xC3, 0x2D, 0xD3};
-  EXPECT_EQ(g.ToBytes(), expected);
-  EXPECT_EQ(Guid::FromBytes(expected), g);
-  EXPECT_FALSE(Guid::FromBytes(std::span(expected).first(15)));
+  const std::array<uint8_t, 16> bytes{0x78, 0xE5, 0x8C, 0x8C, 0x3D, 0x8A, 0x1C, 0x4F,
+                                      0x99, 0x35, 0x89, 0x61, 0x85, 0xC3, 0x2D, 0xD3};
+  EXPECT_EQ(a->ToBytes(), bytes);
+  EXPECT_EQ(Guid::FromBytes(bytes), a);
+  EXPECT_FALSE(Guid::FromBytes(std::span(bytes).first(15)));
   // Field values decide, not the little-endian bytes in memory.
   EXPECT_LT(GuidLiteral("05CA01FC-0FC1-11DC-9011-00173153EBA8"), GuidLiteral("05CA020B-0FC1-11DC-9011-00173153EBA8"));
   EXPECT_LT(GuidLiteral("000000FF-0000-0000-0000-000000000001"), GuidLiteral("00000100-0000-0000-0000-000000000000"));

@@ -4,6 +4,9 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <stdexcept>
+
+#include <stdlib.h>
 
 namespace nox::package::testdata {
 
@@ -42,38 +45,18 @@ std::vector<uint8_t> SyntheticRom(size_t size, uint32_t seed) {
   out.reserve(size);
   static const char* const kStrings[] = {"Setup", "Boot Option", "Enabled", "Disabled", "SATA Port",
                                          "USB Legacy", "Memory Frequency", "Secure Boot", "CPU Ratio"};
-  uint32_t piece = 0;
-  while (out.size() < size) {
-    const size_t left = size - out.size();
-    const size_t length = std::min<size_t>(left, 16384 + rng() % (512 * 1024));
-    switch (piece++ % 5) {
-      case 0:
-      case 3:
-        out.insert(out.end(), length, 0xFF);
-        break;
-      case 1: {
-        const auto code = CodeLike(length, rng());
-        out.insert(out.end(), code.begin(), code.end());
-        break;
-      }
-      case 2: {
-        const auto random = RandomBytes(length / 3, rng());
-        out.insert(out.end(), random.begin(), random.end());
-        break;
-      }
-      case 4: {
-        const size_t end = out.size() + length / 2;
-        while (out.size() < end) {
-          const char* s = kStrings[rng() % std::size(kStrings)];
-          for (; *s; ++s) {
-            out.push_back(static_cast<uint8_t>(*s));
-            out.push_back(0);  // UCS-2, as setup strings are stored
-          }
-          out.push_back(0);
-          out.push_back(0);
-        }
-        break;
-      }
+  for (uint32_t piece = 0; out.size() < size; ++piece) {
+    const size_t length = std::min<size_t>(size - out.size(), 16384 + rng() % (512 * 1024));
+    const uint32_t kind = piece % 5;
+    if (kind == 0 || kind == 3) out.insert(out.end(), length, 0xFF);
+    if (kind == 1 || kind == 2) {
+      const auto bytes = kind == 1 ? CodeLike(length, rng()) : RandomBytes(length / 3, rng());
+      out.insert(out.end(), bytes.begin(), bytes.end());
+    }
+    for (const size_t end = out.size() + length / 2; kind == 4 && out.size() < end;) {
+      // UCS-2 text, as setup strings are stored
+      for (const char* s = kStrings[rng() % std::size(kStrings)]; *s; ++s) out.insert(out.end(), {uint8_t(*s), 0});
+      out.insert(out.end(), {0, 0});
     }
   }
   out.resize(size, 0xFF);
@@ -85,6 +68,23 @@ std::optional<std::vector<uint8_t>> ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return std::nullopt;
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TempDir::TempDir() {
+  std::string name = (std::filesystem::temp_directory_path() / "nox_test_XXXXXX").string();
+  if (mkdtemp(name.data()) == nullptr) throw std::runtime_error("cannot make a directory like " + name);
+  path = name;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path, ignored);
+}
+
+std::string TempDir::Write(const std::string& name, std::span<const uint8_t> bytes) const {
+  const std::string file = *this / name;
+  std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+  return file;
 }
 
 Bits& Bits::Put(unsigned count, uint32_t value) {

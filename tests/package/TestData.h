@@ -1,10 +1,12 @@
 // Inputs shared by the package tests and benchmarks: generated firmware-like data and the
-// OVMF images of the host, plus a bit writer for hand-made streams.
+// OVMF images of the host, a bit writer for hand-made streams, and a scratch directory.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -18,6 +20,19 @@ std::vector<uint8_t> CodeLike(size_t size, uint32_t seed);
 std::vector<uint8_t> SyntheticRom(size_t size, uint32_t seed);
 // The file's bytes, or none when it cannot be read.
 std::optional<std::vector<uint8_t>> ReadFile(const std::string& path);
+
+// A fresh directory of this process's own under the temporary directory (tests of several
+// builds run at once), removed with its contents at the end of the scope.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  // Writes `bytes` to `name` in the directory and returns the file's path.
+  std::string Write(const std::string& name, std::span<const uint8_t> bytes) const;
+  std::string operator/(const std::string& name) const { return (path / name).string(); }
+
+  std::filesystem::path path;
+};
 
 // MSB-first bit writer for streams built by hand.
 class Bits {

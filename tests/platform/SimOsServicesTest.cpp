@@ -1,14 +1,11 @@
 // The operating-system services of a simulated run: every effect lands in the machine's
-// journal and none reaches the host; pauses move the virtual clock. And the console build's
-// lookup of its own executable.
+// journal and none reaches the host.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "platform/console/RunningExecutable.h"
 #include "platform/sim/Machine.h"
 #include "platform/sim/Presets.h"
 #include "platform/sim/SimOsServices.h"
@@ -18,75 +15,47 @@ namespace {
 
 using nlohmann::json;
 
-struct OsRig {
-  OsRig() {
-    std::string error;
-    machine = Machine::InMemory(*MakePreset("legacy-8m"), error);
-    os = std::make_unique<SimOsServices>(
-        *machine, [this](const std::string& name) { return taken.insert(name).second; },
-        [this](uint32_t code) { endCodes.push_back(code); });
-  }
+TEST(SimOsServices, InstancesEffectsAndFirmwareTables) {
+  std::string error;
+  const auto machine = Machine::InMemory(*MakePreset("legacy-8m"), error);
+  std::set<std::string> taken;
+  SimOsServices os(*machine, [&](const std::string& name) { return taken.insert(name).second; }, [](uint32_t) {});
   // The `field` of every journal line of `event`, in order.
-  json Values(const std::string& event, const std::string& field = "event") {
+  const auto values = [&](const std::string& event, const std::string& field) {
     json out = json::array();
     for (const auto& j : machine->GetJournal().Entries()) {
       if (j.value("event", "") == event) out.push_back(j.value(field, json()));
     }
     return out;
-  }
-  std::unique_ptr<Machine> machine;
-  std::unique_ptr<SimOsServices> os;
-  std::vector<uint32_t> endCodes;
-  std::set<std::string> taken;
-};
+  };
+  // A second instance is refused the services' mutex.
+  EXPECT_EQ(os.InitOsServices(), 0u);
+  EXPECT_EQ(os.InitOsServices(), 97u);
+  EXPECT_TRUE(os.CreateInstanceMutex("NOXWINGUI"));
+  EXPECT_FALSE(os.CreateInstanceMutex("NOXWINGUI"));
 
-TEST(SimOsServices, SecondInstanceIsRefusedTheServicesMutex) {
-  OsRig rig;
-  EXPECT_EQ(rig.os->InitOsServices(), 0u);
-  EXPECT_EQ(rig.os->InitOsServices(), 97u);
-  EXPECT_TRUE(rig.os->CreateInstanceMutex("NOXWINGUI"));
-  EXPECT_FALSE(rig.os->CreateInstanceMutex("NOXWINGUI"));
-}
+  os.KeepAwake(true);
+  os.SetFlashProtection(true);
+  os.SetFlashProtection(true);  // already protected: nothing saved twice
+  os.BlockUserInput(true);
+  os.BlockUserInput(false);
+  os.SetFlashProtection(false);
+  EXPECT_FALSE(os.RestorePowerButtons()) << "nothing left to restore";
+  os.KeepAwake(false);
+  os.SleepMs(1000);
+  EXPECT_EQ(values("keep-awake", "state"), json({"0x80000043", "0x80000000"}));
+  EXPECT_EQ(values("power-buttons", "saved"), json({true, false}));
+  EXPECT_EQ(values("lock-workstation", "disabled"), json({true, false}));
+  EXPECT_EQ(values("input", "blocked"), json({true, false}));
+  EXPECT_EQ(values("pause", "ms"), json({1000}));
 
-TEST(SimOsServices, EffectsAreJournaledAndFlashProtectionRestoredOnce) {
-  OsRig rig;
-  rig.os->KeepAwake(true);
-  rig.os->SetFlashProtection(true);
-  rig.os->SetFlashProtection(true);  // already protected: nothing saved twice
-  rig.os->BlockUserInput(true);
-  rig.os->BlockUserInput(false);
-  rig.os->SetFlashProtection(false);
-  EXPECT_FALSE(rig.os->RestorePowerButtons()) << "nothing left to restore";
-  rig.os->KeepAwake(false);
-  rig.os->SleepMs(1000);
-  rig.os->SleepMs(250);
-  EXPECT_EQ(rig.Values("keep-awake", "state"), json({"0x80000043", "0x80000000"}));
-  EXPECT_EQ(rig.Values("power-buttons", "saved"), json({true, false}));
-  EXPECT_EQ(rig.Values("lock-workstation", "disabled"), json({true, false}));
-  EXPECT_EQ(rig.Values("input", "blocked"), json({true, false}));
-  EXPECT_EQ(rig.Values("pause", "ms"), json({1000, 250}));
-  const uint64_t before = rig.os->NowMs();
-  rig.os->SleepMs(40);
-  EXPECT_EQ(rig.os->NowMs(), before + 40) << "pauses move the virtual clock";
-}
-
-TEST(SimOsServices, FirmwareTablesComeFromTheProfile) {
-  OsRig rig;
-  EXPECT_TRUE(rig.os->HasTableService());
-  const uint32_t size = rig.os->ReadTable(0x41435049, 0x50434146, {});
+  // The FADT of the profile, and no other table.
+  const uint32_t size = os.ReadTable(0x41435049, 0x50434146, {});
   ASSERT_GT(size, 50u);
   std::vector<uint8_t> fadt(size);
-  EXPECT_EQ(rig.os->ReadTable(0x41435049, 0x50434146, fadt), size);
+  EXPECT_EQ(os.ReadTable(0x41435049, 0x50434146, fadt), size);
   EXPECT_EQ(fadt[48] | (fadt[49] << 8), 0xB2);
-  EXPECT_EQ(rig.os->ReadTable(0x41435049, 0x54445344, fadt), 0u) << "no other table";
-  EXPECT_EQ(rig.os->ProbeFirmwareVariable(), 1u) << "legacy firmware has no variable services";
-}
-
-TEST(RunningExecutable, NamesThisTestProgram) {
-  const auto path = platform::RunningExecutablePath();
-  ASSERT_TRUE(path);
-  EXPECT_EQ(std::filesystem::path(*path).filename(), "nox_platform_tests");
-  EXPECT_TRUE(std::filesystem::equivalent(*path, "/proc/self/exe"));
+  EXPECT_EQ(os.ReadTable(0x41435049, 0x54445344, fadt), 0u);
 }
 
 }  // namespace
