@@ -44,4 +44,8 @@ class Bits {
   std::vector<bool> bits_;
 };
 
+// A -lh5- block header whose three tables each name one symbol: every code is that symbol,
+// and no bits are spent on it.
+Bits SingleCodeBlock(uint32_t blockSize, uint32_t literal, uint32_t position = 0);
+
 }  // namespace nox::package::testdata
