@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <tuple>
@@ -41,16 +39,16 @@ std::string Extract(const Package& package, std::string_view tag) {
 
 const Buffer kStub = Bytes("MZ\x90\0 program code and data of the utility ... ");
 
+// `module` with the 32-bit field at `offset` changed and its sum sealed again.
+Buffer Patched(Buffer module, size_t offset, uint32_t value) {
+  core::StoreLe32(module.data() + offset, value);
+  SealChecksum(module, 8);
+  return module;
+}
+
 // A compressed "@R00" module made by hand: `stream` behind a data header that claims `expanded`.
-Buffer RawModule(const Buffer& stream, uint32_t expanded, uint32_t storedSize) {
-  Buffer m(kModuleHeaderSize + kDataHeaderSize + (stream.size() + 15) / 16 * 16, 0);
-  std::copy_n("@R00", 4, m.begin());
-  core::StoreLe32(m.data() + 4, static_cast<uint32_t>(m.size()));
-  core::StoreLe32(m.data() + 16, storedSize);
-  core::StoreLe32(m.data() + 20, expanded);
-  std::copy(stream.begin(), stream.end(), m.begin() + 24);
-  SealChecksum(m, 8);
-  return m;
+Buffer RawModule(const Buffer& stream, uint32_t expanded, uint32_t stored) {
+  return Patched(Patched(Module("@R00", stream), kModuleHeaderSize, stored), kModuleHeaderSize + 4, expanded);
 }
 
 // A package with 8 filler bytes in front of one module, so that the module sits off the
@@ -70,13 +68,6 @@ struct ImageCase {
   std::string tag = "@R00";
 };
 
-// A module whose header claims `length` instead of its own, with the sum sealed again.
-Buffer ClaimingLength(Buffer module, uint32_t length) {
-  core::StoreLe32(module.data() + 4, length);
-  SealChecksum(module, 8);
-  return module;
-}
-
 std::vector<ImageCase> ImageCases() {
   const auto rom = [](const char* text) { return Pkg({Module("@R00", Bytes(text))}); };
   std::vector<ImageCase> c;
@@ -93,7 +84,7 @@ std::vector<ImageCase> ImageCases() {
   cut.resize(cut.size() - 16);  // header still sums to zero, but claims more than is there
   c.push_back({"CutPackageBehindAGoodOne", Join({kStub, rom("good"), cut}), "good"});
   c.push_back({"CutPackageAlone", Join({kStub, cut}), "-", kPackageNotFound});
-  c.push_back({"HeaderShorterThanItself", Join({kStub, ClaimingLength(Pkg({}), 8), kStub}), "-", kPackageNotFound});
+  c.push_back({"HeaderShorterThanItself", Join({kStub, Patched(Pkg({}), 4, 8), kStub}), "-", kPackageNotFound});
 
   auto broken = Module("@R00", Bytes("first copy"));
   broken[kModuleHeaderSize + kDataHeaderSize] ^= 0x01;
@@ -103,9 +94,9 @@ std::vector<ImageCase> ImageCases() {
   c.push_back({"ModuleOnASmallerStep", PackageWithModuleAt24(0x08), "misplaced"});
   c.push_back({"StepZeroFindsNothing", PackageWithModuleAt24(0), "-"});
   // A header with a good sum but no room for the data header.
-  c.push_back({"NoRoomForTheDataHeader", Pkg({ClaimingLength(Bytes("@R00............"), 16)}), "-"});
+  c.push_back({"NoRoomForTheDataHeader", Pkg({Patched(Bytes("@R00............"), 4, 16)}), "-"});
   const auto data = Module("@R00", Bytes("data"));
-  c.push_back({"ModuleLengthPastThePackage", Pkg({ClaimingLength(data, static_cast<uint32_t>(data.size() + 16))}), "-"});
+  c.push_back({"ModuleLengthPastThePackage", Pkg({Patched(data, 4, static_cast<uint32_t>(data.size() + 16))}), "-"});
 
   // 100 literals, then a block whose code-length table is over-subscribed.
   const auto q = testdata::SingleCodeBlock(100, 'Q').Put(16, 5).Put(5, 3).Put(3, 1).Put(3, 1).Put(3, 1).Put(2, 0).Bytes();
@@ -144,35 +135,28 @@ TEST(OpenPackage, ResultCodesOfTheFile) {
   EXPECT_EQ(Extract(p, "@CMD"), "-");
 }
 
-TEST(ExtractModule, StoredAndExpandedModulesAreFollowedByZeroSlack) {
-  for (const bool compressible : {false, true}) {
-    const auto content = compressible ? testdata::SyntheticRom(1 << 20, 5) : testdata::RandomBytes(1000, 3);
-    const auto module = Module("@R00", content, true);
-    EXPECT_EQ(module.size() < content.size() / 2, compressible);
-    Package p;
-    ASSERT_EQ(OpenPackageImage(p, Pkg({module})), kPackageOk);
+TEST(PackageWriter, HeadersWhatIsStoredAndWhatComesBackFollowedByZeroSlack) {
+  const auto driver = BuildModule({"@W64", Bytes("driver image"), true, false}).value();
+  EXPECT_EQ(std::make_pair(driver.size(), driver[10]), std::make_pair(size_t{48}, uint8_t{0x01}));  // the driver mark
+  EXPECT_FALSE(BuildModule({"@R0", Bytes("x"), false, true}));
+  EXPECT_EQ(core::LoadLe32(Module("@CMD", Bytes("/p /b /n"), true).data() + 16), 8u);  // too short to compress
+  const Buffer rom = testdata::SyntheticRom(1 << 20, 5), me = testdata::RandomBytes(5000, 8);
+  Package p;
+  ASSERT_EQ(OpenPackageImage(p, Pkg({driver, Module("@R00", rom, true), Module("@ME0", me, true)})), kPackageOk);
+  EXPECT_EQ(p.Step(), kModuleStep);
+  const auto list = ListModules(p);
+  ASSERT_EQ(list.size(), 3u);
+  // What does not compress is stored: the stored size equals the expanded size.
+  EXPECT_EQ(std::make_tuple(list[1].tag, list[1].compressed, list[1].expandedSize, list[2].compressed, list[2].storedSize),
+            std::make_tuple("@R00", true, uint32_t(rom.size()), false, 5000u));
+  EXPECT_LT(list[1].storedSize, rom.size() / 2);
+  for (const auto& [tag, content] : {std::pair{"@R00", rom}, {"@ME0", me}}) {
     ExtractedModule m;
-    ASSERT_EQ(ExtractModule(p, "@R00", m), 0u);
+    ASSERT_EQ(ExtractModule(p, tag, m), 0u);
     ASSERT_EQ(std::make_pair(size_t{m.size}, m.data.size()), std::make_pair(content.size(), content.size() + kExtractSlack));
     EXPECT_TRUE(std::equal(content.begin(), content.end(), m.data.begin()));
     EXPECT_TRUE(std::all_of(m.data.begin() + m.size, m.data.end(), [](uint8_t b) { return b == 0; }));
   }
-}
-
-TEST(PackageWriter, HeadersWhatIsStoredAndTheList) {
-  const auto driver = BuildModule({"@W64", Bytes("driver image"), true, false}).value();
-  EXPECT_EQ(std::make_pair(driver.size(), driver[10]), std::make_pair(size_t{48}, uint8_t{0x01}));  // the driver mark
-  EXPECT_FALSE(BuildModule({"@R0", Bytes("x"), false, true}));
-  // What does not compress is stored: the stored size equals the expanded size.
-  EXPECT_EQ(core::LoadLe32(Module("@ME0", testdata::RandomBytes(5000, 8), true).data() + 16), 5000u);
-  EXPECT_EQ(core::LoadLe32(Module("@CMD", Bytes("/p /b /n"), true).data() + 16), 8u);
-  Package p;
-  ASSERT_EQ(OpenPackageImage(p, Pkg({driver, Module("@R00", Buffer(5000, 0), true)})), kPackageOk);
-  EXPECT_EQ(p.Step(), kModuleStep);
-  const auto list = ListModules(p);
-  ASSERT_EQ(list.size(), 2u);
-  EXPECT_EQ(std::make_tuple(list[1].tag, list[1].compressed, list[1].expandedSize), std::make_tuple("@R00", true, 5000u));
-  EXPECT_LT(list[1].storedSize, 100u);
 }
 
 // ---- the runs that take modules out for the session -------------------------------------------
