@@ -44,8 +44,7 @@ TEST(ConfigStore, AvailableRecordsAreSelectedDisabledOnesFreezeAndValuesStackInT
   store.BuildCommandTable();
   EXPECT_EQ(store.Find(11), nullptr);
   // Values stack most recent first within the value buffer.
-  ASSERT_TRUE(store.SetValue(18, "3"));
-  ASSERT_TRUE(store.SetValue(18, "5"));
+  ASSERT_TRUE(store.SetValue(18, "3") && store.SetValue(18, "5"));
   EXPECT_EQ(std::make_tuple(store.GetValue(18, 0), store.GetValue(18, 1), store.GetValue(18, 2)),
             std::make_tuple(std::optional<std::string>("5"), std::optional<std::string>("3"), std::optional<std::string>()));
   ASSERT_TRUE(store.SetValue(18, ""));
@@ -53,10 +52,8 @@ TEST(ConfigStore, AvailableRecordsAreSelectedDisabledOnesFreezeAndValuesStackInT
   ASSERT_TRUE(store.SetValue(1, std::string(1023, 'a')));  // exactly fills the buffer with its zero
   EXPECT_FALSE(store.SetValue(1, "b"));                    // "b<aaa..." would need 1026 bytes
   EXPECT_EQ(store.GetValue(1)->size(), 1023u);
-  EXPECT_FALSE(store.SetValue(2, std::string(1024, 'a')));
-  EXPECT_FALSE(store.GetValue(2));
-  ASSERT_TRUE(store.SetValue(2, std::string(511, 'a')));
-  ASSERT_TRUE(store.SetValue(2, std::string(511, 'b')));  // 511 + 1 + 511 = 1023
+  EXPECT_FALSE(store.SetValue(2, std::string(1024, 'a')) || store.GetValue(2));
+  ASSERT_TRUE(store.SetValue(2, std::string(511, 'a')) && store.SetValue(2, std::string(511, 'b')));  // 1023 bytes
   EXPECT_FALSE(store.SetValue(2, "c"));
 }
 
@@ -108,16 +105,18 @@ TEST(MaskBit, EachBitNamesItsOptionBothWays) {
 
 // ---- the option parser ----------------------------------------------------------------------
 
-std::vector<std::string> Args(const std::vector<const char*>& words) {
-  std::vector<std::string> args{"NOXWINGUI.exe"};
-  for (const char* w : words) args.emplace_back(w);
-  return args;
+const std::string kProgram = "c:\\nox\\noxwingui.exe";
+
+// The program path, then `words`.
+std::vector<std::string> Args(std::vector<std::string> words) {
+  words.insert(words.begin(), kProgram);
+  return words;
 }
 
 // A parse as the first pass runs it; the package held a command script, so the default
 // region rule stays out of the way unless a case asks for it.
 struct Parse {
-  explicit Parse(const std::vector<const char*>& words, bool scriptHeld = true) {
+  explicit Parse(const std::vector<std::string>& words, bool scriptHeld = true) {
     context.commandScriptHeld = scriptHeld;
     context.canOpenForReading = [](const std::string& path) { return path == "exists.rom"; };
     result = ParseOptions(store, Args(words), context);
@@ -138,11 +137,9 @@ TEST(Matching, SelectsTheExpectedCommandWithItsValueOrNumber) {
                         Case{"/?", 25, {}}, Case{"/h", 25, {}}, Case{"/chgver:AbC", 20, "AbC"},
                         Case{"/CHGVER:AbC", 20, "AbC"}, Case{"/ifile.ROM", 1, "file.rom"}, Case{"/cfgbhv:1", 30, "1"},
                         Case{"/notaver=1.2", 51, "1.2"}, Case{"/sw", 29, {}}, Case{"/mefwupdlcl", 57, {}}}) {
-    Parse p({c.argument});
-    ASSERT_EQ(p.result, 0u) << c.argument;
-    EXPECT_EQ(Selected(p.store), std::set<uint32_t>{c.id}) << c.argument;
-    EXPECT_EQ(p.store.GetValue(c.id), c.value) << c.argument;
-    EXPECT_EQ(p.store.GetNumber(c.id), c.number) << c.argument;
+    const Parse p({c.argument});
+    EXPECT_EQ(std::tuple(p.result, Selected(p.store), p.store.GetValue(c.id), p.store.GetNumber(c.id)),
+              std::tuple(0u, std::set<uint32_t>{c.id}, c.value, c.number)) << c.argument;
   }
 }
 
@@ -150,18 +147,17 @@ TEST(Matching, UnavailableCommandsNeverMatchAndFailTheWholeParse) {
   const std::string tooLong = "/i" + std::string(1100, 'a');  // a value too long for the value buffer
   for (const char* word : {"/mai", "/c", "/makedrv", "/gendrv", "/m1234", "/l0", "/kx", "/kn", "p", "", "/",
                            "-", "+p", "/pp", "/h|?", tooLong.c_str()}) {
-    Parse p({"/b", "/reboot", word}, /*scriptHeld=*/false);
-    EXPECT_EQ(p.result, 1u) << word;
-    EXPECT_TRUE(Selected(p.store).empty()) << word;
+    const Parse p({"/b", "/reboot", word}, /*scriptHeld=*/false);
     // The rebuilt table has dropped the SMBIOS-type command for good.
-    EXPECT_EQ(p.store.Find(option::kPreserveSmbiosType), nullptr) << word;
+    EXPECT_EQ(std::tuple(p.result, Selected(p.store), p.store.Find(option::kPreserveSmbiosType)),
+              std::tuple(1u, std::set<uint32_t>{}, nullptr)) << word;
   }
 }
 
 // --- consistency rules -------------------------------------------------------------------
 
 TEST(Rules, GiveTheirResultAndSelections) {
-  struct Case { std::vector<const char*> words; bool scriptHeld; uint32_t result; std::set<uint32_t> selected; };
+  struct Case { std::vector<std::string> words; bool scriptHeld; uint32_t result; std::set<uint32_t> selected; };
   for (const Case& c : {
            Case{{}, false, 0, {}},
            // The main BIOS is the default region, unless a script, a region, an NCB or an ME or EC option chose.
@@ -187,11 +183,8 @@ TEST(Rules, GiveTheirResultAndSelections) {
            // The EC flash type needs one more word, switches to shutdown, and takes "q" at four.
            Case{{"/ec"}, true, 1, {40}}, Case{{"/ec", "/x"}, true, 0, {36, 40}},
            Case{{"/ec", "/q", "/x"}, false, 0, {10, 36, 40}}, Case{{"/ec", "/reboot", "/x"}, true, 1, {11, 12, 40}}}) {
-    std::string words;
-    for (const char* w : c.words) words += std::string(w) + " ";
-    Parse p(c.words, c.scriptHeld);
-    EXPECT_EQ(p.result, c.result) << words;
-    EXPECT_EQ(Selected(p.store), c.selected) << words;
+    const Parse p(c.words, c.scriptHeld);
+    EXPECT_EQ(std::pair(p.result, Selected(p.store)), std::pair(c.result, c.selected)) << ::testing::PrintToString(c.words);
   }
 }
 
@@ -225,8 +218,6 @@ TEST(Rules, HoleChecksTheRomFileOnDisk) {
 }
 
 // --- the command script -----------------------------------------------------------------------
-
-const std::string kProgram = "c:\\nox\\noxwingui.exe";
 
 std::string Words(size_t count, const char* word) {
   std::string text;
@@ -269,12 +260,9 @@ TEST(ScriptList, TakesTheFirstCfgbhvWordOut) {
     SCOPED_TRACE(c.script);
     ConfigStore store;
     CommandScript script;
-    const State state = script.Build(store, kProgram, std::vector<std::string>{kProgram, "/reboot", "/x"}, c.script);
-    EXPECT_EQ(state, c.list.empty() ? State::kNone : State::kHeld);
+    EXPECT_EQ(script.Build(store, kProgram, Args({"/reboot", "/x"}), c.script), c.list.empty() ? State::kNone : State::kHeld);
     EXPECT_EQ(script.ConfigBehaviour(), c.behaviour);
-    std::vector<std::string> expected(c.list.empty() ? 0 : 1, kProgram);
-    expected.insert(expected.end(), c.list.begin(), c.list.end());
-    EXPECT_EQ(script.Arguments(), expected);
+    EXPECT_EQ(script.Arguments(), c.list.empty() ? c.list : Args(c.list));
     EXPECT_EQ(store.IsSelected(option::kDefaultBehaviour), c.option30);
   }
 }
@@ -285,12 +273,10 @@ TEST(ScriptList, LongWordsAndTooManyEntriesAreRefusedAndFailTheSecondPassLeaving
                         Case{6, Words(51, "/caf"), State::kHeld}, Case{6, Words(52, "/caf"), State::kRefused},
                         Case{0, Words(57, "/caf"), State::kHeld}, Case{0, Words(58, "/caf"), State::kRefused}}) {
     SCOPED_TRACE(c.script.size());
-    std::vector<std::string> internal{kProgram};
-    internal.insert(internal.end(), c.internalWords, "/p");
     ConfigStore store;
     store.SelectCommand(option::kMainBios, true);
     CommandScript script;
-    EXPECT_EQ(script.Build(store, kProgram, internal, c.script), c.state);
+    EXPECT_EQ(script.Build(store, kProgram, Args(std::vector<std::string>(c.internalWords, "/p")), c.script), c.state);
     EXPECT_TRUE(script.SecondPassDue());
     EXPECT_EQ(script.Arguments().empty(), c.state == State::kRefused);
     if (c.state == State::kRefused) {
@@ -318,8 +304,7 @@ TEST(BothPasses, ScriptAddsToOrReplacesTheUsersOptions) {
     ConfigStore store;
     ParseContext context;
     CommandScript script;
-    std::vector<std::string> internal{kProgram};
-    internal.insert(internal.end(), c.internal.begin(), c.internal.end());
+    const auto internal = Args(c.internal);
     script.Build(store, kProgram, internal, c.script);
     const bool held = context.commandScriptHeld = script.Held();
     ASSERT_EQ(ParseOptions(store, internal, context), 0u);
