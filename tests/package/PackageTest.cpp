@@ -225,10 +225,7 @@ TEST(ExtractionRuns, MissingModuleLeavesItsSlotAloneButRefillEmptiesRomEcAndMe) 
 }
 
 TEST(OwnFilePath, RunningExecutableFirstThenTheWindowsRule) {
-  const struct {
-    const char* argument;
-    std::optional<std::string> cwd, running, expected;
-  } rows[] = {
+  const struct { const char* argument; std::optional<std::string> cwd, running, expected; } rows[] = {
       {"tool", "C:\\X", std::string("/opt/nox/noxwingui"), "/opt/nox/noxwingui"},
       {"tool", "C:\\X", std::string(), "C:\\X\\tool.exe"},
       {"C:\\X\\TOOL.EXE", "C:\\Y", std::nullopt, "C:\\X\\TOOL.EXE"},
