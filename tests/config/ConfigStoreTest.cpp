@@ -45,8 +45,8 @@ TEST(ConfigStore, AvailableRecordsAreSelectedDisabledOnesFreezeAndValuesStackInT
   EXPECT_EQ(store.Find(11), nullptr);
   // Values stack most recent first within the value buffer.
   ASSERT_TRUE(store.SetValue(18, "3") && store.SetValue(18, "5"));
-  EXPECT_EQ(std::make_tuple(store.GetValue(18, 0), store.GetValue(18, 1), store.GetValue(18, 2)),
-            std::make_tuple(std::optional<std::string>("5"), std::optional<std::string>("3"), std::optional<std::string>()));
+  EXPECT_EQ((std::vector{store.GetValue(18, 0), store.GetValue(18, 1), store.GetValue(18, 2)}),
+            (std::vector<std::optional<std::string>>{"5", "3", std::nullopt}));
   ASSERT_TRUE(store.SetValue(18, ""));
   EXPECT_FALSE(store.GetValue(18, 0));
   ASSERT_TRUE(store.SetValue(1, std::string(1023, 'a')));  // exactly fills the buffer with its zero
@@ -127,13 +127,13 @@ struct Parse {
 
 TEST(Matching, SelectsTheExpectedCommandWithItsValueOrNumber) {
   struct Case { const char* argument; uint32_t id; std::optional<std::string> value; uint32_t number = 0; };
-  for (const Case& c : {Case{"/P", 3, {}}, Case{"-reboot", 11, {}}, Case{"/x", 12, {}}, Case{"/x:8", 13, "8"},
-                        Case{"/retry:3", 21, "3"}, Case{"/RETRY:3", 21, "3"}, Case{"/r17", 18, "17"},
-                        Case{"/R17", 18, "17"}, Case{"/r", 18, {}}, Case{"/k", 8, {}}, Case{"/K", 8, {}},
-                        Case{"/k3", 9, {}, 0x08}, Case{"/k12", 9, {}, 0x02}, Case{"/k9", 9, {}, 0x200},
-                        Case{"/?", 25, {}}, Case{"/h", 25, {}}, Case{"/chgver:AbC", 20, "AbC"},
-                        Case{"/CHGVER:AbC", 20, "AbC"}, Case{"/ifile.ROM", 1, "file.rom"}, Case{"/cfgbhv:1", 30, "1"},
-                        Case{"/notaver=1.2", 51, "1.2"}, Case{"/sw", 29, {}}, Case{"/mefwupdlcl", 57, {}}}) {
+  const Case cases[] = {
+      {"/P", 3, {}}, {"-reboot", 11, {}}, {"/x", 12, {}}, {"/x:8", 13, "8"}, {"/retry:3", 21, "3"},
+      {"/RETRY:3", 21, "3"}, {"/r17", 18, "17"}, {"/R17", 18, "17"}, {"/r", 18, {}}, {"/k", 8, {}}, {"/K", 8, {}},
+      {"/k3", 9, {}, 0x08}, {"/k12", 9, {}, 0x02}, {"/k9", 9, {}, 0x200}, {"/?", 25, {}}, {"/h", 25, {}},
+      {"/chgver:AbC", 20, "AbC"}, {"/CHGVER:AbC", 20, "AbC"}, {"/ifile.ROM", 1, "file.rom"}, {"/cfgbhv:1", 30, "1"},
+      {"/notaver=1.2", 51, "1.2"}, {"/sw", 29, {}}, {"/mefwupdlcl", 57, {}}};
+  for (const Case& c : cases) {
     const Parse p({c.argument});
     EXPECT_EQ(std::tuple(p.result, Selected(p.store), p.store.GetValue(c.id), p.store.GetNumber(c.id)),
               std::tuple(0u, std::set<uint32_t>{c.id}, c.value, c.number)) << c.argument;
@@ -155,31 +155,30 @@ TEST(Matching, UnavailableCommandsNeverMatchAndFailTheWholeParse) {
 
 TEST(Rules, GiveTheirResultAndSelections) {
   struct Case { std::vector<std::string> words; bool scriptHeld; uint32_t result; std::set<uint32_t> selected; };
-  for (const Case& c : {
-           Case{{}, false, 0, {}},
-           // The main BIOS is the default region, unless a script, a region, an NCB or an ME or EC option chose.
-           Case{{"/q", "/reboot"}, false, 0, {3, 10, 11}}, Case{{"/q", "/reboot"}, true, 0, {10, 11}},
-           Case{{"/b"}, false, 0, {4}}, Case{{"/k2"}, false, 0, {9}}, Case{{"/meuf"}, false, 0, {41}},
-           Case{{"/ecuf"}, false, 0, {34}},
-           // A ROM hole needs its value, the ROM file on disk and no companions but "q" at four words.
-           Case{{"/iexists.rom", "/hole:RomH1", "/x"}, true, 1, {1, 12, 37}},
-           Case{{"/iexists.rom", "/hole:RomH1", "/q"}, false, 0, {1, 10, 37}},
-           Case{{"/iexists.rom", "/hole:"}, true, 1, {1, 37}}, Case{{"/hole:RomH1", "/b"}, true, 1, {4, 37}},
-           Case{{"/imissing.rom", "/hole:h1"}, true, 146, {1, 37}},
-           Case{{"/iexists.rom", "/hole:h1", "/b", "/p", "/n", "/e", "/k"}, true, 0, {1, 37}},
-           // Saving needs one more word, and "q" at four.
-           Case{{"/o"}, true, 1, {2}}, Case{{"/o", "/x"}, false, 0, {2, 12}}, Case{{"/o", "/q", "/x"}, false, 0, {2, 10, 12}},
-           Case{{"/o", "/b", "/x"}, false, 1, {2, 4, 12}}, Case{{"/u", "/x"}, false, 0, {1, 12, 14}},
-           Case{{"/retry:0"}, true, 150, {21}}, Case{{"/retry:3a"}, true, 150, {21}}, Case{{"/retry:"}, true, 150, {21}},
-           Case{{"/retry:003"}, true, 0, {21}}, Case{{"/rabc"}, true, 1, {18}}, Case{{"/r0", "/r00"}, true, 0, {18}},
-           Case{{"/r3", "/rx", "/r5"}, true, 1, {18}}, Case{{"/x:"}, true, 151, {13}}, Case{{"/x:9"}, true, 151, {13}},
-           Case{{"/x:1"}, true, 0, {13}}, Case{{"/oemsmi:1F", "/b"}, true, 1, {4, 35}}, Case{{"/oemsmi:1F"}, true, 0, {35}},
-           Case{{"/oemsmi:1G"}, true, 152, {35}}, Case{{"/oemsmi:"}, true, 152, {35}},
-           Case{{"/meuf", "/me"}, true, 0, {42}},  // the entire ME wins over its ignition part
-           Case{{"/d", "/p", "/b", "/x"}, true, 0, {28}}, Case{{"/d"}, false, 0, {28}},  // verifying deselects
-           // The EC flash type needs one more word, switches to shutdown, and takes "q" at four.
-           Case{{"/ec"}, true, 1, {40}}, Case{{"/ec", "/x"}, true, 0, {36, 40}},
-           Case{{"/ec", "/q", "/x"}, false, 0, {10, 36, 40}}, Case{{"/ec", "/reboot", "/x"}, true, 1, {11, 12, 40}}}) {
+  const Case cases[] = {
+      {{}, false, 0, {}},
+      // The main BIOS is the default region, unless a script, a region, an NCB or an ME or EC option chose.
+      {{"/q", "/reboot"}, false, 0, {3, 10, 11}}, {{"/q", "/reboot"}, true, 0, {10, 11}}, {{"/b"}, false, 0, {4}},
+      {{"/k2"}, false, 0, {9}}, {{"/meuf"}, false, 0, {41}}, {{"/ecuf"}, false, 0, {34}},
+      // A ROM hole needs its value, the ROM file on disk and no companions but "q" at four words.
+      {{"/iexists.rom", "/hole:RomH1", "/x"}, true, 1, {1, 12, 37}},
+      {{"/iexists.rom", "/hole:RomH1", "/q"}, false, 0, {1, 10, 37}}, {{"/iexists.rom", "/hole:"}, true, 1, {1, 37}},
+      {{"/hole:RomH1", "/b"}, true, 1, {4, 37}}, {{"/imissing.rom", "/hole:h1"}, true, 146, {1, 37}},
+      {{"/iexists.rom", "/hole:h1", "/b", "/p", "/n", "/e", "/k"}, true, 0, {1, 37}},
+      // Saving needs one more word, and "q" at four.
+      {{"/o"}, true, 1, {2}}, {{"/o", "/x"}, false, 0, {2, 12}}, {{"/o", "/q", "/x"}, false, 0, {2, 10, 12}},
+      {{"/o", "/b", "/x"}, false, 1, {2, 4, 12}}, {{"/u", "/x"}, false, 0, {1, 12, 14}},
+      {{"/retry:0"}, true, 150, {21}}, {{"/retry:3a"}, true, 150, {21}}, {{"/retry:"}, true, 150, {21}},
+      {{"/retry:003"}, true, 0, {21}}, {{"/rabc"}, true, 1, {18}}, {{"/r0", "/r00"}, true, 0, {18}},
+      {{"/r3", "/rx", "/r5"}, true, 1, {18}}, {{"/x:"}, true, 151, {13}}, {{"/x:9"}, true, 151, {13}},
+      {{"/x:1"}, true, 0, {13}}, {{"/oemsmi:1F", "/b"}, true, 1, {4, 35}}, {{"/oemsmi:1F"}, true, 0, {35}},
+      {{"/oemsmi:1G"}, true, 152, {35}}, {{"/oemsmi:"}, true, 152, {35}},
+      {{"/meuf", "/me"}, true, 0, {42}},  // the entire ME wins over its ignition part
+      {{"/d", "/p", "/b", "/x"}, true, 0, {28}}, {{"/d"}, false, 0, {28}},  // verifying deselects
+      // The EC flash type needs one more word, switches to shutdown, and takes "q" at four.
+      {{"/ec"}, true, 1, {40}}, {{"/ec", "/x"}, true, 0, {36, 40}}, {{"/ec", "/q", "/x"}, false, 0, {10, 36, 40}},
+      {{"/ec", "/reboot", "/x"}, true, 1, {11, 12, 40}}};
+  for (const Case& c : cases) {
     const Parse p(c.words, c.scriptHeld);
     EXPECT_EQ(std::pair(p.result, Selected(p.store)), std::pair(c.result, c.selected)) << ::testing::PrintToString(c.words);
   }
@@ -208,8 +207,7 @@ TEST(Rules, HoleChecksTheRomFileOnDisk) {
   for (const auto& [file, expected] : {std::pair{"/proc/self/exe", 0u}, {"/proc/self/absent.rom", 146u}}) {
     ConfigStore store;
     ParseContext context;
-    EXPECT_EQ(ParseOptions(store, std::vector<std::string>{"prog", std::string("/i") + file, "/hole:h1"}, context), expected)
-        << file;
+    EXPECT_EQ(ParseOptions(store, Args({std::string("/i") + file, "/hole:h1"}), context), expected) << file;
   }
 }
 
@@ -240,23 +238,24 @@ TEST(ScriptWords, SplitAtAnyBlankEndAtAZeroByteAndNameTheCapsuleWithinTheFirst58
 
 // --- the script list --------------------------------------------------------------------------
 
-using State = CommandScript::State;
+using enum CommandScript::State;
 
 TEST(ScriptList, TakesTheFirstCfgbhvWordOut) {
   struct Case { const char* script; int32_t behaviour; std::vector<std::string> list; bool option30; };
-  for (const Case& c : {Case{"/p /b", -1, {"/p", "/b"}, false}, Case{"/p /cfgbhv:1 /b", 1, {"/p", "/b"}, true},
-                        Case{"/CFGBHV:0 /n", 0, {"/n"}, true}, Case{"-cfgbhv:1 /n", 1, {"/n"}, true},
-                        // Only the first such word decides; a second one stays for the parser.
-                        Case{"/cfgbhv:0 /cfgbhv:1", 0, {"/cfgbhv:1"}, true}, Case{"/cfgbhv:2 /p", -1, {"/p"}, false},
-                        Case{"/cfgbhv: /p", -1, {"/p"}, false},
-                        // A word the command does not take as its argument is an ordinary word.
-                        Case{"cfgbhv:0 /p", -1, {"cfgbhv:0", "/p"}, false},
-                        // Nothing but the word leaves no list.
-                        Case{"/cfgbhv:0", -1, {}, true}, Case{"/cfgbhv:7", -1, {}, false}, Case{"", -1, {}, false}}) {
+  const Case cases[] = {
+      {"/p /b", -1, {"/p", "/b"}, false}, {"/p /cfgbhv:1 /b", 1, {"/p", "/b"}, true},
+      {"/CFGBHV:0 /n", 0, {"/n"}, true}, {"-cfgbhv:1 /n", 1, {"/n"}, true}, {"/cfgbhv:2 /p", -1, {"/p"}, false},
+      // Only the first such word decides; a second one stays for the parser.
+      {"/cfgbhv:0 /cfgbhv:1", 0, {"/cfgbhv:1"}, true}, {"/cfgbhv: /p", -1, {"/p"}, false},
+      // A word the command does not take as its argument is an ordinary word.
+      {"cfgbhv:0 /p", -1, {"cfgbhv:0", "/p"}, false},
+      // Nothing but the word leaves no list.
+      {"/cfgbhv:0", -1, {}, true}, {"/cfgbhv:7", -1, {}, false}, {"", -1, {}, false}};
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.script);
     ConfigStore store;
     CommandScript script;
-    EXPECT_EQ(script.Build(store, kProgram, Args({"/reboot", "/x"}), c.script), c.list.empty() ? State::kNone : State::kHeld);
+    EXPECT_EQ(script.Build(store, kProgram, Args({"/reboot", "/x"}), c.script), c.list.empty() ? kNone : kHeld);
     EXPECT_EQ(script.ConfigBehaviour(), c.behaviour);
     EXPECT_EQ(script.Arguments(), c.list.empty() ? c.list : Args(c.list));
     EXPECT_EQ(store.IsSelected(option::kDefaultBehaviour), c.option30);
@@ -264,21 +263,24 @@ TEST(ScriptList, TakesTheFirstCfgbhvWordOut) {
 }
 
 TEST(ScriptList, LongWordsAndTooManyEntriesAreRefusedAndFailTheSecondPassLeavingTheOptions) {
-  struct Case { size_t internalWords; std::string script; State state; };  // words after the program path
-  for (const Case& c : {Case{0, "/p /notaver=1.2.34", State::kHeld}, Case{0, "/cfgbhv:0 /p /notaver=1.2.345", State::kRefused},
-                        Case{6, Words(51, "/caf"), State::kHeld}, Case{6, Words(52, "/caf"), State::kRefused},
-                        Case{0, Words(57, "/caf"), State::kHeld}, Case{0, Words(58, "/caf"), State::kRefused}}) {
+  struct Case { size_t internalWords; std::string script; CommandScript::State state; };  // words after the program path
+  const Case cases[] = {
+      {0, "/p /notaver=1.2.34", kHeld}, {0, "/cfgbhv:0 /p /notaver=1.2.345", kRefused},
+      {6, Words(51, "/caf"), kHeld}, {6, Words(52, "/caf"), kRefused},
+      {0, Words(57, "/caf"), kHeld}, {0, Words(58, "/caf"), kRefused}};
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.script.size());
     ConfigStore store;
     store.SelectCommand(option::kMainBios, true);
     CommandScript script;
     EXPECT_EQ(script.Build(store, kProgram, Args(std::vector<std::string>(c.internalWords, "/p")), c.script), c.state);
-    EXPECT_EQ(std::pair(script.SecondPassDue(), script.Arguments().empty()), std::pair(true, c.state == State::kRefused));
-    if (c.state == State::kRefused) {
+    EXPECT_EQ(std::pair(script.SecondPassDue(), script.Arguments().empty()), std::pair(true, c.state == kRefused));
+    if (c.state == kRefused) {
       ParseContext context;
       EXPECT_EQ(script.SecondPass(store, context), parse_error::kUnknownCommand);
       // Nor did the refused script's "cfgbhv:" select anything.
-      EXPECT_EQ(std::pair(Selected(store), script.SecondPassDue()), std::pair(std::set<uint32_t>{option::kMainBios}, false));
+      EXPECT_EQ(std::pair(Selected(store), script.SecondPassDue()),
+                std::pair(std::set<uint32_t>{option::kMainBios}, false));
     }
   }
 }

@@ -147,13 +147,13 @@ TEST(PackageWriter, HeadersWhatIsStoredAndWhatComesBackFollowedByZeroSlack) {
   const auto list = ListModules(p);
   ASSERT_EQ(list.size(), 3u);
   // What does not compress is stored: the stored size equals the expanded size.
-  EXPECT_EQ(std::make_tuple(list[1].tag, list[1].compressed, list[1].expandedSize, list[2].compressed, list[2].storedSize),
-            std::make_tuple("@R00", true, uint32_t(rom.size()), false, 5000u));
+  EXPECT_EQ(std::tuple(list[1].tag, list[1].compressed, list[1].expandedSize, list[2].compressed, list[2].storedSize),
+            std::tuple("@R00", true, uint32_t(rom.size()), false, 5000u));
   EXPECT_LT(list[1].storedSize, rom.size() / 2);
   for (const auto& [tag, content] : {std::pair{"@R00", rom}, {"@ME0", me}}) {
     ExtractedModule m;
     ASSERT_EQ(ExtractModule(p, tag, m), 0u);
-    ASSERT_EQ(std::make_pair(size_t{m.size}, m.data.size()), std::make_pair(content.size(), content.size() + kExtractSlack));
+    ASSERT_EQ(std::pair(size_t{m.size}, m.data.size()), std::pair(content.size(), content.size() + kExtractSlack));
     EXPECT_TRUE(std::equal(content.begin(), content.end(), m.data.begin()));
     EXPECT_TRUE(std::all_of(m.data.begin() + m.size, m.data.end(), [](uint8_t b) { return b == 0; }));
   }

@@ -23,8 +23,7 @@ std::optional<std::vector<uint8_t>> ReadFile(const std::string& path);
 
 // A fresh directory of this process's own under the temporary directory (tests of several
 // builds run at once), removed with its contents at the end of the scope.
-class TempDir {
- public:
+struct TempDir {
   TempDir();
   ~TempDir();
   // Writes `bytes` to `name` in the directory and returns the file's path.
