@@ -38,15 +38,9 @@ struct Translation : ui::Ui, core::SessionEnd {
 const std::string kLongestPassword = "/p=" + std::string(word_options::kMaxPasswordLength, 'a');
 
 TEST(WordOptions, TranslateTheLineOrRefuseIt) {
-  const struct {
-    const char* name;
-    std::vector<std::string> words;
-    bool lr;
-    int32_t result;
-    std::vector<std::string> internal;  // after the program path
-    bool boxShown;
-    std::string console;
-  } cases[] = {
+  struct Case { const char* name; std::vector<std::string> words; bool lr; int32_t result;
+                std::vector<std::string> internal; bool boxShown; std::string console; };  // internal: after the path
+  const Case cases[] = {
       {"Nothing", {}, false, 0, {"/reboot", "/x"}, true, ""},
       {"WipeAll", {"/wipeall"}, false, 0, {"/p", "/b", "/n", "/k0", "/reboot", "/x"}, true, ""},
       {"WipeCleanNoReboot", {"/WipeClean", "/noreboot"}, false, 0, {"/p", "/b", "/n", "/x"}, true, ""},
