@@ -44,19 +44,16 @@ TEST(ConfigStore, AvailableRecordsAreSelectedDisabledOnesFreezeAndValuesStackInT
   store.BuildCommandTable();
   EXPECT_EQ(store.Find(11), nullptr);
   // Values stack most recent first within the value buffer.
-  ASSERT_TRUE(store.SetValue(18, "3"));
-  ASSERT_TRUE(store.SetValue(18, "5"));
-  EXPECT_EQ(std::make_tuple(store.GetValue(18, 0), store.GetValue(18, 1), store.GetValue(18, 2)),
-            std::make_tuple(std::optional<std::string>("5"), std::optional<std::string>("3"), std::optional<std::string>()));
+  ASSERT_TRUE(store.SetValue(18, "3") && store.SetValue(18, "5"));
+  EXPECT_EQ((std::vector{store.GetValue(18, 0), store.GetValue(18, 1), store.GetValue(18, 2)}),
+            (std::vector<std::optional<std::string>>{"5", "3", std::nullopt}));
   ASSERT_TRUE(store.SetValue(18, ""));
   EXPECT_FALSE(store.GetValue(18, 0));
   ASSERT_TRUE(store.SetValue(1, std::string(1023, 'a')));  // exactly fills the buffer with its zero
   EXPECT_FALSE(store.SetValue(1, "b"));                    // "b<aaa..." would need 1026 bytes
   EXPECT_EQ(store.GetValue(1)->size(), 1023u);
-  EXPECT_FALSE(store.SetValue(2, std::string(1024, 'a')));
-  EXPECT_FALSE(store.GetValue(2));
-  ASSERT_TRUE(store.SetValue(2, std::string(511, 'a')));
-  ASSERT_TRUE(store.SetValue(2, std::string(511, 'b')));  // 511 + 1 + 511 = 1023
+  EXPECT_FALSE(store.SetValue(2, std::string(1024, 'a')) || store.GetValue(2));
+  ASSERT_TRUE(store.SetValue(2, std::string(511, 'a')) && store.SetValue(2, std::string(511, 'b')));  // 1023 bytes
   EXPECT_FALSE(store.SetValue(2, "c"));
 }
 
@@ -83,12 +80,9 @@ TEST(MaskBit, EachBitNamesItsOptionBothWays) {
   for (const auto& [bit, option] : {std::pair{0x0001u, 3u}, {0x0002u, 4u}, {0x0004u, 5u}, {0x0010u, 7u}, {0x0020u, 10u},
                                     {0x0040u, 11u}, {0x0080u, 12u}, {0x0100u, 15u}, {0x0200u, 34u}, {0x0400u, 36u},
                                     {0x1000u, 37u}, {0x0008u, option::kAllNcb}}) {
-    ConfigStore store;
-    store.SelectCommand(option, true);
-    EXPECT_EQ(DefaultOptionMask(store), bit);
     ConfigStore on;
     ApplyDefaultOptionAnswer(on, bit, 0);
-    EXPECT_EQ(Selected(on), std::set<uint32_t>{option});
+    EXPECT_EQ(std::pair(Selected(on), DefaultOptionMask(on)), std::pair(std::set<uint32_t>{option}, bit));
     ConfigStore off;
     for (uint32_t id = 0; id < ConfigStore::kEnableBytes; ++id) off.SelectCommand(id, true);
     std::set<uint32_t> expected = Selected(off);
@@ -108,16 +102,18 @@ TEST(MaskBit, EachBitNamesItsOptionBothWays) {
 
 // ---- the option parser ----------------------------------------------------------------------
 
-std::vector<std::string> Args(const std::vector<const char*>& words) {
-  std::vector<std::string> args{"NOXWINGUI.exe"};
-  for (const char* w : words) args.emplace_back(w);
-  return args;
+const std::string kProgram = "c:\\nox\\noxwingui.exe";
+
+// The program path, then `words`.
+std::vector<std::string> Args(std::vector<std::string> words) {
+  words.insert(words.begin(), kProgram);
+  return words;
 }
 
 // A parse as the first pass runs it; the package held a command script, so the default
 // region rule stays out of the way unless a case asks for it.
 struct Parse {
-  explicit Parse(const std::vector<const char*>& words, bool scriptHeld = true) {
+  explicit Parse(const std::vector<std::string>& words, bool scriptHeld = true) {
     context.commandScriptHeld = scriptHeld;
     context.canOpenForReading = [](const std::string& path) { return path == "exists.rom"; };
     result = ParseOptions(store, Args(words), context);
@@ -131,18 +127,16 @@ struct Parse {
 
 TEST(Matching, SelectsTheExpectedCommandWithItsValueOrNumber) {
   struct Case { const char* argument; uint32_t id; std::optional<std::string> value; uint32_t number = 0; };
-  for (const Case& c : {Case{"/P", 3, {}}, Case{"-reboot", 11, {}}, Case{"/x", 12, {}}, Case{"/x:8", 13, "8"},
-                        Case{"/retry:3", 21, "3"}, Case{"/RETRY:3", 21, "3"}, Case{"/r17", 18, "17"},
-                        Case{"/R17", 18, "17"}, Case{"/r", 18, {}}, Case{"/k", 8, {}}, Case{"/K", 8, {}},
-                        Case{"/k3", 9, {}, 0x08}, Case{"/k12", 9, {}, 0x02}, Case{"/k9", 9, {}, 0x200},
-                        Case{"/?", 25, {}}, Case{"/h", 25, {}}, Case{"/chgver:AbC", 20, "AbC"},
-                        Case{"/CHGVER:AbC", 20, "AbC"}, Case{"/ifile.ROM", 1, "file.rom"}, Case{"/cfgbhv:1", 30, "1"},
-                        Case{"/notaver=1.2", 51, "1.2"}, Case{"/sw", 29, {}}, Case{"/mefwupdlcl", 57, {}}}) {
-    Parse p({c.argument});
-    ASSERT_EQ(p.result, 0u) << c.argument;
-    EXPECT_EQ(Selected(p.store), std::set<uint32_t>{c.id}) << c.argument;
-    EXPECT_EQ(p.store.GetValue(c.id), c.value) << c.argument;
-    EXPECT_EQ(p.store.GetNumber(c.id), c.number) << c.argument;
+  const Case cases[] = {
+      {"/P", 3, {}}, {"-reboot", 11, {}}, {"/x", 12, {}}, {"/x:8", 13, "8"}, {"/retry:3", 21, "3"},
+      {"/RETRY:3", 21, "3"}, {"/r17", 18, "17"}, {"/R17", 18, "17"}, {"/r", 18, {}}, {"/k", 8, {}}, {"/K", 8, {}},
+      {"/k3", 9, {}, 0x08}, {"/k12", 9, {}, 0x02}, {"/k9", 9, {}, 0x200}, {"/?", 25, {}}, {"/h", 25, {}},
+      {"/chgver:AbC", 20, "AbC"}, {"/CHGVER:AbC", 20, "AbC"}, {"/ifile.ROM", 1, "file.rom"}, {"/cfgbhv:1", 30, "1"},
+      {"/notaver=1.2", 51, "1.2"}, {"/sw", 29, {}}, {"/mefwupdlcl", 57, {}}};
+  for (const Case& c : cases) {
+    const Parse p({c.argument});
+    EXPECT_EQ(std::tuple(p.result, Selected(p.store), p.store.GetValue(c.id), p.store.GetNumber(c.id)),
+              std::tuple(0u, std::set<uint32_t>{c.id}, c.value, c.number)) << c.argument;
   }
 }
 
@@ -150,48 +144,43 @@ TEST(Matching, UnavailableCommandsNeverMatchAndFailTheWholeParse) {
   const std::string tooLong = "/i" + std::string(1100, 'a');  // a value too long for the value buffer
   for (const char* word : {"/mai", "/c", "/makedrv", "/gendrv", "/m1234", "/l0", "/kx", "/kn", "p", "", "/",
                            "-", "+p", "/pp", "/h|?", tooLong.c_str()}) {
-    Parse p({"/b", "/reboot", word}, /*scriptHeld=*/false);
-    EXPECT_EQ(p.result, 1u) << word;
-    EXPECT_TRUE(Selected(p.store).empty()) << word;
+    const Parse p({"/b", "/reboot", word}, /*scriptHeld=*/false);
     // The rebuilt table has dropped the SMBIOS-type command for good.
-    EXPECT_EQ(p.store.Find(option::kPreserveSmbiosType), nullptr) << word;
+    EXPECT_EQ(std::tuple(p.result, Selected(p.store), p.store.Find(option::kPreserveSmbiosType)),
+              std::tuple(1u, std::set<uint32_t>{}, nullptr)) << word;
   }
 }
 
 // --- consistency rules -------------------------------------------------------------------
 
 TEST(Rules, GiveTheirResultAndSelections) {
-  struct Case { std::vector<const char*> words; bool scriptHeld; uint32_t result; std::set<uint32_t> selected; };
-  for (const Case& c : {
-           Case{{}, false, 0, {}},
-           // The main BIOS is the default region, unless a script, a region, an NCB or an ME or EC option chose.
-           Case{{"/q", "/reboot"}, false, 0, {3, 10, 11}}, Case{{"/q", "/reboot"}, true, 0, {10, 11}},
-           Case{{"/b"}, false, 0, {4}}, Case{{"/k2"}, false, 0, {9}}, Case{{"/meuf"}, false, 0, {41}},
-           Case{{"/ecuf"}, false, 0, {34}},
-           // A ROM hole needs its value, the ROM file on disk and no companions but "q" at four words.
-           Case{{"/iexists.rom", "/hole:RomH1", "/x"}, true, 1, {1, 12, 37}},
-           Case{{"/iexists.rom", "/hole:RomH1", "/q"}, false, 0, {1, 10, 37}},
-           Case{{"/iexists.rom", "/hole:"}, true, 1, {1, 37}}, Case{{"/hole:RomH1", "/b"}, true, 1, {4, 37}},
-           Case{{"/imissing.rom", "/hole:h1"}, true, 146, {1, 37}},
-           Case{{"/iexists.rom", "/hole:h1", "/b", "/p", "/n", "/e", "/k"}, true, 0, {1, 37}},
-           // Saving needs one more word, and "q" at four.
-           Case{{"/o"}, true, 1, {2}}, Case{{"/o", "/x"}, false, 0, {2, 12}}, Case{{"/o", "/q", "/x"}, false, 0, {2, 10, 12}},
-           Case{{"/o", "/b", "/x"}, false, 1, {2, 4, 12}}, Case{{"/u", "/x"}, false, 0, {1, 12, 14}},
-           Case{{"/retry:0"}, true, 150, {21}}, Case{{"/retry:3a"}, true, 150, {21}}, Case{{"/retry:"}, true, 150, {21}},
-           Case{{"/retry:003"}, true, 0, {21}}, Case{{"/rabc"}, true, 1, {18}}, Case{{"/r0", "/r00"}, true, 0, {18}},
-           Case{{"/r3", "/rx", "/r5"}, true, 1, {18}}, Case{{"/x:"}, true, 151, {13}}, Case{{"/x:9"}, true, 151, {13}},
-           Case{{"/x:1"}, true, 0, {13}}, Case{{"/oemsmi:1F", "/b"}, true, 1, {4, 35}}, Case{{"/oemsmi:1F"}, true, 0, {35}},
-           Case{{"/oemsmi:1G"}, true, 152, {35}}, Case{{"/oemsmi:"}, true, 152, {35}},
-           Case{{"/meuf", "/me"}, true, 0, {42}},  // the entire ME wins over its ignition part
-           Case{{"/d", "/p", "/b", "/x"}, true, 0, {28}}, Case{{"/d"}, false, 0, {28}},  // verifying deselects
-           // The EC flash type needs one more word, switches to shutdown, and takes "q" at four.
-           Case{{"/ec"}, true, 1, {40}}, Case{{"/ec", "/x"}, true, 0, {36, 40}},
-           Case{{"/ec", "/q", "/x"}, false, 0, {10, 36, 40}}, Case{{"/ec", "/reboot", "/x"}, true, 1, {11, 12, 40}}}) {
-    std::string words;
-    for (const char* w : c.words) words += std::string(w) + " ";
-    Parse p(c.words, c.scriptHeld);
-    EXPECT_EQ(p.result, c.result) << words;
-    EXPECT_EQ(Selected(p.store), c.selected) << words;
+  struct Case { std::vector<std::string> words; bool scriptHeld; uint32_t result; std::set<uint32_t> selected; };
+  const Case cases[] = {
+      {{}, false, 0, {}},
+      // The main BIOS is the default region, unless a script, a region, an NCB or an ME or EC option chose.
+      {{"/q", "/reboot"}, false, 0, {3, 10, 11}}, {{"/q", "/reboot"}, true, 0, {10, 11}}, {{"/b"}, false, 0, {4}},
+      {{"/k2"}, false, 0, {9}}, {{"/meuf"}, false, 0, {41}}, {{"/ecuf"}, false, 0, {34}},
+      // A ROM hole needs its value, the ROM file on disk and no companions but "q" at four words.
+      {{"/iexists.rom", "/hole:RomH1", "/x"}, true, 1, {1, 12, 37}},
+      {{"/iexists.rom", "/hole:RomH1", "/q"}, false, 0, {1, 10, 37}}, {{"/iexists.rom", "/hole:"}, true, 1, {1, 37}},
+      {{"/hole:RomH1", "/b"}, true, 1, {4, 37}}, {{"/imissing.rom", "/hole:h1"}, true, 146, {1, 37}},
+      {{"/iexists.rom", "/hole:h1", "/b", "/p", "/n", "/e", "/k"}, true, 0, {1, 37}},
+      // Saving needs one more word, and "q" at four.
+      {{"/o"}, true, 1, {2}}, {{"/o", "/x"}, false, 0, {2, 12}}, {{"/o", "/q", "/x"}, false, 0, {2, 10, 12}},
+      {{"/o", "/b", "/x"}, false, 1, {2, 4, 12}}, {{"/u", "/x"}, false, 0, {1, 12, 14}},
+      {{"/retry:0"}, true, 150, {21}}, {{"/retry:3a"}, true, 150, {21}}, {{"/retry:"}, true, 150, {21}},
+      {{"/retry:003"}, true, 0, {21}}, {{"/rabc"}, true, 1, {18}}, {{"/r0", "/r00"}, true, 0, {18}},
+      {{"/r3", "/rx", "/r5"}, true, 1, {18}}, {{"/x:"}, true, 151, {13}}, {{"/x:9"}, true, 151, {13}},
+      {{"/x:1"}, true, 0, {13}}, {{"/oemsmi:1F", "/b"}, true, 1, {4, 35}}, {{"/oemsmi:1F"}, true, 0, {35}},
+      {{"/oemsmi:1G"}, true, 152, {35}}, {{"/oemsmi:"}, true, 152, {35}},
+      {{"/meuf", "/me"}, true, 0, {42}},  // the entire ME wins over its ignition part
+      {{"/d", "/p", "/b", "/x"}, true, 0, {28}}, {{"/d"}, false, 0, {28}},  // verifying deselects
+      // The EC flash type needs one more word, switches to shutdown, and takes "q" at four.
+      {{"/ec"}, true, 1, {40}}, {{"/ec", "/x"}, true, 0, {36, 40}}, {{"/ec", "/q", "/x"}, false, 0, {10, 36, 40}},
+      {{"/ec", "/reboot", "/x"}, true, 1, {11, 12, 40}}};
+  for (const Case& c : cases) {
+    const Parse p(c.words, c.scriptHeld);
+    EXPECT_EQ(std::pair(p.result, Selected(p.store)), std::pair(c.result, c.selected)) << ::testing::PrintToString(c.words);
   }
 }
 
@@ -201,9 +190,8 @@ TEST(Rules, WhatTheCallerIsToldAndWhatASecondPassKeeps) {
   EXPECT_EQ(save.store.GetValue(option::kSaveFile), "/o");  // the first argument is its value
   EXPECT_FALSE(save.store.IsSelected(option::kRomFile));
   EXPECT_TRUE(save.context.silenced && save.context.prepareFlashInterface);
-  Parse ec({"/ec", "/x"});
-  ASSERT_EQ(ec.result, 0u);
-  EXPECT_FALSE(ec.context.prepareFlashInterface || ec.context.silenced);  // the EC flash type needs no flash interface
+  const Parse ec({"/ec", "/x"});  // the EC flash type needs no flash interface
+  EXPECT_EQ(std::tuple(ec.result, ec.context.prepareFlashInterface, ec.context.silenced), std::tuple(0u, false, false));
   // The script's own words would fail the count rule if the save mode were checked again.
   save.context.secondPass = true;
   ASSERT_EQ(ParseOptions(save.store, Args({"/b", "/reboot", "/x"}), save.context), 0u);
@@ -219,14 +207,11 @@ TEST(Rules, HoleChecksTheRomFileOnDisk) {
   for (const auto& [file, expected] : {std::pair{"/proc/self/exe", 0u}, {"/proc/self/absent.rom", 146u}}) {
     ConfigStore store;
     ParseContext context;
-    EXPECT_EQ(ParseOptions(store, std::vector<std::string>{"prog", std::string("/i") + file, "/hole:h1"}, context), expected)
-        << file;
+    EXPECT_EQ(ParseOptions(store, Args({std::string("/i") + file, "/hole:h1"}), context), expected) << file;
   }
 }
 
 // --- the command script -----------------------------------------------------------------------
-
-const std::string kProgram = "c:\\nox\\noxwingui.exe";
 
 std::string Words(size_t count, const char* word) {
   std::string text;
@@ -253,51 +238,49 @@ TEST(ScriptWords, SplitAtAnyBlankEndAtAZeroByteAndNameTheCapsuleWithinTheFirst58
 
 // --- the script list --------------------------------------------------------------------------
 
-using State = CommandScript::State;
+using enum CommandScript::State;
 
 TEST(ScriptList, TakesTheFirstCfgbhvWordOut) {
   struct Case { const char* script; int32_t behaviour; std::vector<std::string> list; bool option30; };
-  for (const Case& c : {Case{"/p /b", -1, {"/p", "/b"}, false}, Case{"/p /cfgbhv:1 /b", 1, {"/p", "/b"}, true},
-                        Case{"/CFGBHV:0 /n", 0, {"/n"}, true}, Case{"-cfgbhv:1 /n", 1, {"/n"}, true},
-                        // Only the first such word decides; a second one stays for the parser.
-                        Case{"/cfgbhv:0 /cfgbhv:1", 0, {"/cfgbhv:1"}, true}, Case{"/cfgbhv:2 /p", -1, {"/p"}, false},
-                        Case{"/cfgbhv: /p", -1, {"/p"}, false},
-                        // A word the command does not take as its argument is an ordinary word.
-                        Case{"cfgbhv:0 /p", -1, {"cfgbhv:0", "/p"}, false},
-                        // Nothing but the word leaves no list.
-                        Case{"/cfgbhv:0", -1, {}, true}, Case{"/cfgbhv:7", -1, {}, false}, Case{"", -1, {}, false}}) {
+  const Case cases[] = {
+      {"/p /b", -1, {"/p", "/b"}, false}, {"/p /cfgbhv:1 /b", 1, {"/p", "/b"}, true},
+      {"/CFGBHV:0 /n", 0, {"/n"}, true}, {"-cfgbhv:1 /n", 1, {"/n"}, true}, {"/cfgbhv:2 /p", -1, {"/p"}, false},
+      // Only the first such word decides; a second one stays for the parser.
+      {"/cfgbhv:0 /cfgbhv:1", 0, {"/cfgbhv:1"}, true}, {"/cfgbhv: /p", -1, {"/p"}, false},
+      // A word the command does not take as its argument is an ordinary word.
+      {"cfgbhv:0 /p", -1, {"cfgbhv:0", "/p"}, false},
+      // Nothing but the word leaves no list.
+      {"/cfgbhv:0", -1, {}, true}, {"/cfgbhv:7", -1, {}, false}, {"", -1, {}, false}};
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.script);
     ConfigStore store;
     CommandScript script;
-    const State state = script.Build(store, kProgram, std::vector<std::string>{kProgram, "/reboot", "/x"}, c.script);
-    EXPECT_EQ(state, c.list.empty() ? State::kNone : State::kHeld);
+    EXPECT_EQ(script.Build(store, kProgram, Args({"/reboot", "/x"}), c.script), c.list.empty() ? kNone : kHeld);
     EXPECT_EQ(script.ConfigBehaviour(), c.behaviour);
-    std::vector<std::string> expected(c.list.empty() ? 0 : 1, kProgram);
-    expected.insert(expected.end(), c.list.begin(), c.list.end());
-    EXPECT_EQ(script.Arguments(), expected);
+    EXPECT_EQ(script.Arguments(), c.list.empty() ? c.list : Args(c.list));
     EXPECT_EQ(store.IsSelected(option::kDefaultBehaviour), c.option30);
   }
 }
 
 TEST(ScriptList, LongWordsAndTooManyEntriesAreRefusedAndFailTheSecondPassLeavingTheOptions) {
-  struct Case { size_t internalWords; std::string script; State state; };  // words after the program path
-  for (const Case& c : {Case{0, "/p /notaver=1.2.34", State::kHeld}, Case{0, "/cfgbhv:0 /p /notaver=1.2.345", State::kRefused},
-                        Case{6, Words(51, "/caf"), State::kHeld}, Case{6, Words(52, "/caf"), State::kRefused},
-                        Case{0, Words(57, "/caf"), State::kHeld}, Case{0, Words(58, "/caf"), State::kRefused}}) {
+  struct Case { size_t internalWords; std::string script; CommandScript::State state; };  // words after the program path
+  const Case cases[] = {
+      {0, "/p /notaver=1.2.34", kHeld}, {0, "/cfgbhv:0 /p /notaver=1.2.345", kRefused},
+      {6, Words(51, "/caf"), kHeld}, {6, Words(52, "/caf"), kRefused},
+      {0, Words(57, "/caf"), kHeld}, {0, Words(58, "/caf"), kRefused}};
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.script.size());
-    std::vector<std::string> internal{kProgram};
-    internal.insert(internal.end(), c.internalWords, "/p");
     ConfigStore store;
     store.SelectCommand(option::kMainBios, true);
     CommandScript script;
-    EXPECT_EQ(script.Build(store, kProgram, internal, c.script), c.state);
-    EXPECT_TRUE(script.SecondPassDue());
-    EXPECT_EQ(script.Arguments().empty(), c.state == State::kRefused);
-    if (c.state == State::kRefused) {
+    EXPECT_EQ(script.Build(store, kProgram, Args(std::vector<std::string>(c.internalWords, "/p")), c.script), c.state);
+    EXPECT_EQ(std::pair(script.SecondPassDue(), script.Arguments().empty()), std::pair(true, c.state == kRefused));
+    if (c.state == kRefused) {
       ParseContext context;
       EXPECT_EQ(script.SecondPass(store, context), parse_error::kUnknownCommand);
-      EXPECT_EQ(Selected(store), std::set<uint32_t>{option::kMainBios});  // nor the refused script's "cfgbhv:"
-      EXPECT_FALSE(script.SecondPassDue());
+      // Nor did the refused script's "cfgbhv:" select anything.
+      EXPECT_EQ(std::pair(Selected(store), script.SecondPassDue()),
+                std::pair(std::set<uint32_t>{option::kMainBios}, false));
     }
   }
 }
@@ -318,18 +301,13 @@ TEST(BothPasses, ScriptAddsToOrReplacesTheUsersOptions) {
     ConfigStore store;
     ParseContext context;
     CommandScript script;
-    std::vector<std::string> internal{kProgram};
-    internal.insert(internal.end(), c.internal.begin(), c.internal.end());
+    const auto internal = Args(c.internal);
     script.Build(store, kProgram, internal, c.script);
     const bool held = context.commandScriptHeld = script.Held();
     ASSERT_EQ(ParseOptions(store, internal, context), 0u);
-    if (script.SecondPassDue()) {
-      EXPECT_EQ(script.SecondPass(store, context), c.second);
-    }
-    EXPECT_EQ(Selected(store), c.selected);
-    EXPECT_EQ(script.ConfigBehaviour(), c.behaviour);
-    EXPECT_EQ(context.secondPass, held);
-    EXPECT_FALSE(script.SecondPassDue());
+    EXPECT_EQ(script.SecondPassDue() ? script.SecondPass(store, context) : 0u, c.second);
+    EXPECT_EQ(std::tuple(Selected(store), script.ConfigBehaviour(), context.secondPass, script.SecondPassDue()),
+              std::tuple(c.selected, c.behaviour, held, false));
     EXPECT_TRUE(c.second != 0 || !held || script.Arguments().empty());
     // The user's "/k0" survives the script.
     EXPECT_TRUE(!store.IsSelected(option::kNcbN) || store.GetNumber(option::kNcbN) == 1u);

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "core/Bytes.h"
 #include "core/CText.h"
@@ -19,10 +21,8 @@ TEST(Bytes, LittleEndianFieldsOnlyInsideTheBufferAndSumsWithTheOddByteLast) {
   std::array<uint8_t, 17> b{};
   ASSERT_TRUE(WriteLe16(b, 0, 0xBEEF) && WriteLe32(b, 2, 0x12345678) && WriteLe64(b, 9, 0x0102030405060708ull));
   EXPECT_EQ(b, (std::array<uint8_t, 17>{0xEF, 0xBE, 0x78, 0x56, 0x34, 0x12, 0, 0, 0, 8, 7, 6, 5, 4, 3, 2, 1}));
-  EXPECT_EQ(ReadU8(b, 16), 0x01);
-  EXPECT_EQ(ReadLe16(b, 1), 0x78BE);
-  EXPECT_EQ(ReadLe32(b, 3), 0x00123456u);
-  EXPECT_EQ(ReadLe64(b, 9), 0x0102030405060708ull);
+  EXPECT_EQ(std::tuple(ReadU8(b, 16), ReadLe16(b, 1), ReadLe32(b, 3), ReadLe64(b, 9)),
+            std::tuple(0x01, 0x78BE, 0x00123456u, 0x0102030405060708ull));
   std::array<uint8_t, 4> small{};
   EXPECT_FALSE(ReadLe32(small, 1) || ReadLe16(small, 3) || ReadU8(small, 4) || ReadLe64(small, 0));
   EXPECT_FALSE(ReadLe32(small, kMax - 1));  // offset + length wraps around
@@ -40,12 +40,10 @@ TEST(Text, FormatAndCStringsFollowTheCLibraryWithinTheirBounds) {
   EXPECT_EQ(Format("[%s]", std::string(5000, 'x').c_str()).size(), 5002u);
   EXPECT_EQ(Format("%s", ""), "");
   const std::array<uint8_t, 8> b{'A', 'B', 0, 'C', 'D', 'E', 'F', 'G'};
-  EXPECT_EQ(BoundedCString(b, 0), "AB");
-  EXPECT_EQ(BoundedCString(b, 2), "");
-  EXPECT_EQ(BoundedCString(b, 3), "CDEFG");  // no terminator: stops at the buffer's end
-  EXPECT_EQ(BoundedCString(b, 3, 2), "CD");
-  EXPECT_EQ(BoundedCString(b, 8), "");
-  EXPECT_EQ(BoundedCString(b, kMax), "");
+  // Without a terminator the text stops at the buffer's end or the limit.
+  EXPECT_EQ((std::vector{BoundedCString(b, 0), BoundedCString(b, 2), BoundedCString(b, 3), BoundedCString(b, 3, 2),
+                         BoundedCString(b, 8), BoundedCString(b, kMax)}),
+            (std::vector<std::string_view>{"AB", "", "CDEFG", "CD", "", ""}));
   EXPECT_EQ(BoundedCString(std::array<char, 4>{'x', 'y', 'z', 'w'}), "xyzw");
   std::array<char, 4> field{'q', 'q', 'q', 'q'};
   EXPECT_TRUE(CopyCString(field, "ab"));

@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <tuple>
@@ -20,7 +18,6 @@ namespace nox::package {
 namespace {
 
 using Buffer = std::vector<uint8_t>;
-using testdata::Bits;
 
 Buffer Bytes(std::string_view text) { return {text.begin(), text.end()}; }
 Buffer Module(const std::string& tag, const Buffer& content, bool compress = false) {
@@ -42,16 +39,16 @@ std::string Extract(const Package& package, std::string_view tag) {
 
 const Buffer kStub = Bytes("MZ\x90\0 program code and data of the utility ... ");
 
-// A compressed module made by hand: `stream` behind a data header that claims `expanded`.
-Buffer RawModule(const std::string& tag, const Buffer& stream, uint32_t expanded, uint32_t storedSize) {
-  Buffer m(kModuleHeaderSize + kDataHeaderSize + (stream.size() + 15) / 16 * 16, 0);
-  std::copy(tag.begin(), tag.end(), m.begin());
-  core::StoreLe32(m.data() + 4, static_cast<uint32_t>(m.size()));
-  core::StoreLe32(m.data() + 16, storedSize);
-  core::StoreLe32(m.data() + 20, expanded);
-  std::copy(stream.begin(), stream.end(), m.begin() + 24);
-  SealChecksum(m, 8);
-  return m;
+// `module` with the 32-bit field at `offset` changed and its sum sealed again.
+Buffer Patched(Buffer module, size_t offset, uint32_t value) {
+  core::StoreLe32(module.data() + offset, value);
+  SealChecksum(module, 8);
+  return module;
+}
+
+// A compressed "@R00" module made by hand: `stream` behind a data header that claims `expanded`.
+Buffer RawModule(const Buffer& stream, uint32_t expanded, uint32_t stored) {
+  return Patched(Patched(Module("@R00", stream), kModuleHeaderSize, stored), kModuleHeaderSize + 4, expanded);
 }
 
 // A package with 8 filler bytes in front of one module, so that the module sits off the
@@ -66,62 +63,53 @@ Buffer PackageWithModuleAt24(uint8_t step) {
 struct ImageCase {
   std::string name;
   Buffer image;
-  uint32_t open;
-  std::string tag, text;  // "-": the module cannot be taken out
+  std::string text;  // of the module; "-": it cannot be taken out
+  uint32_t open = kPackageOk;
+  std::string tag = "@R00";
 };
-
-// A module whose header claims `length` instead of its own, with the sum sealed again.
-Buffer ClaimingLength(Buffer module, uint32_t length) {
-  core::StoreLe32(module.data() + 4, length);
-  SealChecksum(module, 8);
-  return module;
-}
 
 std::vector<ImageCase> ImageCases() {
   const auto rom = [](const char* text) { return Pkg({Module("@R00", Bytes(text))}); };
   std::vector<ImageCase> c;
   // The scanner's own tag literal in the program's data, not followed by a zero-sum header.
-  c.push_back({"TagInsideTheProgram", Join({kStub, Bytes("@ZPK\x10\0\0\0junkjunk"), kStub, rom("rom")}), kPackageOk,
-               "@R00", "rom"});
+  c.push_back({"TagInsideTheProgram", Join({kStub, Bytes("@ZPK\x10\0\0\0junkjunk"), kStub, rom("rom")}), "rom"});
   auto badSum = rom("bad sum");
   badSum[8] ^= 1;
-  c.push_back({"OnlyTagHasABadHeaderSum", Join({kStub, badSum}), kPackageNotFound, "@R00", "-"});
+  c.push_back({"OnlyTagHasABadHeaderSum", Join({kStub, badSum}), "-", kPackageNotFound});
   const auto later =
       Join({kStub, Pkg({Module("@R00", Bytes("old rom")), Module("@EC0", Bytes("old ec"))}), kStub, rom("new rom")});
-  c.push_back({"LaterPackageWins", later, kPackageOk, "@R00", "new rom"});
-  c.push_back({"NothingMergedFromTheEarlier", later, kPackageOk, "@EC0", "-"});
+  c.push_back({"LaterPackageWins", later, "new rom"});
+  c.push_back({"NothingMergedFromTheEarlier", later, "-", kPackageOk, "@EC0"});
   auto cut = rom("cut off");
   cut.resize(cut.size() - 16);  // header still sums to zero, but claims more than is there
-  c.push_back({"CutPackageBehindAGoodOne", Join({kStub, rom("good"), cut}), kPackageOk, "@R00", "good"});
-  c.push_back({"CutPackageAlone", Join({kStub, cut}), kPackageNotFound, "@R00", "-"});
-  c.push_back({"HeaderShorterThanItself", Join({kStub, ClaimingLength(Pkg({}), 8), kStub}), kPackageNotFound, "@R00", "-"});
+  c.push_back({"CutPackageBehindAGoodOne", Join({kStub, rom("good"), cut}), "good"});
+  c.push_back({"CutPackageAlone", Join({kStub, cut}), "-", kPackageNotFound});
+  c.push_back({"HeaderShorterThanItself", Join({kStub, Patched(Pkg({}), 4, 8), kStub}), "-", kPackageNotFound});
 
   auto broken = Module("@R00", Bytes("first copy"));
   broken[kModuleHeaderSize + kDataHeaderSize] ^= 0x01;
-  c.push_back({"BadChecksumSkipped", Pkg({broken, Module("@R00", Bytes("second copy"))}), kPackageOk, "@R00", "second copy"});
-  c.push_back({"BadChecksumOnly", Pkg({broken}), kPackageOk, "@R00", "-"});
-  c.push_back({"ModuleOffTheStep", PackageWithModuleAt24(0x10), kPackageOk, "@R00", "-"});
-  c.push_back({"ModuleOnASmallerStep", PackageWithModuleAt24(0x08), kPackageOk, "@R00", "misplaced"});
-  c.push_back({"StepZeroFindsNothing", PackageWithModuleAt24(0), kPackageOk, "@R00", "-"});
+  c.push_back({"BadChecksumSkipped", Pkg({broken, Module("@R00", Bytes("second copy"))}), "second copy"});
+  c.push_back({"BadChecksumOnly", Pkg({broken}), "-"});
+  c.push_back({"ModuleOffTheStep", PackageWithModuleAt24(0x10), "-"});
+  c.push_back({"ModuleOnASmallerStep", PackageWithModuleAt24(0x08), "misplaced"});
+  c.push_back({"StepZeroFindsNothing", PackageWithModuleAt24(0), "-"});
   // A header with a good sum but no room for the data header.
-  c.push_back({"NoRoomForTheDataHeader", Pkg({ClaimingLength(Bytes("@R00............"), 16)}), kPackageOk, "@R00", "-"});
+  c.push_back({"NoRoomForTheDataHeader", Pkg({Patched(Bytes("@R00............"), 4, 16)}), "-"});
   const auto data = Module("@R00", Bytes("data"));
-  c.push_back({"ModuleLengthPastThePackage", Pkg({ClaimingLength(data, static_cast<uint32_t>(data.size() + 16))}),
-               kPackageOk, "@R00", "-"});
+  c.push_back({"ModuleLengthPastThePackage", Pkg({Patched(data, 4, static_cast<uint32_t>(data.size() + 16))}), "-"});
 
   // 100 literals, then a block whose code-length table is over-subscribed.
-  const auto q = Bits().Put(16, 100).Put(5, 0).Put(5, 0).Put(9, 0).Put(9, 'Q').Put(4, 0).Put(4, 0)
-                     .Put(16, 5).Put(5, 3).Put(3, 1).Put(3, 1).Put(3, 1).Put(2, 0).Bytes();
+  const auto q = testdata::SingleCodeBlock(100, 'Q').Put(16, 5).Put(5, 3).Put(3, 1).Put(3, 1).Put(3, 1).Put(2, 0).Bytes();
   const auto qSize = static_cast<uint32_t>(q.size() + kDataHeaderSize);
-  c.push_back({"ExpansionExact", Pkg({RawModule("@EC0", q, 100, qSize)}), kPackageOk, "@EC0", std::string(100, 'Q')});
-  c.push_back({"ExpansionOneByteShort", Pkg({RawModule("@EC0", q, 101, qSize)}), kPackageOk, "@EC0", "-"});
-  const auto z = Bits().Put(16, 0).Put(5, 0).Put(5, 0).Put(9, 0).Put(9, 'Z').Put(4, 0).Put(4, 0).Bytes();
+  c.push_back({"ExpansionExact", Pkg({RawModule(q, 100, qSize)}), std::string(100, 'Q')});
+  c.push_back({"ExpansionOneByteShort", Pkg({RawModule(q, 101, qSize)}), "-"});
+  const auto z = testdata::SingleCodeBlock(0, 'Z').Bytes();
   const auto zSize = static_cast<uint32_t>(z.size() + kDataHeaderSize);
-  c.push_back({"StoredSizeFits", Pkg({RawModule("@R00", z, 50, zSize)}), kPackageOk, "@R00", std::string(50, 'Z')});
-  c.push_back({"StoredSizePastTheModule", Pkg({RawModule("@R01", z, 50, zSize + 64)}), kPackageOk, "@R01", "-"});
-  c.push_back({"StoredSizeInsideTheDataHeader", Pkg({RawModule("@R02", z, 50, 7)}), kPackageOk, "@R02", "-"});
-  c.push_back({"StoredLongerThanTheModule", Pkg({RawModule("@R03", z, 200, 200)}), kPackageOk, "@R03", "-"});
-  c.push_back({"ExpandedSizeOverTheLimit", Pkg({RawModule("@R00", z, kMaxExpandedSize + 1, zSize)}), kPackageOk, "@R00", "-"});
+  c.push_back({"StoredSizeFits", Pkg({RawModule(z, 50, zSize)}), std::string(50, 'Z')});
+  c.push_back({"StoredSizePastTheModule", Pkg({RawModule(z, 50, zSize + 64)}), "-"});
+  c.push_back({"StoredSizeInsideTheDataHeader", Pkg({RawModule(z, 50, 7)}), "-"});
+  c.push_back({"StoredLongerThanTheModule", Pkg({RawModule(z, 200, 200)}), "-"});
+  c.push_back({"ExpandedSizeOverTheLimit", Pkg({RawModule(z, kMaxExpandedSize + 1, zSize)}), "-"});
   return c;
 }
 
@@ -147,35 +135,28 @@ TEST(OpenPackage, ResultCodesOfTheFile) {
   EXPECT_EQ(Extract(p, "@CMD"), "-");
 }
 
-TEST(ExtractModule, StoredAndExpandedModulesAreFollowedByZeroSlack) {
-  for (const bool compressible : {false, true}) {
-    const auto content = compressible ? testdata::SyntheticRom(1 << 20, 5) : testdata::RandomBytes(1000, 3);
-    const auto module = Module("@R00", content, true);
-    EXPECT_EQ(module.size() < content.size() / 2, compressible);
-    Package p;
-    ASSERT_EQ(OpenPackageImage(p, Pkg({module})), kPackageOk);
-    ExtractedModule m;
-    ASSERT_EQ(ExtractModule(p, "@R00", m), 0u);
-    ASSERT_EQ(std::make_pair(size_t{m.size}, m.data.size()), std::make_pair(content.size(), content.size() + kExtractSlack));
-    EXPECT_TRUE(std::equal(content.begin(), content.end(), m.data.begin()));
-    EXPECT_TRUE(std::all_of(m.data.begin() + m.size, m.data.end(), [](uint8_t b) { return b == 0; }));
-  }
-}
-
-TEST(PackageWriter, HeadersWhatIsStoredAndTheList) {
+TEST(PackageWriter, HeadersWhatIsStoredAndWhatComesBackFollowedByZeroSlack) {
   const auto driver = BuildModule({"@W64", Bytes("driver image"), true, false}).value();
   EXPECT_EQ(std::make_pair(driver.size(), driver[10]), std::make_pair(size_t{48}, uint8_t{0x01}));  // the driver mark
   EXPECT_FALSE(BuildModule({"@R0", Bytes("x"), false, true}));
-  // What does not compress is stored: the stored size equals the expanded size.
-  EXPECT_EQ(core::LoadLe32(Module("@ME0", testdata::RandomBytes(5000, 8), true).data() + 16), 5000u);
-  EXPECT_EQ(core::LoadLe32(Module("@CMD", Bytes("/p /b /n"), true).data() + 16), 8u);
+  EXPECT_EQ(core::LoadLe32(Module("@CMD", Bytes("/p /b /n"), true).data() + 16), 8u);  // too short to compress
+  const Buffer rom = testdata::SyntheticRom(1 << 20, 5), me = testdata::RandomBytes(5000, 8);
   Package p;
-  ASSERT_EQ(OpenPackageImage(p, Pkg({driver, Module("@R00", Buffer(5000, 0), true)})), kPackageOk);
+  ASSERT_EQ(OpenPackageImage(p, Pkg({driver, Module("@R00", rom, true), Module("@ME0", me, true)})), kPackageOk);
   EXPECT_EQ(p.Step(), kModuleStep);
   const auto list = ListModules(p);
-  ASSERT_EQ(list.size(), 2u);
-  EXPECT_EQ(std::make_tuple(list[1].tag, list[1].compressed, list[1].expandedSize), std::make_tuple("@R00", true, 5000u));
-  EXPECT_LT(list[1].storedSize, 100u);
+  ASSERT_EQ(list.size(), 3u);
+  // What does not compress is stored: the stored size equals the expanded size.
+  EXPECT_EQ(std::tuple(list[1].tag, list[1].compressed, list[1].expandedSize, list[2].compressed, list[2].storedSize),
+            std::tuple("@R00", true, uint32_t(rom.size()), false, 5000u));
+  EXPECT_LT(list[1].storedSize, rom.size() / 2);
+  for (const auto& [tag, content] : {std::pair{"@R00", rom}, {"@ME0", me}}) {
+    ExtractedModule m;
+    ASSERT_EQ(ExtractModule(p, tag, m), 0u);
+    ASSERT_EQ(std::pair(size_t{m.size}, m.data.size()), std::pair(content.size(), content.size() + kExtractSlack));
+    EXPECT_TRUE(std::equal(content.begin(), content.end(), m.data.begin()));
+    EXPECT_TRUE(std::all_of(m.data.begin() + m.size, m.data.end(), [](uint8_t b) { return b == 0; }));
+  }
 }
 
 // ---- the runs that take modules out for the session -------------------------------------------
@@ -244,10 +225,7 @@ TEST(ExtractionRuns, MissingModuleLeavesItsSlotAloneButRefillEmptiesRomEcAndMe) 
 }
 
 TEST(OwnFilePath, RunningExecutableFirstThenTheWindowsRule) {
-  const struct {
-    const char* argument;
-    std::optional<std::string> cwd, running, expected;
-  } rows[] = {
+  const struct { const char* argument; std::optional<std::string> cwd, running, expected; } rows[] = {
       {"tool", "C:\\X", std::string("/opt/nox/noxwingui"), "/opt/nox/noxwingui"},
       {"tool", "C:\\X", std::string(), "C:\\X\\tool.exe"},
       {"C:\\X\\TOOL.EXE", "C:\\Y", std::nullopt, "C:\\X\\TOOL.EXE"},

@@ -99,4 +99,8 @@ std::vector<uint8_t> Bits::Bytes() const {
   return out;
 }
 
+Bits SingleCodeBlock(uint32_t blockSize, uint32_t literal, uint32_t position) {
+  return Bits().Put(16, blockSize).Put(5, 0).Put(5, 0).Put(9, 0).Put(9, literal).Put(4, 0).Put(4, position);
+}
+
 }  // namespace nox::package::testdata

@@ -23,8 +23,7 @@ std::optional<std::vector<uint8_t>> ReadFile(const std::string& path);
 
 // A fresh directory of this process's own under the temporary directory (tests of several
 // builds run at once), removed with its contents at the end of the scope.
-class TempDir {
- public:
+struct TempDir {
   TempDir();
   ~TempDir();
   // Writes `bytes` to `name` in the directory and returns the file's path.
@@ -43,5 +42,9 @@ class Bits {
  private:
   std::vector<bool> bits_;
 };
+
+// A -lh5- block header whose three tables each name one symbol: every code is that symbol,
+// and no bits are spent on it.
+Bits SingleCodeBlock(uint32_t blockSize, uint32_t literal, uint32_t position = 0);
 
 }  // namespace nox::package::testdata
