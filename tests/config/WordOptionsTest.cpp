@@ -88,6 +88,7 @@ TEST(WordOptions, FlagsFollowTheirWordsAndTheFirstRomNumberAndPasswordCount) {
   EXPECT_FALSE(f.wipeall || f.writeromfile);
   EXPECT_EQ(std::tie(f.romGiven, f.romNumber, f.passwordGiven, f.password),
             std::make_tuple(true, 3u, true, std::string("secret")));  // the password arrives lower-cased
+  EXPECT_EQ(Translation({kLongestPassword + "b"}).out.flags.password, "");  // nor is a refused one kept
 }
 
 TEST(WordOptions, WarningBoxTellsOfTheRestartOnlyForACapsuleScript) {
