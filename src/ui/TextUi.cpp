@@ -108,6 +108,33 @@ void TextUi::ShowKorvInfo(const KorvInfo& info) {
   Ask({Button::kCancel}, Button::kCancel);
 }
 
+std::optional<std::string> TextUi::AskPath(const char* title, const FileDialogSpec& spec) {
+  if (activeDialog_) activeDialog_->Detach();
+  // The filter's descriptions, without their patterns: "ROM Files (*.ROM), All Files (*.*)".
+  std::string kinds;
+  size_t at = 0;
+  for (bool description = true; at < spec.filter.size(); description = !description) {
+    size_t bar = spec.filter.find('|', at);
+    if (bar == std::string::npos) bar = spec.filter.size();
+    if (description && bar > at) kinds += (kinds.empty() ? "" : ", ") + spec.filter.substr(at, bar - at);
+    at = bar + 1;
+  }
+  Print(std::string("== ") + title + " ==\nFile name (" + kinds + "; empty line cancels): ");
+  const auto line = ReadLine();
+  if (!line) Print("\n");
+  if (!line || line->empty()) return std::nullopt;
+  return line;
+}
+
+std::optional<std::string> TextUi::OpenFileDialog(const FileDialogSpec& spec) { return AskPath("Open", spec); }
+
+std::optional<std::string> TextUi::SaveFileDialog(const FileDialogSpec& spec) { return AskPath("Save As", spec); }
+
+void TextUi::Beep() {
+  if (activeDialog_) activeDialog_->Detach();
+  Print(ViewStyle().inPlace ? "\a" : "(beep)\n");
+}
+
 TextViewStyle TextUi::ViewStyle() const { return {}; }
 
 void TextUi::RunMainDialog(MainDialogHost& host) {

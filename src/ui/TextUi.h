@@ -24,6 +24,12 @@ class TextUi : public Ui {
   std::optional<std::string> AskPassword(const std::string& prompt) override;
   void ShowKorvInfo(const KorvInfo& info) override;
   void RunMainDialog(MainDialogHost& host) override;
+  // A file dialog reads one line, the path as typed; an empty line or the end of input
+  // cancels.
+  std::optional<std::string> OpenFileDialog(const FileDialogSpec& spec) override;
+  std::optional<std::string> SaveFileDialog(const FileDialogSpec& spec) override;
+  // A terminal rings its bell; a log shows "(beep)".
+  void Beep() override;
 
  protected:
   // One line from the input without its line break; none at end of input.
@@ -37,6 +43,7 @@ class TextUi : public Ui {
 
  private:
   Button Ask(const std::vector<Button>& buttons, Button onEnd);
+  std::optional<std::string> AskPath(const char* title, const FileDialogSpec& spec);
 
   std::FILE* in_;
   std::FILE* out_;

@@ -31,6 +31,23 @@ inline constexpr uint32_t kIconInformation = 0x40;
 inline constexpr uint32_t kButtonMask = 0x0F;
 }  // namespace style
 
+// File dialog flags, the Windows values.
+namespace file_flag {
+inline constexpr uint32_t kOverwritePrompt = 0x00000002;
+inline constexpr uint32_t kHideReadOnly = 0x00000004;
+inline constexpr uint32_t kPathMustExist = 0x00000800;
+inline constexpr uint32_t kFileMustExist = 0x00001000;
+inline constexpr uint32_t kEnableSizing = 0x00800000;
+}  // namespace file_flag
+
+// A file-open or file-save dialog: the filter as pairs of "description|pattern|" ending in
+// "||", the extension added to a name typed without one (empty: none), and the flags.
+struct FileDialogSpec {
+  std::string filter;
+  std::string defaultExtension;
+  uint32_t flags = 0;
+};
+
 // The title of boxes that name none of their own.
 inline constexpr const char* kAppTitle = "NOXWINGUI";
 
@@ -54,6 +71,11 @@ class Ui {
   virtual std::optional<std::string> AskPassword(const std::string& prompt) = 0;
   virtual void ShowKorvInfo(const KorvInfo& info) = 0;
   virtual void RunMainDialog(MainDialogHost& host) = 0;
+  // The chosen path, or none when the user cancelled.
+  virtual std::optional<std::string> OpenFileDialog(const FileDialogSpec& spec) = 0;
+  virtual std::optional<std::string> SaveFileDialog(const FileDialogSpec& spec) = 0;
+  // The system's default sound: an edit refused a character.
+  virtual void Beep() = 0;
 };
 
 }  // namespace nox::ui

@@ -28,6 +28,9 @@ struct Translation : ui::Ui, core::SessionEnd {
   std::optional<std::string> AskPassword(const std::string&) override { return std::nullopt; }
   void ShowKorvInfo(const ui::KorvInfo&) override {}
   void RunMainDialog(ui::MainDialogHost&) override {}
+  std::optional<std::string> OpenFileDialog(const ui::FileDialogSpec&) override { return std::nullopt; }
+  std::optional<std::string> SaveFileDialog(const ui::FileDialogSpec&) override { return std::nullopt; }
+  void Beep() override {}
   [[noreturn]] void EndSession(uint32_t) override { throw std::logic_error("the session ended"); }
 
   std::vector<std::vector<std::string>> boxes;  // text, title, style

@@ -42,6 +42,9 @@ struct ScriptedUi final : ui::Ui {
   }
   void ShowKorvInfo(const ui::KorvInfo& info) override { korvInfos.push_back(info); }
   void RunMainDialog(ui::MainDialogHost&) override {}
+  std::optional<std::string> OpenFileDialog(const ui::FileDialogSpec&) override { return std::nullopt; }
+  std::optional<std::string> SaveFileDialog(const ui::FileDialogSpec&) override { return std::nullopt; }
+  void Beep() override {}
   Strings Texts() const {
     Strings out;
     for (const Box& b : boxes) out.push_back(std::get<0>(b));
