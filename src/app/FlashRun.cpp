@@ -77,6 +77,15 @@ void FlashRun::Run() {
     return;
   }
 
+  // A file the user opened has passed no identity check; unless the Setup page says not
+  // to check the ROM ID, it must be made for this machine.
+  if (s_.ImageFromFile() && fs.checkRomId && !FileFitsMachine()) {
+    Fail(flash_text::kRomIdMismatch);
+    dialog_.EnableFlashButton(true);
+    Finish();
+    return;
+  }
+
   // An EC that is not newer is refused when the firmware compares versions.
   const auto& ecb = s_.info.Ecb();
   if (fs.ecOnlyIfNewer && !s_.layout.EcNewer() &&
@@ -149,6 +158,12 @@ bool FlashRun::PrepareNcbs() {
   return prepared;
 }
 
+bool FlashRun::FileFitsMachine() const {
+  const policy::SystemIdentity& id = s_.identity;
+  return policy::IdMatches(id) ||
+         (s_.config.IsSelected(option::kSystemExtendedId) && policy::ExtensionListHolds(id));
+}
+
 bool FlashRun::RefuseUnsupported() {
   const config::ConfigStore& c = s_.config;
   if (c.IsSelected(option::kMeIgnition) || c.IsSelected(option::kMeEntire)) {
@@ -167,6 +182,7 @@ bool FlashRun::RefuseUnsupported() {
 }
 
 void FlashRun::PreserveSmbios() {
+  if (ui::SetupPageModel* setup = dialog_.SetupPage()) setup->ApplySmbiosTypes();
   const FlashSession& fs = s_.flashSession;
   if (!fs.programBootBlock || fs.skipSmbiosPreservation) return;
   std::vector<std::string> types;

@@ -24,6 +24,7 @@ inline constexpr const char* kNcbNotAvailable =
 inline constexpr const char* kNcbPrepareFailed = "Error:Prepare Ncbs For Writing occur error,try to FLASH again";
 inline constexpr const char* kStoreSetupFailed = "Error: Store SETUP setting error.";
 inline constexpr const char* kRestoreSetupFailed = "Error: Restore SETUP setting error.";
+inline constexpr const char* kRomIdMismatch = "Korv ID is not match.\n";
 inline constexpr const char* kPowerOffWarning = "WARNING : System must power-off to have the changes take effect!";
 // What this version cannot flash yet; refused before anything is written.
 inline constexpr const char* kMeNotSupported = "Error: Updating the ME firmware is not supported yet.";
@@ -49,6 +50,8 @@ class FlashRun {
   image::FlashLayout::FlashReader FlashReader();
   // Settles the NCB selection and prepares the holes; false with the error text set.
   bool PrepareNcbs();
+  // The opened file's identity matches the running machine's.
+  bool FileFitsMachine() const;
   // Refuses what this version cannot update, before any region is touched.
   bool RefuseUnsupported();
   void PreserveSmbios();

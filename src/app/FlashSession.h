@@ -31,7 +31,9 @@ struct FlashSession {
   bool oemSmiRequested = false;
   uint32_t oemSmiValue = 0;
   uint32_t retryCount = kDefaultRetries;
+  bool meIgnitionUpdate = false;
   bool meEntireUpdate = false;
+  bool restartAfterFlash = false;
   bool vendorMeTool = false;
   bool compareAndSkipEqual = false;
 

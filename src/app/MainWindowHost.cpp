@@ -3,6 +3,8 @@
 #include <cstdlib>
 
 #include "app/FlashRun.h"
+#include "app/IdentityText.h"
+#include "app/RomFileActions.h"
 #include "core/Bytes.h"
 
 namespace nox::app {
@@ -31,6 +33,9 @@ void MainWindowHost::ApplyStartPlan(const ui::StartPlan& plan) {
   if (plan.releasePackageRom) s_.ReleaseImage();
   if (plan.clearOptionSelection) {
     for (const config::CommandRecord& command : s_.config.Records()) s_.config.SelectCommand(command.id, false);
+    // The settings follow the cleared selection, so that what the Setup page shows
+    // unchecked is also what a flash does ("/x" from the start no longer lingers).
+    ApplyOptionsToSession(s_.config, false, s_.flashSession);
   }
 }
 
@@ -48,6 +53,35 @@ ui::FlashFacts MainWindowHost::MapFacts() {
   }
   return facts;
 }
+
+ui::InformationFacts MainWindowHost::InfoFacts() {
+  ui::InformationFacts facts;
+  const os::OsVersionInfo os = s_.platform.os.OsVersion();
+  facts.os = {os.platform, os.major, os.minor};
+  const image::RegionBounds& bounds = s_.layout.Bounds();
+  facts.biosSize = s_.smi.TotalFlashSize();
+  facts.mainBiosSize = bounds.mainBios.size;
+  facts.bootBlockSize = bounds.bootBlock.size;
+  facts.nvramSize = bounds.nvram.size;
+  facts.running = RunningIdentityText(s_);
+  return facts;
+}
+
+ui::SetupFacts MainWindowHost::PageSetupFacts() {
+  ui::SetupFacts facts;
+  facts.configBehaviour = s_.script.ConfigBehaviour();
+  facts.hasEcRegion = s_.layout.EcPresent();
+  facts.meSupported = s_.meCapability != 0;
+  facts.meImageCheckPassed = s_.meInImage;
+  facts.ignitionSupported = (s_.meCapability & Session::kMeRegionAnswered) != 0;
+  facts.entireSupported = (s_.meCapability & Session::kMeEntireAccepted) != 0;
+  facts.setupPreserveSupported = !s_.setupPreserveUnsupported;
+  return facts;
+}
+
+void MainWindowHost::OpenRomFile(ui::FlashDialog& dialog) { RomFileActions(s_, dialog).Open(); }
+
+void MainWindowHost::SaveCurrentBios(ui::FlashDialog& dialog) { RomFileActions(s_, dialog).Save(); }
 
 uint32_t MainWindowHost::EcImageSize() {
   return static_cast<uint32_t>(s_.config.Modules()[config::ModuleSlotId::kEc].size);

@@ -8,19 +8,25 @@
 #include <vector>
 
 #include "app/Session.h"
+#include "app/SessionSetupBinding.h"
 #include "ui/MainDialog.h"
 
 namespace nox::app {
 
 class MainWindowHost final : public ui::MainDialogHost {
  public:
-  explicit MainWindowHost(Session& session) : s_(session) {}
+  explicit MainWindowHost(Session& session) : s_(session), binding_(session) {}
 
   ui::StartFacts Facts() override;
   void ApplyStartPlan(const ui::StartPlan& plan) override;
   ui::FlashFacts MapFacts() override;
   uint32_t EcImageSize() override;
   bool HasImage() override { return !s_.Image().empty(); }
+  ui::InformationFacts InfoFacts() override;
+  ui::SetupFacts PageSetupFacts() override;
+  ui::SetupBinding& Binding() override { return binding_; }
+  void OpenRomFile(ui::FlashDialog& dialog) override;
+  void SaveCurrentBios(ui::FlashDialog& dialog) override;
   bool CheckUpdatePermission(std::string& message) override;
   uint32_t ImageSize() override { return static_cast<uint32_t>(s_.Image().size()); }
   uint32_t FlashSize(bool reread) override;
@@ -31,6 +37,7 @@ class MainWindowHost final : public ui::MainDialogHost {
 
  private:
   Session& s_;
+  SessionSetupBinding binding_;
   std::vector<uint32_t> selected_;
 };
 

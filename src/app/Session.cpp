@@ -60,6 +60,12 @@ void Session::ReleaseImage() {
   slot.Clear();
 }
 
+void Session::AdoptFileImage(std::vector<uint8_t> bytes, size_t size) {
+  if (imageFromPackage_) ReleaseImage();
+  fileImage_ = std::move(bytes);
+  image_ = std::span<uint8_t>(fileImage_).first(std::min(size, fileImage_.size()));
+}
+
 bool Session::SelectPackageRom() {
   image_ = {};
   return package::RefillRomModules(ownFilePath, romNumber, config.Modules());
@@ -98,6 +104,7 @@ void Session::ReleaseResources(bool reportUnload) {
   smbios.Clear();
   scratch_.clear();
   image_ = {};
+  fileImage_.clear();
   info.CloseFirmware();
   if (!driver.UnloadIoDriver() && reportUnload) Print(" - %s\n", config.ErrorMessage(config::error::kUnloadDriver));
 }

@@ -81,6 +81,9 @@ class Session : public core::SessionEnd {
   bool ImageFromPackage() const { return imageFromPackage_; }
   // Lets go of the image; the user picks one with Open instead.
   void ReleaseImage();
+  // The image read from a file the user opened replaces whatever image was in use.
+  void AdoptFileImage(std::vector<uint8_t> bytes, size_t size);
+  bool ImageFromFile() const { return !image_.empty() && image_.data() == fileImage_.data(); }
   // Takes the package image of the current ROM number and a new scratch buffer.
   void LoadRomImage();
   // Moves to the next ROM number's modules; false when the package cannot be opened.
@@ -132,6 +135,7 @@ class Session : public core::SessionEnd {
 
   std::span<uint8_t> image_;
   bool imageFromPackage_ = false;
+  std::vector<uint8_t> fileImage_;  // owns the image of an opened file
   std::vector<uint8_t> scratch_;
   bool silent_ = false;
   bool ending_ = false;

@@ -15,6 +15,7 @@ inline constexpr uint32_t kInvalidOption = 8;
 inline constexpr uint32_t kUnloadDriver = 17;
 inline constexpr uint32_t kSecureFlashUnsupported = 21;
 inline constexpr uint32_t kNoMemory = 34;
+inline constexpr uint32_t kReadFile = 49;
 inline constexpr uint32_t kWriteFile = 51;
 inline constexpr uint32_t kMeData = 160;
 }  // namespace error

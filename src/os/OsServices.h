@@ -19,6 +19,13 @@ inline constexpr const char* kFirstInstanceMutex = "NOXWINGUI";
 inline constexpr const char* kServicesMutex = "NOXWINGUI.{5b5b8120-cd0e-11d9-b61b-0001294c3bd8}";
 inline constexpr uint32_t kErrAlreadyRunning = 97;
 
+// The system's version query: platform (0 Win32s, 1 Windows 9x, 2 NT), major and minor.
+struct OsVersionInfo {
+  uint32_t platform = 2;
+  uint32_t major = 0;
+  uint32_t minor = 0;
+};
+
 class OsServices : public Clock, public FirmwareTables {
  public:
   // Where the console lines of these services go (the power-interface failures, ...): the
@@ -39,6 +46,7 @@ class OsServices : public Clock, public FirmwareTables {
   // another instance holds the mutex (then nothing else is done).
   virtual uint32_t InitOsServices() = 0;
   virtual uint32_t OsMajorVersion() = 0;
+  virtual OsVersionInfo OsVersion() = 0;
 
   // Lock-workstation policy, suspend guard and power buttons for the time of a flash.
   virtual void SetFlashProtection(bool on) = 0;

@@ -7,9 +7,13 @@
 #include <string>
 #include <utility>
 
+#include <optional>
+
 #include "ui/FlashMapModel.h"
+#include "ui/InformationPageModel.h"
 #include "ui/MainDialogModel.h"
 #include "ui/ProgressPageModel.h"
+#include "ui/SetupPageModel.h"
 
 namespace nox::ui {
 
@@ -40,7 +44,15 @@ class FlashDialog {
   // The firmware's update-permission message the window's timer collected; empty when
   // updating is permitted.
   virtual std::string BlockingReason() const = 0;
+
+  // The pages the window has; none when it started without them (an automatic run).
+  virtual SetupPageModel* SetupPage() = 0;
+  virtual InformationPageModel* InformationPage() = 0;
+  // Brings the Setup page to the front and redraws it from its model.
+  virtual void ShowSetupPage() = 0;
 };
+
+class MainDialogHost;
 
 // A flash dialog whose state lives in the portable page model; a view derives from it and
 // only draws.
@@ -72,6 +84,13 @@ class ModelFlashDialog : public FlashDialog {
   void EnableFlashButton(bool enabled) override { flashEnabled_ = enabled; }
   void EnableExitButton(bool enabled) override { exitEnabled_ = enabled; }
   std::string BlockingReason() const override { return main_.PermissionMessage(); }
+  SetupPageModel* SetupPage() override { return setup_ ? &*setup_ : nullptr; }
+  InformationPageModel* InformationPage() override { return info_ ? &*info_ : nullptr; }
+  const SetupPageModel* SetupPage() const { return setup_ ? &*setup_ : nullptr; }
+  const InformationPageModel* InformationPage() const { return info_ ? &*info_ : nullptr; }
+
+  // Builds the pages the start plan names from what the host knows.
+  void CreatePages(MainDialogHost& host, const StartPlan& plan);
 
   ProgressPageModel& Page() { return page_; }
   const ProgressPageModel& Page() const { return page_; }
@@ -87,6 +106,8 @@ class ModelFlashDialog : public FlashDialog {
  private:
   ProgressPageModel page_;
   MainDialogModel main_;
+  std::optional<SetupPageModel> setup_;
+  std::optional<InformationPageModel> info_;
   std::pair<std::string, std::string> lines_;
   bool flashEnabled_ = false;
   bool exitEnabled_ = true;
@@ -107,6 +128,10 @@ class MainDialogHost {
   virtual uint32_t EcImageSize() = 0;
   // Whether an image is at hand to flash.
   virtual bool HasImage() = 0;
+  // What the Information and Setup pages start from, and what the Setup page changes.
+  virtual InformationFacts InfoFacts() = 0;
+  virtual SetupFacts PageSetupFacts() = 0;
+  virtual SetupBinding& Binding() = 0;
 
   // The timer's firmware side: true when updating is permitted; otherwise `message` holds
   // the firmware's text.
@@ -117,6 +142,10 @@ class MainDialogHost {
   virtual uint32_t RetryCount() = 0;
   // Waits for the window's timer; the simulated machine's clock only moves.
   virtual void WaitMs(uint32_t ms) = 0;
+
+  // The Open and Save buttons: a ROM file chosen and loaded, the machine's firmware saved.
+  virtual void OpenRomFile(FlashDialog& dialog) = 0;
+  virtual void SaveCurrentBios(FlashDialog& dialog) = 0;
 
   // The Flash button. Returns only when the run left the window open (a failed EC version
   // read); every other run ends the session or the machine.

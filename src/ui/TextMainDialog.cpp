@@ -1,5 +1,6 @@
 #include "ui/TextMainDialog.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "core/CText.h"
@@ -74,6 +75,7 @@ void TextMainDialog::Run() {
   const std::optional<StartPlan> plan = Main().Start(host_.Facts());
   if (!plan) return;
   host_.ApplyStartPlan(*plan);
+  CreatePages(host_, *plan);
   title_ = plan->title;
   Page().Build(host_.MapFacts(), host_.EcImageSize());
   EnableFlashButton(host_.HasImage());
@@ -96,6 +98,7 @@ void TextMainDialog::AutoStart() {
   Main().OnPermissionCheck(permitted, message);
   const TickPlan tick =
       Main().Tick(host_.ImageSize(), [this](bool reread) { return host_.FlashSize(reread); }, host_.RetryCount());
+  if (tick.disableOpenAndSave) openSaveEnabled_ = false;
   if (tick.message) {
     Detach();
     ui_.MessageBox(*tick.message, kAppTitle, style::kOk);
@@ -105,8 +108,16 @@ void TextMainDialog::AutoStart() {
 }
 
 void TextMainDialog::Menu() {
+  const auto button = [](const char* name, bool enabled) {
+    return std::string(enabled ? "[" : "(") + name + (enabled ? "] " : ") ");
+  };
   while (true) {
-    Print(std::string("[Open] [Setup] ") + (FlashEnabled() ? "[Flash]" : "(Flash)") + " [Save] [Exit] > ");
+    std::string menu;
+    if (InformationPage()) menu += "[Information] ";
+    if (SetupPage()) menu += "[Setup] ";
+    menu += button("Open", openSaveEnabled_) + button("Flash", FlashEnabled()) + button("Save", openSaveEnabled_) +
+            "[Exit] > ";
+    Print(menu);
     const std::optional<std::string> line = readLine_();
     if (!line) {
       Print("\n");
@@ -123,18 +134,124 @@ void TextMainDialog::Menu() {
       Main().OnPermissionCheck(host_.CheckUpdatePermission(message), message);
       Flash();
       if (!FlashEnabled()) return;
-    } else if (answer == "open" || answer == "o") {
-      Print(std::string("Open: ") + kNotAvailableYet + ".\n");
-    } else if (answer == "setup") {
-      Print(std::string("Setup: ") + kNotAvailableYet + ".\n");
-    } else if (answer == "save" || answer == "s") {
-      Print(std::string("Save: ") + kNotAvailableYet + ".\n");
+    } else if (answer == "open" || answer == "o" || answer == "save" || answer == "s") {
+      const bool open = answer[0] == 'o';
+      if (!openSaveEnabled_) {
+        Print(std::string(open ? "Open" : "Save") + ": the button is disabled.\n");
+        continue;
+      }
+      if (open) {
+        host_.OpenRomFile(*this);
+      } else {
+        host_.SaveCurrentBios(*this);
+        if (drawPending_) Draw();
+      }
+    } else if (answer == "information" || answer == "i" || answer == "setup") {
+      const bool info = answer[0] == 'i';
+      if (info ? !InformationPage() : !SetupPage()) {
+        Print(std::string(info ? "Information" : "Setup") + ": the window shows only its Progress page.\n");
+      } else if (info) {
+        Print(RenderInformationPage());
+      } else {
+        RunSetupPage();
+      }
     } else if (answer == "exit" || answer == "x") {
       host_.EndSession(0);
     } else {
       Print("Please choose one of the buttons.\n");
     }
   }
+}
+
+std::string TextMainDialog::RenderInformationPage() const {
+  const InformationPageModel* page = InformationPage();
+  if (!page) return {};
+  std::string text = "-- Information --\n";
+  for (const InfoField& field : page->Fields()) {
+    if (field.id == info_id::kOs) text += "System Information\n";
+    if (field.id == info_id::kInputRomFile) text += "ROM File Information\n";
+    text += std::string("  ") + field.label + " " + field.value + "\n";
+  }
+  return text;
+}
+
+std::string TextMainDialog::RenderSetupPage() const {
+  const SetupPageModel* page = SetupPage();
+  if (!page) return {};
+  std::string text = "-- Setup --\n";
+  std::string group;
+  for (const SetupControl& control : SetupControls()) {
+    if (control.kind == SetupControlKind::kLabel) continue;
+    if (group != control.group) {
+      group = control.group;
+      text += group + "\n";
+    }
+    const ControlState& state = page->State(control.id);
+    const char* mark = !state.visible ? " (hidden)" : !state.enabled ? " (disabled)" : "";
+    if (control.kind == SetupControlKind::kEdit) {
+      // The edit is shown with its label, as the page places them side by side.
+      const SetupControl* label = FindSetupControl(setup_id::kSmbiosLabel);
+      text += std::string("  ") + (label ? label->text : "") + " [" + page->EditText() + "]" + mark + "\n";
+    } else {
+      text += std::string("  ") + (state.checked ? "[x] " : "[ ] ") + control.text + mark + "\n";
+    }
+  }
+  return text;
+}
+
+void TextMainDialog::ShowSetupPage() { Print(RenderSetupPage()); }
+
+void TextMainDialog::RunSetupPage() {
+  SetupPageModel& page = *SetupPage();
+  Print(RenderSetupPage());
+  const SetupControl* label = FindSetupControl(setup_id::kSmbiosLabel);
+  const std::string edit = core::AsciiLower(label ? label->text : "");
+  while (true) {
+    Print("Setup (a box's text clicks it; \"" + std::string(label ? label->text : "") +
+          " TEXT\" types; empty line: back) > ");
+    const std::optional<std::string> line = readLine_();
+    if (!line) {
+      Print("\n");
+      return;
+    }
+    const std::string typed = Trim(*line);
+    if (typed.empty()) return;
+    const std::string lower = core::AsciiLower(typed);
+    if (!edit.empty() && lower.compare(0, edit.size(), edit) == 0) {
+      // The text after the label, without the one blank that separates them.
+      std::string rest = line->substr(line->find(':') + 1);
+      if (!rest.empty() && rest.front() == ' ') rest.erase(0, 1);
+      TypeSmbiosTypes(rest);
+      continue;
+    }
+    const SetupControl* found = nullptr;
+    for (const SetupControl& control : SetupControls()) {
+      if (control.kind == SetupControlKind::kCheckBox && core::AsciiLower(control.text) == lower) found = &control;
+    }
+    if (!found) {
+      Print("There is no box \"" + typed + "\" on this page.\n");
+    } else if (!page.Click(found->id)) {
+      Print(std::string(found->text) + ": the box cannot be changed.\n");
+    } else {
+      Print(RenderSetupPage());
+    }
+  }
+}
+
+void TextMainDialog::TypeSmbiosTypes(const std::string& text) {
+  SetupPageModel& page = *SetupPage();
+  const ControlState& state = page.State(setup_id::kSmbiosEdit);
+  if (!state.visible || !state.enabled) {
+    Print("Preserve SMBIOS Types: the field cannot be changed now.\n");
+    return;
+  }
+  // The field is emptied first, then takes the text one key at a time as a user types it.
+  page.OnEditChanged("", 0);
+  for (const char c : text) {
+    const std::string next = page.EditText() + c;
+    if (page.OnEditChanged(next, next.size()).beep) ui_.Beep();
+  }
+  Print(RenderSetupPage());
 }
 
 void TextMainDialog::Flash() {
@@ -227,6 +344,12 @@ std::string TextMainDialog::RenderPage() const {
   } else {
     text += "  R Read  E Erase  P Program  V Verify  . untouched\n";
   }
+  // The EC bar, in 32 cells of its range.
+  constexpr int kEcCells = 32;
+  const int maximum = page.EcBarMaximum();
+  const int filled = maximum > 0 ? std::min(kEcCells, page.EcBarPosition() * kEcCells / maximum) : 0;
+  text += "Embedded Controller Firmware [" + std::string(static_cast<size_t>(filled), '#') +
+          std::string(static_cast<size_t>(kEcCells - filled), '.') + "]\n";
   text += "Stage: " + page.StageText() + "\n";
   text += page.ValueLabel() + " " + page.ValueText() + "\n";
   return text;

@@ -21,7 +21,6 @@ struct TextViewStyle {
   bool trueColour = false; // the terminal takes 24-bit colours
 };
 
-inline constexpr const char* kNotAvailableYet = "not available yet";
 // At most this often is a terminal page redrawn between stage changes.
 inline constexpr uint64_t kRedrawIntervalMs = 50;
 
@@ -46,6 +45,11 @@ class TextMainDialog final : public ModelFlashDialog {
 
   void ShowProgressPage() override;
   void BringToFront() override;
+  void ShowSetupPage() override;
+
+  // The pages as text: label and value per line; every control with its state.
+  std::string RenderInformationPage() const;
+  std::string RenderSetupPage() const;
 
  protected:
   void Changed(const CallbackEffect& effect) override;
@@ -53,6 +57,9 @@ class TextMainDialog final : public ModelFlashDialog {
  private:
   void AutoStart();
   void Menu();
+  // The Setup page's own input: clicks by a box's text and typing into the SMBIOS edit.
+  void RunSetupPage();
+  void TypeSmbiosTypes(const std::string& text);
   void Flash();
   void Draw();
   void PrintProgressLine();
@@ -67,6 +74,7 @@ class TextMainDialog final : public ModelFlashDialog {
   Clock clock_;
   std::string title_;
   bool pageShown_ = false;
+  bool openSaveEnabled_ = true;
   int drawnLines_ = 0;
   uint64_t lastDraw_ = 0;
   bool drawPending_ = false;

@@ -28,7 +28,9 @@ class SimOsServices : public os::OsServices {
   void BindToFirstProcessor() override {}
   std::optional<std::string> LoadStringResource(uint32_t) override { return std::nullopt; }
   uint32_t InitOsServices() override;
+  // The simulated machine runs a current NT system.
   uint32_t OsMajorVersion() override { return 10; }
+  os::OsVersionInfo OsVersion() override { return {2, 10, 0}; }
   void SetFlashProtection(bool on) override;
   void KeepAwake(bool on) override;
   void BlockUserInput(bool block) override;

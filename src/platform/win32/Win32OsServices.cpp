@@ -113,6 +113,11 @@ std::optional<std::string> Win32OsServices::LoadStringResource(uint32_t id) {
   return std::string(text, static_cast<size_t>(n));
 }
 
+os::OsVersionInfo Win32OsServices::OsVersion() {
+  const OSVERSIONINFOA info = WindowsVersion();
+  return {info.dwPlatformId, info.dwMajorVersion, info.dwMinorVersion};
+}
+
 uint32_t Win32OsServices::InitOsServices() {
   HANDLE services = CreateMutexA(nullptr, TRUE, os::kServicesMutex);
   if (services == nullptr || GetLastError() == ERROR_ALREADY_EXISTS) return os::kErrAlreadyRunning;

@@ -23,6 +23,7 @@ class Win32OsServices final : public os::OsServices {
   std::optional<std::string> LoadStringResource(uint32_t id) override;
   uint32_t InitOsServices() override;
   uint32_t OsMajorVersion() override { return majorVersion_; }
+  os::OsVersionInfo OsVersion() override;
   void SetFlashProtection(bool on) override;
   void KeepAwake(bool on) override;
   void BlockUserInput(bool block) override;
