@@ -126,7 +126,7 @@ void TextMainDialog::Menu() {
     const std::string answer = core::AsciiLower(Trim(*line));
     if (answer.empty() || answer == "flash" || answer == "f") {
       if (!FlashEnabled()) {
-        Print("Flash: there is no ROM image to flash.\n");
+        Print("Flash: the button is disabled (open a ROM file first).\n");
         continue;
       }
       // The window's timer has checked the update permission by the time a user clicks.

@@ -92,6 +92,18 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
+// A Setup page over nothing: every option unavailable.
+struct NoOptions final : SetupBinding {
+  bool OptionAvailable(uint32_t) const override { return false; }
+  bool OptionSelected(uint32_t) const override { return false; }
+  void SelectOption(uint32_t, bool) override {}
+  uint32_t OptionNumber(uint32_t) const override { return 0; }
+  std::vector<std::string> OptionValues(uint32_t) const override { return {}; }
+  void SetOptionValues(uint32_t, const std::vector<std::string>&) override {}
+  void SetSessionField(SessionField, bool) override {}
+  void SetNcbMaskBit(int, bool) override {}
+};
+
 // The window over a host that records what it is asked, printing into memory with its boxes; the
 // menu is answered from `answers`.
 class Rig : public MainDialogHost {
@@ -106,6 +118,11 @@ class Rig : public MainDialogHost {
   FlashFacts MapFacts() override { return {kRomSize, false, 0}; }
   uint32_t EcImageSize() override { return 0; }
   bool HasImage() override { return hasImage; }
+  InformationFacts InfoFacts() override { return {}; }
+  SetupFacts PageSetupFacts() override { return {}; }
+  SetupBinding& Binding() override { return noOptions; }
+  void OpenRomFile(FlashDialog&) override { ++opens; }
+  void SaveCurrentBios(FlashDialog&) override { ++saves; }
   bool CheckUpdatePermission(std::string& message) override {
     ++permissionChecks;
     message = refusal;
@@ -151,7 +168,8 @@ class Rig : public MainDialogHost {
   uint32_t flashSize = kRomSize;
   std::function<void(FlashDialog&)> run;
   std::vector<std::string> answers;
-  int permissionChecks = 0, rereads = 0, runs = 0, asked = 0;
+  int permissionChecks = 0, rereads = 0, runs = 0, asked = 0, opens = 0, saves = 0;
+  NoOptions noOptions;
   std::vector<uint32_t> waits;
   std::optional<TextMainDialog> dialog;
 
@@ -235,18 +253,19 @@ TEST(TextMainDialogAutoRun, SizeMismatchEndsTheSessionBeforeTheRun) {
 TEST(TextMainDialogMenu, AnswersEachButtonAndEndsOnExit) {
   Rig rig;
   rig.hasImage = false;
-  rig.answers = {"open", "Save", "  SETUP\t", "flash", "", "bogus", "o", "s", "exit", "open"};
+  rig.answers = {"open", "Save", "  SETUP\t", "", "INFORMATION", "flash", "", "bogus", "o", "s", "exit", "open"};
   rig.Make();
 
   EXPECT_EQ(rig.RunToEnd(), std::optional<uint32_t>(0));
 
-  EXPECT_EQ(std::make_tuple(rig.asked, rig.waits.size(), rig.runs), std::make_tuple(9, size_t{0}, 0))
+  EXPECT_EQ(std::make_tuple(rig.asked, rig.waits.size(), rig.runs, rig.opens, rig.saves),
+            std::make_tuple(11, size_t{0}, 0, 2, 2))
       << "nothing is read after exit";
   const std::string text = rig.Text();
-  for (const auto& [line, count] : {std::pair{"[Open] [Setup] (Flash) [Save] [Exit] > ", 9u},
-                                    {"Open: not available yet.\n", 2u}, {"Save: not available yet.\n", 2u},
-                                    {"Setup: not available yet.\n", 1u}, {"Please choose one of the buttons.\n", 1u},
-                                    {"Flash: there is no ROM image to flash.\n", 2u}}) {
+  for (const auto& [line, count] : {std::pair{"[Information] [Setup] [Open] (Flash) [Save] [Exit] > ", 10u},
+                                    {"-- Setup --\n", 1u}, {"-- Information --\n", 1u},
+                                    {"Please choose one of the buttons.\n", 1u},
+                                    {"Flash: the button is disabled (open a ROM file first).\n", 2u}}) {
     EXPECT_EQ(Count(text, line), count) << line;
   }
 }
@@ -271,7 +290,7 @@ TEST(TextMainDialogMenu, ARunThatLeavesFlashEnabledOpensTheMenuAndEachFlashCheck
   EXPECT_EQ(std::make_tuple(rig.runs, rig.permissionChecks, rig.asked), std::make_tuple(3, 3, 2));
   EXPECT_EQ(reasons, (std::vector<std::string>{"Flash is locked.", "Flash is locked.Flash is locked.", ""}));
   const std::string text = rig.Text();
-  EXPECT_EQ(std::make_pair(Count(text, "Failed!\n"), Count(text, "[Open] [Setup] [Flash] [Save] [Exit] > ")),
+  EXPECT_EQ(std::make_pair(Count(text, "Failed!\n"), Count(text, "(Open) [Flash] (Save) [Exit] > ")),
             std::make_pair(size_t{1}, size_t{2}));
 }
 
