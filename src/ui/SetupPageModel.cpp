@@ -214,7 +214,6 @@ void SetupPageModel::Follow(int id, bool checked) {
 }
 
 void SetupPageModel::OnClicked(int id) {
-  if (!FindSetupControl(id)) return;
   const bool checked = State(id).checked;
   if (const BoxBinding* box = FindBox(id)) {
     if (box->option != 0) binding_.SelectOption(box->option, checked);

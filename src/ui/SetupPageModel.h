@@ -115,6 +115,7 @@ class SetupPageModel {
   explicit SetupPageModel(SetupBinding& binding);
 
   // Sets every control from the options and the facts, and the session settings with them.
+  // SMBIOS types given with the option show in the edit, joined by blanks.
   void InitSetup(const SetupFacts& facts);
 
   const ControlState& State(int id) const;
