@@ -20,6 +20,7 @@ class SessionSetupBinding final : public ui::SetupBinding {
   void SetOptionValues(uint32_t id, const std::vector<std::string>& values) override;
   void SetSessionField(ui::SessionField field, bool on) override;
   void SetNcbMaskBit(int bit, bool on) override;
+  uint32_t NcbMask() const override { return s_.flashSession.ncbMask; }
 
  private:
   Session& s_;

@@ -85,6 +85,8 @@ class SetupBinding {
   virtual void SetOptionValues(uint32_t id, const std::vector<std::string>& values) = 0;
   virtual void SetSessionField(SessionField field, bool on) = 0;
   virtual void SetNcbMaskBit(int bit, bool on) = 0;
+  // The session's NCB mask as it is now; it may hold bits the page never set.
+  virtual uint32_t NcbMask() const = 0;
 };
 
 // What the firmware and the image allow, known when the page starts.
@@ -113,6 +115,7 @@ class SetupPageModel {
   explicit SetupPageModel(SetupBinding& binding);
 
   // Sets every control from the options and the facts, and the session settings with them.
+  // SMBIOS types given with the option show in the edit, joined by blanks.
   void InitSetup(const SetupFacts& facts);
 
   const ControlState& State(int id) const;
@@ -143,6 +146,8 @@ class SetupPageModel {
   void CheckEnabled(int id);
   void UncheckEnable(int id);
   void CheckByBehaviour(int id);
+  // A box changed by another box's handler, which then runs the changed box's handler.
+  void Follow(int id, bool checked);
 
   SetupBinding& binding_;
   SetupFacts facts_;

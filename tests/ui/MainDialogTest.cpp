@@ -102,6 +102,7 @@ struct NoOptions final : SetupBinding {
   void SetOptionValues(uint32_t, const std::vector<std::string>&) override {}
   void SetSessionField(SessionField, bool) override {}
   void SetNcbMaskBit(int, bool) override {}
+  uint32_t NcbMask() const override { return 0; }
 };
 
 // The window over a host that records what it is asked, printing into memory with its boxes; the
