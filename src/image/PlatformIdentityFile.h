@@ -25,8 +25,8 @@ struct PlatformIdentityFile {
 };
 
 // The name of the volume that holds the identity file, from that volume's extended header:
-// what tells one build of the image from another. None when the file was not found or the
-// volume has no sound extended header.
+// the GUID shown for an opened ROM file. None when the file was not found or the volume has
+// no sound extended header.
 std::optional<core::Guid> IdentityVolumeName(core::ByteSpan image, const PlatformIdentityFile& file);
 
 }  // namespace nox::image
