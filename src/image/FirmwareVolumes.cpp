@@ -70,7 +70,21 @@ std::optional<FirmwareVolume> FirmwareVolumes::ReadVolume(core::ByteSpan buffer,
   volume.fileSystem = *core::Guid::FromBytes(header->subspan(16, core::Guid::kSize));
   volume.length = core::LoadLe32(header->data() + 32);
   volume.headerLength = core::LoadLe16(header->data() + 48);
+  volume.extendedHeaderOffset = core::LoadLe16(header->data() + 52);
   return volume;
+}
+
+std::optional<core::Guid> FirmwareVolumes::VolumeName(core::ByteSpan buffer, const FirmwareVolume& volume) {
+  constexpr uint32_t kNameAndSize = core::Guid::kSize + 4;
+  const uint32_t at = volume.extendedHeaderOffset;
+  if (at == 0 || at < volume.headerLength) return std::nullopt;
+  const auto extended = core::SubSpan(buffer, volume.offset + at, kNameAndSize);
+  if (!extended) return std::nullopt;
+  // An extended header reaching past the end of its volume, or too short to hold its own
+  // fields, belongs to a damaged volume: its bytes are not a name.
+  const uint32_t size = core::LoadLe32(extended->data() + core::Guid::kSize);
+  if (size < kNameAndSize || !core::InRange(volume.length, at, size)) return std::nullopt;
+  return core::Guid::FromBytes(*extended);
 }
 
 void FirmwareVolumes::Scan(core::ByteSpan buffer, uint64_t start, uint64_t length, const FileVisitor& onFile,

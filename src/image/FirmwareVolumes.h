@@ -20,6 +20,7 @@ struct FirmwareVolume {
   uint64_t offset = 0;  // of the volume header in the buffer
   uint32_t length = 0;  // low 32 bits of the volume length
   uint16_t headerLength = 0;
+  uint16_t extendedHeaderOffset = 0;  // from the volume header; 0 when there is none
   core::Guid fileSystem;
 
   // Only the two firmware file systems carry files; NV-data stores and anything else
@@ -56,6 +57,10 @@ class FirmwareVolumes {
   // The volume whose "_FVH" signature stands at `signatureOffset`, if its header fits the
   // buffer and its first 64 header bytes sum to 0 in 16-bit words.
   static std::optional<FirmwareVolume> ReadVolume(core::ByteSpan buffer, uint64_t signatureOffset);
+
+  // The name GUID of the volume's extended header, when it has one that lies after the
+  // header, inside the volume and inside the buffer.
+  static std::optional<core::Guid> VolumeName(core::ByteSpan buffer, const FirmwareVolume& volume);
 
   static const core::Guid kFileSystem1;
   static const core::Guid kFileSystem2;

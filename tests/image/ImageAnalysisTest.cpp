@@ -75,6 +75,34 @@ TEST(VolumeScan, DamagedForeignAndCutVolumesAndStraySignaturesHideNothingBehindT
   EXPECT_EQ(ScanAll(std::span(image.bytes).first(last[1] + 0x7F)), expected);
 }
 
+// The name comes from the extended header of the volume that holds the identity file (here
+// inside a pad file, where build tools put it), and only when that header lies wholly inside
+// its volume and the bytes: the volume is the last one and claims more than the bytes hold.
+TEST(VolumeScan, TheIdentityFilesVolumeIsNamedByASoundExtendedHeader) {
+  const core::Guid other = PlainName(7), name = PlainName(8);
+  struct Case { uint16_t at; uint32_t size; size_t kept; bool named; };
+  for (const Case& c : {Case{96, 20, 0x20000, true}, Case{96, 0x8000 - 96, 0x20000, true}, Case{0, 20, 0x20000, false},
+                        Case{64, 20, 0x20000, false}, Case{96, 19, 0x20000, false}, Case{96, 0x8000 - 95, 0x20000, false},
+                        Case{0x8000 - 19, 20, 0x20000, false}, Case{0x6000, 20, 0x16000 + 19, false}}) {
+    SCOPED_TRACE(::testing::Message() << c.at << " " << c.size << " " << c.kept);
+    testing::ImageBuilder image(0x20000);
+    image.AddVolume(0, {{PlainName(0), 44}}, 0x10000);
+    image.SetExtendedHeader(0, 96, other);
+    image.AddVolume(0x10000, {{PlainName(0), 44}, {testing::kIdentity, 0x100}}, 0x8000);
+    image.SetExtendedHeader(0x10000, c.at, name, c.size);
+    const core::ByteSpan bytes = std::span(image.bytes).first(c.kept);
+    PlatformIdentityFile file;
+    file.ScanRange(bytes, 0, bytes.size());
+    ASSERT_TRUE(file.Found());
+    EXPECT_EQ(IdentityVolumeName(bytes, file), c.named ? std::optional(name) : std::nullopt);
+  }
+  // Without an identity file the volume at the start of the image does not lend its name.
+  testing::ImageBuilder bare(0x10000);
+  bare.AddVolume(0, {}, 0x10000);
+  bare.SetExtendedHeader(0, 96, other);
+  EXPECT_EQ(IdentityVolumeName(bare.bytes, PlatformIdentityFile{}), std::nullopt);
+}
+
 TEST(HoleTable, OnlyTheSixteenNamesAreHoles) {
   const std::pair<const char*, bool> names[] = {
       {"05CA01FC-0FC1-11DC-9011-00173153EBA8", true},  {"05CA020B-0FC1-11DC-9011-00173153EBA8", true},

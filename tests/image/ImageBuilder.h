@@ -2,6 +2,7 @@
 // and firmware files, laid out the way firmware build tools lay them out.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -55,6 +56,20 @@ struct ImageBuilder {
       at += (uint64_t{file.size} + 7) & ~uint64_t{7};
     }
     return offsets;
+  }
+
+  // Points the header of the volume at `offset` to an extended header at `at` in the volume
+  // and writes its name and size there, as far as the bytes reach; 0 is no extended header.
+  void SetExtendedHeader(size_t offset, uint16_t at, const core::Guid& name, uint32_t size = 20) {
+    uint8_t* h = &bytes.at(offset + 71) - 71;
+    core::StoreLe16(h + 52, at);
+    core::StoreLe16(h + 50, 0);
+    core::StoreLe16(h + 50, static_cast<uint16_t>(0x10000 - core::Sum16(core::ByteSpan(h, 72))));
+    if (at == 0) return;
+    std::array<uint8_t, 20> extended{};
+    name.WriteTo(std::span<uint8_t, 16>(extended.data(), 16));
+    core::StoreLe32(extended.data() + 16, size);
+    for (size_t i = 0; i < extended.size() && offset + at + i < bytes.size(); ++i) bytes[offset + at + i] = extended[i];
   }
 
   // Rewrites only the size field of the file header at `offset`, even to a nonsensical size.

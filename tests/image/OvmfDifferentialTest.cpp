@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 #include <regex>
 #include <set>
@@ -19,9 +20,10 @@ namespace fs = std::filesystem;
 using Placed = std::vector<std::pair<uint64_t, uint64_t>>;  // offset, size
 
 // Every volume UEFIExtract reports is found at the same offset with the same length, and
-// the files of the firmware file systems at the same offsets with the same sizes. Each
-// distinct image is checked once (the directory holds symbolic links to some of them),
-// from a copy in a directory of our own: test processes may run side by side.
+// the files of the firmware file systems at the same offsets with the same sizes; a volume
+// with an extended header carries the name UEFIExtract gives it. Each distinct image is
+// checked once (the directory holds symbolic links to some of them), from a copy in a
+// directory of our own: test processes may run side by side.
 TEST(OvmfImages, VolumesAndFilesAreFoundWhereUefiExtractFindsThem) {
   const fs::path tool = "/usr/bin/UEFIExtract", images = "/usr/share/OVMF";
   if (!fs::exists(tool) || !fs::is_directory(images)) GTEST_SKIP() << "UEFIExtract or the OVMF images are not installed";
@@ -30,9 +32,9 @@ TEST(OvmfImages, VolumesAndFilesAreFoundWhereUefiExtractFindsThem) {
   // A placed line of the report reads
   // " Volume          | FFSv2                 | 00000000 | 001AC000 | DDE14FD0 | - 48DB5E17-..."
   // with one dash per level of the tree.
-  const std::regex row(R"(^ (\w+)[^|]*\|[^|]*\| ([0-9A-F]{8}) \| ([0-9A-F]{8}) \|[^|]*\| (-+) )");
+  const std::regex row(R"(^ (\w+)[^|]*\|[^|]*\| ([0-9A-F]{8}) \| ([0-9A-F]{8}) \|[^|]*\| (-+) ([0-9A-F-]{36})?)");
   std::set<fs::path> seen;
-  size_t files = 0;
+  size_t files = 0, named = 0;
   for (const auto& entry : fs::directory_iterator(images)) {
     if (entry.path().extension() != ".fd" || !seen.insert(fs::canonical(entry.path())).second) continue;
     SCOPED_TRACE(entry.path());
@@ -48,6 +50,7 @@ TEST(OvmfImages, VolumesAndFilesAreFoundWhereUefiExtractFindsThem) {
     // for), UEFIExtract counts it as header.
     Placed volumes, expected, foundVolumes, found;
     std::set<uint64_t> extendedHeaders;
+    std::map<uint64_t, std::string> names, foundNames;
     std::smatch m;
     for (std::string line; std::getline(report, line);) {
       if (!std::regex_search(line, m, row)) continue;
@@ -57,19 +60,26 @@ TEST(OvmfImages, VolumesAndFilesAreFoundWhereUefiExtractFindsThem) {
       if (m[4].length() != 1 || m[1] != "Volume" || !header || core::Sum16(*header) != 0) continue;
       volumes.push_back(item);
       const uint16_t extendedHeader = core::LoadLe16(&(*header)[52]);
-      if (extendedHeader != 0) extendedHeaders.insert(item.first + extendedHeader);
+      if (extendedHeader != 0) {
+        extendedHeaders.insert(item.first + extendedHeader);
+        names[item.first] = m[5];
+      }
     }
     const auto onFile = [&](const FirmwareFile& file) {
       if (!extendedHeaders.contains(file.offset + FirmwareFile::kHeaderSize)) found.emplace_back(file.offset, file.size);
       return WalkControl::kContinue;
     };
-    FirmwareVolumes::Scan(bytes, 0, bytes.size(), onFile,
-                          [&](const FirmwareVolume& v) { foundVolumes.emplace_back(v.offset, v.length); });
-    EXPECT_EQ(std::tie(foundVolumes, found), std::tie(volumes, expected));
+    FirmwareVolumes::Scan(bytes, 0, bytes.size(), onFile, [&](const FirmwareVolume& v) {
+      foundVolumes.emplace_back(v.offset, v.length);
+      if (const auto name = FirmwareVolumes::VolumeName(bytes, v)) foundNames[v.offset] = name->ToRegistryString().substr(1, 36);
+    });
+    EXPECT_EQ(std::tie(foundVolumes, found, foundNames), std::tie(volumes, expected, names));
     files += expected.size();
+    named += names.size();
   }
   fs::remove_all(work);
   EXPECT_GT(files, 0u);
+  EXPECT_GT(named, 0u);
 }
 
 }  // namespace

@@ -26,7 +26,7 @@ sim 0 '"replyVersion": 11' show "$m" --json
 
 # An image made for the machine: one version newer, differs in the identity file and EC word.
 sim 0 'version A07, system ID 0x9A' rom "$m" -o "$WORK/a07.bin"
-sim 1 'main BIOS +0x060000-0x7DFFFF  changed: 0x060079-0x060079' diff "$m" "$WORK/a07.bin"
+sim 1 'main BIOS +0x060000-0x7DFFFF  changed: 0x0600A9-0x0600A9' diff "$m" "$WORK/a07.bin"
 check "EC changed" grep -qE 'EC +0x040000-0x05FFFF  changed' "$OUT"
 check "boot block equal" grep -qE 'boot block +0x7E0000-0x7FFFFF  equal' "$OUT"
 sim 0 '' dump "$m" -o "$WORK/dump.bin"

@@ -76,7 +76,7 @@ TEST(AgainstUefiExtract, ListsTheSameVolumesAndFilesWithSoundHeaders) {
     EXPECT_TRUE(text.find("invalid") == std::string::npos && text.find("failed") == std::string::npos) << text;
     Listing made;
     for (const RomVolume& v : r.volumes) {
-      made.volumes.insert({v.offset, v.length, v.fileSystem.ToRegistryString().substr(1, 36)});
+      made.volumes.insert({v.offset, v.length, v.name.value_or(v.fileSystem).ToRegistryString().substr(1, 36)});
     }
     for (const RomFile& f : r.files) made.files.insert({f.offset, f.size, f.name.ToRegistryString().substr(1, 36)});
     EXPECT_EQ(std::tie(seen.volumes, seen.files), std::tie(made.volumes, made.files));

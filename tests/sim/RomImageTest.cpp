@@ -48,6 +48,15 @@ TEST(RomImage, IdentityFileInTheMainBiosCarriesTheMarkerBlocks) {
   EXPECT_EQ(std::make_tuple(core::BoundedCString(body, kor + 12), core::BoundedCString(body, kor + 18),
                             core::BoundedCString(body, kor + 25), core::LoadLe32(body.data() + siz + 4)),
             std::make_tuple("First", "Second", "", p.flash.size));
+  // The volume that holds the file, and no other, is named after the machine.
+  const Guid named = MachineVolumeName(0xFE, 0xBEEF);
+  for (const RomVolume& v : r.volumes) {
+    const bool holds = v.offset <= ids[0]->offset && ids[0]->offset - v.offset < v.length;
+    EXPECT_EQ(v.name, holds ? std::optional(named) : std::nullopt) << v.offset;
+  }
+  for (const auto& [system, extended] : {std::pair<uint8_t, uint16_t>{0xFF, 0xBEEF}, {0xFE, 0xBFEF}, {0xFE, 0xBEEE}}) {
+    EXPECT_NE(MachineVolumeName(system, extended), named);
+  }
 }
 
 TEST(RomImage, HolesAreNamedInOrderMainBiosFirstThenBootBlock) {

@@ -14,6 +14,8 @@ using core::Guid;
 
 constexpr uint32_t kVolumeHeaderLength = 72;  // 56 bytes, one block-map entry, terminator
 constexpr uint32_t kFileHeaderLength = 24;
+// Name GUID and size; nothing follows them in our extended headers.
+constexpr uint32_t kExtendedHeaderLength = 20;
 constexpr uint8_t kFileTypeRaw = 0x01;
 constexpr uint8_t kFileTypePad = 0xF0;
 constexpr uint32_t kSectorSize = 0x1000;
@@ -56,7 +58,7 @@ struct FfsFile {
   bool sectorAligned = false;
 };
 
-void WriteVolumeHeader(std::span<uint8_t> volume, const Guid& fileSystem) {
+void WriteVolumeHeader(std::span<uint8_t> volume, const Guid& fileSystem, uint16_t extendedHeaderOffset = 0) {
   uint8_t* h = volume.data();
   std::memset(h, 0, kVolumeHeaderLength);
   fileSystem.WriteTo(std::span<uint8_t, 16>(h + 16, 16));
@@ -64,6 +66,7 @@ void WriteVolumeHeader(std::span<uint8_t> volume, const Guid& fileSystem) {
   std::memcpy(h + 40, "_FVH", 4);
   core::StoreLe32(h + 44, 0x0004FEFF);  // attributes, erase polarity 1 among them
   core::StoreLe16(h + 48, kVolumeHeaderLength);
+  core::StoreLe16(h + 52, extendedHeaderOffset);
   h[55] = 2;                            // revision
   core::StoreLe32(h + 56, static_cast<uint32_t>(volume.size() / 4096));
   core::StoreLe32(h + 60, 4096);
@@ -88,12 +91,23 @@ void WriteFileHeader(uint8_t* h, const Guid& name, uint8_t type, size_t size) {
   h[23] = kFileStateValid;
 }
 
+// A named volume carries its name in an extended header, which build tools wrap in a pad
+// file at the head of the file list so that a walk of the files steps over it.
 bool BuildVolume(std::span<uint8_t> volume, uint32_t base, const Guid& fileSystem,
-                 const std::vector<FfsFile>& files, RomResult& result) {
-  if (volume.size() < kVolumeHeaderLength) return false;
-  result.volumes.push_back({base, static_cast<uint32_t>(volume.size()), fileSystem});
-  WriteVolumeHeader(volume, fileSystem);
+                 const std::vector<FfsFile>& files, RomResult& result, const std::optional<Guid>& name = {}) {
+  constexpr size_t kNamePad = kFileHeaderLength + kExtendedHeaderLength;
+  if (volume.size() < kVolumeHeaderLength + (name ? kNamePad : 0)) return false;
+  result.volumes.push_back({base, static_cast<uint32_t>(volume.size()), fileSystem, name});
   size_t at = kVolumeHeaderLength;
+  if (name) {
+    WriteVolumeHeader(volume, fileSystem, kVolumeHeaderLength + kFileHeaderLength);
+    WriteFileHeader(volume.data() + at, Guid{}, kFileTypePad, kNamePad);
+    name->WriteTo(std::span<uint8_t, 16>(volume.data() + at + kFileHeaderLength, 16));
+    core::StoreLe32(volume.data() + at + kFileHeaderLength + 16, kExtendedHeaderLength);
+    at += (kNamePad + 7) & ~size_t{7};
+  } else {
+    WriteVolumeHeader(volume, fileSystem);
+  }
   for (const FfsFile& f : files) {
     if (f.sectorAligned && (base + at) % kSectorSize != 0) {
       // A pad file fills the gap; one too short for a header takes a whole sector more.
@@ -205,6 +219,14 @@ const Guid& IdentityFileGuid() {
   static const Guid g = core::GuidLiteral("30ACC954-36FF-4C09-B2F5-DFDDAB7002A5");
   return g;
 }
+Guid MachineVolumeName(uint8_t systemId, uint16_t extendedId) {
+  Guid g = core::GuidLiteral("859A989A-65CD-4023-90F2-BE0E70000000");
+  g.data4[5] = systemId;
+  g.data4[6] = static_cast<uint8_t>(extendedId >> 8);
+  g.data4[7] = static_cast<uint8_t>(extendedId);
+  return g;
+}
+
 Guid RomHoleName(unsigned index) {
   Guid g = core::GuidLiteral("05CA01FC-0FC1-11DC-9011-00173153EBA8");
   g.data1 += index;
@@ -298,16 +320,19 @@ RomResult BuildRomImage(const Profile& p, const RomOptions& o) {
     };
     bool ok = true;
     switch (run.type) {
-      case 1:  // main BIOS
-        if (!identityPlaced) {
+      case 1: {  // main BIOS
+        const bool holdsIdentity = !identityPlaced;
+        if (holdsIdentity) {
           files.push_back({IdentityFileGuid(), IdentityBlocks(o, p.flash.size)});
           identityPlaced = true;
         }
         addHoles(std::exchange(mainHoles, 0));
         files.push_back({rng.NextGuid(), RandomBytes(rng, std::min<uint32_t>(run.size / 4, 0x8000))});
         files.push_back({rng.NextGuid(), RandomBytes(rng, std::min<uint32_t>(run.size / 8, 0x4000))});
-        ok = BuildVolume(area, run.start, Ffs2Guid(), files, result);
+        ok = BuildVolume(area, run.start, Ffs2Guid(), files, result,
+                         holdsIdentity ? std::optional(MachineVolumeName(o.systemId, o.extendedId)) : std::nullopt);
         break;
+      }
       case 0:  // boot block
         if (!smbiosPlaced) {
           files.push_back({rng.NextGuid(), SmbiosArea(rng)});
@@ -319,7 +344,7 @@ RomResult BuildRomImage(const Profile& p, const RomOptions& o) {
         break;
       case 2:  // NVRAM: a volume, but not a file system
         WriteVolumeHeader(area, NvDataGuid());
-        result.volumes.push_back({run.start, run.size, NvDataGuid()});
+        result.volumes.push_back({run.start, run.size, NvDataGuid(), std::nullopt});
         break;
       case 3:  // EC firmware: raw, with its version word
         rng.Fill(area);

@@ -38,6 +38,7 @@ struct RomVolume {
   uint32_t offset = 0;
   uint32_t length = 0;
   core::Guid fileSystem;
+  std::optional<core::Guid> name;  // from the extended header, which only some volumes have
 };
 struct RomFile {
   uint32_t offset = 0;   // of the file header
@@ -62,6 +63,9 @@ const core::Guid& Ffs2Guid();
 const core::Guid& NvDataGuid();
 const core::Guid& IdentityFileGuid();
 core::Guid RomHoleName(unsigned index);   // index 0..15
+// The name of the volume that holds the identity file: the same for every image of one
+// machine (system ID and extended ID), another for another machine.
+core::Guid MachineVolumeName(uint8_t systemId, uint16_t extendedId);
 
 // A firmware volume header's 16-bit word sum over its first 64 bytes: 0 for a valid one.
 uint16_t VolumeHeaderSum(std::span<const uint8_t> header);
