@@ -36,6 +36,11 @@ ui::FirmwareIdentityText FileIdentityText(const Session& s) {
   ui::FirmwareIdentityText out;
   out.projectVersion = VersionOf(rom.version);
   out.id = IdText(rom.systemId, rom.extendedId, rom.systemName.Text());
+  // The name of the firmware volume that holds the identity: the same for every image of
+  // one machine, and another for other machines.
+  if (const auto name = image::IdentityVolumeName(s.Image(), s.layout.IdentityFile())) {
+    out.guid = name->ToBytes();
+  }
   return out;
 }
 

@@ -78,6 +78,7 @@ class Session : public core::SessionEnd {
 
   // The image in use (from the package, or later from a file).
   std::span<uint8_t> Image() { return image_; }
+  std::span<const uint8_t> Image() const { return image_; }
   bool ImageFromPackage() const { return imageFromPackage_; }
   // Lets go of the image; the user picks one with Open instead.
   void ReleaseImage();
