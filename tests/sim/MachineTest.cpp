@@ -161,7 +161,6 @@ TEST(ProfileJson, BadSettingsNameTheFieldAndTheReason) {
       {"flash.blocks.0.type=256", "flash.blocks[0].type: 256 is larger than 255"},
       // ... or, with a base, the part from there: the chip's other regions lie below it.
       {"flash.base=0x10000", "flash.blocks[0].start: 0x0 lies below flash.base 0x10000"},
-      {"flash.base=0x10000", "", true},
       {"flash.base=0x8000", "flash.blocks: nothing covers 0x8000-0xFFFF", true},
       {"flash.base=0x10800", "flash.base: must be a multiple of 4096 below flash.size", true},
       {"flash.base=0x800000", "flash.base: must be a multiple of 4096 below flash.size", true},
@@ -183,7 +182,6 @@ TEST(ProfileJson, BadSettingsNameTheFieldAndTheReason) {
       {"identity.systemId=\"0x1G\"", "identity.systemId: \"0x1G\" is not a number"},
       {"firmware=bios", "firmware: must be \"legacy\" or \"uefi\""},
       {"asf.present=1", "asf.present: must be true or false"},
-      {"defaults.enabled=1", "defaults.enabled: must be true or false"},
       {"defaults.switchOn=-1", "defaults.switchOn: must not be negative"},
       {"faults.fail=[{\"op\":\"program\"}]", "faults.fail[0].op: must be \"read\", \"erase\" or \"write\""},
       {"faults.stuck=[{\"attempts\":2}]", "faults.stuck[0].fromSmi: give fromSmi or address"},
