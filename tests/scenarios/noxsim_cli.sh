@@ -50,6 +50,17 @@ sim 0 'rebooted' reboot "$m"
 sim 0 'reboot' trace "$m" --tail 1
 sim 0 'create preset=legacy-8m' trace "$m"
 
+# A chip with other regions in front of the firmware: images and dumps cover the whole chip,
+# with those regions as on the part; diff compares the blocks.
+b=$WORK/based
+sim 0 'running A01' create "$b" --preset minimal-1m --set flash.base=0x10000 \
+  --set flash.blocks.0.start=0x10000 --set flash.blocks.0.size=0xD0000
+sim 0 'firmware from 0x10000' show "$b"
+sim 0 '^based.rom: 1048576 bytes, version A02' rom "$b" -o based.rom
+sim 1 '^main BIOS +0x010000-0x0DFFFF  changed' diff "$b" based.rom
+sim 0 '' dump "$b" -o based.bin
+check "the regions below the blocks as on the part" cmp -n 65536 based.rom based.bin
+
 u=$WORK/uefi
 sim 0 'running B12' create "$u" --preset uefi-16m --set identity.version=B12 --set faults.writeProtected=true
 sim 0 'OEM call 99/15' show "$u"

@@ -147,7 +147,8 @@ TEST(Presets, EveryPresetIsValidAndSurvivesItsJsonForm) {
 
 // A refused setting names the field and the reason; settings at the edge of the rules pass.
 TEST(ProfileJson, BadSettingsNameTheFieldAndTheReason) {
-  struct Case { const char* assignment; const char* error; };  // "" for accepted
+  // "" for accepted; `based`: on BasedPreset() rather than legacy-8m.
+  struct Case { const char* assignment; const char* error; bool based = false; };
   const Case cases[] = {
       {"flash.replyVersion=8", "flash.replyVersion: must be 9 to 13"},
       {"flash.replyVersion=14", "flash.replyVersion: must be 9 to 13"},
@@ -158,6 +159,11 @@ TEST(ProfileJson, BadSettingsNameTheFieldAndTheReason) {
       {"flash.blocks.0.size=0x8000", "flash.blocks: nothing covers 0x8000-0xFFFF"},
       {"flash.blocks.6.size=0x10000", "flash.blocks: nothing covers 0x7F0000-0x7FFFFF"},
       {"flash.blocks.0.type=256", "flash.blocks[0].type: 256 is larger than 255"},
+      // ... or, with a base, the part from there: the chip's other regions lie below it.
+      {"flash.base=0x10000", "flash.blocks[0].start: 0x0 lies below flash.base 0x10000"},
+      {"flash.base=0x8000", "flash.blocks: nothing covers 0x8000-0xFFFF", true},
+      {"flash.base=0x10800", "flash.base: must be a multiple of 4096 below flash.size", true},
+      {"flash.base=0x800000", "flash.base: must be a multiple of 4096 below flash.size", true},
       {"ecb.ecBlockStart=0x60000", "ecb.ecBlockStart: the EC block 0x60000+0x20000 is not covered by blocks of type 3"},
       // One port: the records name it, nothing else does.
       {"smiPort=0xB0", "smiPort: no such field"},
@@ -176,7 +182,6 @@ TEST(ProfileJson, BadSettingsNameTheFieldAndTheReason) {
       {"identity.systemId=\"0x1G\"", "identity.systemId: \"0x1G\" is not a number"},
       {"firmware=bios", "firmware: must be \"legacy\" or \"uefi\""},
       {"asf.present=1", "asf.present: must be true or false"},
-      {"defaults.enabled=1", "defaults.enabled: must be true or false"},
       {"defaults.switchOn=-1", "defaults.switchOn: must not be negative"},
       {"faults.fail=[{\"op\":\"program\"}]", "faults.fail[0].op: must be \"read\", \"erase\" or \"write\""},
       {"faults.stuck=[{\"attempts\":2}]", "faults.stuck[0].fromSmi: give fromSmi or address"},
@@ -193,7 +198,7 @@ TEST(ProfileJson, BadSettingsNameTheFieldAndTheReason) {
        "{\"start\":0,\"size\":65536,\"type\":128}]",
        ""}};
   for (const Case& c : cases) {
-    nlohmann::json json = ProfileToJson(*MakePreset("legacy-8m"));
+    nlohmann::json json = ProfileToJson(c.based ? BasedPreset() : *MakePreset("legacy-8m"));
     std::string error = ApplySetting(json, c.assignment);
     if (error.empty()) error = ProfileFromJson(json).error;
     EXPECT_EQ(error, c.error) << c.assignment;

@@ -182,9 +182,11 @@ TEST(SharedBlockAddress, TheSlotDecidesOnceTheUtilityKnowsItEbxOtherwise) {
 
 // --- flash commands ------------------------------------------------------------------------
 
+// On a chip whose block table starts above 0, so that requests below the table are misuse too.
 TEST(FlashCommands, MisusedRequestsAreJournaledAndNeverAnsweredAsSuccess) {
   const char* kNoSignature = "no \"$NOX\" signature at 1041";
   const char* kOutside = "range outside the flash part";
+  const char* kBelow = "range below the block table's first address";
   struct Case { void (*spoil)(Rig&); uint8_t command; const char* misuse; int status; };
   const Case cases[] = {
       {[](Rig& r) { r.block[1041] = '#'; }, 35, kNoSignature, -1},
@@ -196,15 +198,24 @@ TEST(FlashCommands, MisusedRequestsAreJournaledAndNeverAnsweredAsSuccess) {
       {[](Rig& r) { r.Put32(12, 0x800); }, 34, "erase range is not whole 4 KiB sectors", 1},
       {[](Rig& r) { r.Put32(8, 0x7FFC00 + 0x400); }, 33, kOutside, 1},
       {[](Rig& r) { r.Put32(8, 0xFFFFF000); }, 34, kOutside, 1},  // wraps past 4 GiB
+      {[](Rig& r) { r.Put32(8, 0xFC00); }, 33, kBelow, 1},
+      {[](Rig& r) { r.Put32(8, 0xF000); r.Put32(12, 0x2000); }, 34, kBelow, 1},  // reaches into the table
       {[](Rig& r) { r.block[1041] = 0; }, 37, kNoSignature, -1}};  // no flash information reply either
   for (const Case& c : cases) {
     SCOPED_TRACE(&c - cases);
-    Rig rig(Preset("legacy-8m"));
+    Rig rig(BasedPreset());
     ASSERT_EQ(rig.Enable(), 0);
     rig.PutRequest(0x60000, c.command == 34 ? 0x1000 : 1024);
     c.spoil(rig);
     ExpectRefused(rig, c.command, c.misuse, c.status);
   }
+  // The table's first address is served; what lies below it is neither erased flash nor zeros.
+  Rig rig(BasedPreset());
+  ASSERT_EQ(rig.Enable(), 0);
+  const uint8_t read = rig.Request(33, 0x10000), erase = rig.Request(34, 0x10000, 0x1000);
+  EXPECT_EQ(read | erase, 0) << rig.LastSmi().dump();
+  const auto below = rig.machine->Flash().Bytes().first(0x10000);
+  EXPECT_TRUE(std::ranges::none_of(below, [](uint8_t b) { return b == 0 || b == 0xFF; }));
 }
 
 TEST(FlashCommands, AShortSharedBlockIsNeverReadPastItsEnd) {

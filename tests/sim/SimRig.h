@@ -28,6 +28,15 @@ struct PowerLost : std::runtime_error {
 
 inline Profile Preset(const char* name) { return MakePreset(name).value(); }
 
+// legacy-8m on a chip that holds 64 KiB of other regions in front of the firmware: the block
+// table starts at 0x10000, its first block handed to those regions.
+inline Profile BasedPreset() {
+  Profile p = Preset("legacy-8m");
+  p.flash.base = 0x10000;
+  p.flash.blocks.erase(p.flash.blocks.begin());
+  return p;
+}
+
 // Offset of the first `n`-byte `tag` in `bytes`, or -1.
 inline long FindTag(std::span<const uint8_t> bytes, const char* tag, size_t n = 4) {
   for (size_t i = 0; i + n <= bytes.size(); ++i) {

@@ -143,8 +143,10 @@ int Show(const std::string& dir, bool asJson) {
     return kExitOk;
   }
   std::cout << Format("machine    %s (%s, %s)\n", dir.c_str(), p.name.c_str(), p.uefi ? "UEFI" : "legacy BIOS");
-  std::cout << Format("flash      %u KiB, reply version %u, refusal marker %u, enable answers %u\n",
-                      p.flash.size / 1024, p.flash.replyVersion, p.flash.refusalMarker, p.enableAnswer);
+  std::cout << Format("flash      %u KiB", p.flash.size / 1024);
+  if (p.flash.base != 0) std::cout << Format(" (firmware from 0x%X)", p.flash.base);
+  std::cout << Format(", reply version %u, refusal marker %u, enable answers %u\n", p.flash.replyVersion,
+                      p.flash.refusalMarker, p.enableAnswer);
   std::string names;
   for (const std::string& n : p.identity.names) names += (names.empty() ? "\"" : ", \"") + n + "\"";
   std::cout << Format("identity   %s, system ID 0x%02X, extended ID 0x%04X, names %s (%s)\n",
@@ -189,7 +191,7 @@ int Diff(const std::string& dir, const std::string& romPath) {
     return Failed(Format("%s: %u bytes, the flash part has %u", romPath.c_str(), static_cast<unsigned>(rom.size()), static_cast<unsigned>(flash.size())));
   }
   // Regions: runs of blocks of one type in address order (the table is in the firmware's
-  // order, and the blocks tile the part).
+  // order, and the blocks tile the firmware's part; what lies below it is not compared).
   struct Region { std::string name; uint32_t start, end; };
   std::vector<Region> regions;
   std::vector<BlockEntry> blocks = machine->GetProfile().flash.blocks;

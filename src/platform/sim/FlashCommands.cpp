@@ -124,6 +124,13 @@ void FlashCommands::Request(SmiRecord& r, std::span<uint8_t> block, uint32_t blo
     answer(kStatusFailed);
     return;
   }
+  // The chip's regions in front of the block table (descriptor, other firmware) are not the
+  // handler's to serve; a utility that reaches there has taken an offset for an address.
+  if (r.address < p.flash.base) {
+    r.misuse = "range below the block table's first address";
+    answer(kStatusFailed);
+    return;
+  }
   if (r.command != smi::kRead) {
     if (p.faults.writeProtected) {
       r.fault = "write-protected";

@@ -116,6 +116,7 @@ class Reader {
 
 void ReadFlash(const Reader& r, FlashProfile& f) {
   r.Number("size", f.size);
+  r.Number("base", f.base);
   r.Number("replyVersion", f.replyVersion);
   r.Number("refusalMarker", f.refusalMarker);
   r.Number("ecVersionOffset", f.ecVersionOffset);
@@ -286,9 +287,9 @@ bool IsVersion(const std::string& v) {
          v[2] >= '0' && v[2] <= '9';
 }
 
-// The blocks must tile the part: sorted by start, each begins where the one before ends,
-// the first at 0 and the last at the flash size. The table itself stays in the firmware's
-// order.
+// The blocks must tile the firmware's part: sorted by start, each begins where the one
+// before ends, the first at flash.base and the last at the flash size. The table itself
+// stays in the firmware's order.
 void ValidateBlocks(const FlashProfile& f) {
   if (f.blocks.empty()) Fail("flash.blocks", "needs at least one block");
   if (f.blocks.size() > 4096) Fail("flash.blocks", "more than 4096 blocks");
@@ -301,11 +302,12 @@ void ValidateBlocks(const FlashProfile& f) {
     order[i] = i;
   }
   std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return f.blocks[a].start < f.blocks[b].start; });
-  uint64_t covered = 0;
+  uint64_t covered = f.base;
   size_t previous = 0;
   for (size_t i : order) {
     const BlockEntry& b = f.blocks[i];
     const std::string path = core::Format("flash.blocks[%u]", static_cast<unsigned>(i));
+    if (b.start < f.base) Fail(path + ".start", core::Format("0x%X lies below flash.base 0x%X", b.start, f.base));
     if (b.start < covered) Fail(path + ".start", core::Format("overlaps flash.blocks[%u]", static_cast<unsigned>(previous)));
     if (b.start > covered) {
       Fail("flash.blocks", core::Format("nothing covers 0x%llX-0x%X", static_cast<unsigned long long>(covered), b.start - 1));
@@ -355,6 +357,7 @@ void Validate(const Profile& p) {
   // The machine keeps the whole part in memory and writes it out on every save.
   if (f.size > kMaxFlashSize) Fail("flash.size", "at most 256 MiB");
   if (f.replyVersion < 9 || f.replyVersion > 13) Fail("flash.replyVersion", "must be 9 to 13");
+  if (f.base % 4096 != 0 || f.base >= f.size) Fail("flash.base", "must be a multiple of 4096 below flash.size");
   ValidateBlocks(f);
   if (p.successStatus == 1 || p.successStatus == 255) {
     Fail("successStatus", "must be below 255 and not 1 (1 means failure)");
@@ -474,6 +477,7 @@ nlohmann::json ProfileToJson(const Profile& p) {
     blocks.push_back({{"start", b.start}, {"size", b.size}, {"type", b.type}});
   }
   j["flash"] = {{"size", p.flash.size},
+                {"base", p.flash.base},
                 {"replyVersion", p.flash.replyVersion},
                 {"refusalMarker", p.flash.refusalMarker},
                 {"ecVersionOffset", p.flash.ecVersionOffset},

@@ -20,11 +20,14 @@ struct BlockEntry {
 
 struct FlashProfile {
   uint32_t size = 0;
+  // Where the firmware's part of the chip begins. The block table describes [base, size);
+  // what lies below (a descriptor, other regions) is not the firmware's to read or write.
+  uint32_t base = 0;
   uint8_t replyVersion = 11;   // 9 to 13: 10 and below the short header, 11 and up the long one
   uint8_t refusalMarker = 0;   // byte 4 of the flash-information reply
   uint32_t ecVersionOffset = 0;   // reply header, versions 11 and up
   uint32_t ecVersionMask = 0;
-  std::vector<BlockEntry> blocks;   // in the firmware's order; together they tile the part
+  std::vector<BlockEntry> blocks;   // in the firmware's order; together they tile [base, size)
 };
 
 struct FadtProfile {

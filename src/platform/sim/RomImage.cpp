@@ -205,6 +205,18 @@ std::vector<uint8_t> SmbiosArea(Random& rng) {
   return area;
 }
 
+// The chip's regions in front of the firmware's part, as a machine with a flash descriptor
+// keeps them: the descriptor signature where readers of whole-chip images look for it, the
+// rest a filler that is neither erased flash nor zeros, so that a copy of the firmware that
+// took bytes from here, or left them out, shows it.
+void FillForeignRegions(std::span<uint8_t> below) {
+  std::fill(below.begin(), below.end(), uint8_t{0x5A});
+  static constexpr uint8_t kDescriptorSignature[] = {0x5A, 0xA5, 0xF0, 0x0F};
+  if (below.size() >= 16 + sizeof kDescriptorSignature) {
+    std::memcpy(below.data() + 16, kDescriptorSignature, sizeof kDescriptorSignature);
+  }
+}
+
 }  // namespace
 
 const Guid& Ffs2Guid() {
@@ -296,6 +308,7 @@ RomResult BuildRomImage(const Profile& p, const RomOptions& o) {
     return result;
   }
   std::vector<uint8_t> image(p.flash.size, 0xFF);
+  FillForeignRegions(std::span<uint8_t>(image).first(std::min(p.flash.base, p.flash.size)));
   Random rng(o.seed);
   const std::vector<Run> runs = RunsOf(p.flash.blocks);
   const bool hasMain = std::any_of(runs.begin(), runs.end(), [](const Run& r) { return r.type == 1; });

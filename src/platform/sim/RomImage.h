@@ -1,7 +1,8 @@
 // Firmware images that fit (or deliberately do not fit) a simulated machine: firmware volumes
 // with valid header checksums holding FFS files, the platform identity file with its marker
 // blocks, ROM holes in the main BIOS and boot block, the "BSA_" SMBIOS area and the EC
-// version word. A new machine's flash holds such an image of its running version.
+// version word. A new machine's flash holds such an image of its running version. An image
+// covers the whole chip; below flash.base it holds the chip's other regions, as the part does.
 #pragma once
 
 #include <cstdint>
