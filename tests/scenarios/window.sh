@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The main window driven as a user drives it when the package selects nothing to flash: Open
+# The main window driven as a user drives it when the option script selects nothing to flash: Open
 # a ROM file, choose regions on the Setup page, Flash, Save the machine's firmware. Files are
 # compared with the flash part byte for byte.
 source "$(dirname "$0")/lib.sh" "$@"
@@ -22,7 +22,7 @@ for preset in legacy-8m uefi-16m minimal-1m; do
   CASE="Save on $preset"
   machine "m-$preset" "$preset"
   rom new.rom
-  pack tool --rom 0=new.rom
+  pack tool --rom 0=new.rom --cmd "/x"
   rm -f saved.rom
   run tool "save\n$WORK/saved.rom\nexit\n"
   expect_rc 0
@@ -30,11 +30,23 @@ for preset in legacy-8m uefi-16m minimal-1m; do
   expect_out "Done."
 done
 
+# The file mirrors the flash addresses: a block table that starts above 0 leaves zeros in front.
+CASE="Save with a block table that starts above 0"
+machine based minimal-1m --set flash.base=65536 \
+  --set 'flash.blocks=[{"start":65536,"size":851968,"type":1},{"start":917504,"size":131072,"type":0}]'
+rom new.rom
+pack tool --rom 0=new.rom --cmd "/x"
+run tool "save\n$WORK/based.rom\nexit\n"
+expect_rc 0
+same_file <(head -c 65536 based.rom) <(head -c 65536 /dev/zero)
+same_file <(tail -c +65537 based.rom) <(tail -c +65537 "$MACHINE/flash.bin")
+check "the file ends where the part ends" [ "$(stat -c %s based.rom)" -eq 1048576 ]
+
 # A read that stays unanswered fails the save; Retry writes the file again from the start and
 # succeeds once the fault is gone.
 CASE="Save fails, Retry succeeds"
 machine retry minimal-1m --set 'faults.stuck=[{"address":"0x80000","attempts":6}]'
-pack tool --rom 0=new.rom
+pack tool --rom 0=new.rom --cmd "/x"
 run tool "save\n$WORK/retry.rom\nRetry\nexit\n"
 expect_rc 0
 expect_out "Unable to save existing BIOS."
@@ -55,7 +67,7 @@ machine short legacy-8m
 rom new.rom
 snapshot before.bin
 head -c -1 new.rom >short.rom
-pack tool --rom 0=new.rom
+pack tool --rom 0=new.rom --cmd "/x"
 run tool "open\n$WORK/short.rom\nOK\nflash\nexit\n"
 expect_rc 0
 expect_out "Firmware file size does not match existing Firmware size."
@@ -72,7 +84,7 @@ expect_out "Cannot open $WORK"$'\n'
 # Open, Cancel a second Open, choose main BIOS and boot block, Flash: the machine holds the
 # file in those two regions and nothing else changed.
 CASE="Open, Setup, Flash"
-run tool "information\nopen\n$WORK/new.rom\nopen\n\nsetup\nMain BIOS Image\nboot block\n\nflash\n"
+run tool "information\nopen\n$WORK/new.rom\nopen\n\ninformation\nsetup\nMain BIOS Image\nboot block\n\nflash\n"
 expect_rc 0
 expect_out "Bios Size: 8388608 bytes"
 expect_out "Project Version: A06"

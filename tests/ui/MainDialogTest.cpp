@@ -323,7 +323,7 @@ TEST(TextMainDialogTerminal, RedrawsInPlaceAtMostOncePerIntervalButNotOverAMessa
 
   // Every redraw climbs back exactly over the page drawn before, except the first and the one below the box.
   const size_t pageLines = Lines(dialog.RenderPage()).size();
-  EXPECT_EQ(pageLines, 2 + 1 + 16 + 1 + 2u);
+  EXPECT_EQ(pageLines, 2 + 1 + 16 + 1 + 1 + 2u);
   const std::string up = "\x1b[" + std::to_string(pageLines) + "A";
   EXPECT_EQ(Count(text, up), Count(text, "\x1b[2KStage: ") - 2);
   EXPECT_EQ(Count(text, "\x1b["), Count(text, up) + Count(text, "\x1b[2K"));
@@ -342,12 +342,12 @@ TEST(TextMainDialogTerminal, RedrawsInPlaceAtMostOncePerIntervalButNotOverAMessa
 TEST(TextMainDialogTerminal, ColourStyleDrawsBlocksAndTheLegend) {
   Rig rig;
   TextMainDialog& dialog = rig.Make(TextViewStyle{true, true, false});
-  ASSERT_TRUE(dialog.Page().Build(rig.MapFacts(), 0));
+  ASSERT_TRUE(dialog.Page().Build(rig.MapFacts(), 64 * 128));
   dialog.SetRegionLabel("Main Bios.");
   Pass(dialog, &FlashDialog::OnErasing, 0x10000, 0x10000);  // the first four cells
 
   const std::vector<std::string> lines = Lines(dialog.RenderPage());
-  ASSERT_EQ(lines.size(), 2 + 1 + 16 + 1 + 2u);
+  ASSERT_EQ(lines.size(), 2 + 1 + 16 + 1 + 1 + 2u);
   const std::string erased = "\x1b[107m  \x1b[0m";
   const std::string grey = "\x1b[100m  \x1b[0m";
   std::string firstRow = "  ";
@@ -355,8 +355,12 @@ TEST(TextMainDialogTerminal, ColourStyleDrawsBlocksAndTheLegend) {
   EXPECT_EQ(lines[3], firstRow);
   EXPECT_EQ(lines[19], "  \x1b[106m  \x1b[0m Read \x1b[107m  \x1b[0m Erase \x1b[41m  \x1b[0m Program "
                        "\x1b[42m  \x1b[0m Verify");
-  EXPECT_EQ(lines[20], "Stage: Erasing Main Bios.");
-  EXPECT_EQ(lines[21], "Address: FFFFFFFFh");
+  EXPECT_EQ(lines[20], "Embedded Controller Firmware [................................]");
+  EXPECT_EQ(lines[21], "Stage: Erasing Main Bios.");
+  EXPECT_EQ(lines[22], "Address: FFFFFFFFh");
+  // A quarter of a 64-block EC image: a quarter of the bar.
+  dialog.OnEcProgress(16, 64);
+  EXPECT_EQ(Lines(dialog.RenderPage())[20], "Embedded Controller Firmware [########........................]");
   // Colour values are 0x00BBGGRR: 24-bit colours take red from the low byte and ignore the top
   // one; a colour of no state is grey, or '#' as a letter.
   EXPECT_EQ(AnsiBackground(StateColour(MapState::kRead), true), "\x1b[48;2;190;220;255m");
