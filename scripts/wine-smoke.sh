@@ -57,6 +57,20 @@ if [[ -x "$native/tools/noxsim/noxsim" && -x "$native/tools/noxpack/noxpack" ]];
     "the main BIOS on the machine does not equal the image after the run"
   note "$(found grep -q '"event":"reboot"' "$work/m/journal.jsonl")" "the run did not restart the machine"
   note "$(found test ! -e "$work/orufldrv64.sys")" "the driver file was left behind"
+  # The interactive window in text mode: Save the machine's firmware, Open the image, choose
+  # the main BIOS on the Setup page, Flash.
+  "$native/tools/noxsim/noxsim" create "$work/m2" --preset minimal-1m >/dev/null
+  "$native/tools/noxsim/noxsim" rom "$work/m2" -o "$work/mini.rom" >/dev/null
+  cp "$work/m2/flash.bin" "$work/before.bin"
+  (cd "$work" && "$OLDPWD/$native/tools/noxpack/noxpack" build --stub "$OLDPWD/$exe" --driver64 driver.sys \
+      --rom 0=mini.rom --cmd "/x" -o window.exe >/dev/null)
+  rc=0
+  (cd "$work" && printf 'OK\nOK\nsave\nsaved.rom\nopen\nmini.rom\nsetup\nMain BIOS Image\n\nflash\n' |
+    NOXWINGUI_MACHINE=m2 NOXWINGUI_UI=text timeout 120 "$wine" window.exe) >"$work/window.txt" 2>&1 || rc=$?
+  note $rc "the window run exited $rc: $(tr -d '\r' <"$work/window.txt" | tail -3)"
+  note "$(found cmp -s "$work/saved.rom" "$work/before.bin")" "Save did not write the machine's firmware"
+  regions=$("$native/tools/noxsim/noxsim" diff "$work/m2" "$work/mini.rom" || true)
+  note "$(found grep -qE '^main BIOS .* equal$' <<<"$regions")" "the opened file was not flashed"
 else
   note 1 "the native noxsim and noxpack are needed (build the dev preset first)"
 fi

@@ -106,8 +106,10 @@ run tool "open\n$WORK/other.rom\nsetup\nMain BIOS Image\n\nflash\nOK\n"
 expect_rc 0
 expect_out "Korv ID is not match."
 same_file "$MACHINE/flash.bin" before-other.bin
-run tool "open\n$WORK/other.rom\nsetup\nMain BIOS Image\nDo Not Check ROM ID\n\nflash\n"
+# The types typed on the Setup page reach the preservation of the machine's SMBIOS data.
+run tool "open\n$WORK/other.rom\nsetup\nMain BIOS Image\nBoot Block\nPreserve SMBIOS Types: 0\nDo Not Check ROM ID\n\nflash\nOK\n"
 expect_rc 0
 region_is "main BIOS" equal other.rom
+expect_out "System doesn't have Type-0 structure to preserve"
 
 finish
