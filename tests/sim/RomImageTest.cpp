@@ -60,17 +60,29 @@ TEST(RomImage, HolesAreNamedInOrderMainBiosFirstThenBootBlock) {
     uint32_t bootStart = 0;
     const Profile p = *MakePreset(c.preset);
     for (const BlockEntry& b : p.flash.blocks) if (b.type == 0) bootStart = b.start;
+    std::vector<std::pair<uint32_t, uint32_t>> placed, found;
     for (unsigned i = 0; i < c.holes; ++i) {
-      const auto found = FilesNamed(r, RomHoleName(i));
-      ASSERT_EQ(found.size(), 1u) << i;
-      EXPECT_EQ(found[0]->offset >= bootStart, i >= c.inMain) << i;
+      const auto files = FilesNamed(r, RomHoleName(i));
+      ASSERT_EQ(files.size(), 1u) << i;
+      EXPECT_EQ(files[0]->offset >= bootStart, i >= c.inMain) << i;
+      placed.emplace_back(files[0]->offset, files[0]->size);
     }
+    for (const RomHole& h : FindRomHoles(r.image)) found.emplace_back(h.start, h.size);
+    EXPECT_EQ(found, placed);
     EXPECT_TRUE(FilesNamed(r, RomHoleName(c.holes)).empty());
   }
   EXPECT_EQ(RomHoleName(0), core::GuidLiteral("05CA01FC-0FC1-11DC-9011-00173153EBA8"));
   EXPECT_EQ(RomHoleName(4), core::GuidLiteral("05CA0200-0FC1-11DC-9011-00173153EBA8"));
   EXPECT_EQ(RomHoleName(15), core::GuidLiteral("05CA020B-0FC1-11DC-9011-00173153EBA8"));
   EXPECT_FALSE(Build("legacy-8m", 17).error.empty());
+  // A hole's name in the last sector counts only with a size that ends within the image.
+  for (const uint32_t size : {4096u, 4097u}) {
+    RomResult r = Build("minimal-1m");
+    uint8_t* last = r.image.data() + r.image.size() - 4096;
+    RomHoleName(2).WriteTo(std::span<uint8_t, 16>(last, 16));
+    core::StoreLe32(last + 20, size);  // the state byte above the size is not read
+    EXPECT_EQ(FindRomHoles(r.image).size(), size == 4096 ? 3u : 2u) << size;
+  }
 }
 
 TEST(RomImage, BootBlockHoldsTheSmbiosAreaAndEcBlockTheVersionWord) {

@@ -237,6 +237,22 @@ Guid RomHoleName(unsigned index) {
   return g;
 }
 
+std::vector<RomHole> FindRomHoles(std::span<const uint8_t> image) {
+  std::array<std::array<uint8_t, 16>, kMaxRomHoles> names{};
+  for (unsigned i = 0; i < kMaxRomHoles; ++i) RomHoleName(i).WriteTo(names[i]);
+  std::vector<RomHole> holes;
+  for (size_t at = 0; at + kFileHeaderLength <= image.size(); at += kSectorSize) {
+    const uint8_t* h = image.data() + at;
+    const bool named = std::any_of(names.begin(), names.end(),
+                                   [&](const auto& n) { return std::memcmp(h, n.data(), n.size()) == 0; });
+    const uint32_t size = h[20] | (h[21] << 8) | (uint32_t{h[22]} << 16);
+    if (named && size >= kFileHeaderLength && size <= image.size() - at) {
+      holes.push_back({static_cast<uint32_t>(at), size});
+    }
+  }
+  return holes;
+}
+
 uint16_t VolumeHeaderSum(std::span<const uint8_t> header) {
   return core::Sum16(header.first(std::min<size_t>(64, header.size())));
 }
