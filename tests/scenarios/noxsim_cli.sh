@@ -48,6 +48,8 @@ sim 3 'faults.fail\[0\].op: must be' set "$m" 'faults.fail=[{"op":"burn"}]'
 
 sim 0 'rebooted' reboot "$m"
 sim 0 'reboot' trace "$m" --tail 1
+echo '{"n":"x","smi":33,"addr":"0x10"}' >>"$m/journal.jsonl"
+sim 0 '"addr":"0x10"' trace "$m" --tail 1
 sim 0 'create preset=legacy-8m' trace "$m"
 
 u=$WORK/uefi

@@ -224,7 +224,20 @@ int Diff(const std::string& dir, const std::string& romPath) {
 
 // --- trace / reboot -------------------------------------------------------------------
 
+std::string FormattedTraceLine(const nlohmann::json& e);
+
 std::string TraceLine(const nlohmann::json& e) {
+  // A hand-edited line with fields of another kind is shown as it stands rather than ending
+  // the listing.
+  if (!e.is_object()) return "?  " + e.dump();
+  try {
+    return FormattedTraceLine(e);
+  } catch (const nlohmann::json::exception&) {
+    return "?  " + e.dump();
+  }
+}
+
+std::string FormattedTraceLine(const nlohmann::json& e) {
   std::string line = Format("#%-6llu %8llu ms  ", e.value("n", 0ull), e.value("t", 0ull));
   if (e.contains("smi")) {
     line += Format("%-11s", e.value("op", std::string("?")).c_str());
