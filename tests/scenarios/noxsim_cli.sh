@@ -48,6 +48,8 @@ sim 3 'faults.fail\[0\].op: must be' set "$m" 'faults.fail=[{"op":"burn"}]'
 
 sim 0 'rebooted' reboot "$m"
 sim 0 'reboot' trace "$m" --tail 1
+echo '{"n":"x","smi":33,"addr":"0x10"}' >>"$m/journal.jsonl"
+sim 0 '"addr":"0x10"' trace "$m" --tail 1
 sim 0 'create preset=legacy-8m' trace "$m"
 
 # A chip with other regions in front of the firmware: images and dumps cover the whole chip,
@@ -65,4 +67,23 @@ u=$WORK/uefi
 sim 0 'running B12' create "$u" --preset uefi-16m --set identity.version=B12 --set faults.writeProtected=true
 sim 0 'OEM call 99/15' show "$u"
 expect_out "write-protected"
+# trace --regions: what the last run asked of each region, in the block table's order, told from
+# the journal. A "/p" flash erases and writes the main BIOS but for its 4 KiB ROM hole, and only
+# reads the boot block; the part then holds the image there but for the hole.
+machine mini minimal-1m
+sim 0 '^no run in the journal yet$' trace "$MACHINE" --regions
+expect_out "main BIOS      0x000000-0x0DFFFF  untouched"
+rom mini.rom --seed 2
+pack pflash --rom 0=mini.rom --cmd "/p"
+run pflash ''
+run pflash ''
+erases=$(run_journal | grep -c '"op":"erase"')
+writes=$(run_journal | grep -c '"op":"write"')
+sim 0 "^main BIOS +0x000000-0x0DFFFF  erased 892 KiB in $erases requests, written 892 KiB in $writes requests, read" \
+  trace "$MACHINE" --regions
+check "the boot block only read, after the main BIOS" \
+  grep -qzP '\nmain BIOS [^\n]+\nboot block +0x0E0000-0x0FFFFF  read \d+ KiB in \d+ requests\n$' "$OUT"
+sim 0 '^main BIOS .* erased 1784 KiB' trace "$MACHINE" --regions --all
+sim 0 '"bytes": 913408' trace "$MACHINE" --regions --json
+sim 1 '^main BIOS +0x000000-0x0DFFFF  changed: 0x001018-0x001FFF \(ROM hole\)$' diff "$MACHINE" "$WORK/mini.rom"
 finish

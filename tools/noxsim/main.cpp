@@ -12,6 +12,7 @@
 #include "core/Format.h"
 #include "platform/sim/Machine.h"
 #include "platform/sim/Presets.h"
+#include "platform/sim/Regions.h"
 #include "platform/sim/RomImage.h"
 #include "platform/sim/SmiHandler.h"
 
@@ -39,12 +40,6 @@ const char* BlockTypeName(uint8_t type) {
     case 3: return "EC";
     default: return type >= 0x80 ? "NCB" : "other";
   }
-}
-
-std::string RegionName(uint8_t type) {
-  if (type >= 0x80) return Format("NCB 0x%02X", type);
-  if (type > 3) return Format("type %u", type);
-  return BlockTypeName(type);
 }
 
 bool WriteBytes(const std::string& path, std::span<const uint8_t> bytes) {
@@ -190,31 +185,30 @@ int Diff(const std::string& dir, const std::string& romPath) {
   if (rom.size() != flash.size()) {
     return Failed(Format("%s: %u bytes, the flash part has %u", romPath.c_str(), static_cast<unsigned>(rom.size()), static_cast<unsigned>(flash.size())));
   }
-  // Regions: runs of blocks of one type in address order (the table is in the firmware's
-  // order, and the blocks tile the firmware's part; what lies below it is not compared).
-  struct Region { std::string name; uint32_t start, end; };
-  std::vector<Region> regions;
-  std::vector<BlockEntry> blocks = machine->GetProfile().flash.blocks;
-  std::sort(blocks.begin(), blocks.end(), [](const BlockEntry& a, const BlockEntry& b) { return a.start < b.start; });
-  for (const BlockEntry& b : blocks) {
-    const std::string name = RegionName(b.type);
-    if (!regions.empty() && regions.back().name == name && regions.back().end == b.start) {
-      regions.back().end = b.start + b.size;
-    } else {
-      regions.push_back({name, b.start, b.start + b.size});
-    }
-  }
+  // Where the image has ROM holes, an update keeps the machine's own bytes: differences
+  // there are told apart from the rest.
+  std::vector<bool> inHole(rom.size(), false);
+  for (const RomHole& h : FindRomHoles(rom)) std::fill_n(inHole.begin() + h.start, h.size, true);
+  std::vector<Region> regions = RegionsOf(machine->GetProfile().flash.blocks);
+  std::sort(regions.begin(), regions.end(), [](const Region& a, const Region& b) { return a.start < b.start; });
   bool different = false;
   for (const Region& r : regions) {
-    std::vector<std::pair<uint32_t, uint32_t>> changed;
-    for (uint32_t a = r.start; a < r.end;) {
+    const uint32_t end = r.start + r.size;
+    struct Change { uint32_t start, end; bool hole; };
+    std::vector<Change> changed;
+    for (uint32_t a = r.start; a < end;) {
       if (flash[a] == rom[a]) { ++a; continue; }
-      uint32_t e = a;
-      while (e < r.end && flash[e] != rom[e]) ++e;
-      changed.emplace_back(a, e);
+      // Differences closer than this are shown as one range: two images of random filler
+      // coincide in a byte here and there, and a list of every such run says nothing.
+      constexpr uint32_t kJoinGap = 16;
+      uint32_t last = a, e = a + 1;
+      for (; e < end && e - last <= kJoinGap && inHole[e] == inHole[a]; ++e) {
+        if (flash[e] != rom[e]) last = e;
+      }
+      changed.push_back({a, last + 1, inHole[a]});
       a = e;
     }
-    std::cout << Format("%-14s 0x%06X-0x%06X  ", r.name.c_str(), r.start, r.end - 1);
+    std::cout << Format("%-14s 0x%06X-0x%06X  ", RegionName(r.type).c_str(), r.start, end - 1);
     if (changed.empty()) {
       std::cout << "equal\n";
       continue;
@@ -222,7 +216,7 @@ int Diff(const std::string& dir, const std::string& romPath) {
     different = true;
     std::cout << "changed:";
     for (size_t i = 0; i < changed.size() && i < 8; ++i) {
-      std::cout << Format(" 0x%06X-0x%06X", changed[i].first, changed[i].second - 1);
+      std::cout << Format(" 0x%06X-0x%06X%s", changed[i].start, changed[i].end - 1, changed[i].hole ? " (ROM hole)" : "");
     }
     if (changed.size() > 8) std::cout << Format(" and %u more ranges", static_cast<unsigned>(changed.size() - 8));
     std::cout << "\n";
@@ -232,7 +226,20 @@ int Diff(const std::string& dir, const std::string& romPath) {
 
 // --- trace / reboot -------------------------------------------------------------------
 
+std::string FormattedTraceLine(const nlohmann::json& e);
+
 std::string TraceLine(const nlohmann::json& e) {
+  // A hand-edited line with fields of another kind is shown as it stands rather than ending
+  // the listing.
+  if (!e.is_object()) return "?  " + e.dump();
+  try {
+    return FormattedTraceLine(e);
+  } catch (const nlohmann::json::exception&) {
+    return "?  " + e.dump();
+  }
+}
+
+std::string FormattedTraceLine(const nlohmann::json& e) {
   std::string line = Format("#%-6llu %8llu ms  ", e.value("n", 0ull), e.value("t", 0ull));
   if (e.contains("smi")) {
     line += Format("%-11s", e.value("op", std::string("?")).c_str());
@@ -256,6 +263,58 @@ int Trace(const std::string& dir, size_t tail) {
   const auto entries = machine->GetJournal().Entries();
   const size_t first = (tail != 0 && entries.size() > tail) ? entries.size() - tail : 0;
   for (size_t i = first; i < entries.size(); ++i) std::cout << TraceLine(entries[i]) << "\n";
+  return kExitOk;
+}
+
+std::string Amount(uint64_t bytes) {
+  return bytes % 1024 == 0 ? Format("%llu KiB", static_cast<unsigned long long>(bytes / 1024))
+                           : Format("%llu bytes", static_cast<unsigned long long>(bytes));
+}
+
+std::string TallyText(const char* done, const RequestTally& t) {
+  return Format("%s %s in %u request%s", done, Amount(t.bytes).c_str(), t.requests, t.requests == 1 ? "" : "s");
+}
+
+nlohmann::json TallyJson(const RequestTally& t) { return {{"requests", t.requests}, {"bytes", t.bytes}}; }
+
+// What the last run (or the whole journal) asked of each region, in the block table's order.
+int TraceRegions(const std::string& dir, bool wholeJournal, bool asJson) {
+  std::string error;
+  auto machine = Machine::Open(dir, error);
+  if (!machine) return Failed(error);
+  const auto entries = machine->GetJournal().Entries();
+  const std::optional<size_t> lastRun = LastRunStart(entries);
+  // Before the first run there is nothing to tell, not the whole journal.
+  const size_t first = wholeJournal ? 0 : lastRun.value_or(entries.size());
+  const Profile& p = machine->GetProfile();
+  const auto activity = SummariseActivity(p.flash.blocks, p.successStatus, std::span(entries).subspan(first));
+  if (asJson) {
+    nlohmann::json regions = nlohmann::json::array();
+    for (const RegionActivity& a : activity) {
+      regions.push_back({{"name", RegionName(a.region.type)}, {"type", a.region.type}, {"start", a.region.start},
+                         {"size", a.region.size}, {"erase", TallyJson(a.erase)}, {"write", TallyJson(a.write)},
+                         {"read", TallyJson(a.read)}, {"notCarriedOut", a.notCarriedOut}});
+    }
+    nlohmann::json j = {{"firstEntry", first + 1}, {"entries", entries.size()}, {"regions", regions}};
+    if (!wholeJournal && !lastRun) j["firstEntry"] = nullptr;
+    std::cout << j.dump(2) << "\n";
+    return kExitOk;
+  }
+  if (wholeJournal || lastRun) {
+    std::cout << Format("%s: journal entries %zu-%zu\n", wholeJournal ? "whole journal" : "last run", first + 1,
+                        entries.size());
+  } else {
+    std::cout << "no run in the journal yet\n";
+  }
+  for (const RegionActivity& a : activity) {
+    std::string text;
+    for (const auto& [done, tally] : {std::pair{"erased", &a.erase}, {"written", &a.write}, {"read", &a.read}}) {
+      if (tally->requests != 0) text += (text.empty() ? "" : ", ") + TallyText(done, *tally);
+    }
+    if (a.notCarriedOut != 0) text += Format(", %u not carried out", a.notCarriedOut);
+    std::cout << Format("%-14s 0x%06X-0x%06X  %s\n", RegionName(a.region.type).c_str(), a.region.start,
+                        a.region.start + a.region.size - 1, a.Untouched() ? "untouched" : text.c_str());
+  }
   return kExitOk;
 }
 
@@ -374,7 +433,13 @@ int main(int argc, char** argv) {
 
   auto* trace = app.add_subcommand("trace", "print the journal");
   trace->add_option("DIR", dir, "machine directory")->required();
-  trace->add_option("--tail", tail, "only the last N lines");
+  auto* tailOption = trace->add_option("--tail", tail, "only the last N lines");
+  bool regions = false, wholeJournal = false;
+  auto* regionsFlag = trace->add_flag("--regions", regions,
+                                      "per region of the block table: what the last run erased, wrote and read")
+                          ->excludes(tailOption);
+  trace->add_flag("--all", wholeJournal, "with --regions: the whole journal, not only the last run")->needs(regionsFlag);
+  trace->add_flag("--json", asJson, "with --regions: print JSON")->needs(regionsFlag);
 
   auto* reboot = app.add_subcommand("reboot", "restart the machine");
   reboot->add_option("DIR", dir, "machine directory")->required();
@@ -400,7 +465,7 @@ int main(int argc, char** argv) {
   if (*show) return Show(dir, asJson);
   if (*dump) return Dump(dir, output);
   if (*diff) return Diff(dir, rom);
-  if (*trace) return Trace(dir, tail);
+  if (*trace) return regions ? TraceRegions(dir, wholeJournal, asJson) : Trace(dir, tail);
   if (*reboot) return Reboot(dir);
   if (*romCmd) return Rom(dir, romArgs);
   return kExitUsage;

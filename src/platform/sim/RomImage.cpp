@@ -1,6 +1,7 @@
 #include "platform/sim/RomImage.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <utility>
 
@@ -16,6 +17,7 @@ constexpr uint32_t kVolumeHeaderLength = 72;  // 56 bytes, one block-map entry, 
 constexpr uint32_t kFileHeaderLength = 24;
 // Name GUID and size; nothing follows them in our extended headers.
 constexpr uint32_t kExtendedHeaderLength = 20;
+constexpr size_t kMaxFileSize = 0xFFFFFF;   // the header's 24-bit size field
 constexpr uint8_t kFileTypeRaw = 0x01;
 constexpr uint8_t kFileTypePad = 0xF0;
 constexpr uint32_t kSectorSize = 0x1000;
@@ -74,8 +76,6 @@ void WriteVolumeHeader(std::span<uint8_t> volume, const Guid& fileSystem, uint16
   core::StoreLe16(h + 50, static_cast<uint16_t>(0x10000 - sum));
 }
 
-// Lays out a volume over `volume` (already 0xFF), at `base` in the image. False when the
-// files do not fit.
 void WriteFileHeader(uint8_t* h, const Guid& name, uint8_t type, size_t size) {
   name.WriteTo(std::span<uint8_t, 16>(h, 16));
   h[16] = 0;
@@ -91,10 +91,44 @@ void WriteFileHeader(uint8_t* h, const Guid& name, uint8_t type, size_t size) {
   h[23] = kFileStateValid;
 }
 
+std::vector<uint8_t> RandomBytes(Random& rng, size_t n) {
+  std::vector<uint8_t> v(n);
+  rng.Fill(v);
+  return v;
+}
+
+// Filler repeats a fresh 16-byte word every KiB: images made with other seeds differ in
+// every piece, yet megabytes of it compress as quickly as a real image's padding (the
+// packager tries every module). Each byte keeps its top bit set, so that it can never form
+// one of the ASCII markers ("_FVH", "$BV#", "BSA_", ...) that readers of the image look for.
+std::vector<uint8_t> FillerBytes(Random& rng, size_t n) {
+  std::vector<uint8_t> v(n);
+  std::array<uint8_t, 16> word{};
+  for (size_t i = 0; i < n; ++i) {
+    if (i % 1024 == 0) rng.Fill(word);
+    v[i] = word[i % word.size()] | 0x80;
+  }
+  return v;
+}
+
+void PlaceFile(std::span<uint8_t> volume, uint32_t base, size_t& at, const FfsFile& f, RomResult& result) {
+  const size_t size = kFileHeaderLength + f.data.size();
+  uint8_t* h = volume.data() + at;
+  WriteFileHeader(h, f.name, kFileTypeRaw, size);
+  std::memcpy(h + kFileHeaderLength, f.data.data(), f.data.size());
+  result.files.push_back({static_cast<uint32_t>(base + at), static_cast<uint32_t>(size), f.name});
+  at += (size + 7) & ~size_t{7};
+}
+
+// Lays out a volume over `volume` (already 0xFF), at `base` in the image. False when the
+// files do not fit. Gaps and the space after the last file are taken by raw files of
+// seed-dependent filler rather than pad files and free space, so that images made with
+// different seeds differ throughout: an update that skipped a stretch cannot go unseen.
 // A named volume carries its name in an extended header, which build tools wrap in a pad
 // file at the head of the file list so that a walk of the files steps over it.
 bool BuildVolume(std::span<uint8_t> volume, uint32_t base, const Guid& fileSystem,
-                 const std::vector<FfsFile>& files, RomResult& result, const std::optional<Guid>& name = {}) {
+                 const std::vector<FfsFile>& files, Random& rng, RomResult& result,
+                 const std::optional<Guid>& name = {}) {
   constexpr size_t kNamePad = kFileHeaderLength + kExtendedHeaderLength;
   if (volume.size() < kVolumeHeaderLength + (name ? kNamePad : 0)) return false;
   result.volumes.push_back({base, static_cast<uint32_t>(volume.size()), fileSystem, name});
@@ -110,28 +144,22 @@ bool BuildVolume(std::span<uint8_t> volume, uint32_t base, const Guid& fileSyste
   }
   for (const FfsFile& f : files) {
     if (f.sectorAligned && (base + at) % kSectorSize != 0) {
-      // A pad file fills the gap; one too short for a header takes a whole sector more.
+      // A gap too short for a file header takes a whole sector more.
       size_t gap = kSectorSize - (base + at) % kSectorSize;
       if (gap < kFileHeaderLength) gap += kSectorSize;
       if (at + gap > volume.size()) return false;
-      WriteFileHeader(volume.data() + at, Guid{}, kFileTypePad, gap);
-      at += gap;
+      PlaceFile(volume, base, at, {rng.NextGuid(), FillerBytes(rng, gap - kFileHeaderLength)}, result);
     }
     const size_t size = kFileHeaderLength + f.data.size();
-    if (size > 0xFFFFFF || at + size > volume.size()) return false;
-    uint8_t* h = volume.data() + at;
-    WriteFileHeader(h, f.name, kFileTypeRaw, size);
-    std::memcpy(h + kFileHeaderLength, f.data.data(), f.data.size());
-    result.files.push_back({static_cast<uint32_t>(base + at), static_cast<uint32_t>(size), f.name});
-    at += (size + 7) & ~size_t{7};
+    if (size > kMaxFileSize || at + size > volume.size()) return false;
+    PlaceFile(volume, base, at, f, result);
+  }
+  // Less than a header's room stays erased.
+  while (at < volume.size() && volume.size() - at > kFileHeaderLength) {
+    const size_t size = std::min(volume.size() - at, kMaxFileSize & ~size_t{7});
+    PlaceFile(volume, base, at, {rng.NextGuid(), FillerBytes(rng, size - kFileHeaderLength)}, result);
   }
   return true;
-}
-
-std::vector<uint8_t> RandomBytes(Random& rng, size_t n) {
-  std::vector<uint8_t> v(n);
-  rng.Fill(v);
-  return v;
 }
 
 void AppendTag(std::vector<uint8_t>& out, const char* tag) {
@@ -245,6 +273,22 @@ Guid RomHoleName(unsigned index) {
   return g;
 }
 
+std::vector<RomHole> FindRomHoles(std::span<const uint8_t> image) {
+  std::array<std::array<uint8_t, 16>, kMaxRomHoles> names{};
+  for (unsigned i = 0; i < kMaxRomHoles; ++i) RomHoleName(i).WriteTo(names[i]);
+  std::vector<RomHole> holes;
+  for (size_t at = 0; at + kFileHeaderLength <= image.size(); at += kSectorSize) {
+    const uint8_t* h = image.data() + at;
+    const bool named = std::any_of(names.begin(), names.end(),
+                                   [&](const auto& n) { return std::memcmp(h, n.data(), n.size()) == 0; });
+    const uint32_t size = h[20] | (h[21] << 8) | (uint32_t{h[22]} << 16);
+    if (named && size >= kFileHeaderLength && size <= image.size() - at) {
+      holes.push_back({static_cast<uint32_t>(at), size});
+    }
+  }
+  return holes;
+}
+
 uint16_t VolumeHeaderSum(std::span<const uint8_t> header) {
   return core::Sum16(header.first(std::min<size_t>(64, header.size())));
 }
@@ -342,7 +386,7 @@ RomResult BuildRomImage(const Profile& p, const RomOptions& o) {
         addHoles(std::exchange(mainHoles, 0));
         files.push_back({rng.NextGuid(), RandomBytes(rng, std::min<uint32_t>(run.size / 4, 0x8000))});
         files.push_back({rng.NextGuid(), RandomBytes(rng, std::min<uint32_t>(run.size / 8, 0x4000))});
-        ok = BuildVolume(area, run.start, Ffs2Guid(), files, result,
+        ok = BuildVolume(area, run.start, Ffs2Guid(), files, rng, result,
                          holdsIdentity ? std::optional(MachineVolumeName(o.systemId, o.extendedId)) : std::nullopt);
         break;
       }
@@ -353,7 +397,7 @@ RomResult BuildRomImage(const Profile& p, const RomOptions& o) {
         }
         addHoles(std::exchange(bootHoles, 0));
         files.push_back({rng.NextGuid(), RandomBytes(rng, std::min<uint32_t>(run.size / 8, 0x2000))});
-        ok = BuildVolume(area, run.start, Ffs2Guid(), files, result);
+        ok = BuildVolume(area, run.start, Ffs2Guid(), files, rng, result);
         break;
       case 2:  // NVRAM: a volume, but not a file system
         WriteVolumeHeader(area, NvDataGuid());
@@ -365,7 +409,7 @@ RomResult BuildRomImage(const Profile& p, const RomOptions& o) {
       default:
         if (run.type >= 0x80) {
           files.push_back({rng.NextGuid(), RandomBytes(rng, std::min<uint32_t>(run.size / 4, 0x2000))});
-          ok = BuildVolume(area, run.start, Ffs2Guid(), files, result);
+          ok = BuildVolume(area, run.start, Ffs2Guid(), files, rng, result);
         }
         break;
     }

@@ -68,6 +68,14 @@ core::Guid RomHoleName(unsigned index);   // index 0..15
 // machine (system ID and extended ID), another for another machine.
 core::Guid MachineVolumeName(uint8_t systemId, uint16_t extendedId);
 
+// The ROM hole files of an image, header included, in address order: files named
+// RomHoleName(i) that start on a 4 KiB sector and end within the image.
+struct RomHole {
+  uint32_t start = 0;
+  uint32_t size = 0;
+};
+std::vector<RomHole> FindRomHoles(std::span<const uint8_t> image);
+
 // A firmware volume header's 16-bit word sum over its first 64 bytes: 0 for a valid one.
 uint16_t VolumeHeaderSum(std::span<const uint8_t> header);
 
