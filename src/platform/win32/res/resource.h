@@ -1,0 +1,82 @@
+// Resource ids of the Windows build: dialog templates, controls, strings and the icon.
+// Shared by the resource script and the views.
+#pragma once
+
+#define IDR_MAINFRAME 128
+#define IDD_NOXWINGUI_DIALOG 102
+#define IDD_PAGE_INFORMATION 133
+#define IDD_PAGE_SETUP 134
+#define IDD_PAGE_PROGRESS 135
+#define IDD_PASSWORD 139
+#define IDD_KORV_INFO 140
+
+// Main window.
+#define IDC_OPEN 1001
+#define IDC_FLASH 1002
+#define IDC_SHEET_PLACEHOLDER 1003
+#define IDC_SAVE 3
+#define IDC_EXIT 4
+
+// Setup page.
+#define IDC_PROGRAM_ALL 1007
+#define IDC_MAIN_BIOS 1008
+#define IDC_BOOT_BLOCK 1009
+#define IDC_NVRAM 1010
+#define IDC_EC_BLOCK 1011
+#define IDC_ALL_NCB 1012
+#define IDC_NCB1 1013
+#define IDC_NCB2 1014
+#define IDC_NCB3 1015
+#define IDC_NCB4 1016
+#define IDC_NCB5 1017
+#define IDC_NCB6 1018
+#define IDC_NCB7 1019
+#define IDC_NCB8 1020
+#define IDC_CHECK_EC_VERSION 1025
+#define IDC_NO_ROM_ID_CHECK 1026
+#define IDC_SMBIOS_TYPES 1027
+#define IDC_SMBIOS_LABEL 1028
+#define IDC_RESTART 1029
+#define IDC_PRESERVE_SETUP 11052
+#define IDC_ME_IGNITION 11065
+#define IDC_ME_ENTIRE 11066
+
+// Progress page.
+#define IDC_MAP_FRAME 1029
+#define IDC_STAGE 1030
+#define IDC_VALUE 1031
+#define IDC_LEGEND_READ 1032
+#define IDC_LEGEND_ERASE 1033
+#define IDC_LEGEND_PROGRAM 1034
+#define IDC_LEGEND_VERIFY 1035
+#define IDC_EC_BAR 11060
+#define IDC_VALUE_LABEL 11062
+#define IDC_MESSAGE1 11063
+#define IDC_MESSAGE2 11064
+
+// Information page.
+#define IDC_INFO_OS 1037
+#define IDC_INFO_BIOS_SIZE 1038
+#define IDC_INFO_MAIN_SIZE 1039
+#define IDC_INFO_BOOT_SIZE 1040
+#define IDC_INFO_NVRAM_SIZE 1041
+#define IDC_INFO_CORE_VERSION 1042
+#define IDC_INFO_PROJECT_VERSION 1043
+#define IDC_INFO_FIRMWARE_ID 1044
+#define IDC_INFO_FIRMWARE_GUID 1045
+#define IDC_INFO_INPUT_FILE 1046
+#define IDC_INFO_FILE_ID 1047
+#define IDC_INFO_FILE_GUID 1048
+
+// Password and unsupported-system dialogs.
+#define IDC_PASSWORD 11051
+#define IDC_KORV_ROM_REVISION 11054
+#define IDC_KORV_ROM_VENDOR 11055
+#define IDC_KORV_CURRENT_SYSTEM 11056
+#define IDC_KORV_CURRENT_REVISION 11057
+#define IDC_KORV_CURRENT_VENDOR 11058
+#define IDC_KORV_ROM_SYSTEM 11059
+
+// Strings.
+#define IDS_PROPERTY_SHEET 1028
+#define IDS_START_TEXT 1052
