@@ -391,7 +391,13 @@ const RunCase kEnds[] = {
      .exitCode = kExitNoFlashSupport, .says = {"Error : Firmware does not have flash (NOXWINGUI) support."}},
     {.name = "AllocationFailsAtABox", .script = "/p", .allocationFailsAtBox = "Start to flash", .exitCode = 34},
     {.name = "AllocationFailsWhileWriting", .script = "/p", .allocationFailsWhileWriting = true, .exitCode = 34},
-    {.name = "RestartRefused", .script = "/p", .shutdownComesBack = 0, .inOrder = {kRestart}},
+    // Not on a terminal the window logs a line per stage and per row of the map a pass moves into; the window's
+    // template texts and the passes' markers are no progress.
+    {.name = "RestartRefused", .script = "/p", .shutdownComesBack = 0,
+     .says = {"NOXWINGUI v.1.05\n================\nBIOS Map(Each Block is 32K): 16 rows of 16 cells\nUpdating BIOS "
+              "from\nVersion A06 to A07.\nErasing Main Bios.\n  Address: FF860000h\n  Address: FF880000h\n",
+              "FFF80000h\nProgramming Main Bios.\n  Address: FF860000h\n", "FFF80000h\nDone.\n"},
+     .saysNot = {"FF800000h", "FFFFFFFFh"}, .inOrder = {{{"event", "pause"}, {"ms", 500}}, kRestart}},
     {.name = "PowerOffRefused", .script = "/p /shutdown", .words = {"/noreboot"}, .shutdownComesBack = 0,
      .inOrder = {kPowerOff}, .lacks = {kRestart}, .nowImage = {"main"}},
     {.name = "UnreadableDirectory", .directoryError = 3, .says = {"- Get Current Path Failed : 3 .\n"}},
