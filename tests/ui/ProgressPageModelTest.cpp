@@ -19,13 +19,13 @@ ProgressControlModel Bar(int count, BarMode mode, int position = 0) {
   return bar;
 }
 
-// The bar as painted, a letter a segment: '.' empty, '#' grey, 'm' marked in its own colour with the filled
-// outline, or the width of a partial fill.
+// The bar as painted, a letter a segment: '.' empty, '#' grey, 'm' marked in its own colour, or the width of a
+// partial fill; '?' for a segment outlined in neither the outline set for marked segments nor the default.
 std::string Painted(const ProgressControlModel& bar) {
   std::string out;
   for (const SegmentPaint& p : bar.Paint()) {
     out += p.partialWidth ? char('0' + p.partialWidth) : p.fill == bar.EmptyFill() ? '.' : p.fill == kGrey ? '#' : 'm';
-    if (out.back() == 'm' && p.outline != 0x111111) out.back() = '?';
+    if (p.outline != (out.back() == 'm' ? 0x111111u : 0x875A32u)) out.back() = '?';  // the outline given, or its default
   }
   return out;
 }
@@ -208,7 +208,7 @@ TEST(FlashMapUpdate, BuiltOnceIntoGreySegmentsThatProgrammingRecoloursOneByOneUn
 
 // ---- the progress page -----------------------------------------------------------------------
 
-TEST(ProgressPage, EachCallbackNamesItsOperationAndRegion) {
+TEST(ProgressPage, EachCallbackNamesItsOperationAndRegionAndEcProgressShowsAPercentage) {
   // Before the map exists the page shows its template texts, and then the addresses reported.
   ProgressPageModel blank;
   EXPECT_EQ(std::make_tuple(blank.StageText(), blank.ValueLabel(), blank.ValueText()),
@@ -239,10 +239,9 @@ TEST(ProgressPage, EachCallbackNamesItsOperationAndRegion) {
     page.SetRegionLabel("NVRAM.");
     EXPECT_TRUE((page.*c.callback)(0x8000, 0x400000, 0x4000).stageChanged);
   }
-}
 
-TEST(ProgressPage, EcProgressShowsPercentInItsOwnBar) {
-  // The stage, the label and the bar of a quarter are proven on the terminal page; here the ends.
+  // EC progress shows a percentage in its own bar. The stage, the label and the bar of a quarter are proven on the
+  // terminal page; here the ends.
   ProgressPageModel page;
   ASSERT_TRUE(page.Build(k4M, 48 * 128));
   const CallbackEffect effect = page.OnEcProgress(60, 48);
@@ -251,9 +250,9 @@ TEST(ProgressPage, EcProgressShowsPercentInItsOwnBar) {
   // A later flash pass shows addresses under their own label again.
   page.OnProgramming(0x1000, 0x400000, 0x1000);
   EXPECT_EQ(page.ValueLabel(), "Address:");
-  struct Case { uint16_t done, total; int percent; };
-  for (const Case& c : {Case{2, 3, 66}, Case{5, 0, 0}, Case{65535, 65535, 100}, Case{65534, 65535, 99}}) {
-    EXPECT_EQ(EcPercent(c.done, c.total), c.percent) << c.done << "/" << c.total;
+  for (const auto& [done, total, percent] : {std::tuple<uint16_t, uint16_t, int>{2, 3, 66}, {5, 0, 0},
+                                            {65535, 65535, 100}, {65534, 65535, 99}}) {
+    EXPECT_EQ(EcPercent(done, total), percent) << done << "/" << total;
   }
 }
 
