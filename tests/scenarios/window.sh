@@ -26,6 +26,8 @@ for preset in legacy-8m uefi-16m minimal-1m; do
   rm -f saved.rom
   run tool "s\n$WORK/saved.rom\nexit\n"
   expect_rc 0
+  # The window offers its pages and Open; Flash waits for a file the user opens.
+  expect_out "================"$'\n'"[Information] [Setup] [Open] (Flash) [Save] [Exit] > "
   same_file saved.rom "$MACHINE/flash.bin"
   expect_out "Done."
 done
@@ -80,7 +82,6 @@ same_file "$MACHINE/flash.bin" before.bin
 CASE="Open a file that is not there, and a directory"
 run tool "o\n$WORK/missing.rom\n\n  Open\t\n$WORK\n\n\nbogus\nexit\ns\n$WORK/late.rom\n"
 expect_rc 0
-expect_out "[Information] [Setup] [Open] (Flash) [Save] [Exit] > "
 expect_out "Cannot open $WORK/missing.rom"
 expect_out "Cannot open $WORK"$'\n'
 expect_out "Flash: the button is disabled"
