@@ -91,7 +91,7 @@ check "nothing is saved after exit" [ ! -e late.rom ]
 # Open, Cancel a second Open, choose main BIOS and boot block, Flash: the machine holds the
 # file in those two regions and nothing else changed.
 CASE="Open, Setup, Flash"
-run tool "i\nopen\n$WORK/new.rom\nopen\n\nINFORMATION\n  SETUP\t\nMain BIOS Image\nboot block\n\nflash\n"
+run tool "INFORMATION\nopen\n$WORK/new.rom\nopen\n\ni\n  SETUP\t\nMain BIOS Image\nboot block\n\nflash\n"
 expect_rc 0
 expect_out "Bios Size: 8388608 bytes"
 expect_out "Project Version: A06"
