@@ -220,9 +220,10 @@ TEST_P(Runs, EndAsTheyShould) {
     TestOs os(*machine, c);
     sim::SimDriverPort driver(*machine, program);
     RigUi ui(in, out, c);
+    // A key wait shows as "(key)" on the console.
     Platform platform{os, driver, ui, [&] { return pathKnown ? std::optional(program) : std::nullopt; },
-                      [&](const std::string& text) { std::fputs(text.c_str(), out); }, [&] { std::fputs("(key)", out); },
-                      [] { return std::optional<uint64_t>(uint64_t{1} << 30); }};
+                      [&](const std::string& text) { std::fputs(text.c_str(), out); },
+                      [&] { std::fputs("(key)", out); }, [] { return std::optional<uint64_t>(uint64_t{1} << 30); }};
     std::vector<std::string> args{pathKnown ? program : "NOXWINGUI"};
     args.insert(args.end(), c.words.begin(), c.words.end());
     try {

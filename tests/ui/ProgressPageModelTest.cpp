@@ -25,7 +25,7 @@ std::string Painted(const ProgressControlModel& bar) {
   std::string out;
   for (const SegmentPaint& p : bar.Paint()) {
     out += p.partialWidth ? char('0' + p.partialWidth) : p.fill == bar.EmptyFill() ? '.' : p.fill == kGrey ? '#' : 'm';
-    if (p.outline != (out.back() == 'm' ? 0x111111u : 0x875A32u)) out.back() = '?';  // the outline given, or its default
+    if (p.outline != (out.back() == 'm' ? 0x111111u : 0x875A32u)) out.back() = '?';  // as set, or the default
   }
   return out;
 }
