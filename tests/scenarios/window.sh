@@ -24,8 +24,10 @@ for preset in legacy-8m uefi-16m minimal-1m; do
   rom new.rom
   pack tool --rom 0=new.rom --cmd "/x"
   rm -f saved.rom
-  run tool "save\n$WORK/saved.rom\nexit\n"
+  run tool "s\n$WORK/saved.rom\nexit\n"
   expect_rc 0
+  # The window offers its pages and Open; Flash waits for a file the user opens.
+  expect_out "================"$'\n'"[Information] [Setup] [Open] (Flash) [Save] [Exit] > "
   same_file saved.rom "$MACHINE/flash.bin"
   expect_out "Done."
 done
@@ -75,16 +77,21 @@ expect_out "Flash: the button is disabled"
 check "five refetches of the flash information" [ "$(count_ops flash-info)" -ge 5 ]
 same_file "$MACHINE/flash.bin" before.bin
 
+# The menu takes a button's name in any case and blanks around it, or its first letter; an empty
+# line is Flash. Nothing is read after Exit.
 CASE="Open a file that is not there, and a directory"
-run tool "open\n$WORK/missing.rom\n\nopen\n$WORK\n\nexit\n"
+run tool "o\n$WORK/missing.rom\n\n  Open\t\n$WORK\n\n\nbogus\nexit\ns\n$WORK/late.rom\n"
 expect_rc 0
 expect_out "Cannot open $WORK/missing.rom"
 expect_out "Cannot open $WORK"$'\n'
+expect_out "Flash: the button is disabled"
+expect_out "Please choose one of the buttons."
+check "nothing is saved after exit" [ ! -e late.rom ]
 
 # Open, Cancel a second Open, choose main BIOS and boot block, Flash: the machine holds the
 # file in those two regions and nothing else changed.
 CASE="Open, Setup, Flash"
-run tool "information\nopen\n$WORK/new.rom\nopen\n\ninformation\nsetup\nMain BIOS Image\nboot block\n\nflash\n"
+run tool "INFORMATION\nopen\n$WORK/new.rom\nopen\n\ni\n  SETUP\t\nMain BIOS Image\nboot block\n\nflash\n"
 expect_rc 0
 expect_out "Bios Size: 8388608 bytes"
 expect_out "Project Version: A06"

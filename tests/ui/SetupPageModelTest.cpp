@@ -59,6 +59,7 @@ struct Page : SetupBinding {
   uint32_t NcbMask() const override { return s.mask; }
 };
 
+// The page's controls with their kinds and options: a control whose option the command table lacks is hidden.
 TEST(SetupControls, InPageOrderWithTheirKindsAndOptions) {
   std::string rows;
   for (const SetupControl& c : SetupControls())
@@ -116,7 +117,7 @@ TEST(SetupPage, StartAndClicksSetBoxesOptionsAndSession) {
   }
 }
 
-TEST(SetupSmbiosEdit, FiltersTypingAndRestoresTheLastAcceptedText) {
+TEST(SetupSmbiosEdit, FiltersTypingRestoresTheLastAcceptedTextAndIsAppliedBeforeAFlash) {
   struct Step { std::string typed; size_t caret; std::string shown; size_t from, to; bool beep; };
   const std::string full(kSmbiosEditLimit, '1');
   // The types given on the command line are the first text to go back to.
@@ -134,10 +135,9 @@ TEST(SetupSmbiosEdit, FiltersTypingAndRestoresTheLastAcceptedText) {
               std::make_tuple(s.shown, !s.beep, s.beep, s.from, s.to, s.shown))
         << s.typed;
   }
-}
 
-TEST(SetupSmbiosEdit, AppliedBeforeAFlash) {
-  // The edit is disabled without the boot block; "a" makes "ALL", and option 18 without types "All".
+  // Before a flash the edit is applied: it is disabled without the boot block; "a" makes "ALL", and option 18 without
+  // types "All".
   struct Case { PageSetup setup; const char* typed; const char* log; };
   const Case cases[] = {
       {{}, "0 10", ""},  {{.selected = {4}}, "", ""}, {{.selected = {4}}, "a", "skip- o18+ "},
@@ -145,11 +145,11 @@ TEST(SetupSmbiosEdit, AppliedBeforeAFlash) {
       {{.selected = {4, 18}, .types = {"3", "17"}}, nullptr, "skip- o18+ types=3,17, "},
   };
   for (const Case& c : cases) {
-    Page page(c.setup);
-    if (c.typed) page.model.OnEditChanged(c.typed, 0);
-    page.log.clear();
-    page.model.ApplySmbiosTypes();
-    EXPECT_EQ(page.log, std::string("o18- types= skip+ ") + c.log) << &c - cases;
+    Page applied(c.setup);
+    if (c.typed) applied.model.OnEditChanged(c.typed, 0);
+    applied.log.clear();
+    applied.model.ApplySmbiosTypes();
+    EXPECT_EQ(applied.log, std::string("o18- types= skip+ ") + c.log) << &c - cases;
   }
 }
 
