@@ -14,6 +14,9 @@
 #define IDC_OPEN 1001
 #define IDC_FLASH 1002
 #define IDC_SHEET_PLACEHOLDER 1003
+#ifndef IDC_STATIC
+#define IDC_STATIC (-1)
+#endif
 #define IDC_SAVE 3
 #define IDC_EXIT 4
 
