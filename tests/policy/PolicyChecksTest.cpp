@@ -17,26 +17,22 @@ void Set(Version& v, const char* text) { std::copy_n(text, 3, v.begin()); }
 
 // What a user meets (the missing image, the choice among misfits, a fixed number that does
 // not fit) is proven by the whole start-up runs of the application tests; here what they
-// cannot see.
-TEST(CandidateSelection, FittingImageIsTakenQuietlyAndOneWithoutIdsIsUnsupported) {
-  PolicyRig rig("legacy-8m");
-  EXPECT_EQ(rig.Check(rig.RomVersion("A07")), std::nullopt);
-  // Flash writes are handed back before the questions.
-  EXPECT_EQ(std::tuple(rig.matched, rig.ui.boxes.size(), rig.sim.smi->FlashEnabled()), std::tuple(true, size_t{0}, false));
-
-  PolicyRig noIds("minimal-1m");
-  noIds.words.romGiven = true;
-  EXPECT_EQ(noIds.Check(noIds.Rom([](sim::RomOptions& o) { o.systemId = 0; o.extendedId = 0; })), kEnded);
-  EXPECT_EQ(std::make_pair(noIds.ui.korvInfos.size(), noIds.ui.boxes.size()), std::make_pair(size_t{1}, size_t{0}));
-}
-
-TEST(CandidateSelection, EveryCandidateHasItsEcVersionCompared) {
+// cannot see: a fitting image is taken quietly, flash writes are handed back before the
+// questions, every candidate has its EC version compared, and one without IDs is unsupported.
+TEST(CandidateSelection, FittingImageIsTakenQuietlyEveryCandidateReadsTheEcAndOneWithoutIdsIsUnsupported) {
   PolicyRig rig("legacy-8m");  // "$ECB" places the EC block at 0x40000
   const nlohmann::json ecRead = {{"op", "read"}, {"addr", 0x40000}};
   EXPECT_FALSE(rig.Check(rig.Rom([](sim::RomOptions& o) { o.systemId = 0x50; o.names = {"Other"}; })));
   EXPECT_EQ(std::tuple(rig.matched, rig.Smis(ecRead), rig.layout.EcNewer()), std::tuple(false, size_t{1}, false));
   EXPECT_FALSE(rig.Check(rig.Rom([](sim::RomOptions& o) { o.version = "A07"; o.ecVersion = 0x00010300; }), 1));
-  EXPECT_EQ(std::make_pair(rig.Smis(ecRead), rig.layout.EcNewer()), std::make_pair(size_t{2}, true));
+  EXPECT_EQ(std::tuple(rig.matched, rig.Smis(ecRead), rig.layout.EcNewer(), rig.ui.boxes.size()),
+            std::tuple(true, size_t{2}, true, size_t{0}));
+  EXPECT_FALSE(rig.sim.smi->FlashEnabled());
+
+  PolicyRig noIds("minimal-1m");
+  noIds.words.romGiven = true;
+  EXPECT_EQ(noIds.Check(noIds.Rom([](sim::RomOptions& o) { o.systemId = 0; o.extendedId = 0; })), kEnded);
+  EXPECT_EQ(std::make_pair(noIds.ui.korvInfos.size(), noIds.ui.boxes.size()), std::make_pair(size_t{1}, size_t{0}));
 }
 
 // ---- the extension list, on a machine without the capability block --------------------------------
