@@ -38,15 +38,15 @@ TEST(CandidateSelection, FittingImageIsTakenQuietlyEveryCandidateReadsTheEcAndOn
 // ---- the extension list, on a machine without the capability block --------------------------------
 
 TEST(ExtensionIds, DecideOnlyWithSysextOrForcetype) {
-  struct Case { bool sysext, romGiven, forcetype; uint8_t romId; std::vector<uint16_t> list; bool matched; const char* refusal; };
+  struct Case { bool sysext, romGiven, forcetype; uint8_t romId; std::vector<uint16_t> list; bool matched;
+                const char* refusal; };
   const char* const kIdRefused = "Korv ID is not match.\n";
   const char* const kListRefused = "Korv extension ID is not match.\n";
+  // Listed, but without sysext no match; with "forcetype" only the list counts, though the IDs agree.
   for (const Case& c : {Case{true, false, false, 0x32, {0x0040, 0x0031}, true, nullptr},
-                        Case{false, false, false, 0x32, {0x0031}, false, nullptr},  // listed, but no sysext: no match
-                        Case{true, true, false, 0x32, {0x0031}, false, nullptr},
+                        Case{false, false, false, 0x32, {0x0031}, false, nullptr}, Case{true, true, false, 0x32, {0x0031}},
                         Case{false, true, false, 0x32, {0x0031}, false, kIdRefused},
                         Case{true, true, false, 0x32, {0x0040}, false, kListRefused},
-                        // The IDs agree, but with "forcetype" only the list counts.
                         Case{false, false, true, 0x31, {}, false, kListRefused}}) {
     SCOPED_TRACE(::testing::Message() << c.sysext << c.romGiven << c.forcetype);
     PolicyRig rig("minimal-1m");  // system ID 0x31, extended ID 0x0031, no "$ECB"
@@ -54,10 +54,7 @@ TEST(ExtensionIds, DecideOnlyWithSysextOrForcetype) {
     rig.words.romGiven = c.romGiven;
     rig.words.forcetype = c.forcetype;
     const auto ended = rig.Check(rig.Rom([&](sim::RomOptions& o) {
-      o.systemId = c.romId;
-      o.extendedId = c.romId;
-      o.extensionIds = c.list;
-      o.version = "A02";
+      std::tie(o.systemId, o.extendedId, o.extensionIds, o.version) = std::tuple(c.romId, c.romId, c.list, "A02");
     }));
     EXPECT_EQ(std::make_pair(rig.matched, ended), std::make_pair(c.matched, c.refusal ? kEnded : std::nullopt));
     EXPECT_EQ(rig.ui.boxes, (c.refusal ? Boxes{{c.refusal, "WARNING", 0}} : Boxes{}));
@@ -173,7 +170,7 @@ TEST(PowerSource, AsksUntilFixedOrCancelledUnlessForcedAndUnattended) {
   PolicyRig fine("legacy-8m");
   ASSERT_EQ(std::pair(CheckPowerSource(fine.env, fine.identity), fine.ui.boxes.size()), std::pair(1, size_t{0}));
   // One refresh of the flags is made while the firmware is probed.
-  struct Case { uint16_t flags; uint32_t refreshesUntilChange; uint16_t flagsAfter; bool forceit, lr;
+  struct Case { uint16_t flags; uint32_t until; uint16_t flagsAfter; bool forceit, lr;  // until: refreshes before the change
                 std::deque<Button> buttons; bool ended; Strings texts; };
   for (const Case& c : {Case{0x0005, 4, 0x0004, false, false, {kOk, kOk, kCancel}, true,
                              {kAcMissing, kAcMissing, kBatteryLow}},
@@ -184,9 +181,7 @@ TEST(PowerSource, AsksUntilFixedOrCancelledUnlessForcedAndUnattended) {
                         Case{0x0001, 0, 0, true, true, {kCancel}, false, {}}}) {
     SCOPED_TRACE(::testing::Message() << c.flags << (c.forceit ? " forceit" : "") << (c.lr ? " lr" : ""));
     PolicyRig rig("legacy-8m", [&](sim::Profile& p) {
-      p.ecb1.flags = c.flags;
-      p.ecb1.refreshesUntilChange = c.refreshesUntilChange;
-      p.ecb1.flagsAfter = c.flagsAfter;
+      std::tie(p.ecb1.flags, p.ecb1.refreshesUntilChange, p.ecb1.flagsAfter) = std::tuple(c.flags, c.until, c.flagsAfter);
     });
     rig.words.forceit = c.forceit;
     rig.words.lr = c.lr;
