@@ -186,8 +186,7 @@ TEST(PowerSource, AsksUntilFixedOrCancelledUnlessForcedAndUnattended) {
     PolicyRig rig("legacy-8m", [&](sim::Profile& p) {
       std::tie(p.ecb1.flags, p.ecb1.refreshesUntilChange, p.ecb1.flagsAfter) = std::tuple(c.flags, c.until, c.flagsAfter);
     });
-    rig.words.forceit = c.forceit;
-    rig.words.lr = c.lr;
+    std::tie(rig.words.forceit, rig.words.lr) = std::tuple(c.forceit, c.lr);
     rig.ui.buttons = c.buttons;
     EXPECT_EQ(rig.Check(rig.RomVersion("A07")), c.ended ? kEnded : std::nullopt);
     EXPECT_EQ(rig.ui.Texts(), c.texts);
@@ -216,12 +215,8 @@ TEST(AdminPassword, OneAttemptAgainstTheMaximumLengthAndNoneWithoutAPassword) {
     PolicyRig rig("uefi-16m", [&](sim::Profile& p) {
       std::tie(p.oem.adminPassword, p.oem.password, p.oem.passwordMaxLength) = std::tuple(!!c.set, c.set.value_or(""), 6);
     });
-    if (c.onCommandLine) {
-      rig.words.passwordGiven = true;
-      rig.words.password = *c.typed;
-    } else {
-      rig.ui.passwords = {c.typed};
-    }
+    if (c.onCommandLine) std::tie(rig.words.passwordGiven, rig.words.password) = std::tuple(true, *c.typed);
+    else rig.ui.passwords = {c.typed};
     const bool asked = !c.onCommandLine && c.set.value_or("") != "";
     EXPECT_EQ(CheckAdminPassword(rig.env, rig.words), c.accepted);
     EXPECT_EQ(std::tuple(rig.ui.prompts, rig.Smis(PasswordCall(4)), rig.Smis(PasswordCall(3)) != 0),
