@@ -1,5 +1,5 @@
-// The operating-system services of a simulated run: every effect lands in the machine's
-// journal and none reaches the host.
+// The operating-system services of a simulated run. That every other effect lands in the
+// machine's journal, and is undone by the end of a run, is proven by the whole runs (tests/app).
 #include <gtest/gtest.h>
 
 #include <set>
@@ -13,9 +13,7 @@
 namespace nox::sim {
 namespace {
 
-using nlohmann::json;
-
-TEST(SimOsServices, InstancesEffectsAndFirmwareTables) {
+TEST(SimOsServices, InstancesPausesAndFirmwareTables) {
   std::string error;
   const auto machine = Machine::InMemory(*MakePreset("legacy-8m"), error);
   std::set<std::string> taken;
@@ -25,24 +23,9 @@ TEST(SimOsServices, InstancesEffectsAndFirmwareTables) {
   EXPECT_EQ(os.InitOsServices(), 97u);
   EXPECT_TRUE(os.CreateInstanceMutex("NOXWINGUI"));
   EXPECT_FALSE(os.CreateInstanceMutex("NOXWINGUI"));
-  os.KeepAwake(true);
-  os.SetFlashProtection(true);
-  os.SetFlashProtection(true);  // already protected: nothing saved twice
-  os.BlockUserInput(true);
-  os.SetFlashProtection(false);
-  EXPECT_FALSE(os.RestorePowerButtons()) << "nothing left to restore";
-  os.SleepMs(1000);
-  // The journal's events after the machine was made, without their numbers and times.
-  json effects = json::array();
-  for (json j : machine->GetJournal().Entries()) {
-    j.erase("n");
-    j.erase("t");
-    if (j.value("event", "") != "create") effects.push_back(j);
-  }
-  EXPECT_EQ(effects, json::parse(R"([{"event": "os-init", "major": 10}, {"event": "keep-awake", "on": true,
-      "state": "0x80000043"}, {"event": "lock-workstation", "disabled": true}, {"event": "power-buttons", "saved": true},
-      {"event": "input", "blocked": true}, {"event": "lock-workstation", "disabled": false},
-      {"event": "power-buttons", "saved": false}, {"event": "pause", "ms": 1000}])"));
+  os.SleepMs(1000);  // the pause is journaled
+  const auto last = machine->GetJournal().Entries().back();
+  EXPECT_EQ(std::pair(last.value("event", ""), last.value("ms", 0)), std::pair(std::string("pause"), 1000));
   // The FADT of the profile, and no other table.
   const uint32_t size = os.ReadTable(0x41435049, 0x50434146, {});
   ASSERT_GT(size, 50u);
