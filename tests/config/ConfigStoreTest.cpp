@@ -233,7 +233,8 @@ TEST(ScriptList, TakesTheFirstCfgbhvWordOut) {
     ConfigStore store;
     CommandScript script;
     const auto state = script.Build(store, kProgram, Args({"/reboot", "/x"}), c.script);
-    EXPECT_EQ(std::tuple(state, script.ConfigBehaviour(), script.Arguments(), store.IsSelected(option::kDefaultBehaviour)),
+    const bool option30 = store.IsSelected(option::kDefaultBehaviour);
+    EXPECT_EQ(std::tuple(state, script.ConfigBehaviour(), script.Arguments(), option30),
               std::tuple(c.list.empty() ? kNone : kHeld, c.behaviour, c.list.empty() ? c.list : Args(c.list), c.option30));
   }
 }

@@ -173,7 +173,8 @@ TEST(PowerSource, AsksUntilFixedOrCancelledUnlessForcedAndUnattended) {
   PolicyRig fine("legacy-8m");
   ASSERT_EQ(std::pair(CheckPowerSource(fine.env, fine.identity), fine.ui.boxes.size()), std::pair(1, size_t{0}));
   // One refresh of the flags is made while the firmware is probed.
-  struct Case { uint16_t flags; uint32_t until; uint16_t flagsAfter; bool forceit, lr;  // until: refreshes before the change
+  // until: the refreshes before the flags change.
+  struct Case { uint16_t flags; uint32_t until; uint16_t flagsAfter; bool forceit, lr;
                 std::deque<Button> buttons; bool ended; Strings texts; };
   for (const Case& c : {Case{0x0005, 4, 0x0004, false, false, {kOk, kOk, kCancel}, true,
                              {kAcMissing, kAcMissing, kBatteryLow}},
@@ -209,7 +210,8 @@ TEST(AdminPassword, OneAttemptAgainstTheMaximumLengthAndNoneWithoutAPassword) {
                         Case{"secret", "public", false, false, kWrong, 1},
                         Case{"secret", "", false, false, kWrong, 1},  // empty is sent
                         Case{"secret", std::nullopt, false, false, kWrong, 0},  // cancelled
-                        Case{"secret", "secret", true, true, nullptr, 1}, Case{"secret", "secreT", true, false, kWrong, 1},
+                        Case{"secret", "secret", true, true, nullptr, 1},
+                        Case{"secret", "secreT", true, false, kWrong, 1},
                         Case{"", "x", false, true, nullptr, 0}, Case{std::nullopt, "x", false, true, nullptr, 0}}) {
     SCOPED_TRACE(c.set.value_or("(none)") + " " + c.typed.value_or("(cancelled)") + (c.onCommandLine ? " given" : ""));
     PolicyRig rig("uefi-16m", [&](sim::Profile& p) {
@@ -272,7 +274,8 @@ TEST(FirmwarePassword, AskedWhileTheFirmwareAllowsAndWhatWasTypedIsWiped) {
                         Case{FirmwarePassword(1, false), true, {"wrong"}, kExceeded, false, {"Password"}, {}, 2, "fb"},
                         Case{FirmwarePassword(3), true, {}, kExceeded, false, {"Firmware password"}, {}, 1, "fb"},
                         // Locked by an earlier run, the firmware refuses at the query.
-                        Case{FirmwarePassword(1), true, {"letmein"}, kExceeded, true, {}, {"No more attempts"}, 1, "f", 1}}) {
+                        Case{FirmwarePassword(1), true, {"letmein"}, kExceeded, true, {}, {"No more attempts"}, 1, "f",
+                             1}}) {
     SCOPED_TRACE(::testing::Message() << c.typed.size() << " typed, " << c.exchanges << " exchanges");
     PolicyRig rig("legacy-8m", c.profile);
     rig.config.SelectCommand(config::option::kMainBios, c.region);
