@@ -1,39 +1,28 @@
 #include <gtest/gtest.h>
 
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "config/ScriptedUi.h"
 #include "config/WordOptions.h"
-#include "core/SessionEnd.h"
-#include "ui/Ui.h"
 
 namespace nox::config {
 namespace {
 
+using testing::Boxes;
+
 // One translation with every box answered OK and recorded; the session never ends here
 // (Cancel is proven by whole runs).
-struct Translation : ui::Ui, core::SessionEnd {
+struct Translation {
   explicit Translation(std::vector<std::string> words, bool lr = false, bool capsule = false,
                        const char* program = "C:\\NOX\\NOXWINGUI.EXE") {
     words.insert(words.begin(), program);
-    out = TranslateWordOptions(words, lr, capsule, *this, *this, [this](const std::string& t) { console += t; });
+    out = TranslateWordOptions(words, lr, capsule, ui, end, [this](const std::string& t) { console += t; });
   }
-  ui::Button MessageBox(const std::string& text, const std::string& title, uint32_t style) override {
-    boxes.push_back({text, title, std::to_string(style)});
-    return ui::Button::kOk;
-  }
-  std::optional<std::string> AskPassword(const std::string&) override { return std::nullopt; }
-  void ShowKorvInfo(const ui::KorvInfo&) override {}
-  void RunMainDialog(ui::MainDialogHost&) override {}
-  std::optional<std::string> OpenFileDialog(const ui::FileDialogSpec&) override { return std::nullopt; }
-  std::optional<std::string> SaveFileDialog(const ui::FileDialogSpec&) override { return std::nullopt; }
-  void Beep() override {}
-  [[noreturn]] void EndSession(uint32_t) override { throw std::logic_error("the session ended"); }
-
-  std::vector<std::vector<std::string>> boxes;  // text, title, style
+  testing::ScriptedUi ui{ui::Button::kOk};
+  testing::ThrowingEnd end;
   std::string console;
   TranslatedWordOptions out;
 };
@@ -41,43 +30,37 @@ struct Translation : ui::Ui, core::SessionEnd {
 const std::string kLongestPassword = "/p=" + std::string(word_options::kMaxPasswordLength, 'a');
 
 TEST(WordOptions, TranslateTheLineOrRefuseIt) {
-  struct Case { const char* name; std::vector<std::string> words; bool lr; int32_t result;
-                std::vector<std::string> internal; bool boxShown; std::string console; };  // internal: after the path
+  struct Case { std::vector<std::string> words; bool lr; int32_t result; std::vector<std::string> internal;
+                bool boxShown; std::string console; };  // internal: after the path
+  const std::string kRefused = "Command Check Error!\n";
   const Case cases[] = {
-      {"Nothing", {}, false, 0, {"/reboot", "/x"}, true, ""},
-      {"WipeAll", {"/wipeall"}, false, 0, {"/p", "/b", "/n", "/k0", "/reboot", "/x"}, true, ""},
-      {"WipeCleanNoReboot", {"/WipeClean", "/noreboot"}, false, 0, {"/p", "/b", "/n", "/x"}, true, ""},
-      {"FactoryAloneAsksNothing", {"/factory"}, false, 0, {"/x"}, false, ""},
-      {"WritingFilesAsksNothing", {"/writeromfile"}, false, 0, {"/reboot", "/x"}, false, ""},
-      {"HeaderFileAsksNothing", {"/writehdrfile"}, false, 0, {"/reboot", "/x"}, false, ""},
-      {"LogAndSlAreLeftToStartUp", {"/log", "/sl"}, false, 0, {"/reboot", "/x"}, true, ""},
-      {"NoPauseWithLr", {"/nopause"}, true, 0, {"/reboot", "/x"}, false, ""},
-      {"ForceItWithLr", {"/forceit", "/forcetype"}, true, 0, {"/reboot", "/x"}, true, ""},
-      {"RomAndPasswordAddNoOption", {"/rom=2", kLongestPassword}, false, 0, {"/reboot", "/x"}, true, ""},
+      {{}, false, 0, {"/reboot", "/x"}, true, ""},
+      {{"/wipeall"}, false, 0, {"/p", "/b", "/n", "/k0", "/reboot", "/x"}, true, ""},
+      {{"/WipeClean", "/noreboot"}, false, 0, {"/p", "/b", "/n", "/x"}, true, ""},
+      // Factory, file writing and "nopause" with lr ask nothing; "log" and "sl" are left to start-up.
+      {{"/factory"}, false, 0, {"/x"}, false, ""}, {{"/writeromfile"}, false, 0, {"/reboot", "/x"}, false, ""},
+      {{"/writehdrfile"}, false, 0, {"/reboot", "/x"}, false, ""}, {{"/nopause"}, true, 0, {"/reboot", "/x"}, false, ""},
+      {{"/log", "/sl"}, false, 0, {"/reboot", "/x"}, true, ""},
+      {{"/forceit", "/forcetype"}, true, 0, {"/reboot", "/x"}, true, ""},
+      {{"/rom=2", kLongestPassword}, false, 0, {"/reboot", "/x"}, true, ""},
       // /wipeclean first leaves "/p /b /n " in the text, which /wipeall does not look for.
-      {"WipeCleanThenWipeAll", {"/wipeclean", "/wipeall"}, false, 0,
-       {"/p", "/b", "/n", "/p", "/b", "/n", "/k0", "/reboot", "/x"}, true, ""},
-      {"SameWordInOtherCase", {"/LOG", "/log"}, false, -1, {}, false, "Command Check Error!\n"},
-      {"WipeAllTwice", {"/wipeall", "/WIPEALL"}, false, -1, {}, false, "Command Check Error!\n"},
-      {"NoPauseTwiceWithLr", {"/nopause", "/nopause"}, true, -1, {}, false, "Command Check Error!\n"},
-      {"NoPauseWithoutLr", {"/nopause"}, false, -1, {}, false, ""},
-      {"ForceItWithoutLr", {"/log", "/FORCEIT"}, false, -1, {}, false, ""},
-      {"ForceTypeWithoutLr", {"/forcetype"}, false, -1, {}, false, ""},
-      {"PasswordLongerThanItsField", {kLongestPassword + "b"}, false, -1, {}, false, ""},
-      {"NoSlash", {"/log", "-reboot"}, false, -1, {}, false, "- Unknow command : -reboot\n"},
-      {"NoSlashLowerCased", {"Rom=3"}, false, -1, {}, false, "- Unknow command : rom=3\n"},
-      {"EmptyArgument", {""}, false, -1, {}, false, "- Unknow command : \n"},
+      {{"/wipeclean", "/wipeall"}, false, 0, {"/p", "/b", "/n", "/p", "/b", "/n", "/k0", "/reboot", "/x"}, true, ""},
+      {{"/LOG", "/log"}, false, -1, {}, false, kRefused}, {{"/wipeall", "/WIPEALL"}, false, -1, {}, false, kRefused},
+      {{"/nopause", "/nopause"}, true, -1, {}, false, kRefused}, {{"/nopause"}, false, -1, {}, false, ""},
+      {{"/log", "/FORCEIT"}, false, -1, {}, false, ""}, {{"/forcetype"}, false, -1, {}, false, ""},
+      {{kLongestPassword + "b"}, false, -1, {}, false, ""},
+      {{"/log", "-reboot"}, false, -1, {}, false, "- Unknow command : -reboot\n"},
+      {{"Rom=3"}, false, -1, {}, false, "- Unknow command : rom=3\n"},
+      {{""}, false, -1, {}, false, "- Unknow command : \n"},
       // Internal options are not word options; the box has been answered by then.
-      {"InternalOptionP", {"/p"}, false, -1, {}, true, ""},
-      {"UnknownWord", {"/flash"}, false, -1, {}, true, ""},
-      {"WipeCleanAfterWipeAll", {"/wipeall", "/wipeclean"}, false, -1, {}, true, ""},
-  };
+      {{"/p"}, false, -1, {}, true, ""}, {{"/flash"}, false, -1, {}, true, ""},
+      {{"/wipeall", "/wipeclean"}, false, -1, {}, true, ""}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(::testing::PrintToString(c.words));
     const Translation r(c.words, c.lr);
     std::vector<std::string> arguments = c.internal;  // the program's path arrives lower-cased
     if (!arguments.empty()) arguments.insert(arguments.begin(), "c:\\nox\\noxwingui.exe");
-    EXPECT_EQ(std::tuple(r.out.result, r.boxes.size(), r.console, r.out.arguments),
+    EXPECT_EQ(std::tuple(r.out.result, r.ui.boxes.size(), r.console, r.out.arguments),
               std::tuple(c.result, size_t{c.boxShown}, c.console, arguments));
   }
 }
@@ -92,13 +75,11 @@ TEST(WordOptions, FlagsFollowTheirWordsAndTheFirstRomNumberAndPasswordCount) {
   EXPECT_EQ(std::tie(f.romGiven, f.romNumber, f.passwordGiven, f.password),
             std::make_tuple(true, 3u, true, std::string("secret")));  // the password arrives lower-cased
   EXPECT_EQ(Translation({kLongestPassword + "b"}).out.flags.password, "");  // nor is a refused one kept
-}
-
-TEST(WordOptions, WarningBoxTellsOfTheRestartOnlyForACapsuleScript) {
+  // The warning box tells of the restart only for a capsule script.
   for (const bool capsule : {false, true}) {
     const char* text = capsule ? "Start to flash ...\nSystem is going to reboot\nPress OK to continue or CANCEL to quit."
                                : "Start to flash ...\nPress OK to continue or CANCEL to quit.";
-    EXPECT_EQ(Translation({}, false, capsule).boxes, (std::vector<std::vector<std::string>>{{text, "WARNING", "1"}}));
+    EXPECT_EQ(Translation({}, false, capsule).ui.boxes, (Boxes{{text, "WARNING", 1}}));
   }
 }
 
@@ -113,8 +94,8 @@ TEST(WordOptions, ImageFilesAreNamedAfterTheLowerCasedProgram) {
   }
 }
 
+// The whole line refuses a repeated word earlier; the text builder guards on its own.
 TEST(WordOptions, InternalOptionTextRefusesARepeatedWipeAllOnItsOwn) {
-  // The whole line refuses a repeated word earlier; the text builder guards on its own.
   WordOptionFlags flags;
   std::string printed;
   const std::vector<std::string> words{"/wipeall", "/wipeall"};

@@ -218,12 +218,8 @@ TEST(ImageAnalysis, EachRegionTakesItsOwnBlocksOnlyWhenSelectedAndNcbsFollowThei
 // bytes; flash and image differ only in the version words.
 TEST(EcCheck, OnlyAHigherMaskedVersionWordInTheImageSetsTheFlag) {
   constexpr uint32_t kEcStart = 0x10000, kScratch = 0x10000;
-  struct Case {
-    const char* what;
-    uint32_t ecSize = 0x1000, offset = 0x10, mask = ~0u, flash = 0x0102, image = 0x0102, imageEnd = ~0u;
-    std::optional<EcBlockRecord> ecb = std::nullopt;
-    bool newer = false, read = true;
-  };
+  struct Case { const char* what; uint32_t ecSize = 0x1000, offset = 0x10, mask = ~0u, flash = 0x0102, image = 0x0102,
+                imageEnd = ~0u; std::optional<EcBlockRecord> ecb = std::nullopt; bool newer = false, read = true; };
   const EcBlockRecord ecb{EcBlockRecord::kCompareVersions, kEcStart + 0x800, 0x800, 0x24, 0x0000FFFF};
   std::vector<Case> cases = {
       {.what = "equal"},
@@ -288,15 +284,11 @@ Bytes Area(const Bytes& entries, uint32_t length = ~0u) {
   return area + entries;
 }
 
-struct AreaCase {
-  const char* what;
-  Puts flash, image;  // laid over a part of 0xEE bytes, over an image of 0x11 bytes
-  std::vector<std::string> types = {};
-  SmbiosArea::SaveResult result = kSaved;
-  Bytes saved = {};
-  std::vector<int> warnings = {};
-  bool restored = true;  // the saved area laid over the image's first area
-};
+// flash, image: laid over a part of 0xEE bytes, over an image of 0x11 bytes; restored: the saved area is
+// laid over the image's first area.
+struct AreaCase { const char* what; Puts flash, image; std::vector<std::string> types = {};
+                  SmbiosArea::SaveResult result = kSaved; Bytes saved = {}; std::vector<int> warnings = {};
+                  bool restored = true; };
 
 // The part's area of `entries`, saved with the values `types`, holds its head and `packed`,
 // then 0xFF; it is laid over the image's area of the same length.

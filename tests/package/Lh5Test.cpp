@@ -1,10 +1,16 @@
+// The -lh5- coder: round trips, hand-made streams, damaged streams, and our streams against
+// LHA implementations written elsewhere: liblhasa's decoder reads what our encoder writes,
+// and our decoder reads what jlha's encoder writes.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <tuple>
 #include <vector>
+
+#include <lha_decoder.h>
 
 #include "TestData.h"
 #include "core/Bytes.h"
@@ -24,35 +30,113 @@ Buffer Concat(Buffer a, const Buffer& b) {
   return a;
 }
 
-// Whatever the encoder makes, the decoder turns back into the input, in at most `ratio` of
-// its size (plus room for the tables of a tiny input).
-TEST(RoundTrip, DecodesBackToTheInputWithinItsSize) {
+// liblhasa's -lh5- decoder over a stream in memory; what it produced before it stopped.
+Buffer LhasaDecode(const Buffer& stream, size_t size) {
+  std::pair<const Buffer*, size_t> source{&stream, 0};  // the stream and how far it was read
+  const auto read = [](void* buf, size_t len, void* user) {
+    auto& [bytes, at] = *static_cast<std::pair<const Buffer*, size_t>*>(user);
+    const size_t n = std::min(len, bytes->size() - at);
+    std::copy_n(bytes->data() + at, n, static_cast<uint8_t*>(buf));
+    at += n;
+    return n;
+  };
+  char method[] = "-lh5-";
+  LHADecoder* decoder = lha_decoder_new(lha_decoder_for_name(method), read, &source, size);
+  if (decoder == nullptr) return {};
+  Buffer out(size);
+  size_t done = 0;
+  for (size_t n = 1; done < size && n != 0; done += n) n = lha_decoder_read(decoder, out.data() + done, size - done);
+  lha_decoder_free(decoder);
+  out.resize(done);
+  return out;
+}
+
+// jlha's stream for `input`: the data of the first member of the level-2 archive it writes.
+Buffer JlhaStream(const Buffer& input) {
+  const testdata::TempDir dir;
+  dir.Write("in.bin", input);
+  const std::string command = "cd '" + dir.path.string() + "' && /usr/bin/jlha a2o5q out.lzh in.bin >/dev/null 2>&1";
+  if (std::system(command.c_str()) != 0) return {};
+  const Buffer archive = testdata::ReadFile(dir / "out.lzh").value_or(Buffer{});
+  // The member header: its size, the method, the packed and the original size.
+  const auto headerSize = core::ReadLe16(archive, 0);
+  const auto packed = core::ReadLe32(archive, 7);
+  const auto method = core::SubSpan(archive, 2, 5);
+  if (!headerSize || !packed || !method || core::ReadLe32(archive, 11) != input.size() ||
+      !std::ranges::equal(*method, std::string_view("-lh5-")))
+    return {};
+  const auto stream = core::SubSpan(archive, *headerSize, *packed);
+  return stream ? Buffer(stream->begin(), stream->end()) : Buffer{};
+}
+
+Buffer Ovmf(const char* name) { return testdata::ReadFile(std::string("/usr/share/OVMF/") + name).value_or(Buffer{}); }
+
+// Whatever our encoder makes, our decoder and liblhasa's turn back into the input, in at most
+// `ratio` of its size (plus room for the tables of a tiny input); where jlha compresses the
+// input too, our decoder turns its stream back into the input.
+TEST(Differential, EveryInputRoundTripsWithinItsSizeAndAgreesWithLiblhasaAndJlha) {
   Buffer skewed;  // byte k occurs fib(k) times in random order: the rare bytes need the longest codes
   for (uint32_t k = 0, a = 1, b = 1; k < 26; ++k, b += a, a = b - a) skewed.insert(skewed.end(), a, uint8_t(k * 7));
   std::shuffle(skewed.begin(), skewed.end(), std::mt19937(5));
   Buffer allValues;
   for (int r = 0; r < 300 * 256; ++r) allValues.push_back(static_cast<uint8_t>(r ^ (r >> 8)));
+  std::string text;
+  for (int i = 0; i < 3000; ++i) text += "Boot Option #" + std::to_string(i % 37) + " ";
   // Random bytes only compress through the repeat, which starts before and ends after output
   // position 8192, with a distance close to the whole window.
   const auto head = testdata::RandomBytes(8100, 21);
   const auto code = testdata::CodeLike(70000, 3);
   constexpr double kStored = 1 + 1.0 / 64;  // random data may not grow by more than the block tables
-  const std::tuple<const char*, Buffer, double> corpus[] = {
-      {"Empty", {}, kStored}, {"OneByte", {0x5A}, kStored}, {"ThreeBytes", {1, 2, 3}, kStored},
-      {"Zeros1MiB", Buffer(1 << 20, 0), 0.75}, {"Random1MiB", testdata::RandomBytes(1 << 20, 7), kStored},
-      {"CodeLike", testdata::CodeLike(300000, 11), 0.75},
-      {"CodeThenRandomThenCode", Concat(Concat(code, testdata::RandomBytes(40000, 4)), code), 0.75},
-      {"SyntheticRom8MiB", testdata::SyntheticRom(8 << 20, 1), 0.75},
-      {"SkewedByteFrequencies", skewed, 0.75}, {"AllByteValuesRepeated", allValues, 0.75},
-      {"RepeatAcrossTheWindowBoundary", Concat(head, Buffer(head.begin(), head.begin() + 250)), 0.97}};
-  for (const auto& [name, input, ratio] : corpus) {
+  // name, input, ratio, whether jlha compresses it too (it stores random data as -lh0-)
+  const std::tuple<const char*, Buffer, double, bool> corpus[] = {
+      {"Empty", {}, kStored, false}, {"OneByte", {0x5A}, kStored, false}, {"ThreeBytes", {1, 2, 3}, kStored, false},
+      {"Text", Buffer(text.begin(), text.end()), 0.75, true}, {"Zeros1MiB", Buffer(1 << 20, 0), 0.75, true},
+      {"Random1MiB", testdata::RandomBytes(1 << 20, 7), kStored, false},
+      {"CodeLike", testdata::CodeLike(300000, 11), 0.75, true},
+      {"CodeThenRandomThenCode", Concat(Concat(code, testdata::RandomBytes(40000, 4)), code), 0.75, true},
+      {"SyntheticRom8MiB", testdata::SyntheticRom(8 << 20, 1), 0.75, true},
+      {"SkewedByteFrequencies", skewed, 0.75, true}, {"AllByteValuesRepeated", allValues, 0.75, true},
+      {"RepeatAcrossTheWindowBoundary", Concat(head, Buffer(head.begin(), head.begin() + 250)), 0.97, false},
+      {"OvmfCode", Ovmf("OVMF_CODE.fd"), kStored, true}, {"OvmfVars", Ovmf("OVMF_VARS.fd"), 0.75, true}};
+  for (const auto& [name, input, ratio, viaJlha] : corpus) {
     SCOPED_TRACE(name);
+    ASSERT_TRUE(input.size() != 0 || std::string_view(name) == "Empty") << "input not available";
     const Buffer stream = Lh5Encode(input);
     Buffer out(input.size(), 0xAA);  // what a skipped byte would leave behind
     EXPECT_EQ(Lh5Decode(stream, out), input.size());
     EXPECT_TRUE(out == input);
     EXPECT_LT(double(stream.size()), double(input.size()) * ratio + 64);
+    EXPECT_TRUE(LhasaDecode(stream, input.size()) == input) << "liblhasa on our stream";
+    if (!viaJlha) continue;
+    const auto jlha = JlhaStream(input);
+    ASSERT_FALSE(jlha.empty()) << "no -lh5- member from /usr/bin/jlha";
+    std::fill(out.begin(), out.end(), 0xAA);
+    EXPECT_EQ(Lh5Decode(jlha, out), input.size());
+    EXPECT_TRUE(out == input) << "ours on jlha's stream";
   }
+}
+
+// Damaged streams: flipped bits turn into other symbols, other tables, references before
+// the start of the output. liblhasa stops at the end of the input and at a block that
+// declares 0 codes, where we go on (zero bits, 65536 codes), and it may go on through
+// tables we refuse; so the two agree on the bytes both of them produced.
+TEST(DifferentialLiblhasa, DamagedStreamsAgreeWhileBothDecode) {
+  const auto input = testdata::CodeLike(20000, 41);
+  const auto clean = Lh5Encode(input);
+  std::mt19937 rng(42);
+  size_t compared = 0;
+  for (int round = 0; round < 300; ++round) {
+    auto stream = clean;
+    for (int flips = 1 + static_cast<int>(rng() % 4); flips > 0; --flips)
+      stream[rng() % stream.size()] ^= static_cast<uint8_t>(1u << (rng() % 8));
+    Buffer ours(input.size());
+    const size_t written = Lh5Decode(stream, ours);
+    const auto theirs = LhasaDecode(stream, input.size());
+    const auto n = static_cast<std::ptrdiff_t>(std::min(written, theirs.size()));
+    ASSERT_TRUE(std::equal(theirs.begin(), theirs.begin() + n, ours.begin())) << "round " << round;
+    compared += static_cast<size_t>(n);
+  }
+  EXPECT_GT(compared, 300u * input.size() / 10);
 }
 
 TEST(Lh5Encoder, ReportsProgressUpToTheWholeInput) {

@@ -68,7 +68,7 @@ struct ImageCase {
   std::string tag = "@R00";
 };
 
-std::vector<ImageCase> ImageCases() {
+TEST(PackageImage, OpensAndGivesTheModuleOrRefusesIt) {
   const auto rom = [](const char* text) { return Pkg({Module("@R00", Bytes(text))}); };
   std::vector<ImageCase> c;
   // The scanner's own tag literal in the program's data, not followed by a zero-sum header.
@@ -110,16 +110,11 @@ std::vector<ImageCase> ImageCases() {
   c.push_back({"StoredSizeInsideTheDataHeader", Pkg({RawModule(z, 50, 7)}), "-"});
   c.push_back({"StoredLongerThanTheModule", Pkg({RawModule(z, 200, 200)}), "-"});
   c.push_back({"ExpandedSizeOverTheLimit", Pkg({RawModule(z, kMaxExpandedSize + 1, zSize)}), "-"});
-  return c;
-}
-
-TEST(PackageImage, OpensAndGivesTheModuleOrRefusesIt) {
-  for (const ImageCase& c : ImageCases()) {
-    SCOPED_TRACE(c.name);
+  for (const ImageCase& one : c) {
     Package p;
-    EXPECT_EQ(OpenPackageImage(p, c.image), c.open);
-    EXPECT_EQ(p.IsOpen(), c.open == kPackageOk);
-    EXPECT_EQ(Extract(p, c.tag), c.text);
+    const uint32_t opened = OpenPackageImage(p, one.image);
+    EXPECT_EQ(std::tuple(opened, p.IsOpen(), Extract(p, one.tag)), std::tuple(one.open, one.open == kPackageOk, one.text))
+        << one.name;
   }
 }
 
@@ -188,21 +183,18 @@ struct PackagedTool {
   std::string path;
 };
 
-TEST(ExtractionRuns, DriverModulesAndCommandScript) {
-  const PackagedTool tool({"@UII", "@W32", "@W64", "@R00", "@CMD"});
+TEST(ExtractionRuns, DriverModulesCommandScriptAndTheModulesOfARomNumber) {
   ModuleSlots slots;
-  ASSERT_TRUE(ExtractDriverModules(tool.path, slots));
+  const PackagedTool drivers({"@UII", "@W32", "@W64", "@R00", "@CMD"});
+  ASSERT_TRUE(ExtractDriverModules(drivers.path, slots));
   EXPECT_EQ(Slots(slots), "-|-|-|-|-|-|@W32 data|@W64 data|6");
-  EXPECT_EQ(ExtractCommandScript(tool.path), "@CMD data");
+  EXPECT_EQ(ExtractCommandScript(drivers.path), "@CMD data");
   EXPECT_EQ(ExtractCommandScript(PackagedTool({"@R00"}).path), std::nullopt);
-}
-
-TEST(ExtractionRuns, PackageModulesOfRomNumberThree) {
-  const PackagedTool tool({"@W64", "@R00", "@EC0", "@R03", "@EC3", "@ME3", "@ME0", "@MET", "@MEC", "@CMD", "@VXD"});
-  ModuleSlots slots;
-  // The 64-bit driver was taken at an earlier stage; whatever it holds now stays.
+  // Number three: the 64-bit driver was taken at an earlier stage; whatever it holds now stays.
+  slots = {};
   Fill(slots, ModuleSlotId::kW64, "kept");
   slots.driverMask = config::driver_bit::kW64;
+  const PackagedTool tool({"@W64", "@R00", "@EC0", "@R03", "@EC3", "@ME3", "@ME0", "@MET", "@MEC", "@CMD", "@VXD"});
   EXPECT_EQ(ExtractPackageModules(tool.path, 3, slots), "@CMD data");
   EXPECT_EQ(Slots(slots), "@R03 data|@EC3 data|@ME3 data|@MET data|@MEC data|@VXD data|-|kept|5");
   EXPECT_EQ(RomTag(13) + EcTag(13) + MeTag(13), "@R13@EC3@ME3");
@@ -227,14 +219,12 @@ TEST(ExtractionRuns, MissingModuleLeavesItsSlotAloneButRefillEmptiesRomEcAndMe) 
 TEST(OwnFilePath, RunningExecutableFirstThenTheWindowsRule) {
   const struct { const char* argument; std::optional<std::string> cwd, running, expected; } rows[] = {
       {"tool", "C:\\X", std::string("/opt/nox/noxwingui"), "/opt/nox/noxwingui"},
-      {"tool", "C:\\X", std::string(), "C:\\X\\tool.exe"},
-      {"C:\\X\\TOOL.EXE", "C:\\Y", std::nullopt, "C:\\X\\TOOL.EXE"},
+      {"tool", "C:\\X", std::string(), "C:\\X\\tool.exe"}, {"C:\\X\\TOOL.EXE", "C:\\Y", std::nullopt, "C:\\X\\TOOL.EXE"},
       {"tool.exe", std::nullopt, std::nullopt, "tool.exe"},
       {"TOOL.Exe", "C:\\X", std::nullopt, "C:\\X\\TOOL.Exe.exe"},  // mixed case is not recognised
       {"tool", std::nullopt, std::nullopt, std::nullopt},          // current directory unreadable
       {"tool", std::string(255, 'd'), std::nullopt, std::string(255, 'd') + "\\tool.exe"},
-      {"tool", std::string(256, 'd'), std::nullopt, std::nullopt},
-  };
+      {"tool", std::string(256, 'd'), std::nullopt, std::nullopt}};
   for (const auto& r : rows) EXPECT_EQ(OwnFilePath(r.argument, r.cwd, r.running), r.expected) << r.argument;
 }
 

@@ -2,7 +2,10 @@
 
 #include "PolicyRig.h"
 #include "config/CommandTable.h"
+#include "policy/AdminPassword.h"
+#include "policy/FirmwarePassword.h"
 #include "policy/PowerSource.h"
+#include "policy/Wipe.h"
 
 namespace nox::policy::test {
 namespace {
@@ -17,12 +20,17 @@ void Set(Version& v, const char* text) { std::copy_n(text, 3, v.begin()); }
 
 // What a user meets (the missing image, the choice among misfits, a fixed number that does
 // not fit) is proven by the whole start-up runs of the application tests; here what they
-// cannot see.
-TEST(CandidateSelection, FittingImageIsTakenQuietlyAndOneWithoutIdsIsUnsupported) {
-  PolicyRig rig("legacy-8m");
-  EXPECT_EQ(rig.Check(rig.RomVersion("A07")), std::nullopt);
-  // Flash writes are handed back before the questions.
-  EXPECT_EQ(std::tuple(rig.matched, rig.ui.boxes.size(), rig.sim.smi->FlashEnabled()), std::tuple(true, size_t{0}, false));
+// cannot see: a fitting image is taken quietly, flash writes are handed back before the
+// questions, every candidate has its EC version compared, and one without IDs is unsupported.
+TEST(CandidateSelection, FittingImageIsTakenQuietlyEveryCandidateReadsTheEcAndOneWithoutIdsIsUnsupported) {
+  PolicyRig rig("legacy-8m");  // "$ECB" places the EC block at 0x40000
+  const nlohmann::json ecRead = {{"op", "read"}, {"addr", 0x40000}};
+  EXPECT_FALSE(rig.Check(rig.Rom([](sim::RomOptions& o) { o.systemId = 0x50; o.names = {"Other"}; })));
+  EXPECT_EQ(std::tuple(rig.matched, rig.Smis(ecRead), rig.layout.EcNewer()), std::tuple(false, size_t{1}, false));
+  EXPECT_FALSE(rig.Check(rig.Rom([](sim::RomOptions& o) { o.version = "A07"; o.ecVersion = 0x00010300; }), 1));
+  EXPECT_EQ(std::tuple(rig.matched, rig.Smis(ecRead), rig.layout.EcNewer(), rig.ui.boxes.size()),
+            std::tuple(true, size_t{2}, true, size_t{0}));
+  EXPECT_FALSE(rig.sim.smi->FlashEnabled());
 
   PolicyRig noIds("minimal-1m");
   noIds.words.romGiven = true;
@@ -30,27 +38,18 @@ TEST(CandidateSelection, FittingImageIsTakenQuietlyAndOneWithoutIdsIsUnsupported
   EXPECT_EQ(std::make_pair(noIds.ui.korvInfos.size(), noIds.ui.boxes.size()), std::make_pair(size_t{1}, size_t{0}));
 }
 
-TEST(CandidateSelection, EveryCandidateHasItsEcVersionCompared) {
-  PolicyRig rig("legacy-8m");  // "$ECB" places the EC block at 0x40000
-  const nlohmann::json ecRead = {{"op", "read"}, {"addr", 0x40000}};
-  EXPECT_FALSE(rig.Check(rig.Rom([](sim::RomOptions& o) { o.systemId = 0x50; o.names = {"Other"}; })));
-  EXPECT_EQ(std::tuple(rig.matched, rig.Smis(ecRead), rig.layout.EcNewer()), std::tuple(false, size_t{1}, false));
-  EXPECT_FALSE(rig.Check(rig.Rom([](sim::RomOptions& o) { o.version = "A07"; o.ecVersion = 0x00010300; }), 1));
-  EXPECT_EQ(std::make_pair(rig.Smis(ecRead), rig.layout.EcNewer()), std::make_pair(size_t{2}, true));
-}
-
 // ---- the extension list, on a machine without the capability block --------------------------------
 
 TEST(ExtensionIds, DecideOnlyWithSysextOrForcetype) {
-  struct Case { bool sysext, romGiven, forcetype; uint8_t romId; std::vector<uint16_t> list; bool matched; const char* refusal; };
+  struct Case { bool sysext, romGiven, forcetype; uint8_t romId; std::vector<uint16_t> list; bool matched;
+                const char* refusal; };
   const char* const kIdRefused = "Korv ID is not match.\n";
   const char* const kListRefused = "Korv extension ID is not match.\n";
+  // Listed, but without sysext no match; with "forcetype" only the list counts, though the IDs agree.
   for (const Case& c : {Case{true, false, false, 0x32, {0x0040, 0x0031}, true, nullptr},
-                        Case{false, false, false, 0x32, {0x0031}, false, nullptr},  // listed, but no sysext: no match
-                        Case{true, true, false, 0x32, {0x0031}, false, nullptr},
+                        Case{false, false, false, 0x32, {0x0031}, false, nullptr}, Case{true, true, false, 0x32, {0x0031}},
                         Case{false, true, false, 0x32, {0x0031}, false, kIdRefused},
                         Case{true, true, false, 0x32, {0x0040}, false, kListRefused},
-                        // The IDs agree, but with "forcetype" only the list counts.
                         Case{false, false, true, 0x31, {}, false, kListRefused}}) {
     SCOPED_TRACE(::testing::Message() << c.sysext << c.romGiven << c.forcetype);
     PolicyRig rig("minimal-1m");  // system ID 0x31, extended ID 0x0031, no "$ECB"
@@ -58,10 +57,7 @@ TEST(ExtensionIds, DecideOnlyWithSysextOrForcetype) {
     rig.words.romGiven = c.romGiven;
     rig.words.forcetype = c.forcetype;
     const auto ended = rig.Check(rig.Rom([&](sim::RomOptions& o) {
-      o.systemId = c.romId;
-      o.extendedId = c.romId;
-      o.extensionIds = c.list;
-      o.version = "A02";
+      std::tie(o.systemId, o.extendedId, o.extensionIds, o.version) = std::tuple(c.romId, c.romId, c.list, "A02");
     }));
     EXPECT_EQ(std::make_pair(rig.matched, ended), std::make_pair(c.matched, c.refusal ? kEnded : std::nullopt));
     EXPECT_EQ(rig.ui.boxes, (c.refusal ? Boxes{{c.refusal, "WARNING", 0}} : Boxes{}));
@@ -177,7 +173,8 @@ TEST(PowerSource, AsksUntilFixedOrCancelledUnlessForcedAndUnattended) {
   PolicyRig fine("legacy-8m");
   ASSERT_EQ(std::pair(CheckPowerSource(fine.env, fine.identity), fine.ui.boxes.size()), std::pair(1, size_t{0}));
   // One refresh of the flags is made while the firmware is probed.
-  struct Case { uint16_t flags; uint32_t refreshesUntilChange; uint16_t flagsAfter; bool forceit, lr;
+  // until: the refreshes before the flags change.
+  struct Case { uint16_t flags; uint32_t until; uint16_t flagsAfter; bool forceit, lr;
                 std::deque<Button> buttons; bool ended; Strings texts; };
   for (const Case& c : {Case{0x0005, 4, 0x0004, false, false, {kOk, kOk, kCancel}, true,
                              {kAcMissing, kAcMissing, kBatteryLow}},
@@ -188,16 +185,112 @@ TEST(PowerSource, AsksUntilFixedOrCancelledUnlessForcedAndUnattended) {
                         Case{0x0001, 0, 0, true, true, {kCancel}, false, {}}}) {
     SCOPED_TRACE(::testing::Message() << c.flags << (c.forceit ? " forceit" : "") << (c.lr ? " lr" : ""));
     PolicyRig rig("legacy-8m", [&](sim::Profile& p) {
-      p.ecb1.flags = c.flags;
-      p.ecb1.refreshesUntilChange = c.refreshesUntilChange;
-      p.ecb1.flagsAfter = c.flagsAfter;
+      std::tie(p.ecb1.flags, p.ecb1.refreshesUntilChange, p.ecb1.flagsAfter) = std::tuple(c.flags, c.until, c.flagsAfter);
     });
-    rig.words.forceit = c.forceit;
-    rig.words.lr = c.lr;
+    std::tie(rig.words.forceit, rig.words.lr) = std::tuple(c.forceit, c.lr);
     rig.ui.buttons = c.buttons;
     EXPECT_EQ(rig.Check(rig.RomVersion("A07")), c.ended ? kEnded : std::nullopt);
     EXPECT_EQ(rig.ui.Texts(), c.texts);
     for (const Box& b : rig.ui.boxes) EXPECT_EQ(b, (Box{std::get<0>(b), "Korv 9A", ui::style::kOkCancel}));
+  }
+}
+
+// ---- administrator password ----------------------------------------------------------------------
+
+// The class-10 calls with `select` (3 the maximum length, 4 a submission).
+nlohmann::json PasswordCall(unsigned select) { return {{"op", "oem"}, {"class", 10}, {"select", select}}; }
+
+TEST(AdminPassword, OneAttemptAgainstTheMaximumLengthAndNoneWithoutAPassword) {
+  // set: the firmware's password, at most 6 characters; none: the firmware does not answer class 10.
+  struct Case { std::optional<std::string> set, typed; bool onCommandLine, accepted; const char* message;
+                size_t submissions; };
+  const char* const kWrong = "Admin password is not correct.";
+  for (const Case& c : {Case{"secret", "secret", false, true, nullptr, 1},  // exactly the maximum
+                        Case{"secret", "secrets", false, false, "Error : Password maximum length is 6.", 0},
+                        Case{"secret", "public", false, false, kWrong, 1},
+                        Case{"secret", "", false, false, kWrong, 1},  // empty is sent
+                        Case{"secret", std::nullopt, false, false, kWrong, 0},  // cancelled
+                        Case{"secret", "secret", true, true, nullptr, 1},
+                        Case{"secret", "secreT", true, false, kWrong, 1},
+                        Case{"", "x", false, true, nullptr, 0}, Case{std::nullopt, "x", false, true, nullptr, 0}}) {
+    SCOPED_TRACE(c.set.value_or("(none)") + " " + c.typed.value_or("(cancelled)") + (c.onCommandLine ? " given" : ""));
+    PolicyRig rig("uefi-16m", [&](sim::Profile& p) {
+      std::tie(p.oem.adminPassword, p.oem.password, p.oem.passwordMaxLength) = std::tuple(!!c.set, c.set.value_or(""), 6);
+    });
+    if (c.onCommandLine) std::tie(rig.words.passwordGiven, rig.words.password) = std::tuple(true, *c.typed);
+    else rig.ui.passwords = {c.typed};
+    const bool asked = !c.onCommandLine && c.set.value_or("") != "";
+    EXPECT_EQ(CheckAdminPassword(rig.env, rig.words), c.accepted);
+    EXPECT_EQ(std::tuple(rig.ui.prompts, rig.Smis(PasswordCall(4)), rig.Smis(PasswordCall(3)) != 0),
+              std::tuple(asked ? Strings{"Enter Admin Password"} : Strings{}, c.submissions, c.set.value_or("") != ""));
+    const Box box{c.message ? c.message : "", "Password checking", ui::style::kOk | ui::style::kIconWarning};
+    EXPECT_EQ(rig.ui.boxes, (c.message ? Boxes{box} : Boxes{}));
+    EXPECT_FALSE(c.typed && !c.typed->empty() && rig.SharedBlockHolds(*c.typed));
+    EXPECT_EQ(rig.console.find("secret"), std::string::npos);
+    EXPECT_TRUE(rig.words.password.empty());  // a command-line value is wiped once used
+  }
+}
+
+TEST(Wipe, ClearsTheWholeStorageOfAString) {
+  std::string text = "a password long enough to live on the heap";
+  const char* storage = text.data();
+  const size_t capacity = text.capacity();
+  text.resize(4);  // the tail beyond the size still holds the old characters
+  WipeString(text);
+  EXPECT_TRUE(text.empty());
+  ASSERT_EQ(text.data(), storage);  // no reallocation: the same storage was cleared
+  for (size_t i = 0; i < capacity; ++i) EXPECT_EQ(storage[i], 0) << i;
+}
+
+// ---- firmware password over OFBD -----------------------------------------------------------------------
+
+Tweak FirmwarePassword(uint32_t attempts, bool texts = true, bool ofbd = true) {
+  return [=](sim::Profile& p) {
+    p.ofbdPassword = {true, "letmein", attempts, texts ? "Firmware password" : "", texts ? "Wrong password" : "",
+                      texts ? "No more attempts" : ""};
+    if (!ofbd) p.ofbdVersion = 0;
+  };
+}
+
+const nlohmann::json kPasswordExchange = {{"op", "ofbd"}, {"class", 0x20000000u}};
+
+TEST(FirmwarePassword, AskedWhileTheFirmwareAllowsAndWhatWasTypedIsWiped) {
+  // `input`: the input-block effects in order, "f" free and "b" blocked.
+  struct Case { Tweak profile; bool region; std::deque<std::optional<std::string>> typed; uint32_t error;
+                bool messageShown; Strings prompts, texts; size_t exchanges; const char* input;
+                uint32_t failedBefore = 0; };
+  const uint32_t kExceeded = kErrPasswordRetryExceeded;
+  const Strings asked2(2, "Firmware password");
+  for (const Case& c : {Case{[](sim::Profile&) {}, true, {}, 0, false, {}, {}, 1, ""},  // not wanted, after the query
+                        Case{FirmwarePassword(3), false, {}, 0, false, {}, {}, 0, ""},   // no region
+                        Case{FirmwarePassword(3, true, false), true, {}, 0, false, {}, {}, 0, ""},
+                        // A prefix is not the password.
+                        Case{FirmwarePassword(3), true, {"letmei", "letmein"}, 0, false, asked2, {"Wrong password"}, 3,
+                             "fbfbfb"},
+                        // Exhausted: left unblocked for the end of the run.
+                        Case{FirmwarePassword(2), true, {"one", "two", "letmein"}, kExceeded, true, asked2,
+                             {"Wrong password", "No more attempts"}, 3, "fbfbfbf"},
+                        // Without a text of the firmware's the session shows the message.
+                        Case{FirmwarePassword(1, false), true, {"wrong"}, kExceeded, false, {"Password"}, {}, 2, "fb"},
+                        Case{FirmwarePassword(3), true, {}, kExceeded, false, {"Firmware password"}, {}, 1, "fb"},
+                        // Locked by an earlier run, the firmware refuses at the query.
+                        Case{FirmwarePassword(1), true, {"letmein"}, kExceeded, true, {}, {"No more attempts"}, 1, "f",
+                             1}}) {
+    SCOPED_TRACE(::testing::Message() << c.typed.size() << " typed, " << c.exchanges << " exchanges");
+    PolicyRig rig("legacy-8m", c.profile);
+    rig.config.SelectCommand(config::option::kMainBios, c.region);
+    rig.ui.passwords = c.typed;
+    rig.sim.machine->MutableState().ofbdPasswordFailures = c.failedBefore;
+    const auto result = RunFirmwarePassword(rig.fenv);
+    std::string input, console;
+    for (const auto& e : rig.sim.Events("input")) input += e.value("blocked", false) ? 'b' : 'f';
+    EXPECT_EQ(std::make_pair(result.error, result.messageShown), std::make_pair(c.error, c.messageShown));
+    EXPECT_EQ(std::make_tuple(rig.ui.prompts, rig.ui.Texts(), rig.Smis(kPasswordExchange), input),
+              std::make_tuple(c.prompts, c.texts, c.exchanges, std::string(c.input)));
+    for (const std::string& prompt : c.prompts) console += " - " + prompt + ": ";
+    EXPECT_EQ(rig.console, console);
+    // Nothing of the firmware's needs to overwrite the password: the block must have been cleared.
+    for (const auto& typed : c.typed) EXPECT_FALSE(typed && rig.SharedBlockHolds(*typed)) << typed.value_or("");
   }
 }
 

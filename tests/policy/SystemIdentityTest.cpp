@@ -142,29 +142,24 @@ TEST(CurrentIdentity, SegmentMarkersSearchIdsFromTheVersionBlockOnAndStopAtTheSe
   ReadSegmentMarkers(id, segment, false);
   EXPECT_EQ(Current(id), (Ids{"A06", 0x9A, 0x1234, ""}));  // the name only with the capability block
   ReadSegmentMarkers(id, segment, true);
-  EXPECT_EQ(id.currentSystemName.Text(), "M1");
-  EXPECT_TRUE(id.versionFound && id.idsFound && id.nameFound);
+  EXPECT_TRUE(id.versionFound && id.idsFound && id.nameFound && id.currentSystemName.Text() == "M1");
 
   // Blocks at the segment's end are read without passing it.
   std::vector<uint8_t> version(65535, 0);
   Put(version, 65531, {'$', 'B', 'V', '#'});
   id = {};
   ReadSegmentMarkers(id, version, true);
-  EXPECT_TRUE(id.versionFound && !id.nameFound);
-  EXPECT_EQ(VersionText(id.currentVersion), "");
+  EXPECT_EQ(std::tuple(id.versionFound, id.nameFound, VersionText(id.currentVersion)), std::tuple(true, false, ""));
   std::vector<uint8_t> system(65535, 0);
   Put(system, 65535 - kSystemMarker.size(), kSystemMarker);
   ReadSegmentMarkers(id, system, true);
-  EXPECT_TRUE(id.nameFound);
-  EXPECT_EQ(id.currentSystemName.Text(), "");
+  EXPECT_TRUE(id.nameFound && id.currentSystemName.Text().empty());
 }
 
 TEST(CurrentIdentity, IdentityAreaOnlyFillsWhatIsNotKnownYet) {
   std::vector<uint8_t> area(4096, 0);
   Put(area, 0, sim::RunningIdentityBlocks({.version = "B12", .systemId = 0xFE, .extendedId = 0x2A51}));
-  SystemIdentity id;
-  id.currentVersion = {'Z', '9', '9'};
-  id.versionFound = true;
+  SystemIdentity id{.currentVersion = {'Z', '9', '9'}, .versionFound = true};
   ReadIdentityArea(id, area, std::vector<uint8_t>{'T', 'a', 'b', 0});
   EXPECT_EQ(Current(id), (Ids{"Z99", 0xFE, 0x2A51, "Tab"}));
   id.currentExtendedId = 0x1111;  // everything is known now: a second reading changes nothing
