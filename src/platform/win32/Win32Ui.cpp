@@ -1,8 +1,9 @@
-#include "platform/win32/Win32Ui.h"
-
 #include <windows.h>
 #include <commctrl.h>
 #include <commdlg.h>
+
+// After <windows.h>, which would rename the port's MessageBox.
+#include "platform/win32/Win32Ui.h"
 
 #include <vector>
 
