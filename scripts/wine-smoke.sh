@@ -2,6 +2,11 @@
 # Runs the Windows build under Wine and checks its exit codes.
 # Usage: scripts/wine-smoke.sh <mingw build dir>
 set -euo pipefail
+# Windows are drawn, so Wine needs a display, and every run needs the same one: the first
+# process of a Wine session starts the session's desktop on the display it finds.
+if [[ -z "${DISPLAY:-}" ]] && command -v xvfb-run >/dev/null; then
+  exec xvfb-run -a "$0" "$@"
+fi
 build=${1:-build/mingw}
 exe="$build/src/platform/NOXWINGUI.exe"
 
@@ -81,6 +86,15 @@ if [[ -f "$services" ]]; then
   rc=0
   timeout 120 "$wine" "$services" >"$work/services.txt" 2>&1 || rc=$?
   note $rc "the Windows services smoke failed: $(tr -d '\r' <"$work/services.txt")"
+fi
+
+# The Progress page and its controls, checked by what they draw.
+page="$build/src/platform/nox_progress_page_smoke.exe"
+if [[ -f "$page" ]]; then
+  rc=0
+  timeout 120 "$wine" "$page" >"$work/page.txt" 2>&1 || rc=$?
+  note $rc "the progress page smoke failed: $(tr -d '\r' <"$work/page.txt")"
+  tr -d '\r' <"$work/page.txt" | grep -h '^progress page:' || true
 fi
 
 # The packager's Windows build: package the utility with a ROM image, list it, take the
