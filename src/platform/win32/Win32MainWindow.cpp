@@ -189,6 +189,7 @@ void MainWindow::OnCommand(int id) {
       break;
     case IDC_EXIT:
       host_.EndSession(0);
+      break;
     case IDCANCEL:
       // The window's close box and Escape: the window closes and the session ends quietly.
       if (IsWindowEnabled(GetDlgItem(window_, IDC_EXIT))) EndDialog(window_, IDCANCEL);
