@@ -138,6 +138,16 @@ if [[ -f "$platform/noxdrive.exe" && -f "$platform/drivetarget.exe" ]]; then
   failing 1 'no box is "Drive Target" with text has "stop"' 'click 1001' 'within 1 answer "Drive Target" Yes has "stop"'
   failing 2 'unknown command "sleep"' 'sleep 1'
   note "$(found test -z "$(pgrep -f "$(basename "$work").drive.drivetarget" || true)")" "a failing noxdrive left its target running"
+  # The utility's own start box, as Windows shows it, answered Cancel.
+  if [[ -f "$work/tool.exe" ]]; then
+    printf '%s\n' 'start -env NOXWINGUI_MACHINE=m tool.exe' 'window title NOXWINGUI class "#32770"' \
+      'screenshot start-box.png' 'answer NOXWINGUI Cancel has "close all other programs"' 'within 60 wait-exit 0' \
+      >"$work/start-box.noxdrive"
+    rc=0
+    (cd "$work" && timeout 180 "$wine" drive/noxdrive.exe start-box.noxdrive) >"$d/drive.txt" 2>&1 || rc=$?
+    note $rc "noxdrive on the utility's start box exited $rc: $(tr -d '\r' <"$d/drive.txt" | tail -5)"
+    cp "$work/start-box.png" "$shots/" 2>/dev/null || true
+  fi
 fi
 
 # The Windows operating-system services, as far as Wine has them.

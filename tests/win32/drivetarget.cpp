@@ -7,8 +7,10 @@
 //   8  the file dialog returned pick.txt
 //   16 a second file dialog was cancelled
 //   32 the tab "Second" was chosen through the tab strip's notification
+//   64 the disabled box "Locked" ended checked
 // The first line shows DRIVETARGET_GREETING and the first argument; the status line tells
-// what happened last, the Ask answer only a moment later (for waits).
+// what happened last, the Ask answer only a moment later (for waits). "Locked" is enabled
+// while the tick box is checked.
 #include <windows.h>
 #include <commctrl.h>
 #include <commdlg.h>
@@ -50,6 +52,7 @@ int Finish(HWND dialog) {
   GetDlgItemTextW(dialog, IDC_EDIT, text, 64);
   if (std::wstring(text) == L"Hello, world" && editChanges == 15) received |= 4;
   if (IsDlgButtonChecked(dialog, IDC_TICK) == BST_CHECKED && tickClicks == 3) received |= 2;
+  if (IsDlgButtonChecked(dialog, IDC_LOCKED) == BST_CHECKED) received |= 64;
   return received;
 }
 
@@ -81,7 +84,10 @@ INT_PTR CALLBACK TargetProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
           }
           return TRUE;
         case IDC_TICK:
-          if (HIWORD(wParam) == BN_CLICKED) ++tickClicks;
+          if (HIWORD(wParam) == BN_CLICKED) {
+            ++tickClicks;
+            EnableWindow(GetDlgItem(dialog, IDC_LOCKED), IsDlgButtonChecked(dialog, IDC_TICK) == BST_CHECKED);
+          }
           return TRUE;
         case IDC_EDIT:
           if (HIWORD(wParam) == EN_CHANGE) ++editChanges;
