@@ -120,7 +120,8 @@ struct Driver {
 
 bool IsChecked(HWND c, const Deadline& deadline) { return Ask(c, BM_GETCHECK, 0, 0, deadline) == BST_CHECKED; }
 
-
+// The quoting that CommandLineToArgvW and the C runtimes undo: backslashes count only before
+// a quote.
 std::wstring Quote(const std::wstring& arg) {
   if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
   std::wstring out = L"\"";
@@ -299,7 +300,7 @@ Action ParseFind(Args& a) {
       }
       return (found = hidden) != nullptr;
     });
-    if (!ok) throw Failure{"nothing like it inside " + Describe(d.top)};
+    if (!ok) throw Failure{"no such window inside " + Describe(d.top)};
     d.scope = found;
   };
 }
