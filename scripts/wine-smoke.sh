@@ -30,6 +30,7 @@ note() {  # note <ok?> <what>
     failed=$((failed + 1))
   fi
 }
+found() { if "$@"; then echo 0; else echo 1; fi; }  # keeps a failed check from ending the script
 
 # The utility's Windows build, packaged with a ROM image and run against a simulated machine
 # made by the native noxsim; NOXWINGUI_UI=text takes the box answers from standard input.
@@ -37,6 +38,32 @@ note() {  # note <ok?> <what>
 native=${NOX_NATIVE_BUILD:-build/dev}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+shots=build/screenshots
+mkdir -p "$shots"
+
+# A PNG whose chunks, checksums and pixel rows are sound, at least as large as a small dialog,
+# and not of one colour.
+png_ok() {  # png_ok <file>
+  python3 - "$1" <<'PY'
+import struct, sys, zlib
+data = open(sys.argv[1], 'rb').read()
+assert data[:8] == b'\x89PNG\r\n\x1a\n', 'signature'
+pos, chunks = 8, []
+while pos < len(data):
+    size, kind = struct.unpack('>I4s', data[pos:pos + 8])
+    body = data[pos + 8:pos + 8 + size]
+    assert len(body) == size and zlib.crc32(kind + body) == struct.unpack('>I', data[pos + 8 + size:pos + 12 + size])[0], kind
+    chunks.append((kind, body))
+    pos += 12 + size
+assert chunks[0][0] == b'IHDR' and chunks[-1] == (b'IEND', b''), 'chunk order'
+width, height, depth, colour = struct.unpack('>IIBB', chunks[0][1][:10])
+raw = zlib.decompress(b''.join(body for kind, body in chunks if kind == b'IDAT'))  # checks Adler-32
+assert (depth, colour) == (8, 2) and len(raw) == height * (1 + 3 * width), 'rows'
+assert width >= 200 and height >= 100, 'size'
+rows = [raw[y * (1 + 3 * width):(y + 1) * (1 + 3 * width)] for y in range(height)]
+assert all(r[0] == 0 for r in rows) and len({r[1 + 3 * x:4 + 3 * x] for r in rows for x in range(width)}) > 2, 'pixels'
+PY
+}
 if [[ -x "$native/tools/noxsim/noxsim" && -x "$native/tools/noxpack/noxpack" ]]; then
   "$native/tools/noxsim/noxsim" create "$work/m" --preset legacy-8m >/dev/null
   "$native/tools/noxsim/noxsim" rom "$work/m" -o "$work/new.rom" >/dev/null
@@ -54,7 +81,6 @@ if [[ -x "$native/tools/noxsim/noxsim" && -x "$native/tools/noxpack/noxpack" ]];
   utility 0 'Cancel\n\n'
   utility 2 'OK\nOK\n\n' /bogus
   utility 0 'OK\n\n'
-  found() { if "$@"; then echo 0; else echo 1; fi; }  # keeps a failed check from ending the script
   note "$(found grep -q "Done." "$work/out.txt")" "the packaged run did not finish its flash"
   # diff exits 1 because the regions that were not selected keep the machine's contents.
   regions=$("$native/tools/noxsim/noxsim" diff "$work/m" "$work/new.rom" || true)
@@ -78,6 +104,55 @@ if [[ -x "$native/tools/noxsim/noxsim" && -x "$native/tools/noxpack/noxpack" ]];
   note "$(found grep -qE '^main BIOS .* equal$' <<<"$regions")" "the opened file was not flashed"
 else
   note 1 "the native noxsim and noxpack are needed (build the dev preset first)"
+fi
+
+# noxdrive, the tool that drives the Windows dialogs from outside, on a target of its own:
+# the target's exit code, checked by the script, says that every kind of input arrived; then
+# each check that must fail does so, at its line, saying what it found.
+platform="$build/src/platform"
+if [[ -f "$platform/noxdrive.exe" && -f "$platform/drivetarget.exe" ]]; then
+  d="$work/drive"
+  mkdir -p "$d/files"
+  echo pick >"$d/files/pick.txt"
+  cp "$platform/noxdrive.exe" "$platform/drivetarget.exe" "$(dirname "$0")/../tests/win32/drivetarget.noxdrive" "$d/"
+  drive() {  # drive <script>: noxdrive's exit code, its output in $d/drive.txt
+    local rc=0
+    (cd "$d" && timeout 180 "$wine" noxdrive.exe "$1") >"$d/drive.txt" 2>&1 || rc=$?
+    tr -d '\r' <"$d/drive.txt" | grep -v '^wine: ' >"$d/said.txt" || true
+    return $rc
+  }
+  rc=0
+  drive drivetarget.noxdrive || rc=$?
+  note $rc "noxdrive against its target exited $rc: $(tail -5 "$d/said.txt")"
+  note "$(found grep -qx 'Hello, world' "$d/said.txt")" "noxdrive's print did not show the edit's text"
+  note "$(found png_ok "$d/shots/drivetarget.png")" "noxdrive's screenshot is not a PNG of the window"
+  cp "$d/shots/drivetarget.png" "$shots/" 2>/dev/null || true
+  failing() {  # failing <exit code> <said> <lines after the target's start...>
+    local want=$1 said=$2
+    shift 2
+    printf '%s\n' 'start -cwd files drivetarget.exe' 'window title "Drive Target" class DriveTargetDlg' "$@" >"$d/failing.noxdrive"
+    rc=0
+    drive failing.noxdrive || rc=$?
+    note "$(found test $rc -eq "$want")" "noxdrive exited $rc instead of $want on: $*"
+    note "$(found grep -qF "failing.noxdrive:$(($# + 2)): " "$d/said.txt")" "noxdrive did not name the line of: $*"
+    note "$(found grep -qF "$said" "$d/said.txt")" "noxdrive did not say \"$said\" on: $*: $(cat "$d/said.txt")"
+  }
+  failing 1 'control 1007 shows " ", expected is "goodbye"' 'text 1007 is "goodbye"'
+  failing 1 'the control is disabled' 'check 1003'
+  failing 1 'no button with id 1002 in' 'find class "#32770"' 'within 1 click 1002'
+  failing 1 'no box is "Drive Target" with text has "stop"' 'click 1001' 'within 1 answer "Drive Target" Yes has "stop"'
+  failing 2 'unknown command "sleep"' 'sleep 1'
+  note "$(found test -z "$(pgrep -f "$(basename "$work").drive.drivetarget" || true)")" "a failing noxdrive left its target running"
+  # The utility's own start box, as Windows shows it, answered Cancel.
+  if [[ -f "$work/tool.exe" ]]; then
+    printf '%s\n' 'start -env NOXWINGUI_MACHINE=m tool.exe' 'window title NOXWINGUI class "#32770"' \
+      'screenshot start-box.png' 'answer NOXWINGUI Cancel has "close all other programs"' 'within 60 wait-exit 0' \
+      >"$work/start-box.noxdrive"
+    rc=0
+    (cd "$work" && timeout 180 "$wine" drive/noxdrive.exe start-box.noxdrive) >"$d/drive.txt" 2>&1 || rc=$?
+    note $rc "noxdrive on the utility's start box exited $rc: $(tr -d '\r' <"$d/drive.txt" | tail -5)"
+    cp "$work/start-box.png" "$shots/" 2>/dev/null || true
+  fi
 fi
 
 # The Windows operating-system services, as far as Wine has them.
