@@ -155,6 +155,58 @@ if [[ -f "$platform/noxdrive.exe" && -f "$platform/drivetarget.exe" ]]; then
   fi
 fi
 
+# The utility's own windows with the default interface, driven by noxdrive as a user would:
+# an automatic "/p /b" run (the map mid-flash), the interactive window (pages, Save, Open,
+# Setup, Flash), the firmware password typed into the password dialog, and the
+# unsupported-system dialog. Each run is proven on the simulated machine afterwards.
+if [[ -f "$platform/noxdrive.exe" && -x "$native/tools/noxsim/noxsim" ]]; then
+  u="$work/windows"
+  mkdir -p "$u/shots"
+  cp "$platform/noxdrive.exe" "$(dirname "$0")"/../tests/win32/window-*.noxdrive "$u/"
+  cp "$work/driver.sys" "$u/"
+  noxsim="$native/tools/noxsim/noxsim"
+  for m in m-auto m-ui m-pw m-korv; do "$noxsim" create "$u/$m" --preset legacy-8m >/dev/null; done
+  # Slow enough for the map to be caught mid-flash.
+  "$noxsim" set "$u/m-auto" timing.realMicrosPerRequest=300 >/dev/null
+  "$noxsim" set "$u/m-pw" 'ofbdPassword={"enabled":true,"password":"MiXed-Case9"}' >/dev/null
+  "$noxsim" rom "$u/m-auto" -o "$u/new.rom" >/dev/null
+  "$noxsim" rom "$u/m-korv" -o "$u/other.rom" --system-id 0x55 >/dev/null
+  cp "$u/m-ui/flash.bin" "$u/before-ui.bin"
+  cp "$u/m-korv/flash.bin" "$u/before-korv.bin"
+  packwin() { (cd "$u" && "$OLDPWD/$native/tools/noxpack/noxpack" build --stub "$OLDPWD/$exe" --driver64 driver.sys "$@" >/dev/null); }
+  packwin --rom 0=new.rom --cmd "/p /b" -o auto.exe
+  packwin --rom 0=new.rom --cmd "/x" -o interactive.exe
+  packwin --rom 0=other.rom --cmd "/p /b" -o other.exe
+  window_run() {  # window_run <name>: the script window-<name>.noxdrive
+    local rc=0
+    (cd "$u" && timeout 600 "$wine" noxdrive.exe "window-$1.noxdrive") >"$u/$1.txt" 2>&1 || rc=$?
+    note $rc "the $1 window run failed ($rc): $(tr -d '\r' <"$u/$1.txt" | grep -v '^wine: ' | tail -6)"
+  }
+  region_equal() { "$noxsim" diff "$u/$1" "$u/$2" | grep -qE "^$3 .* equal$"; }
+  window_run auto
+  note "$(found region_equal m-auto new.rom 'main BIOS')" "the automatic run did not write the main BIOS"
+  note "$(found region_equal m-auto new.rom 'boot block')" "the automatic run did not write the boot block"
+  note "$(found grep -q '"event":"reboot"' "$u/m-auto/journal.jsonl")" "the automatic run did not restart the machine"
+  window_run interactive
+  note "$(found cmp -s "$u/saved.rom" "$u/before-ui.bin")" "Save in the window did not write the machine's firmware"
+  note "$(found region_equal m-ui new.rom 'main BIOS')" "the file opened in the window was not flashed"
+  window_run password
+  note "$(found region_equal m-pw new.rom 'main BIOS')" "the run with the typed firmware password did not flash"
+  window_run korv
+  note "$(found cmp -s "$u/m-korv/flash.bin" "$u/before-korv.bin")" "the refused image changed the flash part"
+  for png in "$u"/shots/*.png; do
+    note "$(found png_ok "$png")" "$png is not a PNG of a window"
+    cp "$png" "$shots/" 2>/dev/null || true
+  done
+fi
+
+# The dialog templates, strings, icon, version and manifest, read back from the built program.
+if command -v x86_64-w64-mingw32-windres >/dev/null; then
+  rc=0
+  python3 "$(dirname "$0")/check-resources.py" "$exe" >"$work/resources.txt" 2>&1 || rc=$?
+  note $rc "the program's resources: $(cat "$work/resources.txt")"
+fi
+
 # The Windows operating-system services, as far as Wine has them.
 services="$build/src/platform/nox_win32_smoke.exe"
 if [[ -f "$services" ]]; then

@@ -139,7 +139,7 @@ void MainWindow::CreateSheet() {
   RECT sheet{};
   GetWindowRect(sheet_, &sheet);
   constexpr int kOffset = ui::kSheetOffset;
-  const int height = std::min<int>(sheet.bottom - sheet.top, tabs.bottom + 4);
+  const int height = std::min<int>(sheet.bottom - sheet.top, tabs.bottom + 2);
   SetWindowPos(sheet_, nullptr, placeholder.left + kOffset, placeholder.top + kOffset, sheet.right - sheet.left,
                height, SWP_NOZORDER | SWP_NOACTIVATE);
 
