@@ -545,6 +545,9 @@ Action ParseScreenshot(Args& a) {
   const std::wstring file = Wide(a.Text("the file name"));
   return [=](Driver& d, const Deadline& deadline) {
     const HWND w = d.Scope();
+    // Painting is the last thing a program does after input: the window is made to paint
+    // everything now, so that the screen is not caught between two states.
+    RedrawWindow(w, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
     Settle(w, deadline);
     uint32_t width = 0, height = 0;
     std::vector<uint8_t> rgb;
