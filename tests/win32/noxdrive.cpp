@@ -4,6 +4,7 @@
 // screenshots, and stops at the first thing that does not hold.
 //
 //   noxdrive [-v] [SCRIPT]      SCRIPT "-" or none: standard input; -v echoes every command
+//                               with the milliseconds since the script began
 //
 // Exit code: 0 every command held; 1 a command failed (the message gives the line, the
 // command and what was found instead); 2 the script cannot be read or has a syntax error
@@ -24,7 +25,8 @@
 //   within SECONDS COMMAND ...       one command with its own deadline
 //   start [-cwd DIR] [-env NAME=VALUE]... PROGRAM [ARG]...
 //                                    starts the program (standard input empty, output shared)
-//   wait-exit CODE                   waits for the started program to end with CODE
+//   wait-exit CODE [watch]           waits for the started program to end with CODE; watch
+//                                    prints the longest the current window took to answer
 //   window [title MATCH] [class MATCH]
 //                                    waits for a visible top-level window; it becomes the
 //                                    current window and the scope of control ids
@@ -220,10 +222,26 @@ Action ParseStart(Args& a) {
   };
 }
 
+// With "watch", the current window is asked for an answer every 20 ms while the program
+// runs, and the longest wait for one is printed: how long a user would find it frozen.
 Action ParseWaitExit(Args& a) {
   const long long code = a.Number("an exit code");
-  return [code](Driver& d, const Deadline& deadline) {
+  const bool watch = a.Keyword("watch");
+  return [code, watch](Driver& d, const Deadline& deadline) {
     if (!d.process) throw Failure{"no program is running"};
+    if (watch && d.top) {
+      ULONGLONG longest = 0;
+      const HWND w = d.top;
+      while (WaitForSingleObject(d.process, 20) == WAIT_TIMEOUT) {
+        if (deadline.RemainingMs() == 0) throw Failure{"the program is still running\n" + ScreenReport()};
+        const ULONGLONG asked = GetTickCount64();
+        DWORD_PTR ignored = 0;
+        if (!SendMessageTimeoutW(w, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &ignored)) break;
+        longest = std::max(longest, GetTickCount64() - asked);
+      }
+      std::printf("longest answer while waiting: %llu ms\n", static_cast<unsigned long long>(longest));
+      std::fflush(stdout);
+    }
     if (WaitForSingleObject(d.process, deadline.RemainingMs()) != WAIT_OBJECT_0) {
       throw Failure{"the program is still running\n" + ScreenReport()};
     }
@@ -663,10 +681,13 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "noxdrive: cannot make a job object for the programs it starts\n");
     return 1;
   }
+  const ULONGLONG began = GetTickCount64();
   for (const Step& step : steps) {
     driver.line = step.line;
     if (driver.verbose) {
-      std::printf("noxdrive: %d: %s\n", step.line, step.source.c_str());
+      // The time since the script began: scripts that measure a program read it from here.
+      std::printf("noxdrive: %d: [%llu ms] %s\n", step.line,
+                  static_cast<unsigned long long>(GetTickCount64() - began), step.source.c_str());
       std::fflush(stdout);
     }
     try {

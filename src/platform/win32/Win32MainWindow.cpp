@@ -231,11 +231,24 @@ void MainWindow::BringToFront() {
   if (!window_) return;
   SetForegroundWindow(window_);
   if (progress_) progress_->Refresh({});
+  lastPaint_ = GetTickCount64();
 }
 
 void MainWindow::Changed(const ui::CallbackEffect& effect) {
-  if (progress_) progress_->Refresh(effect);
-  if (effect.pumpMessages) PumpMessages();
+  // A flash reports thousands of requests a second; the page is drawn when its stage
+  // changes and otherwise once an interval, which a user cannot tell from every request.
+  // Messages are let through once an interval too, reading included: asking the system for
+  // them on every request costs more than the flash, and the window still never keeps a
+  // user waiting longer than that.
+  const ULONGLONG now = GetTickCount64();
+  if (progress_ && (effect.stageChanged || now - lastPaint_ >= kRepaintIntervalMs)) {
+    progress_->Refresh(effect);
+    lastPaint_ = now;
+  }
+  if (now - lastPump_ >= kRepaintIntervalMs) {
+    PumpMessages();
+    lastPump_ = GetTickCount64();
+  }
 }
 
 void MainWindow::PumpMessages() {

@@ -54,6 +54,9 @@ class MainWindow final : public ui::ModelFlashDialog {
   // The automatic start posted the Flash command while the button is still disabled.
   bool flashPosted_ = false;
   std::vector<ui::Page> pages_;
+  static constexpr ULONGLONG kRepaintIntervalMs = 40;
+  ULONGLONG lastPaint_ = 0;
+  ULONGLONG lastPump_ = 0;
   std::unique_ptr<InformationPageView> information_;
   std::unique_ptr<SetupPageView> setup_;
   std::unique_ptr<ProgressPageView> progress_;
