@@ -9,7 +9,7 @@ packages=(
   nlohmann-json3-dev libcli11-dev
   g++-mingw-w64-x86-64 wine64 xvfb
   liblhasa-dev lhasa jlha-utils ovmf pkgconf
-  tmux uefitool-cli
+  tmux uefitool-cli python3-minimal
 )
 
 missing=()

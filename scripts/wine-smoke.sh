@@ -2,6 +2,11 @@
 # Runs the Windows build under Wine and checks its exit codes.
 # Usage: scripts/wine-smoke.sh <mingw build dir>
 set -euo pipefail
+# Windows are drawn, so Wine needs a display, and every run needs the same one: the first
+# process of a Wine session starts the session's desktop on the display it finds.
+if [[ -z "${DISPLAY:-}" ]] && command -v xvfb-run >/dev/null; then
+  exec xvfb-run -a "$0" "$@"
+fi
 build=${1:-build/mingw}
 exe="$build/src/platform/NOXWINGUI.exe"
 
@@ -25,6 +30,7 @@ note() {  # note <ok?> <what>
     failed=$((failed + 1))
   fi
 }
+found() { if "$@"; then echo 0; else echo 1; fi; }  # keeps a failed check from ending the script
 
 # The utility's Windows build, packaged with a ROM image and run against a simulated machine
 # made by the native noxsim; NOXWINGUI_UI=text takes the box answers from standard input.
@@ -32,6 +38,32 @@ note() {  # note <ok?> <what>
 native=${NOX_NATIVE_BUILD:-build/dev}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+shots=build/screenshots
+mkdir -p "$shots"
+
+# A PNG whose chunks, checksums and pixel rows are sound, at least as large as a small dialog,
+# and not of one colour.
+png_ok() {  # png_ok <file>
+  python3 - "$1" <<'PY'
+import struct, sys, zlib
+data = open(sys.argv[1], 'rb').read()
+assert data[:8] == b'\x89PNG\r\n\x1a\n', 'signature'
+pos, chunks = 8, []
+while pos < len(data):
+    size, kind = struct.unpack('>I4s', data[pos:pos + 8])
+    body = data[pos + 8:pos + 8 + size]
+    assert len(body) == size and zlib.crc32(kind + body) == struct.unpack('>I', data[pos + 8 + size:pos + 12 + size])[0], kind
+    chunks.append((kind, body))
+    pos += 12 + size
+assert chunks[0][0] == b'IHDR' and chunks[-1] == (b'IEND', b''), 'chunk order'
+width, height, depth, colour = struct.unpack('>IIBB', chunks[0][1][:10])
+raw = zlib.decompress(b''.join(body for kind, body in chunks if kind == b'IDAT'))  # checks Adler-32
+assert (depth, colour) == (8, 2) and len(raw) == height * (1 + 3 * width), 'rows'
+assert width >= 200 and height >= 100, 'size'
+rows = [raw[y * (1 + 3 * width):(y + 1) * (1 + 3 * width)] for y in range(height)]
+assert all(r[0] == 0 for r in rows) and len({r[1 + 3 * x:4 + 3 * x] for r in rows for x in range(width)}) > 2, 'pixels'
+PY
+}
 if [[ -x "$native/tools/noxsim/noxsim" && -x "$native/tools/noxpack/noxpack" ]]; then
   "$native/tools/noxsim/noxsim" create "$work/m" --preset legacy-8m >/dev/null
   "$native/tools/noxsim/noxsim" rom "$work/m" -o "$work/new.rom" >/dev/null
@@ -49,7 +81,6 @@ if [[ -x "$native/tools/noxsim/noxsim" && -x "$native/tools/noxpack/noxpack" ]];
   utility 0 'Cancel\n\n'
   utility 2 'OK\nOK\n\n' /bogus
   utility 0 'OK\n\n'
-  found() { if "$@"; then echo 0; else echo 1; fi; }  # keeps a failed check from ending the script
   note "$(found grep -q "Done." "$work/out.txt")" "the packaged run did not finish its flash"
   # diff exits 1 because the regions that were not selected keep the machine's contents.
   regions=$("$native/tools/noxsim/noxsim" diff "$work/m" "$work/new.rom" || true)
@@ -75,12 +106,125 @@ else
   note 1 "the native noxsim and noxpack are needed (build the dev preset first)"
 fi
 
+# noxdrive, the tool that drives the Windows dialogs from outside, on a target of its own:
+# the target's exit code, checked by the script, says that every kind of input arrived; then
+# each check that must fail does so, at its line, saying what it found.
+platform="$build/src/platform"
+if [[ -f "$platform/noxdrive.exe" && -f "$platform/drivetarget.exe" ]]; then
+  d="$work/drive"
+  mkdir -p "$d/files"
+  echo pick >"$d/files/pick.txt"
+  cp "$platform/noxdrive.exe" "$platform/drivetarget.exe" "$(dirname "$0")/../tests/win32/drivetarget.noxdrive" "$d/"
+  drive() {  # drive <script>: noxdrive's exit code, its output in $d/drive.txt
+    local rc=0
+    (cd "$d" && timeout 180 "$wine" noxdrive.exe "$1") >"$d/drive.txt" 2>&1 || rc=$?
+    tr -d '\r' <"$d/drive.txt" | grep -v '^wine: ' >"$d/said.txt" || true
+    return $rc
+  }
+  rc=0
+  drive drivetarget.noxdrive || rc=$?
+  note $rc "noxdrive against its target exited $rc: $(tail -5 "$d/said.txt")"
+  note "$(found grep -qx 'Hello, world' "$d/said.txt")" "noxdrive's print did not show the edit's text"
+  note "$(found png_ok "$d/shots/drivetarget.png")" "noxdrive's screenshot is not a PNG of the window"
+  cp "$d/shots/drivetarget.png" "$shots/" 2>/dev/null || true
+  failing() {  # failing <exit code> <said> <lines after the target's start...>
+    local want=$1 said=$2
+    shift 2
+    printf '%s\n' 'start -cwd files drivetarget.exe' 'window title "Drive Target" class DriveTargetDlg' "$@" >"$d/failing.noxdrive"
+    rc=0
+    drive failing.noxdrive || rc=$?
+    note "$(found test $rc -eq "$want")" "noxdrive exited $rc instead of $want on: $*"
+    note "$(found grep -qF "failing.noxdrive:$(($# + 2)): " "$d/said.txt")" "noxdrive did not name the line of: $*"
+    note "$(found grep -qF "$said" "$d/said.txt")" "noxdrive did not say \"$said\" on: $*: $(cat "$d/said.txt")"
+  }
+  failing 1 'control 1007 shows " ", expected is "goodbye"' 'text 1007 is "goodbye"'
+  failing 1 'the control is disabled' 'check 1003'
+  failing 1 'no button with id 1002 in' 'find class "#32770"' 'within 1 click 1002'
+  failing 1 'no box is "Drive Target" with text has "stop"' 'click 1001' 'within 1 answer "Drive Target" Yes has "stop"'
+  failing 2 'unknown command "sleep"' 'sleep 1'
+  note "$(found test -z "$(pgrep -f "$(basename "$work").drive.drivetarget" || true)")" "a failing noxdrive left its target running"
+  # The utility's own start box, as Windows shows it, answered Cancel.
+  if [[ -f "$work/tool.exe" ]]; then
+    printf '%s\n' 'start -env NOXWINGUI_MACHINE=m tool.exe' 'window title NOXWINGUI class "#32770"' \
+      'screenshot start-box.png' 'answer NOXWINGUI Cancel has "close all other programs"' 'within 60 wait-exit 0' \
+      >"$work/start-box.noxdrive"
+    rc=0
+    (cd "$work" && timeout 180 "$wine" drive/noxdrive.exe start-box.noxdrive) >"$d/drive.txt" 2>&1 || rc=$?
+    note $rc "noxdrive on the utility's start box exited $rc: $(tr -d '\r' <"$d/drive.txt" | tail -5)"
+    cp "$work/start-box.png" "$shots/" 2>/dev/null || true
+  fi
+fi
+
+# The utility's own windows with the default interface, driven by noxdrive as a user would:
+# an automatic "/p /b" run (the map mid-flash), the interactive window (pages, Save, Open,
+# Setup, Flash), the firmware password typed into the password dialog, and the
+# unsupported-system dialog. Each run is proven on the simulated machine afterwards.
+if [[ -f "$platform/noxdrive.exe" && -x "$native/tools/noxsim/noxsim" ]]; then
+  u="$work/windows"
+  mkdir -p "$u/shots"
+  cp "$platform/noxdrive.exe" "$(dirname "$0")"/../tests/win32/window-*.noxdrive "$u/"
+  cp "$work/driver.sys" "$u/"
+  noxsim="$native/tools/noxsim/noxsim"
+  for m in m-auto m-ui m-pw m-korv; do "$noxsim" create "$u/$m" --preset legacy-8m >/dev/null; done
+  # Slow enough for the map to be caught mid-flash.
+  "$noxsim" set "$u/m-auto" timing.realMicrosPerRequest=300 >/dev/null
+  "$noxsim" set "$u/m-pw" 'ofbdPassword={"enabled":true,"password":"MiXed-Case9"}' >/dev/null
+  "$noxsim" rom "$u/m-auto" -o "$u/new.rom" >/dev/null
+  "$noxsim" rom "$u/m-korv" -o "$u/other.rom" --system-id 0x55 >/dev/null
+  cp "$u/m-ui/flash.bin" "$u/before-ui.bin"
+  cp "$u/m-korv/flash.bin" "$u/before-korv.bin"
+  packwin() { (cd "$u" && "$OLDPWD/$native/tools/noxpack/noxpack" build --stub "$OLDPWD/$exe" --driver64 driver.sys "$@" >/dev/null); }
+  packwin --rom 0=new.rom --cmd "/p /b" -o auto.exe
+  packwin --rom 0=new.rom --cmd "/x" -o interactive.exe
+  packwin --rom 0=other.rom --cmd "/p /b" -o other.exe
+  # File dialogs start wherever the last one was left: scripts name files by full path.
+  windows_dir="Z:$(tr '/' '\\' <<<"$u")"
+  window_run() {  # window_run <name>: the script window-<name>.noxdrive
+    local rc=0
+    sed "s|@DIR@|${windows_dir//\\/\\\\}|g" "$u/window-$1.noxdrive" >"$u/run-$1.noxdrive"
+    (cd "$u" && timeout 600 "$wine" noxdrive.exe "run-$1.noxdrive") >"$u/$1.txt" 2>&1 || rc=$?
+    note $rc "the $1 window run failed ($rc): $(tr -d '\r' <"$u/$1.txt" | grep -v '^wine: ' | tail -6)"
+  }
+  region_equal() { ("$noxsim" diff "$u/$1" "$u/$2" || true) | grep -qE "^$3 .* equal$"; }
+  window_run auto
+  note "$(found region_equal m-auto new.rom 'main BIOS')" "the automatic run did not write the main BIOS"
+  note "$(found region_equal m-auto new.rom 'boot block')" "the automatic run did not write the boot block"
+  note "$(found grep -q '"event":"reboot"' "$u/m-auto/journal.jsonl")" "the automatic run did not restart the machine"
+  window_run interactive
+  note "$(found cmp -s "$u/saved.rom" "$u/before-ui.bin")" "Save in the window did not write the machine's firmware"
+  note "$(found region_equal m-ui new.rom 'main BIOS')" "the file opened in the window was not flashed"
+  window_run password
+  note "$(found region_equal m-pw new.rom 'main BIOS')" "the run with the typed firmware password did not flash"
+  window_run korv
+  note "$(found cmp -s "$u/m-korv/flash.bin" "$u/before-korv.bin")" "the refused image changed the flash part"
+  for png in "$u"/shots/*.png; do
+    note "$(found png_ok "$png")" "$png is not a PNG of a window"
+    cp "$png" "$shots/" 2>/dev/null || true
+  done
+fi
+
+# The dialog templates, strings, icon, version and manifest, read back from the built program.
+if command -v x86_64-w64-mingw32-windres >/dev/null; then
+  rc=0
+  python3 "$(dirname "$0")/check-resources.py" "$exe" >"$work/resources.txt" 2>&1 || rc=$?
+  note $rc "the program's resources: $(cat "$work/resources.txt")"
+fi
+
 # The Windows operating-system services, as far as Wine has them.
 services="$build/src/platform/nox_win32_smoke.exe"
 if [[ -f "$services" ]]; then
   rc=0
   timeout 120 "$wine" "$services" >"$work/services.txt" 2>&1 || rc=$?
   note $rc "the Windows services smoke failed: $(tr -d '\r' <"$work/services.txt")"
+fi
+
+# The Progress page and its controls, checked by what they draw.
+page="$build/src/platform/nox_progress_page_smoke.exe"
+if [[ -f "$page" ]]; then
+  rc=0
+  timeout 120 "$wine" "$page" >"$work/page.txt" 2>&1 || rc=$?
+  note $rc "the progress page smoke failed: $(tr -d '\r' <"$work/page.txt")"
+  tr -d '\r' <"$work/page.txt" | grep -h '^progress page:' || true
 fi
 
 # The packager's Windows build: package the utility with a ROM image, list it, take the

@@ -301,8 +301,8 @@ int TraceRegions(const std::string& dir, bool wholeJournal, bool asJson) {
     return kExitOk;
   }
   if (wholeJournal || lastRun) {
-    std::cout << Format("%s: journal entries %zu-%zu\n", wholeJournal ? "whole journal" : "last run", first + 1,
-                        entries.size());
+    std::cout << Format("%s: journal entries %llu-%llu\n", wholeJournal ? "whole journal" : "last run",
+                        static_cast<unsigned long long>(first + 1), static_cast<unsigned long long>(entries.size()));
   } else {
     std::cout << "no run in the journal yet\n";
   }

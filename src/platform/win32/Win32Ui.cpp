@@ -1,32 +1,22 @@
 #include <windows.h>
+#include <commctrl.h>
 #include <commdlg.h>
+
+// After <windows.h>, which would rename the port's MessageBox.
+#include "platform/win32/Win32Ui.h"
 
 #include <vector>
 
-#include "platform/win32/Win32Ui.h"
+#include "platform/win32/Win32Dialogs.h"
+#include "platform/win32/Win32MainWindow.h"
 
 namespace nox::win32 {
 
-ui::Button Win32Ui::MessageBox(const std::string& text, const std::string& title, uint32_t style) {
-  return static_cast<ui::Button>(MessageBoxA(nullptr, text.c_str(), title.c_str(), style));
-}
-
-std::optional<std::string> Win32Ui::AskPassword(const std::string& prompt) {
-  // Without the password dialog a password cannot be typed; "/p=" still works.
-  MessageBoxA(nullptr, "The password dialog is not available in this version; give the password with /p=.",
-              prompt.c_str(), MB_OK | MB_ICONEXCLAMATION);
-  return std::nullopt;
-}
-
-void Win32Ui::ShowKorvInfo(const ui::KorvInfo& info) {
-  const std::string text = "NOTICE!!!\nRunning on an unsupport system.\n\nSystem Bios Update information\nSystem: " +
-                           info.romSystem + "\nRevision: " + info.romRevision + "\nVendor: " + info.romVendor +
-                           "\n\nCurrent System Bios information\nSystem: " + info.currentSystem +
-                           "\nRevision: " + info.currentRevision + "\nVendor: " + info.currentVendor;
-  MessageBoxA(nullptr, text.c_str(), "Korv Bios Flash", MB_OK);
-}
-
 namespace {
+
+// Boxes and dialogs belong to the main window while it is up, so that it takes no input
+// behind them.
+HWND Owner() { return GetActiveWindow(); }
 
 // The common dialogs take the filter as zero-separated pairs ending in two zeros.
 std::string SystemFilter(const std::string& filter) {
@@ -43,7 +33,7 @@ std::optional<std::string> RunFileDialog(const ui::FileDialogSpec& spec, bool sa
   const std::string filter = SystemFilter(spec.filter);
   OPENFILENAMEA ofn{};
   ofn.lStructSize = sizeof(ofn);
-  ofn.hwndOwner = GetActiveWindow();
+  ofn.hwndOwner = Owner();
   ofn.lpstrFilter = filter.c_str();
   ofn.nFilterIndex = 1;
   ofn.lpstrFile = path.data();
@@ -57,6 +47,27 @@ std::optional<std::string> RunFileDialog(const ui::FileDialogSpec& spec, bool sa
 
 }  // namespace
 
+Win32Ui::Win32Ui() {
+  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_TAB_CLASSES | ICC_PROGRESS_CLASS | ICC_BAR_CLASSES |
+                                                     ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
+  InitCommonControlsEx(&controls);
+}
+
+ui::Button Win32Ui::MessageBox(const std::string& text, const std::string& title, uint32_t style) {
+  return static_cast<ui::Button>(MessageBoxA(Owner(), text.c_str(), title.c_str(), style));
+}
+
+std::optional<std::string> Win32Ui::AskPassword(const std::string& prompt) {
+  return RunPasswordDialog(Owner(), prompt);
+}
+
+void Win32Ui::ShowKorvInfo(const ui::KorvInfo& info) { RunKorvInfoDialog(Owner(), info); }
+
+void Win32Ui::RunMainDialog(ui::MainDialogHost& host) {
+  MainWindow window(host, GetModuleHandleA(nullptr));
+  window.Run();
+}
+
 std::optional<std::string> Win32Ui::OpenFileDialog(const ui::FileDialogSpec& spec) {
   return RunFileDialog(spec, false);
 }
@@ -66,9 +77,5 @@ std::optional<std::string> Win32Ui::SaveFileDialog(const ui::FileDialogSpec& spe
 }
 
 void Win32Ui::Beep() { MessageBeep(MB_OK); }
-
-void Win32Ui::RunMainDialog(ui::MainDialogHost&) {
-  MessageBoxA(nullptr, "The main dialog is not available in this version.", ui::kAppTitle, MB_OK);
-}
 
 }  // namespace nox::win32

@@ -1,5 +1,5 @@
-// The Windows user interface: message boxes through the system; the dialogs of their own
-// (password, unsupported system, main dialog) follow with the dialog resources.
+// The Windows user interface: message boxes and file dialogs of the system, and the
+// program's own dialogs from its resources (main window, password, unsupported system).
 #pragma once
 
 #include "ui/Ui.h"
@@ -8,6 +8,7 @@ namespace nox::win32 {
 
 class Win32Ui final : public ui::Ui {
  public:
+  Win32Ui();
   ui::Button MessageBox(const std::string& text, const std::string& title, uint32_t style) override;
   std::optional<std::string> AskPassword(const std::string& prompt) override;
   void ShowKorvInfo(const ui::KorvInfo& info) override;

@@ -39,6 +39,13 @@ void WaitForKey() {
   }
 }
 
+// With the dialogs, a key is waited for only where someone sits at a console: a dialog
+// program started from a script or a desktop must not hang on a pipe nobody writes to.
+void WaitForKeyAtConsole() {
+  DWORD mode = 0;
+  if (GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode)) WaitForKey();
+}
+
 [[noreturn]] void Run(nox::app::Platform& platform, const std::vector<std::string>& args) {
   nox::app::Session session(platform);
   nox::app::RunProgram(session, args);
@@ -51,7 +58,9 @@ int main(int argc, char** argv) {
   nox::win32::Win32Ui windowsUi;
   nox::ui::TextUi textUi;
   const char* uiChoice = std::getenv("NOXWINGUI_UI");
-  nox::ui::Ui& ui = uiChoice && std::string(uiChoice) == "text" ? static_cast<nox::ui::Ui&>(textUi) : windowsUi;
+  const bool textMode = uiChoice && std::string(uiChoice) == "text";
+  nox::ui::Ui& ui = textMode ? static_cast<nox::ui::Ui&>(textUi) : windowsUi;
+  void (*const waitForKey)() = textMode ? WaitForKey : WaitForKeyAtConsole;
 
   const char* machineDir = std::getenv("NOXWINGUI_MACHINE");
   if (machineDir && *machineDir) {
@@ -66,11 +75,11 @@ int main(int argc, char** argv) {
       const HANDLE mutex = CreateMutexA(nullptr, FALSE, name.c_str());
       return mutex != nullptr && GetLastError() != ERROR_ALREADY_EXISTS;
     });
-    nox::app::Platform platform{os, driverPort, ui, nullptr, Console, WaitForKey, FreeSpace};
+    nox::app::Platform platform{os, driverPort, ui, nullptr, Console, waitForKey, FreeSpace};
     Run(platform, args);
   }
   nox::win32::Win32DriverPort driverPort;
   nox::win32::Win32OsServices os;
-  nox::app::Platform platform{os, driverPort, ui, nullptr, Console, WaitForKey, FreeSpace};
+  nox::app::Platform platform{os, driverPort, ui, nullptr, Console, waitForKey, FreeSpace};
   Run(platform, args);
 }

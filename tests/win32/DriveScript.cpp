@@ -1,0 +1,166 @@
+#include "DriveScript.h"
+
+#include <windows.h>
+
+#include <cstddef>
+
+namespace noxdrive {
+
+std::wstring Wide(const std::string& s) {
+  if (s.empty()) return {};
+  const int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+  std::wstring out(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), out.data(), n);
+  return out;
+}
+
+std::string Narrow(const std::wstring& s) {
+  if (s.empty()) return {};
+  const int n = WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), out.data(), n, nullptr, nullptr);
+  return out;
+}
+
+std::string Shown(const std::wstring& s) {
+  std::string out = "\"";
+  for (char c : Narrow(s)) {
+    if (c == '\n') {
+      out += "\\n";
+    } else if (c != '\r') {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+// Backtracks to the last '*' only, which is enough for window texts.
+bool Wildcard(const std::wstring& pattern, const std::wstring& text) {
+  size_t p = 0, t = 0, starP = std::wstring::npos, starT = 0;
+  while (t < text.size()) {
+    if (p < pattern.size() && (pattern[p] == L'?' || pattern[p] == text[t])) {
+      ++p, ++t;
+    } else if (p < pattern.size() && pattern[p] == L'*') {
+      starP = p++, starT = t;
+    } else if (starP != std::wstring::npos) {
+      p = starP + 1, t = ++starT;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == L'*') ++p;
+  return p == pattern.size();
+}
+
+bool Match::operator()(const std::wstring& s) const {
+  if (mode == kHas) return s.find(text) != std::wstring::npos;
+  if (mode == kLike) return Wildcard(text, s);
+  return s == text;
+}
+
+std::string Match::Describe() const {
+  return (mode == kHas ? "has " : mode == kLike ? "like " : "is ") + Shown(text);
+}
+
+// Inside quotes only \" \\ \n \t are escapes, so that Windows paths keep their backslashes.
+std::vector<Word> SplitWords(const std::string& line) {
+  std::vector<Word> words;
+  size_t i = 0;
+  const auto blank = [&](size_t at) { return line[at] == ' ' || line[at] == '\t' || line[at] == '\r'; };
+  while (i < line.size()) {
+    if (blank(i)) {
+      ++i;
+      continue;
+    }
+    Word w;
+    if (line[i] == '"') {
+      w.quoted = true;
+      for (++i;; ++i) {
+        if (i >= line.size()) throw SyntaxError{"a quoted text is not closed"};
+        if (line[i] == '"') break;
+        const char next = i + 1 < line.size() ? line[i + 1] : '\0';
+        if (line[i] == '\\' && (next == '"' || next == '\\' || next == 'n' || next == 't')) {
+          ++i;
+          w.text += next == 'n' ? '\n' : next == 't' ? '\t' : next;
+        } else {
+          w.text += line[i];
+        }
+      }
+      ++i;
+    } else {
+      if (line[i] == '#') break;
+      while (i < line.size() && !blank(i)) w.text += line[i++];
+    }
+    words.push_back(std::move(w));
+  }
+  return words;
+}
+
+const Word& Args::Next(const char* what) {
+  if (Done()) throw SyntaxError{std::string("missing ") + what};
+  return words_[at_++];
+}
+
+bool Args::Keyword(const char* keyword) {
+  if (Done() || words_[at_].quoted || words_[at_].text != keyword) return false;
+  ++at_;
+  return true;
+}
+
+// Decimal, or hexadecimal after 0x; a leading zero does not make it octal.
+long long Args::Number(const char* what) {
+  const std::string s = Text(what);
+  const bool hex = s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X');
+  const std::string digits = hex ? s.substr(2) : s;
+  try {
+    size_t used = 0;
+    if (!digits.empty() && digits[0] != '+' && !(hex && digits[0] == '-')) {
+      const long long v = std::stoll(digits, &used, hex ? 16 : 10);
+      if (used == digits.size()) return v;
+    }
+  } catch (const std::exception&) {
+  }
+  throw SyntaxError{"\"" + s + "\" is not " + what};
+}
+
+int Args::Id() {
+  const long long v = Number("a control id");
+  if (v < -1 || v > 0xFFFFFFFFLL) throw SyntaxError{std::to_string(v) + " is not a control id"};
+  return static_cast<int>(v);
+}
+
+double Args::Seconds() {
+  const std::string s = Text("a number of seconds");
+  try {
+    size_t used = 0;
+    const double v = std::stod(s, &used);
+    if (used == s.size() && v > 0 && v < 86400) return v;
+  } catch (const std::exception&) {
+  }
+  throw SyntaxError{"\"" + s + "\" is not a number of seconds"};
+}
+
+Match Args::TakeMatch(const char* what) {
+  Match m;
+  if (Keyword("has")) {
+    m.mode = Match::kHas;
+  } else if (Keyword("like")) {
+    m.mode = Match::kLike;
+  } else {
+    Keyword("is");
+  }
+  m.text = Wide(Text(what));
+  return m;
+}
+
+std::vector<Word> Args::Rest() {
+  std::vector<Word> rest(words_.begin() + static_cast<std::ptrdiff_t>(at_), words_.end());
+  at_ = words_.size();
+  return rest;
+}
+
+void Args::End() const {
+  if (!Done()) throw SyntaxError{"unexpected \"" + words_[at_].text + "\""};
+}
+
+}  // namespace noxdrive

@@ -1,0 +1,85 @@
+// What noxdrive knows about another program's windows: finding them, reading them, and
+// handing them input the way the program's own message loop would receive it.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace noxdrive {
+
+class Deadline {
+ public:
+  explicit Deadline(double seconds) : end_(GetTickCount64() + static_cast<ULONGLONG>(seconds * 1000)) {}
+  bool Passed() const { return GetTickCount64() >= end_; }
+  UINT RemainingMs() const {
+    const ULONGLONG now = GetTickCount64();
+    return now >= end_ ? 1 : static_cast<UINT>(end_ - now);
+  }
+
+ private:
+  ULONGLONG end_;
+};
+
+// Runs probe until it returns true or the deadline passes; it runs at least once.
+template <class Probe>
+bool Poll(const Deadline& deadline, Probe probe) {
+  for (;;) {
+    if (probe()) return true;
+    if (deadline.Passed()) return false;
+    Sleep(20);
+  }
+}
+
+std::wstring ClassOf(HWND w);
+// Nothing when the program does not answer before the deadline.
+std::optional<std::wstring> TextOf(HWND w, const Deadline& deadline);
+std::vector<HWND> TopWindows();
+std::vector<HWND> Descendants(HWND parent);
+bool HasId(HWND w, int id);
+// The first descendant with that id (and class, when given), a visible one before a hidden one.
+HWND ChildById(HWND parent, int id, const wchar_t* cls = nullptr);
+// The text of a message box.
+std::wstring BoxText(HWND box, const Deadline& deadline);
+// An edit, or the edit inside a combo box.
+HWND EditOf(HWND control);
+
+// "Title" (Class) and whether it is disabled; and every visible top-level window so.
+std::string Describe(HWND w);
+std::string ScreenReport();
+
+// Input is queued without waiting for it to be handled; Settle returns once the program has
+// handled everything queued before, or has entered a modal loop again. Both throw Failure.
+void Deliver(HWND w, UINT message, WPARAM wParam, LPARAM lParam);
+void Settle(HWND w, const Deadline& deadline);
+// Throws Failure unless a user could operate the control (force: even a disabled one).
+void RequireReachable(HWND control, bool force);
+// A message whose answer is needed; throws Failure when the program does not answer.
+LRESULT Ask(HWND w, UINT message, WPARAM wParam, LPARAM lParam, const Deadline& deadline);
+
+// Memory inside the program's process, for controls that answer through pointers (both
+// sides are 64-bit, so their structures agree).
+class RemoteBuffer {
+ public:
+  RemoteBuffer(HWND owner, size_t size);
+  ~RemoteBuffer();
+  RemoteBuffer(const RemoteBuffer&) = delete;
+  RemoteBuffer& operator=(const RemoteBuffer&) = delete;
+  char* At(size_t offset) const { return static_cast<char*>(address_) + offset; }
+  void Write(size_t offset, const void* data, size_t size) const;
+  void Read(size_t offset, void* data, size_t size) const;
+
+ private:
+  size_t size_;
+  HANDLE process_ = nullptr;
+  void* address_ = nullptr;
+};
+
+// The screen's pixels where the window is, as RGB rows; false while they are all one colour
+// (nothing drawn yet) or when the capture fails.
+bool CaptureWindow(HWND w, uint32_t& width, uint32_t& height, std::vector<uint8_t>& rgb);
+
+}  // namespace noxdrive

@@ -1,0 +1,710 @@
+// noxdrive: drives a Windows program from outside, the way a user would, from a script. It
+// finds windows by title and class, clicks and ticks controls by id, types into edits one
+// key at a time, reads texts and states, answers message boxes and file dialogs and saves
+// screenshots, and stops at the first thing that does not hold.
+//
+//   noxdrive [-v] [SCRIPT]      SCRIPT "-" or none: standard input; -v echoes every command
+//                               with the milliseconds since the script began
+//
+// Exit code: 0 every command held; 1 a command failed (the message gives the line, the
+// command and what was found instead); 2 the script cannot be read or has a syntax error
+// (then nothing is run). A program still running at a failure or at the end of the script
+// is ended, and so is every program started when noxdrive itself is ended.
+//
+// A script holds one command per line. Words are separated by blanks; "..." holds blanks and
+// the escapes \" \\ \n \t; an unquoted word starting with # begins a comment. ID is a control
+// id (decimal or 0x hex). A MATCH is one of
+//     TEXT | is TEXT     the whole text          has TEXT     contains TEXT
+//     like PATTERN       * any run of characters, ? any one character
+// where is/has/like are keywords only when they are not quoted.
+// Every wait polls until its condition holds, up to the command's deadline (default 20 s);
+// input is delivered to the program's own message queue and a command returns once the
+// program has handled it (or sits in a modal loop again, e.g. under a box it opened).
+//
+//   timeout SECONDS                  the deadline of the commands that follow
+//   within SECONDS COMMAND ...       one command with its own deadline
+//   start [-cwd DIR] [-env NAME=VALUE]... PROGRAM [ARG]...
+//                                    starts the program (standard input empty, output shared)
+//   wait-exit CODE [watch]           waits for the started program to end with CODE; watch
+//                                    prints the longest the current window took to answer
+//   window [title MATCH] [class MATCH]
+//                                    waits for a visible top-level window; it becomes the
+//                                    current window and the scope of control ids
+//   find [id ID] [class MATCH] [text MATCH]
+//                                    waits for a window inside the current window (a property
+//                                    page, a group, a control); ids are then looked up in it
+//   click ID                         clicks a button (fails when the user could not click it)
+//   check ID [force] | uncheck ID [force]
+//                                    clicks a check box when its state differs; force allows
+//                                    a disabled box
+//   tab MATCH                        clicks the tab with that title on the tab strip in scope
+//   type ID TEXT                     types TEXT into an edit (or a combo box's edit), key by key
+//   clear ID                         selects everything in an edit and presses Backspace
+//   text ID MATCH                    the control's text matches now
+//   wait-text ID MATCH               ... once the program gets there
+//   state ID STATE...                enabled disabled visible hidden checked unchecked, now
+//   wait-state ID STATE...           ... once the program gets there
+//   print ID                         prints the control's text on a line of its own
+//   answer MATCH BUTTON [MATCH]      presses BUTTON (OK Cancel Abort Retry Ignore Yes No) on a
+//                                    message box with that title (and text, when given) and
+//                                    waits for the box to close
+//   file MATCH ok PATH | file MATCH cancel
+//                                    puts PATH into the file name of an open/save dialog with
+//                                    that title and presses OK (returns when the dialog is gone
+//                                    or waits behind a box of its own), or presses Cancel
+//   screenshot FILE.png              saves the current window as it is on the screen
+#include <windows.h>
+#include <commctrl.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "DriveScript.h"
+#include "DriveWindows.h"
+#include "PngWriter.h"
+
+namespace {
+
+using namespace noxdrive;
+
+struct Driver;
+using Action = std::function<void(Driver&, const Deadline&)>;
+
+struct Step {
+  int line = 0;
+  std::string source;
+  std::optional<double> seconds;
+  Action action;
+};
+
+struct Driver {
+  bool verbose = false;
+  double seconds = 20;
+  HANDLE job = nullptr;
+  HANDLE process = nullptr;
+  int line = 0;  // of the command running
+  int startedOn = 0;
+  HWND top = nullptr;
+  HWND scope = nullptr;
+
+  HWND Scope() const {
+    if (!scope) throw Failure{"no current window (a window command comes first)"};
+    if (!IsWindow(scope)) throw Failure{"the current window has closed"};
+    return scope;
+  }
+
+  HWND Control(int id, const Deadline& deadline, const wchar_t* cls = nullptr) const {
+    const HWND in = Scope();
+    HWND found = nullptr;
+    if (!Poll(deadline, [&] { return (found = ChildById(in, id, cls)) != nullptr; })) {
+      throw Failure{"no " + std::string(cls ? "button" : "control") + " with id " + std::to_string(id) + " in " +
+                    Describe(in)};
+    }
+    return found;
+  }
+
+  void EndProgram() {
+    if (!process) return;
+    TerminateProcess(process, 255);
+    WaitForSingleObject(process, 5000);
+    CloseHandle(process);
+    process = nullptr;
+  }
+};
+
+bool IsChecked(HWND c, const Deadline& deadline) { return Ask(c, BM_GETCHECK, 0, 0, deadline) == BST_CHECKED; }
+
+// The quoting that CommandLineToArgvW and the C runtimes undo: backslashes count only before
+// a quote.
+std::wstring Quote(const std::wstring& arg) {
+  if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
+  std::wstring out = L"\"";
+  size_t slashes = 0;
+  for (wchar_t c : arg) {
+    if (c == L'\\') {
+      ++slashes;
+    } else {
+      if (c == L'"') out.append(slashes + 1, L'\\');
+      slashes = 0;
+    }
+    out += c;
+  }
+  return out.append(slashes, L'\\') + L"\"";
+}
+
+std::wstring FullPath(const std::wstring& path) {
+  wchar_t full[MAX_PATH * 4] = {};
+  const DWORD n = GetFullPathNameW(path.c_str(), MAX_PATH * 4, full, nullptr);
+  return n > 0 && n < MAX_PATH * 4 ? std::wstring(full) : path;
+}
+
+Action ParseStart(Args& a) {
+  std::wstring cwd;
+  std::vector<std::wstring> env;
+  for (;;) {
+    if (a.Keyword("-cwd")) {
+      cwd = Wide(a.Text("a directory"));
+    } else if (a.Keyword("-env")) {
+      const std::string setting = a.Text("NAME=VALUE");
+      if (setting.find('=') == std::string::npos || setting.front() == '=') {
+        throw SyntaxError{"\"" + setting + "\" is not NAME=VALUE"};
+      }
+      env.push_back(Wide(setting));
+    } else {
+      break;
+    }
+  }
+  std::wstring program = Wide(a.Text("the program"));
+  std::vector<std::wstring> args;
+  for (const Word& w : a.Rest()) args.push_back(Wide(w.text));
+  return [=](Driver& d, const Deadline&) {
+    if (d.process) throw Failure{"the program started on line " + std::to_string(d.startedOn) + " is still running"};
+    // A program named with a path runs from where noxdrive stands, not from the search path.
+    const std::wstring path = program.find_first_of(L"\\/") != std::wstring::npos ||
+                                      GetFileAttributesW(program.c_str()) != INVALID_FILE_ATTRIBUTES
+                                  ? FullPath(program)
+                                  : program;
+    std::wstring line = Quote(path);
+    for (const std::wstring& arg : args) line += L" " + Quote(arg);
+    std::vector<std::wstring> vars;
+    if (wchar_t* block = GetEnvironmentStringsW()) {
+      for (const wchar_t* v = block; *v; v += wcslen(v) + 1) vars.emplace_back(v);
+      FreeEnvironmentStringsW(block);
+    }
+    for (const std::wstring& setting : env) {
+      const std::wstring name = setting.substr(0, setting.find(L'=') + 1);
+      std::erase_if(vars, [&](const std::wstring& v) { return _wcsnicmp(v.c_str(), name.c_str(), name.size()) == 0; });
+      vars.push_back(setting);
+    }
+    std::wstring block;
+    for (const std::wstring& v : vars) block += v + L'\0';
+    block += L'\0';
+
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    const HANDLE nul = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING,
+                                   0, nullptr);
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = nul;
+    si.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    SetHandleInformation(si.hStdOutput, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+    SetHandleInformation(si.hStdError, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+    PROCESS_INFORMATION pi{};
+    const std::wstring dir = cwd.empty() ? std::wstring() : FullPath(cwd);
+    const BOOL ok = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE,
+                                   CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT, block.data(),
+                                   dir.empty() ? nullptr : dir.c_str(), &si, &pi);
+    const DWORD error = GetLastError();
+    if (nul != INVALID_HANDLE_VALUE) CloseHandle(nul);
+    if (!ok) throw Failure{"cannot start " + Narrow(line) + " (error " + std::to_string(error) + ")"};
+    // The job ends the program with noxdrive, whatever ends noxdrive.
+    if (!AssignProcessToJobObject(d.job, pi.hProcess)) {
+      TerminateProcess(pi.hProcess, 255);
+      CloseHandle(pi.hThread);
+      CloseHandle(pi.hProcess);
+      throw Failure{"the program cannot be tied to noxdrive's lifetime (error " + std::to_string(GetLastError()) + ")"};
+    }
+    ResumeThread(pi.hThread);
+    CloseHandle(pi.hThread);
+    d.process = pi.hProcess;
+    d.startedOn = d.line;
+    d.top = d.scope = nullptr;
+  };
+}
+
+// With "watch", the current window is asked for an answer every 20 ms while the program
+// runs, and the longest wait for one is printed: how long a user would find it frozen.
+Action ParseWaitExit(Args& a) {
+  const long long code = a.Number("an exit code");
+  const bool watch = a.Keyword("watch");
+  return [code, watch](Driver& d, const Deadline& deadline) {
+    if (!d.process) throw Failure{"no program is running"};
+    if (watch && d.top) {
+      ULONGLONG longest = 0;
+      const HWND w = d.top;
+      while (WaitForSingleObject(d.process, 20) == WAIT_TIMEOUT) {
+        if (deadline.RemainingMs() == 0) throw Failure{"the program is still running\n" + ScreenReport()};
+        const ULONGLONG asked = GetTickCount64();
+        DWORD_PTR ignored = 0;
+        if (!SendMessageTimeoutW(w, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &ignored)) break;
+        longest = std::max(longest, GetTickCount64() - asked);
+      }
+      std::printf("longest answer while waiting: %llu ms\n", static_cast<unsigned long long>(longest));
+      std::fflush(stdout);
+    }
+    if (WaitForSingleObject(d.process, deadline.RemainingMs()) != WAIT_OBJECT_0) {
+      throw Failure{"the program is still running\n" + ScreenReport()};
+    }
+    DWORD exit = 0;
+    GetExitCodeProcess(d.process, &exit);
+    CloseHandle(d.process);
+    d.process = nullptr;
+    d.top = d.scope = nullptr;
+    if (static_cast<long long>(exit) != code && static_cast<long long>(static_cast<int>(exit)) != code) {
+      throw Failure{"the program exited with " + std::to_string(exit)};
+    }
+  };
+}
+
+Action ParseWindow(Args& a) {
+  std::optional<Match> title, cls;
+  while (!a.Done()) {
+    if (a.Keyword("title")) {
+      title = a.TakeMatch("the title");
+    } else if (a.Keyword("class")) {
+      cls = a.TakeMatch("the class");
+    } else {
+      throw SyntaxError{"expected title or class, found \"" + a.Text("") + "\""};
+    }
+  }
+  if (!title && !cls) throw SyntaxError{"a window needs a title or a class"};
+  return [=](Driver& d, const Deadline& deadline) {
+    HWND found = nullptr;
+    const bool ok = Poll(deadline, [&] {
+      for (HWND w : TopWindows()) {
+        if (IsWindowVisible(w) && (!title || (*title)(TextOf(w, deadline).value_or(L""))) &&
+            (!cls || (*cls)(ClassOf(w)))) {
+          found = w;
+          return true;
+        }
+      }
+      return false;
+    });
+    if (!ok) throw Failure{"no such window\n" + ScreenReport()};
+    d.top = d.scope = found;
+  };
+}
+
+Action ParseFind(Args& a) {
+  std::optional<int> id;
+  std::optional<Match> cls, text;
+  while (!a.Done()) {
+    if (a.Keyword("id")) {
+      id = a.Id();
+    } else if (a.Keyword("class")) {
+      cls = a.TakeMatch("the class");
+    } else if (a.Keyword("text")) {
+      text = a.TakeMatch("the text");
+    } else {
+      throw SyntaxError{"expected id, class or text, found \"" + a.Text("") + "\""};
+    }
+  }
+  if (!id && !cls && !text) throw SyntaxError{"find needs an id, a class or a text"};
+  return [=](Driver& d, const Deadline& deadline) {
+    if (!d.top || !IsWindow(d.top)) throw Failure{"no current window (a window command comes first)"};
+    HWND found = nullptr;
+    const bool ok = Poll(deadline, [&] {
+      HWND hidden = nullptr;
+      for (HWND w : Descendants(d.top)) {
+        if ((id && !HasId(w, *id)) || (cls && !(*cls)(ClassOf(w))) ||
+            (text && !(*text)(TextOf(w, deadline).value_or(L"")))) {
+          continue;
+        }
+        if (IsWindowVisible(w)) {
+          found = w;
+          return true;
+        }
+        if (!hidden) hidden = w;
+      }
+      return (found = hidden) != nullptr;
+    });
+    if (!ok) throw Failure{"no such window inside " + Describe(d.top)};
+    d.scope = found;
+  };
+}
+
+Action ParseClick(Args& a) {
+  const int id = a.Id();
+  return [id](Driver& d, const Deadline& deadline) {
+    const HWND c = d.Control(id, deadline, WC_BUTTONW);
+    RequireReachable(c, false);
+    Deliver(c, BM_CLICK, 0, 0);
+    Settle(c, deadline);
+  };
+}
+
+Action ParseCheck(Args& a, bool want) {
+  const int id = a.Id();
+  const bool force = a.Keyword("force");
+  return [=](Driver& d, const Deadline& deadline) {
+    const HWND c = d.Control(id, deadline, WC_BUTTONW);
+    if (IsChecked(c, deadline) == want) return;
+    RequireReachable(c, force);
+    Deliver(c, BM_CLICK, 0, 0);
+    Settle(c, deadline);
+    if (IsChecked(c, deadline) != want) {
+      throw Failure{"the box stays " + std::string(want ? "unchecked" : "checked") + " after the click"};
+    }
+  };
+}
+
+Action ParseTab(Args& a) {
+  const Match title = a.TakeMatch("the tab's title");
+  return [=](Driver& d, const Deadline& deadline) {
+    HWND strip = nullptr;
+    if (!Poll(deadline, [&] {
+          for (HWND w : Descendants(d.Scope())) {
+            if (ClassOf(w) == WC_TABCONTROLW && IsWindowVisible(w)) return (strip = w) != nullptr;
+          }
+          return false;
+        })) {
+      throw Failure{"no tab strip in " + Describe(d.Scope())};
+    }
+    constexpr size_t kTextAt = 256;
+    constexpr int kTextChars = 256;
+    RemoteBuffer buffer(strip, kTextAt + kTextChars * sizeof(wchar_t));
+    const auto count = static_cast<int>(Ask(strip, TCM_GETITEMCOUNT, 0, 0, deadline));
+    std::string seen;
+    for (int i = 0; i < count; ++i) {
+      TCITEMW item{};
+      item.mask = TCIF_TEXT;
+      item.pszText = reinterpret_cast<wchar_t*>(buffer.At(kTextAt));
+      item.cchTextMax = kTextChars;
+      buffer.Write(0, &item, sizeof item);
+      const wchar_t none = 0;
+      buffer.Write(kTextAt, &none, sizeof none);
+      if (!Ask(strip, TCM_GETITEMW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(buffer.At(0)), deadline)) continue;
+      wchar_t text[kTextChars] = {};
+      buffer.Read(kTextAt, text, sizeof text);
+      text[kTextChars - 1] = 0;
+      seen += " " + Shown(text);
+      if (!title(text)) continue;
+      if (!Ask(strip, TCM_GETITEMRECT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(buffer.At(0)), deadline)) {
+        throw Failure{"the tab has no place on the strip"};
+      }
+      RECT r{};
+      buffer.Read(0, &r, sizeof r);
+      RequireReachable(strip, false);
+      const LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+      Deliver(strip, WM_LBUTTONDOWN, MK_LBUTTON, at);
+      Deliver(strip, WM_LBUTTONUP, 0, at);
+      Settle(strip, deadline);
+      if (Ask(strip, TCM_GETCURSEL, 0, 0, deadline) != i) throw Failure{"the tab was not selected by the click"};
+      return;
+    }
+    throw Failure{"no tab " + title.Describe() + "; the tabs are" + seen};
+  };
+}
+
+Action ParseType(Args& a) {
+  const int id = a.Id();
+  const std::wstring text = Wide(a.Text("the text to type"));
+  return [=](Driver& d, const Deadline& deadline) {
+    const HWND c = EditOf(d.Control(id, deadline));
+    RequireReachable(c, false);
+    for (wchar_t ch : text) Deliver(c, WM_CHAR, ch, 1);
+    Settle(c, deadline);
+  };
+}
+
+Action ParseClear(Args& a) {
+  const int id = a.Id();
+  return [=](Driver& d, const Deadline& deadline) {
+    const HWND c = EditOf(d.Control(id, deadline));
+    RequireReachable(c, false);
+    Deliver(c, EM_SETSEL, 0, -1);
+    Deliver(c, WM_CHAR, VK_BACK, 1);
+    Settle(c, deadline);
+  };
+}
+
+Action ParseText(Args& a, bool wait) {
+  const int id = a.Id();
+  const Match want = a.TakeMatch("the text");
+  return [=](Driver& d, const Deadline& deadline) {
+    const HWND c = d.Control(id, deadline);
+    std::optional<std::wstring> last;
+    const auto holds = [&] { return (last = TextOf(c, deadline)) && want(*last); };
+    if (wait ? Poll(deadline, holds) : holds()) return;
+    throw Failure{"control " + std::to_string(id) + " shows " + (last ? Shown(*last) : "nothing (no answer)") +
+                  ", expected " + want.Describe()};
+  };
+}
+
+struct StateWord {
+  const char* word;
+  int kind;  // 0 enabled, 1 visible, 2 checked
+  bool value;
+};
+constexpr StateWord kStates[] = {{"enabled", 0, true},  {"disabled", 0, false}, {"visible", 1, true},
+                                 {"hidden", 1, false},  {"checked", 2, true},   {"unchecked", 2, false}};
+
+Action ParseState(Args& a, bool wait) {
+  const int id = a.Id();
+  std::vector<StateWord> want;
+  do {
+    const std::string s = a.Text("a state");
+    const auto* it = std::find_if(std::begin(kStates), std::end(kStates), [&](auto& k) { return s == k.word; });
+    if (it == std::end(kStates)) throw SyntaxError{"\"" + s + "\" is not a state"};
+    want.push_back(*it);
+  } while (!a.Done());
+  return [=](Driver& d, const Deadline& deadline) {
+    const HWND c = d.Control(id, deadline);
+    std::string wrong;
+    const auto holds = [&] {
+      wrong.clear();
+      for (const StateWord& s : want) {
+        const bool is = s.kind == 0 ? IsWindowEnabled(c) != FALSE
+                        : s.kind == 1 ? IsWindowVisible(c) != FALSE
+                                      : IsChecked(c, deadline);
+        if (is != s.value) wrong += std::string(wrong.empty() ? "" : ", ") + "not " + s.word;
+      }
+      return wrong.empty();
+    };
+    if (!(wait ? Poll(deadline, holds) : holds())) throw Failure{"control " + std::to_string(id) + " is " + wrong};
+  };
+}
+
+Action ParsePrint(Args& a) {
+  const int id = a.Id();
+  return [=](Driver& d, const Deadline& deadline) {
+    const auto text = TextOf(d.Control(id, deadline), deadline);
+    if (!text) throw Failure{"the program does not answer"};
+    std::printf("%s\n", Narrow(*text).c_str());
+    std::fflush(stdout);
+  };
+}
+
+// The first enabled dialog-class window with that title that holds the control: a user
+// answers only the box in front, and the control tells a box from a file dialog.
+HWND FindDialog(const Match& title, int control, const Deadline& deadline,
+                const std::function<bool(HWND)>& accept = nullptr) {
+  HWND found = nullptr;
+  Poll(deadline, [&] {
+    for (HWND w : TopWindows()) {
+      if (IsWindowVisible(w) && IsWindowEnabled(w) && ClassOf(w) == L"#32770" &&
+          title(TextOf(w, deadline).value_or(L"")) && ChildById(w, control, WC_BUTTONW) && (!accept || accept(w))) {
+        found = w;
+        return true;
+      }
+    }
+    return false;
+  });
+  return found;
+}
+
+void Press(HWND dialog, int button, const Deadline& deadline) {
+  const HWND b = ChildById(dialog, button, WC_BUTTONW);
+  if (!b) throw Failure{"the button is missing: " + Describe(dialog)};
+  RequireReachable(b, false);
+  Deliver(b, BM_CLICK, 0, 0);
+  Settle(b, deadline);
+}
+
+Action ParseAnswer(Args& a) {
+  const Match title = a.TakeMatch("the box's title");
+  const std::string name = a.Text("the button");
+  struct Named {
+    const char* name;
+    int id;
+  };
+  constexpr Named kButtons[] = {{"OK", IDOK},         {"Cancel", IDCANCEL}, {"Abort", IDABORT}, {"Retry", IDRETRY},
+                                {"Ignore", IDIGNORE}, {"Yes", IDYES},       {"No", IDNO}};
+  const auto* it = std::find_if(std::begin(kButtons), std::end(kButtons), [&](auto& b) { return name == b.name; });
+  if (it == std::end(kButtons)) throw SyntaxError{"\"" + name + "\" is not a box button"};
+  const int button = it->id;
+  std::optional<Match> text;
+  if (!a.Done()) text = a.TakeMatch("the box's text");
+  return [=](Driver&, const Deadline& deadline) {
+    const HWND box = FindDialog(title, button, deadline, [&](HWND w) { return !text || (*text)(BoxText(w, deadline)); });
+    if (!box) {
+      throw Failure{"no box " + title.Describe() + (text ? " with text " + text->Describe() : "") + " and a " + name +
+                    " button\n" + ScreenReport()};
+    }
+    Press(box, button, deadline);
+    if (!Poll(deadline, [&] { return !IsWindow(box) || !IsWindowVisible(box); })) {
+      throw Failure{"the box is still open after " + name + "\n" + ScreenReport()};
+    }
+  };
+}
+
+Action ParseFile(Args& a) {
+  const Match title = a.TakeMatch("the dialog's title");
+  std::optional<std::wstring> path;
+  if (a.Keyword("ok")) {
+    path = Wide(a.Text("the path"));
+  } else if (!a.Keyword("cancel")) {
+    throw SyntaxError{"expected ok PATH or cancel"};
+  }
+  return [=](Driver&, const Deadline& deadline) {
+    // Newer dialogs keep the file name in a combo box (0x47C), older ones in an edit (0x480).
+    int field = 0x47C;
+    HWND dialog = FindDialog(title, IDOK, deadline, [&](HWND w) {
+      for (int id : {0x47C, 0x480}) {
+        if (ChildById(w, id)) return (field = id) != 0;
+      }
+      return false;
+    });
+    if (!dialog) throw Failure{"no file dialog " + title.Describe() + "\n" + ScreenReport()};
+    if (path) {
+      const HWND edit = EditOf(ChildById(dialog, field));
+      Ask(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path->c_str()), deadline);
+    }
+    Press(dialog, path ? IDOK : IDCANCEL, deadline);
+    if (!Poll(deadline, [&] { return !IsWindow(dialog) || !IsWindowVisible(dialog) || (path && !IsWindowEnabled(dialog)); })) {
+      throw Failure{"the file dialog is still open\n" + ScreenReport()};
+    }
+  };
+}
+
+// An all-one-colour capture means nothing has been drawn yet, so it is taken again until the
+// deadline.
+Action ParseScreenshot(Args& a) {
+  const std::wstring file = Wide(a.Text("the file name"));
+  return [=](Driver& d, const Deadline& deadline) {
+    const HWND w = d.Scope();
+    // Painting is the last thing a program does after input: the window is made to paint
+    // everything now, so that the screen is not caught between two states.
+    RedrawWindow(w, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    Settle(w, deadline);
+    uint32_t width = 0, height = 0;
+    std::vector<uint8_t> rgb;
+    if (!Poll(deadline, [&] { return CaptureWindow(w, width, height, rgb); })) {
+      throw Failure{"the screen shows nothing but one colour where " + Describe(w) + " is"};
+    }
+    const std::vector<uint8_t> png = EncodePng(width, height, rgb);
+    std::error_code ignored;
+    const std::filesystem::path target(file);
+    if (target.has_parent_path()) std::filesystem::create_directories(target.parent_path(), ignored);
+    std::ofstream out(target, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
+    if (png.empty() || !out.flush()) throw Failure{"cannot write " + Narrow(file)};
+  };
+}
+
+Action ParseCommand(Args& a, std::optional<double>& seconds) {
+  const Word& command = a.Next("a command");
+  const std::string c = command.text;
+  if (command.quoted) throw SyntaxError{"a command cannot be quoted"};
+  Action action;
+  if (c == "timeout") {
+    const double s = a.Seconds();
+    action = [s](Driver& d, const Deadline&) { d.seconds = s; };
+  } else if (c == "within") {
+    if (seconds) throw SyntaxError{"one within is enough"};
+    seconds = a.Seconds();
+    return ParseCommand(a, seconds);
+  } else if (c == "start") {
+    action = ParseStart(a);
+  } else if (c == "wait-exit") {
+    action = ParseWaitExit(a);
+  } else if (c == "window") {
+    action = ParseWindow(a);
+  } else if (c == "find") {
+    action = ParseFind(a);
+  } else if (c == "click") {
+    action = ParseClick(a);
+  } else if (c == "check" || c == "uncheck") {
+    action = ParseCheck(a, c == "check");
+  } else if (c == "tab") {
+    action = ParseTab(a);
+  } else if (c == "type") {
+    action = ParseType(a);
+  } else if (c == "clear") {
+    action = ParseClear(a);
+  } else if (c == "text" || c == "wait-text") {
+    action = ParseText(a, c == "wait-text");
+  } else if (c == "state" || c == "wait-state") {
+    action = ParseState(a, c == "wait-state");
+  } else if (c == "print") {
+    action = ParsePrint(a);
+  } else if (c == "answer") {
+    action = ParseAnswer(a);
+  } else if (c == "file") {
+    action = ParseFile(a);
+  } else if (c == "screenshot") {
+    action = ParseScreenshot(a);
+  } else {
+    throw SyntaxError{"unknown command \"" + c + "\""};
+  }
+  a.End();
+  return action;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Driver driver;
+  std::string scriptName = "-";
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "-v") {
+      driver.verbose = true;
+    } else if (scriptName == "-" && (arg == "-" || arg[0] != '-')) {
+      scriptName = arg;
+    } else {
+      std::fprintf(stderr, "usage: noxdrive [-v] [SCRIPT]\n");
+      return 2;
+    }
+  }
+  std::ifstream file;
+  if (scriptName != "-") {
+    file.open(scriptName);
+    if (!file) {
+      std::fprintf(stderr, "noxdrive: cannot read %s\n", scriptName.c_str());
+      return 2;
+    }
+  }
+  std::istream& in = scriptName == "-" ? std::cin : file;
+  std::vector<Step> steps;
+  int number = 0;
+  bool syntaxOk = true;
+  for (std::string line; std::getline(in, line);) {
+    ++number;
+    try {
+      Args words(SplitWords(line));
+      if (words.Done()) continue;
+      Step step{number, line, std::nullopt, nullptr};
+      step.action = ParseCommand(words, step.seconds);
+      steps.push_back(std::move(step));
+    } catch (const SyntaxError& e) {
+      std::fprintf(stderr, "noxdrive: %s:%d: %s: %s\n", scriptName.c_str(), number, e.what.c_str(), line.c_str());
+      syntaxOk = false;
+    }
+  }
+  if (!syntaxOk) return 2;
+
+  driver.job = CreateJobObjectW(nullptr, nullptr);
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (!driver.job || !SetInformationJobObject(driver.job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+    std::fprintf(stderr, "noxdrive: cannot make a job object for the programs it starts\n");
+    return 1;
+  }
+  const ULONGLONG began = GetTickCount64();
+  for (const Step& step : steps) {
+    driver.line = step.line;
+    if (driver.verbose) {
+      // The time since the script began: scripts that measure a program read it from here.
+      std::printf("noxdrive: %d: [%llu ms] %s\n", step.line,
+                  static_cast<unsigned long long>(GetTickCount64() - began), step.source.c_str());
+      std::fflush(stdout);
+    }
+    try {
+      step.action(driver, Deadline(step.seconds.value_or(driver.seconds)));
+    } catch (const Failure& f) {
+      std::fflush(stdout);
+      std::fprintf(stderr, "noxdrive: %s:%d: %s\n  %s\n", scriptName.c_str(), step.line, step.source.c_str(),
+                   f.what.c_str());
+      driver.EndProgram();
+      return 1;
+    }
+  }
+  if (driver.process) {
+    std::fprintf(stderr, "noxdrive: %s: the program started on line %d is still running at the end of the script\n",
+                 scriptName.c_str(), driver.startedOn);
+    driver.EndProgram();
+    return 1;
+  }
+  return 0;
+}
