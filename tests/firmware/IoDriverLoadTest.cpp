@@ -3,13 +3,9 @@
 
 #include <algorithm>
 #include <map>
-#include <optional>
 #include <set>
-#include <string>
 #include <utility>
-#include <vector>
 
-#include "config/ModuleSlots.h"
 #include "firmware/IoDriver.h"
 
 namespace nox::firmware {
@@ -21,22 +17,17 @@ using Strings = std::vector<std::string>;
 // and opens the device only while the driver service runs.
 class FakeServiceManager : public DriverPort {
  public:
-  struct Service {
-    std::string imagePath;
-    bool running = false;
-    bool markedForDelete = false;
-  };
+  struct Service { std::string imagePath; bool running = false, markedForDelete = false; };
 
-  // Settings a test changes.
-  bool nt = true;
+  // Settings a test changes. `lingerAfterDelete`: "open service" polls that still succeed
+  // after deletion.
+  bool nt = true, startFailsAlreadyRunning = false, vxdOpens = true;
   std::optional<std::string> exePath = std::string("C:\\Tools\\NOXWINGUI.exe");
-  bool startFailsAlreadyRunning = false;
-  bool vxdOpens = true;
-  int lingerAfterDelete = 0;  // "open service" polls that still succeed after deletion
+  int lingerAfterDelete = 0;
 
   // What happened: every call in order (a file write with its content), the files there now,
   // the services, and the manager, service and device handles not closed yet.
-  std::vector<std::string> calls;
+  Strings calls;
   std::set<std::string> files;
   std::map<std::string, Service> services;
   std::map<PortHandle, std::string> handles;
@@ -56,15 +47,11 @@ class FakeServiceManager : public DriverPort {
     return files.erase(path) == 1;
   }
 
-  PortHandle OpenServiceManager(uint32_t) override {
-    calls.push_back("open-manager");
-    return Track("manager");
-  }
+  PortHandle OpenServiceManager(uint32_t) override { return Call("open-manager", true, "manager"); }
   PortHandle CreateKernelService(PortHandle manager, const std::string& name, const std::string& path) override {
-    calls.push_back("create " + name);
-    if (handles[manager] != "manager" || services.count(name)) return 0;
-    services[name] = Service{path};
-    return Track(name);
+    const bool ok = handles[manager] == "manager" && !services.count(name);
+    if (ok) services[name] = Service{path};
+    return Call("create " + name, ok, name);
   }
   PortHandle OpenNamedService(PortHandle manager, const std::string& name, uint32_t) override {
     auto it = services.find(name);
@@ -73,8 +60,7 @@ class FakeServiceManager : public DriverPort {
       services.erase(it);
       ok = false;
     }
-    calls.push_back("open-service " + name + (ok ? "" : " failed"));
-    return ok ? Track(name) : 0;
+    return Call("open-service " + name + (ok ? "" : " failed"), ok, name);
   }
   bool StartNamedService(PortHandle service, uint32_t& lastError) override {
     calls.push_back("start");
@@ -100,10 +86,9 @@ class FakeServiceManager : public DriverPort {
   void CloseServiceHandle(PortHandle handle) override { handles.erase(handle); }
 
   PortHandle OpenDevice(const std::string& path, uint32_t, uint32_t, uint32_t, uint32_t flags) override {
-    calls.push_back("open-device " + path + (flags == 0x04000000 ? " delete-on-close" : ""));
     const auto it = services.find("GENERICDRV");
-    if (nt ? it == services.end() || !it->second.running : !vxdOpens) return 0;
-    return Track("device");
+    const bool ok = nt ? it != services.end() && it->second.running : vxdOpens;
+    return Call("open-device " + path + (flags == 0x04000000 ? " delete-on-close" : ""), ok, "device");
   }
   bool CloseDevice(PortHandle device) override {
     calls.push_back("close-device");
@@ -113,14 +98,16 @@ class FakeServiceManager : public DriverPort {
   std::span<uint8_t> Memory(uint64_t, size_t) override { return {}; }
 
  private:
-  PortHandle Track(const std::string& name) {
+  // Records `call`; when it succeeds, a new handle to `name`.
+  PortHandle Call(const std::string& call, bool ok, const std::string& name) {
+    calls.push_back(call);
+    if (!ok) return 0;
     handles[next_] = name;
     return next_++;
   }
   PortHandle next_ = 100;
   int lingering_ = 0;
 };
-
 
 // Module buffers may be longer than the modules themselves.
 const config::ModuleSlots kModules = [] {
@@ -139,12 +126,15 @@ size_t At(const FakeServiceManager& scm, const std::string& call) {
 }
 
 // The module's own bytes go next to the executable and are gone once the driver runs; every
-// handle but the device's is closed, and a second load does nothing.
-TEST(IoDriverLoad, WritesTheModuleNextToTheExecutableAndRemovesItOnceOpen) {
+// handle but the device's is closed, and a second load does nothing. Unloading does nothing
+// before a load; after it, it stops and removes the service and closes every handle.
+TEST(IoDriverLoad, WritesTheModuleNextToTheExecutableRemovesItOnceOpenAndUnloadRemovesTheService) {
   for (const bool wide : {true, false}) {
     SCOPED_TRACE(wide);
     FakeServiceManager scm;
     IoDriver driver(scm, kModules, wide);
+    EXPECT_TRUE(driver.UnloadIoDriver());
+    EXPECT_TRUE(scm.calls.empty()) << "an unload before the load";
     ASSERT_TRUE(driver.LoadIoDriver());
     const std::string file = wide ? "C:\\Tools\\orufldrv64.sys" : "C:\\Tools\\orufldrv32.sys";
     EXPECT_EQ(driver.DriverFilePath(), file);
@@ -156,6 +146,10 @@ TEST(IoDriverLoad, WritesTheModuleNextToTheExecutableAndRemovesItOnceOpen) {
     const size_t calls = scm.calls.size();
     ASSERT_TRUE(driver.LoadIoDriver());
     EXPECT_EQ(scm.calls.size(), calls);
+    EXPECT_TRUE(driver.UnloadIoDriver());
+    EXPECT_TRUE(scm.handles.empty());
+    EXPECT_TRUE(!scm.services.count("GENERICDRV") || scm.services.at("GENERICDRV").markedForDelete);
+    EXPECT_FALSE(driver.Loaded());
   }
 }
 
@@ -179,14 +173,9 @@ TEST(IoDriverLoad, WhatTheServiceManagerHoldsFromBeforeIsReplaced) {
   }
 }
 
-TEST(IoDriverLoad, FailsWithoutADirectoryInTheExecutablePath) {
-  FakeServiceManager scm;
-  scm.exePath = "NOXWINGUI.exe";
-  EXPECT_FALSE(IoDriver(scm, kModules, true).LoadIoDriver());
-  EXPECT_TRUE(scm.calls.empty());
-}
-
-TEST(IoDriverLoad, Windows9xLoadsTheVxdFromTheCurrentDirectory) {
+// Windows 9x loads the VxD from the current directory, and falls back to the NT driver's
+// device; on NT an executable path without a directory loads nothing.
+TEST(IoDriverLoad, Windows9xLoadsTheVxdFromTheCurrentDirectoryAndNtNeedsTheExecutablesDirectory) {
   FakeServiceManager scm;
   scm.nt = false;
   ASSERT_TRUE(IoDriver(scm, kModules, true).LoadIoDriver());
@@ -196,18 +185,10 @@ TEST(IoDriverLoad, Windows9xLoadsTheVxdFromTheCurrentDirectory) {
   refusing.nt = refusing.vxdOpens = false;
   EXPECT_FALSE(IoDriver(refusing, kModules, true).LoadIoDriver());
   EXPECT_EQ(refusing.calls.back(), "open-device \\\\.\\GENERICDRV delete-on-close");
-}
-
-TEST(IoDriverLoad, UnloadStopsAndRemovesTheServiceAndIsANoOpWhenNotLoaded) {
-  FakeServiceManager scm;
-  IoDriver driver(scm, kModules, true);
-  EXPECT_TRUE(driver.UnloadIoDriver());
-  EXPECT_TRUE(scm.calls.empty());
-  ASSERT_TRUE(driver.LoadIoDriver());
-  EXPECT_TRUE(driver.UnloadIoDriver());
-  EXPECT_TRUE(scm.handles.empty());
-  EXPECT_TRUE(!scm.services.count("GENERICDRV") || scm.services.at("GENERICDRV").markedForDelete);
-  EXPECT_FALSE(driver.Loaded());
+  FakeServiceManager bare;
+  bare.exePath = "NOXWINGUI.exe";
+  EXPECT_FALSE(IoDriver(bare, kModules, true).LoadIoDriver());
+  EXPECT_TRUE(bare.calls.empty());
 }
 
 }  // namespace
