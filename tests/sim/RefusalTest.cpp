@@ -139,7 +139,8 @@ TEST(SharedBlockAddress, TheSlotDecidesOnceTheUtilityKnowsItEbxOtherwise) {
     const auto value = [&](Value v) {
       return v == kZero ? 0 : v == kCurrent ? rig.physical : v == kStale ? stale : rig.physical + 0x1000;
     };
-    rig.PutSlot(value(c.slot));
+    const AsfProfile& asf = rig.machine->GetProfile().asf;  // the u32 the "$ASF" record points at
+    core::StoreLe32(rig.machine->FSegment().data() + asf.offset + asf.slotDistance, value(c.slot));
     if (c.command == 'p') {
       PutOfbd(rig, 64, 'p', 2, 4);  // the capability query, with the byte its answer clears
       rig.block[28 + 258] = 1;

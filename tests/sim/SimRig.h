@@ -105,11 +105,6 @@ class Rig {
     if (!Control(0xFA002EE8, rec)) throw std::runtime_error("map");
     return core::LoadLe64(rec.data() + 16);
   }
-  // The u32 the "$ASF" record points at.
-  void PutSlot(uint32_t value) {
-    const AsfProfile& asf = machine->GetProfile().asf;
-    core::StoreLe32(machine->FSegment().data() + asf.offset + asf.slotDistance, value);
-  }
 
   // Writes `command` to `port` with the shared block's address in EBX.
   bool Raise(uint8_t command, uint16_t port = 0xB2, uint32_t ebx = 0xFFFFFFFF) {
@@ -148,16 +143,11 @@ class Rig {
 
   std::vector<json> Entries() { return machine->GetJournal().Entries(); }
   std::vector<json> SmiLines() {
-    std::vector<json> out;
-    for (auto& e : Entries()) {
-      if (e.contains("smi")) out.push_back(e);
-    }
-    return out;
+    auto lines = Entries();
+    std::erase_if(lines, [](const json& e) { return !e.contains("smi"); });
+    return lines;
   }
-  json LastSmi() {
-    auto lines = SmiLines();
-    return lines.empty() ? json() : lines.back();
-  }
+  json LastSmi() { return SmiLines().empty() ? json() : SmiLines().back(); }
 
   std::unique_ptr<Machine> machine;
   uint32_t physical = 0;
