@@ -438,7 +438,10 @@ TEST(FirmwareDefaults, DecideWhatIsSentAndWhetherTheAnswerCounts) {
 
 // --- bounds of the blocks built and read --------------------------------------------------
 
-TEST(OfbdBlock, NeverBuiltPastItsBufferAndItsAnswerTextMustBeFlaggedNonEmptyAndTerminatedInside) {
+// An OFBD block is never built past its buffer, and its answer's text must be flagged, not
+// empty and terminated inside it. A flash information reply whose table would run past the
+// shared block is refused: the last count that fits is 16 + N*9 + 9 <= 65536.
+TEST(Bounds, OfbdBlocksAndAnswerTextsStayInsideTheirBufferAndAFlashTableInsideTheSharedBlock) {
   std::array<uint8_t, 40> small{};
   ASSERT_TRUE(OfbdBegin(small, 0, 0) && OfbdAddOperation(small, 'U', 1));
   EXPECT_FALSE(OfbdCloseOperation(small, 'U', 1));  // 22 + 18 + 4 > 40
@@ -459,10 +462,6 @@ TEST(OfbdBlock, NeverBuiltPastItsBufferAndItsAnswerTextMustBeFlaggedNonEmptyAndT
   EXPECT_FALSE(answer.Text()) << "an empty text counts as none";
   core::StoreLe16(&block[6], 200);
   EXPECT_FALSE(answer.Text()) << "a total size past the block";
-}
-
-// The last count that fits: 16 + N*9 + 9 <= 65536.
-TEST(FlashInfoReply, ATableRunningPastTheSharedBlockIsRejected) {
   std::vector<uint8_t> reply(65536, 0xCC);
   reply[4] = 0;
   reply[5] = 11;

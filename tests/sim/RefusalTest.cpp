@@ -244,8 +244,7 @@ TEST(Ofbd, EveryBlockIsCheckedInFullBeforeItIsAnswered) {
   // Without a spoil the block is well-formed; `told`: the firmware told its version first.
   struct Case { Put put, spoil; const char* misuse; bool told = false; };
   const Case cases[] = {
-      {kVersion, nullptr, nullptr}, {kMeQuery, nullptr, nullptr}, {kSecurePolicy, nullptr, nullptr},
-      {kSecurePiece, nullptr, nullptr}, {kVersion, nullptr, nullptr, true},
+      {kSecurePolicy, nullptr, nullptr}, {kSecurePiece, nullptr, nullptr}, {kVersion, nullptr, nullptr, true},
       {kVersion, [](Rig& r) { r.block[0] = 'o'; }, "no \"OFBD\" signature"},
       {kMeQuery, [](Rig& r) { r.Put16(4, 0x0210); }, "version is not 0 before the firmware told its own"},
       {kVersion, [](Rig& r) { r.Put16(14, 20); }, "header fields at 14 and 16 are not 18 and 2"},
