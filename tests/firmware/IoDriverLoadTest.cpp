@@ -3,13 +3,10 @@
 
 #include <algorithm>
 #include <map>
-#include <optional>
 #include <set>
-#include <string>
+#include <stdexcept>
 #include <utility>
-#include <vector>
 
-#include "config/ModuleSlots.h"
 #include "firmware/IoDriver.h"
 
 namespace nox::firmware {
@@ -17,28 +14,23 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-// Plays the service control manager: it keeps services by name, records every call in order,
-// and opens the device only while the driver service runs.
+// Plays the service control manager for the one service the loader knows, "GENERICDRV":
+// records every call in order, and opens the device only while the service runs.
 class FakeServiceManager : public DriverPort {
  public:
-  struct Service {
-    std::string imagePath;
-    bool running = false;
-    bool markedForDelete = false;
-  };
+  struct Service { std::string imagePath; bool running = false, markedForDelete = false; };
 
-  // Settings a test changes.
-  bool nt = true;
+  // Settings a test changes. `lingerAfterDelete`: "open service" polls that still succeed
+  // after deletion.
+  bool nt = true, startFailsAlreadyRunning = false, vxdOpens = true;
   std::optional<std::string> exePath = std::string("C:\\Tools\\NOXWINGUI.exe");
-  bool startFailsAlreadyRunning = false;
-  bool vxdOpens = true;
-  int lingerAfterDelete = 0;  // "open service" polls that still succeed after deletion
+  int lingerAfterDelete = 0;
 
   // What happened: every call in order (a file write with its content), the files there now,
-  // the services, and the manager, service and device handles not closed yet.
-  std::vector<std::string> calls;
+  // the service, and the manager, service and device handles not closed yet.
+  Strings calls;
   std::set<std::string> files;
-  std::map<std::string, Service> services;
+  std::optional<Service> service;
   std::map<PortHandle, std::string> handles;
 
   bool PlatformIsNt() override { return nt; }
@@ -56,29 +48,22 @@ class FakeServiceManager : public DriverPort {
     return files.erase(path) == 1;
   }
 
-  PortHandle OpenServiceManager(uint32_t) override {
-    calls.push_back("open-manager");
-    return Track("manager");
-  }
+  PortHandle OpenServiceManager(uint32_t) override { return Call("open-manager", true, "manager"); }
   PortHandle CreateKernelService(PortHandle manager, const std::string& name, const std::string& path) override {
-    calls.push_back("create " + name);
-    if (handles[manager] != "manager" || services.count(name)) return 0;
-    services[name] = Service{path};
-    return Track(name);
+    const bool ok = handles[manager] == "manager" && name == "GENERICDRV" && !service;
+    if (ok) service = Service{path};
+    return Call("create " + name, ok, "service");
   }
   PortHandle OpenNamedService(PortHandle manager, const std::string& name, uint32_t) override {
-    auto it = services.find(name);
-    bool ok = handles[manager] == "manager" && it != services.end();
-    if (ok && it->second.markedForDelete && lingering_-- <= 0) {
-      services.erase(it);
+    bool ok = handles[manager] == "manager" && name == "GENERICDRV" && service;
+    if (ok && service->markedForDelete && lingering_-- <= 0) {
+      service.reset();
       ok = false;
     }
-    calls.push_back("open-service " + name + (ok ? "" : " failed"));
-    return ok ? Track(name) : 0;
+    return Call("open-service " + name + (ok ? "" : " failed"), ok, "service");
   }
-  bool StartNamedService(PortHandle service, uint32_t& lastError) override {
-    calls.push_back("start");
-    Service& s = services.at(handles.at(service));
+  bool StartNamedService(PortHandle handle, uint32_t& lastError) override {
+    Service& s = Named(handle, "start");
     if (s.running || startFailsAlreadyRunning) {
       s.running = true;
       lastError = 1056;
@@ -87,23 +72,17 @@ class FakeServiceManager : public DriverPort {
     s.running = files.count(s.imagePath) == 1;  // the driver file must be there to load
     return s.running;
   }
-  bool StopService(PortHandle service) override {
-    calls.push_back("stop");
-    return std::exchange(services.at(handles.at(service)).running, false);
-  }
-  bool DeleteNamedService(PortHandle service) override {
-    calls.push_back("delete-service");
-    services.at(handles.at(service)).markedForDelete = true;
+  bool StopService(PortHandle handle) override { return std::exchange(Named(handle, "stop").running, false); }
+  bool DeleteNamedService(PortHandle handle) override {
+    Named(handle, "delete-service").markedForDelete = true;
     lingering_ = lingerAfterDelete;
     return true;
   }
   void CloseServiceHandle(PortHandle handle) override { handles.erase(handle); }
 
   PortHandle OpenDevice(const std::string& path, uint32_t, uint32_t, uint32_t, uint32_t flags) override {
-    calls.push_back("open-device " + path + (flags == 0x04000000 ? " delete-on-close" : ""));
-    const auto it = services.find("GENERICDRV");
-    if (nt ? it == services.end() || !it->second.running : !vxdOpens) return 0;
-    return Track("device");
+    const bool ok = nt ? service && service->running : vxdOpens;
+    return Call("open-device " + path + (flags == 0x04000000 ? " delete-on-close" : ""), ok, "device");
   }
   bool CloseDevice(PortHandle device) override {
     calls.push_back("close-device");
@@ -113,14 +92,22 @@ class FakeServiceManager : public DriverPort {
   std::span<uint8_t> Memory(uint64_t, size_t) override { return {}; }
 
  private:
-  PortHandle Track(const std::string& name) {
-    handles[next_] = name;
+  // Records `call`; when it succeeds, a new handle of the `kind` given.
+  PortHandle Call(const std::string& call, bool ok, const std::string& kind) {
+    calls.push_back(call);
+    if (!ok) return 0;
+    handles[next_] = kind;
     return next_++;
+  }
+  // Records `call` on the service behind an open service handle.
+  Service& Named(PortHandle handle, const std::string& call) {
+    calls.push_back(call);
+    if (handles.at(handle) != "service" || !service) throw std::logic_error(call + " without a service handle");
+    return *service;
   }
   PortHandle next_ = 100;
   int lingering_ = 0;
 };
-
 
 // Module buffers may be longer than the modules themselves.
 const config::ModuleSlots kModules = [] {
@@ -139,23 +126,30 @@ size_t At(const FakeServiceManager& scm, const std::string& call) {
 }
 
 // The module's own bytes go next to the executable and are gone once the driver runs; every
-// handle but the device's is closed, and a second load does nothing.
-TEST(IoDriverLoad, WritesTheModuleNextToTheExecutableAndRemovesItOnceOpen) {
+// handle but the device's is closed, and a second load does nothing. Unloading does nothing
+// before a load; after it, it stops and removes the service and closes every handle.
+TEST(IoDriverLoad, WritesTheModuleNextToTheExecutableRemovesItOnceOpenAndUnloadRemovesTheService) {
   for (const bool wide : {true, false}) {
     SCOPED_TRACE(wide);
     FakeServiceManager scm;
     IoDriver driver(scm, kModules, wide);
+    EXPECT_TRUE(driver.UnloadIoDriver());
+    EXPECT_TRUE(scm.calls.empty()) << "an unload before the load";
     ASSERT_TRUE(driver.LoadIoDriver());
     const std::string file = wide ? "C:\\Tools\\orufldrv64.sys" : "C:\\Tools\\orufldrv32.sys";
     EXPECT_EQ(driver.DriverFilePath(), file);
     EXPECT_EQ(scm.calls.front(), "write " + file + (wide ? " 64" : " 32!"));
     EXPECT_LT(At(scm, "open-device \\\\.\\Global\\GENERICDRV"), At(scm, "delete " + file));
     EXPECT_TRUE(scm.files.empty());
-    EXPECT_EQ(scm.services.at("GENERICDRV").imagePath, file);
+    EXPECT_EQ(scm.service->imagePath, file);
     EXPECT_EQ(scm.handles.size(), 1u);
     const size_t calls = scm.calls.size();
     ASSERT_TRUE(driver.LoadIoDriver());
     EXPECT_EQ(scm.calls.size(), calls);
+    EXPECT_TRUE(driver.UnloadIoDriver());
+    EXPECT_TRUE(scm.handles.empty());
+    EXPECT_TRUE(!scm.service || scm.service->markedForDelete);
+    EXPECT_FALSE(driver.Loaded());
   }
 }
 
@@ -166,11 +160,11 @@ TEST(IoDriverLoad, WhatTheServiceManagerHoldsFromBeforeIsReplaced) {
   for (const Case& c : {Case{true, true, 0, false}, Case{true, false, 7, false}, Case{false, false, 0, true}}) {
     SCOPED_TRACE(::testing::Message() << c.leftover << c.running << c.linger);
     FakeServiceManager scm;
-    if (c.leftover) scm.services["GENERICDRV"] = {"C:\\Old\\old.sys", c.running};
+    if (c.leftover) scm.service = {"C:\\Old\\old.sys", c.running};
     scm.lingerAfterDelete = c.linger;
     scm.startFailsAlreadyRunning = c.alreadyRunning;
     ASSERT_TRUE(IoDriver(scm, kModules, true).LoadIoDriver());
-    EXPECT_EQ(scm.services.at("GENERICDRV").imagePath, "C:\\Tools\\orufldrv64.sys");
+    EXPECT_EQ(scm.service->imagePath, "C:\\Tools\\orufldrv64.sys");
     EXPECT_EQ(std::count(scm.calls.begin(), scm.calls.end(), "create GENERICDRV"), 1);
     if (c.running) {
       EXPECT_LT(At(scm, "stop"), At(scm, "delete-service"));
@@ -179,14 +173,9 @@ TEST(IoDriverLoad, WhatTheServiceManagerHoldsFromBeforeIsReplaced) {
   }
 }
 
-TEST(IoDriverLoad, FailsWithoutADirectoryInTheExecutablePath) {
-  FakeServiceManager scm;
-  scm.exePath = "NOXWINGUI.exe";
-  EXPECT_FALSE(IoDriver(scm, kModules, true).LoadIoDriver());
-  EXPECT_TRUE(scm.calls.empty());
-}
-
-TEST(IoDriverLoad, Windows9xLoadsTheVxdFromTheCurrentDirectory) {
+// Windows 9x loads the VxD from the current directory, and falls back to the NT driver's
+// device; on NT an executable path without a directory loads nothing.
+TEST(IoDriverLoad, Windows9xLoadsTheVxdFromTheCurrentDirectoryAndNtNeedsTheExecutablesDirectory) {
   FakeServiceManager scm;
   scm.nt = false;
   ASSERT_TRUE(IoDriver(scm, kModules, true).LoadIoDriver());
@@ -196,18 +185,10 @@ TEST(IoDriverLoad, Windows9xLoadsTheVxdFromTheCurrentDirectory) {
   refusing.nt = refusing.vxdOpens = false;
   EXPECT_FALSE(IoDriver(refusing, kModules, true).LoadIoDriver());
   EXPECT_EQ(refusing.calls.back(), "open-device \\\\.\\GENERICDRV delete-on-close");
-}
-
-TEST(IoDriverLoad, UnloadStopsAndRemovesTheServiceAndIsANoOpWhenNotLoaded) {
-  FakeServiceManager scm;
-  IoDriver driver(scm, kModules, true);
-  EXPECT_TRUE(driver.UnloadIoDriver());
-  EXPECT_TRUE(scm.calls.empty());
-  ASSERT_TRUE(driver.LoadIoDriver());
-  EXPECT_TRUE(driver.UnloadIoDriver());
-  EXPECT_TRUE(scm.handles.empty());
-  EXPECT_TRUE(!scm.services.count("GENERICDRV") || scm.services.at("GENERICDRV").markedForDelete);
-  EXPECT_FALSE(driver.Loaded());
+  FakeServiceManager bare;
+  bare.exePath = "NOXWINGUI.exe";
+  EXPECT_FALSE(IoDriver(bare, kModules, true).LoadIoDriver());
+  EXPECT_TRUE(bare.calls.empty());
 }
 
 }  // namespace

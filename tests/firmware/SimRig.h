@@ -3,19 +3,11 @@
 #pragma once
 
 #include <filesystem>
+#include <algorithm>
 #include <functional>
-#include <memory>
-#include <string>
-#include <vector>
 
-#include <nlohmann/json.hpp>
-
-#include "config/ModuleSlots.h"
 #include "firmware/FirmwareInfo.h"
 #include "firmware/IoDriver.h"
-#include "firmware/OemCall.h"
-#include "firmware/Ofbd.h"
-#include "firmware/SmiFlash.h"
 #include "platform/sim/Machine.h"
 #include "platform/sim/Presets.h"
 #include "platform/sim/SimDriverPort.h"
@@ -61,23 +53,21 @@ class SimRig {
   }
 
   std::vector<nlohmann::json> Journal() const { return machine->GetJournal().Entries(); }
-  // The SMI lines from journal line `from` on.
-  std::vector<nlohmann::json> Smis(size_t from = 0) const {
-    std::vector<nlohmann::json> out;
+  size_t Mark() const { return Journal().size(); }
+  // The journal lines from line `from` on that `keep` picks.
+  std::vector<nlohmann::json> Lines(size_t from, const std::function<bool(const nlohmann::json&)>& keep) const {
     const auto all = Journal();
-    for (size_t i = from; i < all.size(); ++i) {
-      if (all[i].contains("smi") && !all[i].contains("event")) out.push_back(all[i]);
-    }
+    std::vector<nlohmann::json> out;
+    std::copy_if(all.begin() + static_cast<std::ptrdiff_t>(std::min(from, all.size())), all.end(),
+                 std::back_inserter(out), keep);
     return out;
   }
-  size_t Mark() const { return Journal().size(); }
+  // The SMI requests, and the events called `name`.
+  std::vector<nlohmann::json> Smis(size_t from = 0) const {
+    return Lines(from, [](const nlohmann::json& j) { return j.contains("smi") && !j.contains("event"); });
+  }
   std::vector<nlohmann::json> Events(const std::string& name, size_t from = 0) const {
-    std::vector<nlohmann::json> out;
-    const auto all = Journal();
-    for (size_t i = from; i < all.size(); ++i) {
-      if (all[i].value("event", "") == name) out.push_back(all[i]);
-    }
-    return out;
+    return Lines(from, [&](const nlohmann::json& j) { return j.value("event", "") == name; });
   }
 
   std::filesystem::path dir;

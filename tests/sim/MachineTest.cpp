@@ -1,6 +1,6 @@
 // The machine directory, its profile and its journal: what a power loss leaves on disk, what
-// survives reopening, what a broken directory or profile is refused for, and when journal
-// lines reach the file.
+// survives reopening, what a broken directory or profile is refused for, when journal lines
+// reach the file, and what the journal tells of each region.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -9,32 +9,43 @@
 #include "SimRig.h"
 #include "platform/sim/Journal.h"
 #include "platform/sim/Profile.h"
+#include "platform/sim/Regions.h"
 
-namespace nox::sim::test {
+namespace nox::sim {
+
+void PrintTo(const RegionActivity& a, std::ostream* os) {
+  *os << RegionName(a.region.type) << " erase " << a.erase.requests << "/" << a.erase.bytes << " write "
+      << a.write.requests << "/" << a.write.bytes << " read " << a.read.requests << "/" << a.read.bytes
+      << " not carried out " << a.notCarriedOut;
+}
+
+namespace test {
 namespace {
 
 namespace fs = std::filesystem;
 
-class MachineDirectory : public ::testing::Test {
- protected:
-  void SetUp() override {
-    const auto* unit = ::testing::UnitTest::GetInstance();
-    dir = fs::temp_directory_path() /
-          ("noxsim-test-" + std::to_string(unit->random_seed()) + "-" + unit->current_test_info()->name());
-    fs::remove_all(dir);
-  }
+// A machine directory of the test's own, removed before and after.
+struct MachineDirectory : ::testing::Test {
+  void SetUp() override { fs::remove_all(dir); }
   void TearDown() override { fs::remove_all(dir); }
-  fs::path dir;
+  const fs::path dir = fs::temp_directory_path() /
+                       ("noxsim-test-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
   std::string error;
 };
 
-TEST_F(MachineDirectory, PowerLossEndsTheRunAndFlashBinKeepsExactlyWhatWasWritten) {
+// A power loss ends the run with flash.bin holding exactly what was written; the state (clock,
+// SMI count, erase counts) survives reopening, and a machine that is only looked at is not
+// rewritten.
+TEST_F(MachineDirectory, PowerLossKeepsExactlyWhatWasWrittenAndTheStateAndLookingRewritesNothing) {
   Profile p = Preset("minimal-1m");
   p.faults.powerLossAfterSmi = 4;
   {
     auto created = Machine::Create(dir, p, error);
     ASSERT_TRUE(created) << error;
     Rig rig(std::move(created));
+    rig.machine->Pause(1000);
+    rig.machine->Advance(500);
+    rig.machine->RecordEffect("keep-awake", {{"on", true}});
     ASSERT_EQ(rig.Enable(), 0);                        // SMI 1
     ASSERT_EQ(rig.Request(34, 0x20000, 0x1000), 0);    // SMI 2
     std::memset(rig.block.data() + 17, 0x12, 1024);
@@ -53,31 +64,18 @@ TEST_F(MachineDirectory, PowerLossEndsTheRunAndFlashBinKeepsExactlyWhatWasWritte
     EXPECT_TRUE(std::equal(onDisk.begin(), onDisk.end(), flash.begin(), flash.end()));
     EXPECT_EQ(std::make_pair(onDisk.at(0x203FF), onDisk.at(0x20400)), std::make_pair(uint8_t{0x12}, uint8_t{0x34}));
   }
-  auto again = Machine::Open(dir, error);
-  ASSERT_TRUE(again) << error;
-  EXPECT_EQ(std::make_pair(again->State().smiCount, again->Flash().EraseCounts()[0]), std::make_pair(uint64_t{4}, 1u));
-  EXPECT_EQ(again->GetJournal().Entries().back()["event"], "power-loss");
-}
-
-TEST_F(MachineDirectory, StateAndClockSurviveReopeningAndLookingRewritesNothing) {
-  {
-    auto m = Machine::Create(dir, Preset("legacy-8m"), error);
-    ASSERT_TRUE(m) << error;
-    m->Pause(1000);
-    m->Advance(500);
-    m->RecordEffect("keep-awake", {{"on", true}});
-  }
   const auto flashTime = fs::last_write_time(dir / "flash.bin");
   const auto stateTime = fs::last_write_time(dir / "state.json");
   {
-    auto m = Machine::Open(dir, error);
-    ASSERT_TRUE(m) << error;
-    EXPECT_EQ(m->Now(), 1500u);
-    EXPECT_FALSE(m->Flash().Modified());
-    const auto entries = m->GetJournal().Entries();
-    ASSERT_EQ(entries.size(), 3u);
-    EXPECT_TRUE(Carries(entries[1], {{"event", "pause"}, {"ms", 1000}}));
-    EXPECT_TRUE(Carries(entries[2], {{"event", "keep-awake"}, {"t", 1500}, {"on", true}}));
+    auto again = Machine::Open(dir, error);
+    ASSERT_TRUE(again) << error;
+    EXPECT_EQ(std::make_tuple(again->State().smiCount, again->Flash().EraseCounts()[0], again->Now()),
+              std::make_tuple(uint64_t{4}, 1u, uint64_t{1500}));
+    EXPECT_FALSE(again->Flash().Modified());
+    const auto entries = again->GetJournal().Entries();
+    EXPECT_TRUE(Carries(entries.at(2), {{"event", "pause"}, {"ms", 1000}}));
+    EXPECT_TRUE(Carries(entries.at(3), {{"event", "keep-awake"}, {"t", 1500}, {"on", true}}));
+    EXPECT_EQ(entries.back()["event"], "power-loss");
   }
   EXPECT_EQ(fs::last_write_time(dir / "flash.bin"), flashTime);
   EXPECT_EQ(fs::last_write_time(dir / "state.json"), stateTime);
@@ -102,27 +100,17 @@ TEST_F(MachineDirectory, OpeningABrokenMachineSaysWhatIsWrong) {
   fails(bool(Machine::Open(dir, error)), "machine.json: flash.replyVersion: must be 9 to 13");
 }
 
-TEST(Journal, SmiLinesAreJsonWithTheRequestFields) {
-  Journal j;
-  j.RecordSmi({7, 1000, 35, "write", 0x7E0400, 1024, 0, "quote \" and backslash \\", nullptr});
-  j.RecordSmi({.op = "disable"});
-  const auto e = j.Entries();
-  ASSERT_EQ(e.size(), 2u);
-  EXPECT_EQ(e[0], nlohmann::json::parse(R"({"n":7,"t":1000,"smi":35,"op":"write","addr":8258560,"len":1024,
-                                            "status":0,"misuse":"quote \" and backslash \\"})"));
-  EXPECT_FALSE(e[1].contains("status"));
-}
-
-// Lines wait in memory, where they are seen, until a flush, the journal's end or a large
-// backlog writes them; a journal on a file appends to it.
-TEST(Journal, FileJournalWritesAtItsEndOrWhenTheBacklogGrows) {
+// SMI lines are JSON with the request's fields. Lines wait in memory, where they are seen, until
+// a flush, the journal's end or a large backlog writes them; a journal on a file appends to it.
+TEST(Journal, SmiLinesCarryTheRequestAndAFileJournalWritesAtItsEndOrWhenTheBacklogGrows) {
   const fs::path file = fs::temp_directory_path() / "noxsim-journal-test.jsonl";
   fs::remove(file);
   {
     Journal j(file);
-    j.RecordEvent(1, 2, "keep-awake", {{"on", true}});
+    j.RecordSmi({7, 1000, 35, "write", 0x7E0400, 1024, 0, "quote \" and backslash \\", nullptr});
     EXPECT_FALSE(fs::exists(file));
-    EXPECT_TRUE(Carries(j.Entries().at(0), {{"event", "keep-awake"}, {"t", 2}}));
+    EXPECT_EQ(j.Entries().at(0), nlohmann::json::parse(R"({"n":7,"t":1000,"smi":35,"op":"write","addr":8258560,
+                                                          "len":1024,"status":0,"misuse":"quote \" and backslash \\"})"));
   }
   Journal again(file);
   EXPECT_EQ(again.Entries().size(), 1u) << "written at the journal's end";
@@ -130,31 +118,27 @@ TEST(Journal, FileJournalWritesAtItsEndOrWhenTheBacklogGrows) {
   for (int i = 0; i < 5000; ++i) again.RecordSmi({.op = "read"});
   EXPECT_GT(fs::file_size(file), written);  // without an explicit flush
   EXPECT_EQ(again.Entries().size(), 5001u);
+  EXPECT_FALSE(again.Entries().back().contains("status"));
   fs::remove(file);
 }
 
 // --- profiles ------------------------------------------------------------------------------
 
-TEST(Presets, EveryPresetIsValidAndSurvivesItsJsonForm) {
+// Every preset is valid and survives its JSON form. A refused setting names the field and the
+// reason; settings at the edge of the rules pass.
+TEST(ProfileJson, PresetsSurviveTheirJsonFormAndBadSettingsNameTheFieldAndTheReason) {
   for (const std::string& name : PresetNames()) {
     const nlohmann::json json = ProfileToJson(MakePreset(name).value());
     ProfileResult back = ProfileFromJson(json);
     ASSERT_TRUE(back.profile) << name << ": " << back.error;
     EXPECT_EQ(ProfileToJson(*back.profile), json) << name;
   }
-  EXPECT_FALSE(MakePreset("legacy-4m"));
-}
-
-// A refused setting names the field and the reason; settings at the edge of the rules pass.
-TEST(ProfileJson, BadSettingsNameTheFieldAndTheReason) {
   // "" for accepted; `based`: on BasedPreset() rather than legacy-8m.
   struct Case { const char* assignment; const char* error; bool based = false; };
   const Case cases[] = {
       {"flash.replyVersion=8", "flash.replyVersion: must be 9 to 13"},
-      {"flash.replyVersion=14", "flash.replyVersion: must be 9 to 13"},
       {"successStatus=1", "successStatus: must be below 255 and not 1 (1 means failure)"},
       // The blocks tile the part, in whatever order the table lists them.
-      {"flash.blocks.6.size=0x40000", "flash.blocks[6]: ends at 0x820000, past the flash size 0x800000"},
       {"flash.blocks.1.start=0x8000", "flash.blocks[1].start: overlaps flash.blocks[0]"},
       {"flash.blocks.0.size=0x8000", "flash.blocks: nothing covers 0x8000-0xFFFF"},
       {"flash.blocks.6.size=0x10000", "flash.blocks: nothing covers 0x7F0000-0x7FFFFF"},
@@ -165,8 +149,7 @@ TEST(ProfileJson, BadSettingsNameTheFieldAndTheReason) {
       {"flash.base=0x10800", "flash.base: must be a multiple of 4096 below flash.size", true},
       {"flash.base=0x800000", "flash.base: must be a multiple of 4096 below flash.size", true},
       {"ecb.ecBlockStart=0x60000", "ecb.ecBlockStart: the EC block 0x60000+0x20000 is not covered by blocks of type 3"},
-      // One port: the records name it, nothing else does.
-      {"smiPort=0xB0", "smiPort: no such field"},
+      // One port: the records name it.
       {"asf.port=0", "asf.port: 0 is no port"},
       // Records in the segments: inside the mapped view, apart, and found by the search.
       {"asf.slotDistance=4", "asf.slotDistance: the address slot at +4 overlaps the record's own fields (bytes 0-4 and 12-13)"},
@@ -183,7 +166,6 @@ TEST(ProfileJson, BadSettingsNameTheFieldAndTheReason) {
       {"firmware=bios", "firmware: must be \"legacy\" or \"uefi\""},
       {"asf.present=1", "asf.present: must be true or false"},
       {"defaults.switchOn=-1", "defaults.switchOn: must not be negative"},
-      {"faults.fail=[{\"op\":\"program\"}]", "faults.fail[0].op: must be \"read\", \"erase\" or \"write\""},
       {"faults.stuck=[{\"attempts\":2}]", "faults.stuck[0].fromSmi: give fromSmi or address"},
       {"faults.stuck=[{\"atempts\":2}]", "faults.stuck[0].atempts: unknown field"},
       {"ofbdPassword={\"enabled\":true,\"maxAttempts\":0}", "ofbdPassword.maxAttempts: must be at least 1"},
@@ -203,26 +185,7 @@ TEST(ProfileJson, BadSettingsNameTheFieldAndTheReason) {
     if (error.empty()) error = ProfileFromJson(json).error;
     EXPECT_EQ(error, c.error) << c.assignment;
   }
-  nlohmann::json json = ProfileToJson(*MakePreset("minimal-1m"));
-  json["ecb"]["flag"] = 1;  // unknown fields in a file are errors too
-  EXPECT_EQ(ProfileFromJson(json).error, "ecb.flag: unknown field");
   EXPECT_EQ(ProfileFromJson(nlohmann::json::array()).error, "profile: must be an object");
-}
-
-// Settings take JSON values, hex text and plain text.
-TEST(ProfileJson, SettingsTakeJsonValuesHexTextAndPlainText) {
-  nlohmann::json json = ProfileToJson(*MakePreset("legacy-8m"));
-  for (const char* setting : {"identity.systemId=0xFE", "identity.version=A09", "faults.writeProtected=true",
-                              "faults.stuck=[{\"address\":\"0x7E0000\",\"attempts\":6}]",
-                              "enableSilentOnSuccess=false", "ofbdPassword.prompt=Password please"}) {
-    ASSERT_EQ(ApplySetting(json, setting), "") << setting;
-  }
-  ProfileResult r = ProfileFromJson(json);
-  ASSERT_TRUE(r.profile) << r.error;
-  const Profile& p = *r.profile;
-  EXPECT_EQ(std::make_tuple(p.identity.systemId, p.identity.version, p.faults.writeProtected,
-                            p.faults.stuck.at(0).address, p.enableSilentOnSuccess, p.ofbdPassword.prompt),
-            std::make_tuple(uint8_t{0xFE}, "A09", true, std::optional<uint32_t>(0x7E0000), false, "Password please"));
 }
 
 TEST(EcLayout, EcbRecordWinsOverTheBlockTable) {
@@ -235,5 +198,51 @@ TEST(EcLayout, EcbRecordWinsOverTheBlockTable) {
   EXPECT_FALSE(EcLayoutOf(*MakePreset("minimal-1m")).present);
 }
 
+// --- regions ---------------------------------------------------------------------------------
+
+// Listed as a firmware may list them: the main BIOS's upper half first.
+const std::vector<BlockEntry> kBlocks = {
+    {0x8000, 0x4000, 1}, {0x0000, 0x4000, 0x80}, {0x4000, 0x4000, 1}, {0xC000, 0x4000, 0}};
+
+TEST(Regions, NamedByTypeInTheTablesOrderWithAbuttingEntriesMerged) {
+  std::vector<std::string> names;
+  for (const uint8_t type : {0, 1, 2, 3, 4, 0x7F, 0x80, 0xFF}) names.push_back(RegionName(type));
+  EXPECT_EQ(names, (std::vector<std::string>{"boot block", "main BIOS", "NVRAM", "EC", "type 4", "type 127", "NCB 0x80",
+                                             "NCB 0xFF"}));
+  EXPECT_EQ(RegionsOf(kBlocks), (std::vector<Region>{{1, 0x4000, 0x8000}, {0x80, 0, 0x4000}, {0, 0xC000, 0x4000}}));
+  // Entries of one type apart from each other stay apart.
+  const std::vector<BlockEntry> apart = {{0, 0x1000, 0x81}, {0x1000, 0x1000, 1}, {0x2000, 0x1000, 0x81}};
+  EXPECT_EQ(RegionsOf(apart), (std::vector<Region>{{0x81, 0, 0x1000}, {1, 0x1000, 0x1000}, {0x81, 0x2000, 0x1000}}));
+}
+
+TEST(Regions, RequestsOfTheLastRunTalliedPerRegion) {
+  const std::vector<json> journal = {
+      {{"event", "create"}},
+      {{"smi", 35}, {"op", "write"}, {"addr", 0}, {"len", 1024}, {"status", 0}},
+      {{"event", "os-init"}},
+      {{"smi", 34}, {"op", "erase"}, {"addr", 0x4000}, {"len", 0x8000}, {"status", 0}},
+      {{"smi", 35}, {"op", "write"}, {"addr", 0xBC00}, {"len", 0x800}, {"status", 0}},
+      {{"smi", 35}, {"op", "write"}, {"addr", 0xC400}, {"len", 1024}, {"status", 255}, {"fault", "status left at 255"}},
+      {{"smi", 33}, {"op", "read"}, {"addr", 0x4000}, {"len", 1024}, {"status", 0}, {"misuse", "no signature"}},
+      {{"smi", 33}, {"op", "read"}, {"addr", "0x4000"}, {"len", 1024}, {"status", 0}},
+      {{"smi", 32}, {"op", "enable"}, {"addr", 0x4000}, {"len", 0}},
+      {{"event", "input"}, {"addr", 0x4000}, {"len", 1024}},
+  };
+  ASSERT_EQ(LastRunStart(journal), 2u);
+  EXPECT_EQ(LastRunStart(std::span(journal).first(2)), std::nullopt);
+  const Region main{1, 0x4000, 0x8000}, ncb{0x80, 0, 0x4000}, boot{0, 0xC000, 0x4000};
+  // Region, erase, write, read (requests, bytes), requests not carried out.
+  const std::vector<RegionActivity> lastRun = {
+      {main, {1, 0x8000}, {1, 0x400}, {1, 0}, 1}, {ncb, {}, {}, {}, 0}, {boot, {}, {2, 0x400}, {}, 1}};
+  EXPECT_EQ(SummariseActivity(kBlocks, 0, std::span(journal).subspan(2)), lastRun);
+  std::vector<RegionActivity> all = lastRun;
+  all[1].write = {1, 1024};
+  EXPECT_EQ(SummariseActivity(kBlocks, 0, journal), all);
+  // A firmware that answers success with another status: status 0 is then a failure.
+  EXPECT_EQ(SummariseActivity(kBlocks, 7, std::span(journal).subspan(2))[0],
+            (RegionActivity{main, {1, 0}, {1, 0}, {1, 0}, 3}));
+}
+
 }  // namespace
-}  // namespace nox::sim::test
+}  // namespace test
+}  // namespace nox::sim

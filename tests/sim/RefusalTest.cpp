@@ -6,14 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <set>
 
 #include "SimRig.h"
 
 namespace nox::sim::test {
 namespace {
-
-uint64_t SignExtended(uint32_t program) { return static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(program))); }
 
 // Raises `command` on what the block holds now and expects it journaled as `misuse`, with the
 // flash part and the block left as they were but for the status byte, which becomes `status`
@@ -24,24 +23,28 @@ void ExpectRefused(Rig& rig, uint8_t command, const std::string& misuse, int sta
   if (status >= 0) block[16] = static_cast<uint8_t>(status);
   rig.Raise(command, 0xB2, ebx);
   EXPECT_EQ(rig.LastSmi().value("misuse", ""), misuse) << rig.LastSmi().dump();
-  EXPECT_TRUE(std::equal(block.begin(), block.end(), rig.block.begin(), rig.block.end()));
-  EXPECT_TRUE(std::ranges::equal(flash, rig.machine->Flash().Bytes()));
+  EXPECT_TRUE(std::ranges::equal(block, rig.block) && std::ranges::equal(flash, rig.machine->Flash().Bytes()));
 }
 
 // --- driver records ------------------------------------------------------------------------
 
-// Each record as the utility must build it, then one field spoiled: reserved bytes are zero
-// and the port record's fixed fields hold their values; release is not read at all. Unknown
-// codes and records of another length are refused outright.
+// Each record as the utility must build it, then one field spoiled: reserved bytes are zero,
+// the port record's fixed fields hold their values, only the firmware segments are mapped;
+// release is not read at all. Unknown codes and records of another length are refused
+// outright.
 TEST(DriverEnd, RecordsOfAnotherLayoutAreRefused) {
+  // Length and u32 fields (offset, value) of each record: 4096 bytes to allocate, 65535 bytes of
+  // the F segment to map, 0x24 written to port 0xB2 in I/O space.
+  struct Layout { size_t length; std::vector<std::pair<size_t, uint32_t>> fields; };
+  const std::map<uint32_t, Layout> kRecords = {{0xFA002EE0, {20, {{0, 4096}}}}, {0xFA002EE4, {8, {}}},
+                                               {0xFA002EE8, {24, {{8, 65535}, {12, 0xF0000}}}},
+                                               {0xFA002EFC, {22, {{0, 0xB2}, {4, 1}, {12, 0x24}}}}};
   Rig rig(Preset("legacy-8m"));
-  for (const auto& [code, length] : {std::pair<uint32_t, size_t>{0xFA002EE0, 20}, {0xFA002EE4, 8}, {0xFA002EE8, 24},
-                                     {0xFA002EFC, 22}}) {
-    for (size_t wrong : {length - 1, length + 1, size_t{0}}) {
+  for (const auto& [code, layout] : kRecords) {
+    for (size_t wrong : {layout.length - 1, layout.length + 1, size_t{0}}) {
       std::vector<uint8_t> rec(wrong, 0);
-      uint32_t got = 99;
-      EXPECT_FALSE(rig.machine->Driver().Control(code, rec, got)) << std::hex << code << " " << wrong;
-      EXPECT_TRUE(got == 0 && rig.Entries().back().contains("misuse")) << rig.Entries().back().dump();
+      EXPECT_FALSE(rig.Control(code, rec)) << std::hex << code << " " << wrong;
+      EXPECT_TRUE(rig.Entries().back().contains("misuse")) << rig.Entries().back().dump();
     }
   }
   std::vector<uint8_t> any(22, 0);
@@ -52,26 +55,17 @@ TEST(DriverEnd, RecordsOfAnotherLayoutAreRefused) {
   const Case cases[] = {
       {"allocate byte 12", 0xFA002EE0, 12, 1, false},         {"allocate byte 19", 0xFA002EE0, 16, 0x80000000, false},
       {"map byte 0", 0xFA002EE8, 0, 1, false},                {"map byte 7", 0xFA002EE8, 4, 0x01000000, false},
+      {"map 65537 bytes", 0xFA002EE8, 8, 65537, false},       {"map no bytes", 0xFA002EE8, 8, 0, false},
+      {"map 0xD0000", 0xFA002EE8, 12, 0xD0000, false},        {"map 0x7FF00000", 0xFA002EE8, 12, 0x7FF00000, false},
       {"port byte 13", 0xFA002EFC, 12, 0x00000124, false},    {"port byte 15", 0xFA002EFC, 12, 0x01000024, false},
       {"port space 0", 0xFA002EFC, 4, 0, false},              {"port offset 8", 0xFA002EFC, 8, 1, false},
       {"port 0x100B2", 0xFA002EFC, 0, 0x100B2, false},        {"release of anything", 0xFA002EE4, 0, 0xFF, true}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Rig fresh(Preset("legacy-8m"));
-    // allocate: size; map: length and address; port: port, I/O space, command, EBX.
-    std::vector<uint8_t> rec(c.code == 0xFA002EE0 ? 20 : c.code == 0xFA002EE8 ? 24 : c.code == 0xFA002EFC ? 22 : 8, 0);
-    if (c.code == 0xFA002EE0) {
-      fresh.machine->ReleaseSharedBlock();
-      core::StoreLe32(rec.data(), 4096);
-    } else if (c.code == 0xFA002EE8) {
-      core::StoreLe32(rec.data() + 8, 65535);
-      core::StoreLe32(rec.data() + 12, 0xF0000);
-    } else if (c.code == 0xFA002EFC) {
-      core::StoreLe32(rec.data(), 0xB2);
-      core::StoreLe32(rec.data() + 4, 1);
-      rec[12] = 0x24;
-      core::StoreLe32(rec.data() + 16, fresh.physical);
-    }
+    if (c.code == 0xFA002EE0) fresh.machine->ReleaseSharedBlock();
+    std::vector<uint8_t> rec(kRecords.at(c.code).length, 0);
+    for (const auto& [at, value] : kRecords.at(c.code).fields) core::StoreLe32(rec.data() + at, value);
     core::StoreLe32(rec.data() + c.at, c.value);
     EXPECT_EQ(fresh.Control(c.code, rec), c.served);
     EXPECT_EQ(fresh.Entries().back().contains("misuse"), !c.served) << fresh.Entries().back().dump();
@@ -79,7 +73,9 @@ TEST(DriverEnd, RecordsOfAnotherLayoutAreRefused) {
   }
 }
 
-TEST(DriverEnd, EveryAllocationHasAddressesOfItsOwnReachedOnlyBySignExtension) {
+// Every allocation has addresses of its own, reached only by sign extension; a mapped segment's
+// view reaches the segment's bytes, and no further.
+TEST(DriverEnd, AllocationsAndMappingsHaveAddressesOfTheirOwnAndViewsNoLargerThanAsked) {
   Rig rig(Preset("legacy-8m"));
   auto& driver = rig.machine->Driver();
   std::array<uint8_t, 20> rec{};
@@ -103,27 +99,11 @@ TEST(DriverEnd, EveryAllocationHasAddressesOfItsOwnReachedOnlyBySignExtension) {
   ASSERT_TRUE(rig.Control(0xFA002EE0, rec));
   EXPECT_EQ(driver.Memory(SignExtended(core::LoadLe32(rec.data() + 4)), 1)[0], 0xCC)
       << "fresh memory is not zeroed for the caller";
-}
-
-// The view of a mapped segment reaches the segment's bytes, and no further.
-TEST(DriverEnd, MapsOnlyTheFirmwareSegments) {
-  Rig rig(Preset("legacy-8m"));
-  auto& driver = rig.machine->Driver();
-  struct { uint32_t physical, length; bool ok; } cases[] = {
-      {0xE0000, 65535, true}, {0xF0000, 65535, true}, {0xF0000, 65537, false},
-      {0xD0000, 16, false},   {0x7FF00000, 4096, false}, {0xE0000, 0, false}};
-  for (const auto& c : cases) {
-    std::array<uint8_t, 24> rec{};
-    core::StoreLe32(rec.data() + 8, c.length);
-    core::StoreLe32(rec.data() + 12, c.physical);
-    uint32_t got = 0;
-    EXPECT_EQ(driver.Control(0xFA002EE8, rec, got), c.ok) << std::hex << c.physical;
-    if (!c.ok) continue;
-    EXPECT_EQ(got, 24u);
-    const uint64_t program = core::LoadLe64(rec.data() + 16);
-    const auto view = driver.Memory(program, c.length);
-    EXPECT_TRUE(std::equal(view.begin(), view.end(), rig.machine->Segments().begin() + (c.physical - 0xE0000)));
-    EXPECT_TRUE(driver.Memory(program, c.length + 1).empty());
+  for (const uint32_t physical : {0xE0000u, 0xF0000u}) {
+    const uint64_t program = rig.MapSegment(physical);
+    const auto view = driver.Memory(program, 65535);
+    EXPECT_TRUE(std::equal(view.begin(), view.end(), rig.machine->Segments().begin() + (physical - 0xE0000)));
+    EXPECT_TRUE(driver.Memory(program, 65536).empty()) << std::hex << physical;
   }
   EXPECT_TRUE(driver.Memory(DriverEnd::kMapBase + 0xD0000, 1).empty());
 }
@@ -133,14 +113,9 @@ TEST(DriverEnd, MapsOnlyTheFirmwareSegments) {
 // everything else.
 TEST(SharedBlockAddress, TheSlotDecidesOnceTheUtilityKnowsItEbxOtherwise) {
   enum Value { kZero, kCurrent, kStale, kOther };
-  struct Case {
-    const char* what;
-    bool fadtPort;  // the FADT names the port, so the probe does not look for "$ASF"
-    int maps;       // of the F segment so far
-    uint8_t command;
-    Value slot, ebx;
-    const char* misuse;
-  };
+  // `fadtPort`: the FADT names the port, so the probe does not look for "$ASF"; `maps`: of
+  // the F segment so far.
+  struct Case { const char* what; bool fadtPort; int maps; uint8_t command; Value slot, ebx; const char* misuse; };
   const char* kZeroSlot = "address slot is zero: the shared block's address was not published";
   const Case cases[] = {
       {"opened: the slot decides", true, 2, 33, kCurrent, kOther, ""},
@@ -160,11 +135,12 @@ TEST(SharedBlockAddress, TheSlotDecidesOnceTheUtilityKnowsItEbxOtherwise) {
     Rig rig(p);
     const uint32_t stale = rig.physical;
     rig.Reallocate();
-    for (int i = 0; i < c.maps; ++i) rig.MapFSegment();
+    for (int i = 0; i < c.maps; ++i) rig.MapSegment();
     const auto value = [&](Value v) {
       return v == kZero ? 0 : v == kCurrent ? rig.physical : v == kStale ? stale : rig.physical + 0x1000;
     };
-    rig.PutSlot(value(c.slot));
+    const AsfProfile& asf = rig.machine->GetProfile().asf;  // the u32 the "$ASF" record points at
+    core::StoreLe32(rig.machine->FSegment().data() + asf.offset + asf.slotDistance, value(c.slot));
     if (c.command == 'p') {
       PutOfbd(rig, 64, 'p', 2, 4);  // the capability query, with the byte its answer clears
       rig.block[28 + 258] = 1;
@@ -183,7 +159,7 @@ TEST(SharedBlockAddress, TheSlotDecidesOnceTheUtilityKnowsItEbxOtherwise) {
 // --- flash commands ------------------------------------------------------------------------
 
 // On a chip whose block table starts above 0, so that requests below the table are misuse too.
-TEST(FlashCommands, MisusedRequestsAreJournaledAndNeverAnsweredAsSuccess) {
+TEST(FlashCommands, MisusedRequestsAndAShortBlockAreJournaledAndNeverAnsweredAsSuccess) {
   const char* kNoSignature = "no \"$NOX\" signature at 1041";
   const char* kOutside = "range outside the flash part";
   const char* kBelow = "range below the block table's first address";
@@ -216,12 +192,10 @@ TEST(FlashCommands, MisusedRequestsAreJournaledAndNeverAnsweredAsSuccess) {
   EXPECT_EQ(read | erase, 0) << rig.LastSmi().dump();
   const auto below = rig.machine->Flash().Bytes().first(0x10000);
   EXPECT_TRUE(std::ranges::none_of(below, [](uint8_t b) { return b == 0 || b == 0xFF; }));
-}
-
-TEST(FlashCommands, AShortSharedBlockIsNeverReadPastItsEnd) {
-  Rig rig(Preset("legacy-8m"), 32);
-  for (uint8_t command : {33, 37, 13, 38}) rig.Raise(command);
-  const auto lines = rig.SmiLines();
+  // A short shared block is never read past its end.
+  Rig shortBlock(Preset("legacy-8m"), 32);
+  for (uint8_t command : {33, 37, 13, 38}) shortBlock.Raise(command);
+  const auto lines = shortBlock.SmiLines();
   ASSERT_EQ(lines.size(), 4u);
   for (const auto& line : lines) EXPECT_EQ(line.value("misuse", ""), "shared block too small") << line.dump();
 }
@@ -270,8 +244,7 @@ TEST(Ofbd, EveryBlockIsCheckedInFullBeforeItIsAnswered) {
   // Without a spoil the block is well-formed; `told`: the firmware told its version first.
   struct Case { Put put, spoil; const char* misuse; bool told = false; };
   const Case cases[] = {
-      {kVersion, nullptr, nullptr}, {kMeQuery, nullptr, nullptr}, {kSecurePolicy, nullptr, nullptr},
-      {kSecurePiece, nullptr, nullptr}, {kVersion, nullptr, nullptr, true},
+      {kSecurePolicy, nullptr, nullptr}, {kSecurePiece, nullptr, nullptr}, {kVersion, nullptr, nullptr, true},
       {kVersion, [](Rig& r) { r.block[0] = 'o'; }, "no \"OFBD\" signature"},
       {kMeQuery, [](Rig& r) { r.Put16(4, 0x0210); }, "version is not 0 before the firmware told its own"},
       {kVersion, [](Rig& r) { r.Put16(14, 20); }, "header fields at 14 and 16 are not 18 and 2"},
@@ -321,8 +294,8 @@ TEST(Ofbd, EveryBlockIsCheckedInFullBeforeItIsAnswered) {
       ExpectRefused(rig, 38, c.misuse);
     } else {
       rig.Raise(38);
-      EXPECT_EQ(std::make_pair(rig.U16(12), rig.U16(4)), (c.put == kVersion ? std::pair<uint16_t, uint16_t>{1, 0x0210}
-                                                                            : std::pair<uint16_t, uint16_t>{0, 0}));
+      const std::pair<int, int> answer{rig.U16(12), rig.U16(4)};
+      EXPECT_EQ(answer, c.put == kVersion ? std::pair(1, 0x0210) : std::pair(0, 0));
     }
   }
 }

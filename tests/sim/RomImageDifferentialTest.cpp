@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 
@@ -20,19 +21,14 @@ namespace fs = std::filesystem;
 constexpr const char* kExtract = "/usr/bin/UEFIExtract";
 
 using Item = std::tuple<uint32_t, uint32_t, std::string>;  // base, size, upper-case GUID
-
-struct Listing {
-  std::set<Item> volumes;
-  std::set<Item> files;
-};
+using Listing = std::map<std::string, std::set<Item>>;       // by type: "Volume", "File", ...
 
 // Report lines: "Type | Subtype | Base | Size | CRC32 | Name", the name led by one dash per
 // tree level and possibly followed by " | remark".
 Listing ReadReport(const fs::path& report) {
   Listing out;
   std::ifstream in(report);
-  std::string line;
-  while (std::getline(in, line)) {
+  for (std::string line; std::getline(in, line);) {
     std::vector<std::string> cols;
     std::stringstream ss(line);
     for (std::string col; std::getline(ss, col, '|');) cols.push_back(col);
@@ -41,10 +37,8 @@ Listing ReadReport(const fs::path& report) {
     std::istringstream(cols[0]) >> type;
     const size_t name = cols[5].find_first_not_of("- ");
     if (name == std::string::npos || cols[5].size() < name + 36) continue;
-    const Item item{static_cast<uint32_t>(std::stoul(cols[2], nullptr, 16)),
-                    static_cast<uint32_t>(std::stoul(cols[3], nullptr, 16)), core::AsciiUpper(cols[5].substr(name, 36))};
-    if (type == "Volume") out.volumes.insert(item);
-    if (type == "File") out.files.insert(item);
+    out[type].insert({static_cast<uint32_t>(std::stoul(cols[2], nullptr, 16)),
+                      static_cast<uint32_t>(std::stoul(cols[3], nullptr, 16)), core::AsciiUpper(cols[5].substr(name, 36))});
   }
   return out;
 }
@@ -68,7 +62,7 @@ TEST(AgainstUefiExtract, ListsTheSameVolumesAndFilesWithSoundHeaders) {
         std::string(kExtract) + " '" + image.string() + "' report >'" + (dir / "out").string() + "' 2>&1";
     std::system(command.c_str());  // its exit code is a bit mask of GUID lookups, not an error
     ASSERT_TRUE(fs::exists(dir / "image.bin.report.txt"));
-    const Listing seen = ReadReport(dir / "image.bin.report.txt");
+    Listing seen = ReadReport(dir / "image.bin.report.txt");
     // Header checksums, sizes and alignment it checks itself, and says so when they are wrong.
     std::stringstream said;
     said << std::ifstream(dir / "out").rdbuf();
@@ -76,10 +70,10 @@ TEST(AgainstUefiExtract, ListsTheSameVolumesAndFilesWithSoundHeaders) {
     EXPECT_TRUE(text.find("invalid") == std::string::npos && text.find("failed") == std::string::npos) << text;
     Listing made;
     for (const RomVolume& v : r.volumes) {
-      made.volumes.insert({v.offset, v.length, v.name.value_or(v.fileSystem).ToRegistryString().substr(1, 36)});
+      made["Volume"].insert({v.offset, v.length, v.name.value_or(v.fileSystem).ToRegistryString().substr(1, 36)});
     }
-    for (const RomFile& f : r.files) made.files.insert({f.offset, f.size, f.name.ToRegistryString().substr(1, 36)});
-    EXPECT_EQ(std::tie(seen.volumes, seen.files), std::tie(made.volumes, made.files));
+    for (const RomFile& f : r.files) made["File"].insert({f.offset, f.size, f.name.ToRegistryString().substr(1, 36)});
+    EXPECT_EQ(std::tie(seen["Volume"], seen["File"]), std::tie(made["Volume"], made["File"]));
     fs::remove_all(dir);
   }
 }

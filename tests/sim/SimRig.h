@@ -53,6 +53,11 @@ inline ::testing::AssertionResult Carries(const json& line, const json& fields) 
   return ::testing::AssertionSuccess();
 }
 
+// The driver answers a 32-bit program address that the caller sign-extends.
+inline uint64_t SignExtended(uint32_t program) {
+  return static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(program)));
+}
+
 class Rig {
  public:
   explicit Rig(const Profile& profile, uint32_t blockSize = 65536) : Rig(InMemory(profile), blockSize) {}
@@ -67,19 +72,21 @@ class Rig {
     return m;
   }
 
+  // A served request returns the whole record, a refused one nothing.
   bool Control(uint32_t code, std::span<uint8_t> rec) {
-    uint32_t got = 0;
-    return machine->Driver().Control(code, rec, got);
+    uint32_t got = 99;
+    const bool served = machine->Driver().Control(code, rec, got);
+    EXPECT_EQ(got, served ? rec.size() : 0u) << "bytes returned for " << std::hex << code;
+    return served;
   }
 
-  // The program address is 32 bits that the caller sign-extends.
   void Allocate(uint32_t size) {
     std::array<uint8_t, 20> rec{};
     core::StoreLe32(rec.data(), size);
     if (!Control(0xFA002EE0, rec)) throw std::runtime_error("allocate");
     program32 = core::LoadLe32(rec.data() + 4);
     physical = core::LoadLe32(rec.data() + 8);
-    block = machine->Driver().Memory(static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(program32))), size);
+    block = machine->Driver().Memory(SignExtended(program32), size);
     if (block.size() != size) throw std::runtime_error("block does not resolve");
     std::fill(block.begin(), block.end(), uint8_t{0});
   }
@@ -89,17 +96,14 @@ class Rig {
     if (!Control(0xFA002EE4, rec)) throw std::runtime_error("release");
     Allocate(size);
   }
-  // Maps the F segment as the utility does when it looks for "$ASF".
-  void MapFSegment() {
+  // Maps a segment as the utility does, the F segment when it looks for "$ASF"; the view's
+  // program address.
+  uint64_t MapSegment(uint32_t segment = 0xF0000) {
     std::array<uint8_t, 24> rec{};
     core::StoreLe32(rec.data() + 8, 65535);
-    core::StoreLe32(rec.data() + 12, 0xF0000);
+    core::StoreLe32(rec.data() + 12, segment);
     if (!Control(0xFA002EE8, rec)) throw std::runtime_error("map");
-  }
-  // The u32 the "$ASF" record points at.
-  void PutSlot(uint32_t value) {
-    const AsfProfile& asf = machine->GetProfile().asf;
-    core::StoreLe32(machine->FSegment().data() + asf.offset + asf.slotDistance, value);
+    return core::LoadLe64(rec.data() + 16);
   }
 
   // Writes `command` to `port` with the shared block's address in EBX.
@@ -113,7 +117,6 @@ class Rig {
   }
 
   uint16_t U16(size_t at) const { return core::LoadLe16(block.data() + at); }
-  uint32_t U32(size_t at) const { return core::LoadLe32(block.data() + at); }
   void Put16(size_t at, uint16_t v) { core::StoreLe16(block.data() + at, v); }
   void Put32(size_t at, uint32_t v) { core::StoreLe32(block.data() + at, v); }
 
@@ -126,30 +129,25 @@ class Rig {
     block[16] = 255;
     std::memcpy(block.data() + 1041, "$NOX", 4);
   }
-  uint8_t Status() const { return block[16]; }
+  // The status byte of the handler's answer.
   uint8_t Request(uint8_t command, uint32_t address, uint32_t length = 1024) {
     PutRequest(address, length);
     Raise(command);
-    return Status();
+    return block[16];
   }
   uint8_t Enable() {
     block[16] = 0;
     Raise(32);
-    return Status();
+    return block[16];
   }
 
   std::vector<json> Entries() { return machine->GetJournal().Entries(); }
   std::vector<json> SmiLines() {
-    std::vector<json> out;
-    for (auto& e : Entries()) {
-      if (e.contains("smi")) out.push_back(e);
-    }
-    return out;
+    auto lines = Entries();
+    std::erase_if(lines, [](const json& e) { return !e.contains("smi"); });
+    return lines;
   }
-  json LastSmi() {
-    auto lines = SmiLines();
-    return lines.empty() ? json() : lines.back();
-  }
+  json LastSmi() { return SmiLines().empty() ? json() : SmiLines().back(); }
 
   std::unique_ptr<Machine> machine;
   uint32_t physical = 0;
