@@ -306,14 +306,12 @@ TEST(OemCalls, InputsTheCallingConventionFixesAreCheckedAndAWrongOneLeavesThePre
   constexpr uint32_t At = 0x80000000;  // At + n stands for the shared block's physical address + n
   struct Case { uint16_t cls, select; std::array<uint32_t, 4> in; const char* misuse; };
   const char* const kAreas = "inputs 0 and 1 are not the data areas at shared block + 1024 and + 2048";
-  const Case cases[] = {{99, 15, {At + 2048, At + 1024}, kAreas},
-                        {10, 4, {At, At + 2048}, kAreas},
+  const Case cases[] = {{99, 15, {At + 2048, At + 1024}, kAreas}, {10, 4, {At, At + 2048}, kAreas},
                         {99, 17, {At + 1024, At + 2048, 1}, "inputs 2 and 3 are not 0"},
                         {99, 15, {At + 1024, At + 2048}, "shared block too small for the data areas"},
-                        {99, 31, {1}, "inputs are not 0"},
+                        {99, 31, {1}, "inputs are not 0"}, {1, 0, {0x8005, 0}, "inputs are not 0x8005 and 1"},
                         {99, 40, {0x12A51, 'B', '1', '3'}, "input 0 is not a 16-bit extended ID"},
-                        {99, 40, {0x2A51, 'B', 0x131, '3'}, "inputs 1 to 3 are not one version character each"},
-                        {1, 0, {0x8005, 0}, "inputs are not 0x8005 and 1"}};
+                        {99, 40, {0x2A51, 'B', 0x131, '3'}, "inputs 1 to 3 are not one version character each"}};
   Profile p = Preset("uefi-16m");  // answers every one of these calls
   p.oem.password = "secret";
   Rig rig(p, 4096);  // room for both data areas, not for the 4 KiB identity area from +1024
