@@ -166,7 +166,11 @@ bool SmiFlash::VerifyFlash(uint32_t address, uint32_t length, std::span<const ui
   WriteDataAddress();
   for (uint32_t i = 0; i < pieces; ++i) {
     const uint32_t pieceAddress = address + i * kPieceSize;
-    const Outcome outcome = Attempt(kRead, allowance, [&] { WritePieceHeader(pieceAddress, kPieceSize); });
+    // Signed like any read: a block just allocated holds no signature from earlier requests.
+    const Outcome outcome = Attempt(kRead, allowance, [&] {
+      WritePieceHeader(pieceAddress, kPieceSize);
+      WriteSignature();
+    });
     if (outcome == Outcome::kFailed) return false;
     if (progress) progress(pieceAddress, TotalFlashSize(), length);
     if (std::memcmp(&block_[kDataOffset], &expected[size_t{i} * kPieceSize], kPieceSize) != 0) return false;

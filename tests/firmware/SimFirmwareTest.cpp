@@ -288,6 +288,11 @@ TEST(FlashRequests, PiecesOfOneKibibyteEnableOnceAndNorFlashAnsweringWithAnyStat
   EXPECT_TRUE(rig->smi->VerifyFlash(0, 0x1000, a));
   ASSERT_TRUE(rig->smi->WriteFlash(0, 0x1000, b));  // no erase in between: bits only clear
   EXPECT_FALSE(rig->smi->VerifyFlash(0, 0x1000, b));
+  // A verify signs its own requests: nothing an earlier request left in the block is relied on.
+  rig->smi->ZeroBlock();
+  const size_t zeroed = rig->Mark();
+  EXPECT_FALSE(rig->smi->VerifyFlash(0, 0x1000, b));
+  for (const Json& s : rig->Smis(zeroed)) EXPECT_FALSE(s.contains("misuse")) << s.dump();
   std::vector<uint8_t> got(0x1000);
   ASSERT_TRUE(rig->smi->ReadFlash(0, 0x1000, got));
   EXPECT_EQ(got, std::vector<uint8_t>(0x1000, 0x30));
