@@ -31,10 +31,10 @@ constexpr uint64_t kLargestImage = 0xFFFFFFFFull;
 void RomFileActions::Open() {
   // The program works from the file from now on.
   if (s_.ImageFromPackage()) s_.ReleaseImage();
-  const ui::FileDialogSpec spec{text::kOpenFilter, "",
+  const ui::FileDialogOptions options{text::kOpenFilter, "",
                                 ui::file_flag::kHideReadOnly | ui::file_flag::kPathMustExist |
                                     ui::file_flag::kFileMustExist | ui::file_flag::kEnableSizing};
-  const std::optional<std::string> path = s_.platform.ui.OpenFileDialog(spec);
+  const std::optional<std::string> path = s_.platform.ui.OpenFileDialog(options);
   if (!path) return;
 
   if (ui::InformationPageModel* info = dialog_.InformationPage()) info->ForgetRomFile();
@@ -129,9 +129,9 @@ void RomFileActions::ShowLoaded(const std::string& path) {
 void RomFileActions::Save() {
   os::OsServices& os = s_.platform.os;
   os.SetFlashProtection(true);
-  const ui::FileDialogSpec spec{text::kSaveFilter, text::kSaveExtension,
+  const ui::FileDialogOptions options{text::kSaveFilter, text::kSaveExtension,
                                 ui::file_flag::kHideReadOnly | ui::file_flag::kOverwritePrompt};
-  const std::optional<std::string> path = s_.platform.ui.SaveFileDialog(spec);
+  const std::optional<std::string> path = s_.platform.ui.SaveFileDialog(options);
   if (!path) {
     // Nothing is read: the power buttons and the lock policy go back at once.
     os.SetFlashProtection(false);

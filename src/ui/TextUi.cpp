@@ -108,15 +108,15 @@ void TextUi::ShowKorvInfo(const KorvInfo& info) {
   Ask({Button::kCancel}, Button::kCancel);
 }
 
-std::optional<std::string> TextUi::AskPath(const char* title, const FileDialogSpec& spec) {
+std::optional<std::string> TextUi::AskPath(const char* title, const FileDialogOptions& options) {
   if (activeDialog_) activeDialog_->Detach();
   // The filter's descriptions, without their patterns: "ROM Files (*.ROM), All Files (*.*)".
   std::string kinds;
   size_t at = 0;
-  for (bool description = true; at < spec.filter.size(); description = !description) {
-    size_t bar = spec.filter.find('|', at);
-    if (bar == std::string::npos) bar = spec.filter.size();
-    if (description && bar > at) kinds += (kinds.empty() ? "" : ", ") + spec.filter.substr(at, bar - at);
+  for (bool description = true; at < options.filter.size(); description = !description) {
+    size_t bar = options.filter.find('|', at);
+    if (bar == std::string::npos) bar = options.filter.size();
+    if (description && bar > at) kinds += (kinds.empty() ? "" : ", ") + options.filter.substr(at, bar - at);
     at = bar + 1;
   }
   Print(std::string("== ") + title + " ==\nFile name (" + kinds + "; empty line cancels): ");
@@ -126,9 +126,9 @@ std::optional<std::string> TextUi::AskPath(const char* title, const FileDialogSp
   return line;
 }
 
-std::optional<std::string> TextUi::OpenFileDialog(const FileDialogSpec& spec) { return AskPath("Open", spec); }
+std::optional<std::string> TextUi::OpenFileDialog(const FileDialogOptions& options) { return AskPath("Open", options); }
 
-std::optional<std::string> TextUi::SaveFileDialog(const FileDialogSpec& spec) { return AskPath("Save As", spec); }
+std::optional<std::string> TextUi::SaveFileDialog(const FileDialogOptions& options) { return AskPath("Save As", options); }
 
 void TextUi::Beep() {
   if (activeDialog_) activeDialog_->Detach();

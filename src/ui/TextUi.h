@@ -26,8 +26,8 @@ class TextUi : public Ui {
   void RunMainDialog(MainDialogHost& host) override;
   // A file dialog reads one line, the path as typed; an empty line or the end of input
   // cancels.
-  std::optional<std::string> OpenFileDialog(const FileDialogSpec& spec) override;
-  std::optional<std::string> SaveFileDialog(const FileDialogSpec& spec) override;
+  std::optional<std::string> OpenFileDialog(const FileDialogOptions& options) override;
+  std::optional<std::string> SaveFileDialog(const FileDialogOptions& options) override;
   // A terminal rings its bell; a log shows "(beep)".
   void Beep() override;
 
@@ -43,7 +43,7 @@ class TextUi : public Ui {
 
  private:
   Button Ask(const std::vector<Button>& buttons, Button onEnd);
-  std::optional<std::string> AskPath(const char* title, const FileDialogSpec& spec);
+  std::optional<std::string> AskPath(const char* title, const FileDialogOptions& options);
 
   std::FILE* in_;
   std::FILE* out_;

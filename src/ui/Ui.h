@@ -42,7 +42,7 @@ inline constexpr uint32_t kEnableSizing = 0x00800000;
 
 // A file-open or file-save dialog: the filter as pairs of "description|pattern|" ending in
 // "||", the extension added to a name typed without one (empty: none), and the flags.
-struct FileDialogSpec {
+struct FileDialogOptions {
   std::string filter;
   std::string defaultExtension;
   uint32_t flags = 0;
@@ -72,8 +72,8 @@ class Ui {
   virtual void ShowKorvInfo(const KorvInfo& info) = 0;
   virtual void RunMainDialog(MainDialogHost& host) = 0;
   // The chosen path, or none when the user cancelled.
-  virtual std::optional<std::string> OpenFileDialog(const FileDialogSpec& spec) = 0;
-  virtual std::optional<std::string> SaveFileDialog(const FileDialogSpec& spec) = 0;
+  virtual std::optional<std::string> OpenFileDialog(const FileDialogOptions& options) = 0;
+  virtual std::optional<std::string> SaveFileDialog(const FileDialogOptions& options) = 0;
   // The system's default sound: an edit refused a character.
   virtual void Beep() = 0;
 };

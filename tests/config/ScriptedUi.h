@@ -33,8 +33,8 @@ struct ScriptedUi final : ui::Ui {
   }
   void ShowKorvInfo(const ui::KorvInfo& info) override { korvInfos.push_back(info); }
   void RunMainDialog(ui::MainDialogHost&) override {}
-  std::optional<std::string> OpenFileDialog(const ui::FileDialogSpec&) override { return std::nullopt; }
-  std::optional<std::string> SaveFileDialog(const ui::FileDialogSpec&) override { return std::nullopt; }
+  std::optional<std::string> OpenFileDialog(const ui::FileDialogOptions&) override { return std::nullopt; }
+  std::optional<std::string> SaveFileDialog(const ui::FileDialogOptions&) override { return std::nullopt; }
   void Beep() override {}
   Strings Texts() const {
     Strings out;

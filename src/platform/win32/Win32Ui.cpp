@@ -28,9 +28,9 @@ std::string SystemFilter(const std::string& filter) {
   return out;
 }
 
-std::optional<std::string> RunFileDialog(const ui::FileDialogSpec& spec, bool save) {
+std::optional<std::string> RunFileDialog(const ui::FileDialogOptions& options, bool save) {
   std::vector<char> path(MAX_PATH, '\0');
-  const std::string filter = SystemFilter(spec.filter);
+  const std::string filter = SystemFilter(options.filter);
   OPENFILENAMEA ofn{};
   ofn.lStructSize = sizeof(ofn);
   ofn.hwndOwner = Owner();
@@ -38,8 +38,8 @@ std::optional<std::string> RunFileDialog(const ui::FileDialogSpec& spec, bool sa
   ofn.nFilterIndex = 1;
   ofn.lpstrFile = path.data();
   ofn.nMaxFile = static_cast<DWORD>(path.size());
-  ofn.lpstrDefExt = spec.defaultExtension.empty() ? nullptr : spec.defaultExtension.c_str();
-  ofn.Flags = spec.flags;
+  ofn.lpstrDefExt = options.defaultExtension.empty() ? nullptr : options.defaultExtension.c_str();
+  ofn.Flags = options.flags;
   const BOOL chosen = save ? GetSaveFileNameA(&ofn) : GetOpenFileNameA(&ofn);
   if (!chosen) return std::nullopt;
   return std::string(path.data());
@@ -68,12 +68,12 @@ void Win32Ui::RunMainDialog(ui::MainDialogHost& host) {
   window.Run();
 }
 
-std::optional<std::string> Win32Ui::OpenFileDialog(const ui::FileDialogSpec& spec) {
-  return RunFileDialog(spec, false);
+std::optional<std::string> Win32Ui::OpenFileDialog(const ui::FileDialogOptions& options) {
+  return RunFileDialog(options, false);
 }
 
-std::optional<std::string> Win32Ui::SaveFileDialog(const ui::FileDialogSpec& spec) {
-  return RunFileDialog(spec, true);
+std::optional<std::string> Win32Ui::SaveFileDialog(const ui::FileDialogOptions& options) {
+  return RunFileDialog(options, true);
 }
 
 void Win32Ui::Beep() { MessageBeep(MB_OK); }

@@ -13,8 +13,8 @@ class Win32Ui final : public ui::Ui {
   std::optional<std::string> AskPassword(const std::string& prompt) override;
   void ShowKorvInfo(const ui::KorvInfo& info) override;
   void RunMainDialog(ui::MainDialogHost& host) override;
-  std::optional<std::string> OpenFileDialog(const ui::FileDialogSpec& spec) override;
-  std::optional<std::string> SaveFileDialog(const ui::FileDialogSpec& spec) override;
+  std::optional<std::string> OpenFileDialog(const ui::FileDialogOptions& options) override;
+  std::optional<std::string> SaveFileDialog(const ui::FileDialogOptions& options) override;
   void Beep() override;
 };
 
