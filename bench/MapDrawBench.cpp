@@ -78,6 +78,10 @@ class IdleUi : public Ui {
   std::optional<std::string> AskPassword(const std::string&) override { return std::nullopt; }
   void ShowKorvInfo(const KorvInfo&) override {}
   void RunMainDialog(MainDialogHost&) override {}
+  std::optional<std::string> OpenFileDialog(const FileDialogOptions&) override { return std::nullopt; }
+  std::optional<std::string> SaveFileDialog(const FileDialogOptions&) override { return std::nullopt; }
+  void Beep() override {}
+  void ShowImageTransfer(uint32_t, uint32_t) override {}
 };
 
 void ViewRun(benchmark::State& state, TextViewStyle style) {
