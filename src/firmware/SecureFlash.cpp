@@ -122,15 +122,20 @@ bool SecureFlash::QuerySecureFlash() {
   return true;
 }
 
+void FlashPolicy::Request(uint8_t requested, unsigned regionBit, std::optional<std::span<const uint8_t>> fileName,
+                          uint32_t size) {
+  type = std::min(type, requested);
+  regions |= uint32_t{1} << regionBit;
+  if (fileName) {
+    name.fill(0);
+    std::copy_n(fileName->begin(), std::min(fileName->size(), name.size()), name.begin());
+  }
+  imageSize = size;
+}
+
 void SecureFlash::RequestSecureRegion(uint8_t type, unsigned regionBit, std::optional<std::span<const uint8_t>> name,
                                       uint32_t imageSize) {
-  policy_.type = std::min(policy_.type, type);
-  policy_.regions |= uint32_t{1} << regionBit;
-  if (name) {
-    policy_.name.fill(0);
-    std::copy_n(name->begin(), std::min(name->size(), policy_.name.size()), policy_.name.begin());
-  }
-  policy_.imageSize = imageSize;
+  policy_.Request(type, regionBit, name, imageSize);
 }
 
 bool SecureFlash::SendPiece(uint32_t offset, std::span<const uint8_t> piece) {

@@ -52,6 +52,9 @@ struct FlashPolicy {
   uint32_t regions = 0;
   std::array<uint8_t, secure::kNameSize> name{};
   uint32_t imageSize = 0;
+  // Lowers the type to `type` when that is lower, adds the region, takes the name when one
+  // is given and the image size.
+  void Request(uint8_t type, unsigned regionBit, std::optional<std::span<const uint8_t>> name, uint32_t size);
   std::array<uint8_t, secure::kPolicySize> Bytes() const;
 };
 
