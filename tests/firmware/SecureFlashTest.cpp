@@ -4,9 +4,11 @@
 
 #include <vector>
 
+#include "SimRig.h"
 #include "app/SecureFlashStart.h"
 #include "core/Bytes.h"
 #include "firmware/SecureFlash.h"
+#include "platform/sim/Capsule.h"
 
 namespace nox::firmware {
 namespace {
@@ -90,6 +92,86 @@ TEST(RecoveryName, IsTheHeaderFileNameOrItsFileNameWhenThePathIsTooLong) {
   EXPECT_EQ(text(app::RecoveryName("./noxwingui.hdr")), "./noxwingui.hdr");
   EXPECT_EQ(text(app::RecoveryName("C:\\FLASH\\TOOLS\\NOXWINGUI.hdr")), "NOXWINGUI.hdr");
   EXPECT_EQ(text(app::RecoveryName("/srv/a/very_long_program.hdr")), "very_long_progra");
+}
+
+// The pieces as the machine saw them: (offset in its memory, length), in order.
+std::vector<std::pair<uint32_t, uint32_t>> Pieces(const nox::testing::SimRig& rig, size_t from) {
+  std::vector<std::pair<uint32_t, uint32_t>> pieces;
+  for (const auto& j : rig.Smis(from)) {
+    if (j.value("request", "") == "piece") pieces.emplace_back(j.at("offset"), j.at("length"));
+  }
+  return pieces;
+}
+
+TEST(SecureFlashExchange, EveryPieceGoesWhereTheFirmwareExpectsIt) {
+  using Pairs = std::vector<std::pair<uint32_t, uint32_t>>;
+  struct Case {
+    const char* what;
+    size_t size;
+    std::function<void(std::vector<uint8_t>&)> build;
+    Pairs pieces;
+    std::vector<std::array<uint32_t, 3>> progress;
+  };
+  const Case cases[] = {
+      {"65536 bytes: two whole pieces", 65536, {}, {{0, 32768}, {32768, 32768}},
+       {{65536, 0, 1}, {65536, 32768, 1}, {0, 0, 0}}},
+      {"70000 bytes: a last piece of 4464", 70000, {}, {{0, 32768}, {32768, 32768}, {65536, 4464}},
+       {{70000, 0, 1}, {70000, 32768, 1}, {70000, 65536, 1}, {0, 0, 0}}},
+      {"a header at the start goes with the image", 40000, [](auto& i) { PutHeader(i, 0, 64); },
+       {{0, 32768}, {32768, 7232}}, {{40000, 0, 1}, {40000, 32768, 1}, {0, 0, 0}}},
+      {"a header inside goes ahead, the image behind it", 40000,
+       [](auto& i) {
+         PutGuid(i, 1000, MarkerGuid());
+         PutHeader(i, 1040, 80);
+       },
+       {{0, 80}, {80, 32768}, {32848, 7232}}, {{40000, 0, 1}, {40000, 32768, 1}, {0, 0, 0}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    nox::testing::SimRig rig("secure-16m");
+    rig.Open();
+    ASSERT_TRUE(rig.secure->Capable());
+    std::vector<uint8_t> image(c.size, 0x5A);
+    if (c.build) c.build(image);
+    std::vector<std::array<uint32_t, 3>> progress;
+    const size_t mark = rig.Mark();
+    const core::ProgressCallback record = [&](uint32_t a, uint32_t b, uint32_t l) { progress.push_back({a, b, l}); };
+    ASSERT_TRUE(rig.secure->LoadImageToFirmware(image, 0, record));
+    EXPECT_EQ(Pieces(rig, mark), c.pieces);
+    EXPECT_EQ(progress, c.progress);
+    // Once across, the image is not sent again.
+    const size_t again = rig.Mark();
+    EXPECT_TRUE(rig.secure->LoadImageToFirmware(image, 0, record));
+    EXPECT_TRUE(Pieces(rig, again).empty());
+  }
+}
+
+TEST(SecureFlashExchange, TheSessionStartsOnceAndOnlyAfterTheFirmwareClearedItsStatus) {
+  nox::testing::SimRig plain("uefi-16m");
+  plain.Open();
+  EXPECT_FALSE(plain.secure->Capable());
+
+  nox::testing::SimRig rig("secure-16m");
+  rig.Open();
+  ASSERT_TRUE(rig.secure->Capable());
+  const auto sessions = [&](size_t from) {
+    return std::ranges::count_if(rig.Smis(from), [](const auto& j) { return j.value("request", "") == "session"; });
+  };
+  // Nothing in the firmware's memory yet: the firmware leaves its status, and a later
+  // request is sent again.
+  rig.secure->RequestSecureRegion(secure::kRuntime, secure::kMainBiosBit, std::nullopt, 16u << 20);
+  EXPECT_EQ(rig.secure->StartSecureFlashSession(), sim::capsule::kIncomplete);
+  const sim::RomResult capsule =
+      sim::BuildCapsuleImage(rig.machine->GetProfile(), sim::RunningRomOptions(rig.machine->GetProfile()), {});
+  ASSERT_TRUE(capsule.error.empty()) << capsule.error;
+  rig.secure->RequestSecureRegion(secure::kRuntime, secure::kMainBiosBit, std::nullopt,
+                                  static_cast<uint32_t>(capsule.image.size()));
+  ASSERT_TRUE(rig.secure->LoadImageToFirmware(capsule.image, 0, {}));
+  const size_t mark = rig.Mark();
+  EXPECT_EQ(rig.secure->StartSecureFlashSession(), 0);
+  EXPECT_EQ(rig.secure->StartSecureFlashSession(), 0);
+  EXPECT_EQ(sessions(mark), 1);
+  EXPECT_TRUE(rig.secure->SessionStarted());
 }
 
 }  // namespace
