@@ -44,7 +44,7 @@ std::vector<UnsignedRange> Merged(std::vector<UnsignedRange> ranges) {
 Sha256::Digest Digest(std::span<const uint8_t> header, std::span<const uint8_t> image,
                       const std::vector<UnsignedRange>& ranges) {
   std::vector<uint8_t> zeroed(header.begin(), header.end());
-  std::fill_n(zeroed.begin() + kDigestAt, kDigestLength, uint8_t{0});
+  if (zeroed.size() >= kDigestAt + kDigestLength) std::fill_n(zeroed.begin() + kDigestAt, kDigestLength, uint8_t{0});
   Sha256 h;
   h.Update(zeroed);
   size_t at = 0;
