@@ -279,6 +279,16 @@ void ReadAll(const Reader& r, Profile& p) {
     o->Text("wrongMessage", p.ofbdPassword.wrongMessage);
     o->Text("lockedMessage", p.ofbdPassword.lockedMessage);
   }
+  if (auto s = r.Object("secureFlash")) {
+    s->Bool("capable", p.secureFlash.capable);
+    s->Bool("requireSigned", p.secureFlash.requireSigned);
+    s->Number("sessionStatus", p.secureFlash.sessionStatus);
+    if (s->Has("failPieceAt") && !s->At("failPieceAt").is_null()) {
+      uint32_t at = 0;
+      s->Number("failPieceAt", at);
+      p.secureFlash.failPieceAt = at;
+    }
+  }
   if (auto f = r.Object("faults")) ReadFaults(*f, p.faults);
 }
 
@@ -413,6 +423,12 @@ void Validate(const Profile& p) {
       Fail(core::Format("faults.bitFlips[%u].length", static_cast<unsigned>(i)), "must not be 0");
     }
   }
+  if (p.secureFlash.capable && p.ofbdVersion == 0) {
+    Fail("secureFlash.capable", "the secure-flash requests travel in OFBD blocks: give ofbdVersion");
+  }
+  if (p.secureFlash.failPieceAt && *p.secureFlash.failPieceAt >= uint64_t{f.size} + 65536) {
+    Fail("secureFlash.failPieceAt", "lies past the image memory (flash size + 65536)");
+  }
   const std::string records = CheckSegmentRecords(p);
   if (!records.empty()) throw ProfileError(records);
 }
@@ -528,6 +544,10 @@ nlohmann::json ProfileToJson(const Profile& p) {
                        {"prompt", p.ofbdPassword.prompt},
                        {"wrongMessage", p.ofbdPassword.wrongMessage},
                        {"lockedMessage", p.ofbdPassword.lockedMessage}};
+  j["secureFlash"] = {{"capable", p.secureFlash.capable},
+                      {"requireSigned", p.secureFlash.requireSigned},
+                      {"sessionStatus", p.secureFlash.sessionStatus},
+                      {"failPieceAt", p.secureFlash.failPieceAt ? json(*p.secureFlash.failPieceAt) : json(nullptr)}};
   json stuck = json::array();
   for (const StuckFault& s : p.faults.stuck) {
     json e = {{"fromSmi", s.fromSmi}, {"attempts", s.attempts}};

@@ -122,6 +122,16 @@ struct SetupPreserveProfile {
   bool restoreFails = false;
 };
 
+// Secure flash: the firmware takes the whole image into its own memory through OFBD 'p'
+// blocks, checks its capsule header, and then lets the utility write only that image inside
+// a session, or programs it itself at the next boot (capsule and recovery updates).
+struct SecureFlashProfile {
+  bool capable = false;
+  bool requireSigned = false;     // refuse images whose capsule header carries no digest
+  uint8_t sessionStatus = 0;      // 0: decide by the checks; else refuse every session with it
+  std::optional<uint32_t> failPieceAt;  // a piece covering this image-memory offset fails
+};
+
 // Real time a flash request takes, so that a person can watch a run; the virtual clock is
 // not affected. 0 (the default) answers at once.
 struct TimingProfile {
@@ -178,6 +188,7 @@ struct Profile {
   DefaultsProfile defaults;
   OfbdPasswordProfile ofbdPassword;
   SetupPreserveProfile setupPreserve;
+  SecureFlashProfile secureFlash;
   TimingProfile timing;
   FaultProfile faults;
 };
