@@ -173,7 +173,7 @@ TEST(SecureFlash, SessionStartVerifiesTheImageMemory) {
     Size size = Size::File;
     uint32_t regions = 0x2;
     uint8_t sessionStatus = 0;
-    std::function<void(std::vector<uint8_t>&)> spoil;
+    std::function<void(std::vector<uint8_t>&)> spoil{};
     uint8_t status = 0;
     const char* reason = "";
   };
@@ -183,7 +183,10 @@ TEST(SecureFlash, SessionStartVerifiesTheImageMemory) {
       {.what = "the policy counts the image proper alone", .form = CapsuleForm::Leading, .size = Size::Proper},
       {.what = "unsigned on a machine that does not insist", .form = CapsuleForm::Leading, .sign = false, .requireSigned = false},
       {.what = "last piece never sent", .form = CapsuleForm::Leading, .send = Send::LastPieceMissing, .status = 2, .reason = "image incomplete"},
-      {.what = "no capsule header", .form = CapsuleForm::MarkerOnly, .status = 3, .reason = "no capsule GUID"},
+      {.what = "no capsule header", .form = CapsuleForm::MarkerOnly, .status = 5, .reason = "unsigned image refused"},
+      {.what = "no capsule header where none is required", .form = CapsuleForm::MarkerOnly, .requireSigned = false},
+      {.what = "a broken capsule GUID", .form = CapsuleForm::Leading, .spoil = [](auto& f) { f[3] ^= 1; }, .status = 5,
+       .reason = "unsigned image refused"},
       {.what = "header shorter than its ranges", .form = CapsuleForm::Leading, .spoil = [](auto& f) { f[24] += 4; }, .status = 3,
        .reason = "does not hold"},
       {.what = "damaged", .form = CapsuleForm::Leading, .damage = true, .status = 4, .reason = "digest mismatch"},

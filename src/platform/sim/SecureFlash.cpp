@@ -196,7 +196,7 @@ uint8_t SecureFlash::StartSession(uint8_t* p, std::string& reason, json& detail)
   }
   const uint8_t status = Verify(imageSize, reason);
   if (status != capsule::kAccepted) return status;
-  const uint32_t header = LoadLe16(memory_.data() + 28);
+  const uint32_t header = HeldHeaderLength();
   const uint32_t size = machine_.GetProfile().flash.size;
   if (type == 2) {
     pending_ = Pending{"capsule", regions, "", {}};
@@ -215,6 +215,18 @@ uint8_t SecureFlash::Verify(uint32_t policySize, std::string& reason) const {
     reason = std::move(why);
     return status;
   };
+  if (!Uploaded(0, core::Guid::kSize)) return refuse(capsule::kIncomplete, "nothing uploaded");
+  if (HeldHeaderLength() == 0) {
+    // An image without a capsule header carries no digest: a firmware that takes unsigned
+    // images takes it as it stands, one that requires signed images refuses it.
+    if (p.secureFlash.requireSigned) return refuse(capsule::kUnsignedRefused, "no capsule header: unsigned image refused");
+    if (!Uploaded(0, p.flash.size)) return refuse(capsule::kIncomplete, "image incomplete");
+    if (policySize != p.flash.size) {
+      return refuse(capsule::kDoesNotFit,
+                    core::Format("the policy's image size %u is not the flash part's %u", policySize, p.flash.size));
+    }
+    return capsule::kAccepted;
+  }
   if (!Uploaded(0, kCapsuleFixedLength)) return refuse(capsule::kIncomplete, "capsule header not uploaded");
   const std::span<const uint8_t> memory(memory_);
   const uint32_t header = LoadLe16(memory.data() + 28);
@@ -255,6 +267,13 @@ const char* SecureFlash::Refusal(bool erase, uint32_t address, uint32_t length, 
     return "data differs from the verified image";
   }
   return nullptr;
+}
+
+// The memory holds a header when its first bytes were uploaded and are the capsule GUID.
+uint32_t SecureFlash::HeldHeaderLength() const {
+  const auto guid = CapsuleGuid().ToBytes();
+  if (!Uploaded(0, guid.size()) || std::memcmp(memory_.data(), guid.data(), guid.size()) != 0) return 0;
+  return core::ReadLe16(memory_, 28).value_or(0);
 }
 
 bool SecureFlash::Uploaded(uint64_t start, uint64_t end) const {
@@ -329,9 +348,11 @@ std::string SecureFlash::BootRecovery(const Pending& pending) {
     }
   }
   if (found.empty()) return notApplied("recovery file is gone");
-  const std::optional<CapsuleParts> parts = LocateCapsule(file);
-  if (!parts) return notApplied("recovery file fails its check: no capsule header");
   const Profile& p = machine_.GetProfile();
+  std::optional<CapsuleParts> parts = LocateCapsule(file);
+  if (!parts && !p.secureFlash.requireSigned && file.size() == p.flash.size) parts = CapsuleParts{{}, file};
+  if (!parts) return notApplied("recovery file fails its check: no capsule header");
+  if (parts->header.empty()) return Apply("recovery", parts->image, pending.regions, {{"file", found.string()}});
   const CapsuleVerdict v = CheckCapsule(parts->header, parts->image, p.flash.size, p.secureFlash.requireSigned);
   if (v.status != capsule::kAccepted) return notApplied("recovery file fails its check: " + v.reason);
   return Apply("recovery", parts->image, pending.regions, {{"file", found.string()}});

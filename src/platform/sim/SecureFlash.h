@@ -79,6 +79,7 @@ class SecureFlash {
   uint8_t Piece(uint8_t* data, nlohmann::json& detail);
   uint8_t StartSession(uint8_t* policy, std::string& reason, nlohmann::json& detail);
   uint8_t Verify(uint32_t policySize, std::string& reason) const;
+  uint32_t HeldHeaderLength() const;
   bool Uploaded(uint64_t start, uint64_t end) const;
   void Hold(uint32_t start, uint32_t end);
   void ForgetMemory();
