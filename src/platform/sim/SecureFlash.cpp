@@ -1,10 +1,12 @@
 #include "platform/sim/SecureFlash.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <thread>
 
 #include "core/Bytes.h"
 #include "core/CText.h"
@@ -147,6 +149,10 @@ uint8_t SecureFlash::Piece(uint8_t* d, json& detail) {
   if (failAt && *failAt >= offset && *failAt - offset < length) {
     detail["fault"] = "failing piece";
     return 2;
+  }
+  // A watched run sees the image go across as it sees the flash being written.
+  if (const uint32_t us = machine_.GetProfile().timing.realMicrosPerRequest; us != 0) {
+    std::this_thread::sleep_for(std::chrono::microseconds(us));
   }
   if (memory_.size() < uint64_t{offset} + length) memory_.resize(uint64_t{offset} + length, 0xFF);
   std::memcpy(memory_.data() + offset, d + kPieceData, length);
