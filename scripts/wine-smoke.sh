@@ -181,7 +181,7 @@ if [[ -f "$platform/noxdrive.exe" && -x "$native/tools/noxsim/noxsim" ]]; then
   cp "$work/driver.sys" "$u/"
   noxsim="$native/tools/noxsim/noxsim"
   for m in m-auto m-ui m-pw m-korv; do "$noxsim" create "$u/$m" --preset legacy-8m >/dev/null; done
-  "$noxsim" create "$u/m-sec" --preset secure-16m --set timing.realMicrosPerRequest=3000 >/dev/null
+  "$noxsim" create "$u/m-sec" --preset secure-16m --set timing.realMicrosPerPiece=20000 >/dev/null
   "$noxsim" rom "$u/m-sec" -o "$u/secure.cap" --capsule >/dev/null
   "$noxsim" rom "$u/m-sec" -o "$u/secure.rom" >/dev/null
   # Slow enough for the map to be caught mid-flash.

@@ -265,6 +265,8 @@ void ReadAll(const Reader& r, Profile& p) {
   if (auto t = r.Object("timing")) {
     t->Number("realMicrosPerRequest", p.timing.realMicrosPerRequest);
     if (p.timing.realMicrosPerRequest > 1000000) Fail(t->PathOf("realMicrosPerRequest"), "at most 1000000");
+    t->Number("realMicrosPerPiece", p.timing.realMicrosPerPiece);
+    if (p.timing.realMicrosPerPiece > 1000000) Fail(t->PathOf("realMicrosPerPiece"), "at most 1000000");
   }
   if (auto sp = r.Object("setupPreserve")) {
     sp->Bool("supported", p.setupPreserve.supported);
@@ -534,7 +536,8 @@ nlohmann::json ProfileToJson(const Profile& p) {
   j["defaults"] = {{"enabled", p.defaults.enabled},
                    {"switchOn", p.defaults.switchOn},
                    {"switchOff", p.defaults.switchOff}};
-  j["timing"] = {{"realMicrosPerRequest", p.timing.realMicrosPerRequest}};
+  j["timing"] = {{"realMicrosPerRequest", p.timing.realMicrosPerRequest},
+                 {"realMicrosPerPiece", p.timing.realMicrosPerPiece}};
   j["setupPreserve"] = {{"supported", p.setupPreserve.supported},
                         {"storeFails", p.setupPreserve.storeFails},
                         {"restoreFails", p.setupPreserve.restoreFails}};

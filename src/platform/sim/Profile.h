@@ -132,11 +132,12 @@ struct SecureFlashProfile {
   std::optional<uint32_t> failPieceAt;  // a piece covering this image-memory offset fails
 };
 
-// Real time a flash request (or a piece of an image handed to a secure-flash firmware) takes,
-// so that a person can watch a run; the virtual clock is not affected. 0 (the default)
+// Real time a flash request, and a piece of an image handed to a secure-flash firmware,
+// take, so that a person can watch a run; the virtual clock is not affected. 0 (the default)
 // answers at once.
 struct TimingProfile {
   uint32_t realMicrosPerRequest = 0;
+  uint32_t realMicrosPerPiece = 0;
 };
 
 struct StuckFault {

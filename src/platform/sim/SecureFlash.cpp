@@ -151,7 +151,7 @@ uint8_t SecureFlash::Piece(uint8_t* d, json& detail) {
     return 2;
   }
   // A watched run sees the image go across as it sees the flash being written.
-  if (const uint32_t us = machine_.GetProfile().timing.realMicrosPerRequest; us != 0) {
+  if (const uint32_t us = machine_.GetProfile().timing.realMicrosPerPiece; us != 0) {
     std::this_thread::sleep_for(std::chrono::microseconds(us));
   }
   if (memory_.size() < uint64_t{offset} + length) memory_.resize(uint64_t{offset} + length, 0xFF);

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "core/Format.h"
+
 #include "platform/win32/Win32Dialogs.h"
 #include "platform/win32/Win32MainWindow.h"
 #include "platform/win32/res/resource.h"
@@ -96,6 +98,8 @@ void Win32Ui::ShowImageTransfer(uint32_t sent, uint32_t total) {
   }
   const WPARAM position = static_cast<WPARAM>(uint64_t{std::min(sent, total)} * 1000 / total);
   SendDlgItemMessageA(window, IDC_TRANSFER_BAR, PBM_SETPOS, position, 0);
+  const std::string text = core::Format("%s: %d%%", ui::kImageTransferText, static_cast<int>(position / 10));
+  SetDlgItemTextA(window, IDC_TRANSFER_TEXT, text.c_str());
   // Nothing else runs the message loop while the image goes across.
   MSG msg;
   while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
