@@ -105,8 +105,12 @@ void PrepareSecureFlash(Session& s) {
   RequestRegions(s);
   const bool capsule = s.config.IsSelected(kCapsule);
   const bool recovery = s.config.IsSelected(kRecovery);
-  if (!recovery) PrepareImage(s);
+  // With no region asked for there is nothing to hand over: the window opens without a
+  // session (Save and the pages still serve), and a capsule or recovery run says so.
+  const bool noRegion = s.secure.Policy().type == secure::kNoType;
+  if (!recovery && !noRegion) PrepareImage(s);
   if (capsule || recovery) s.EndSession(RunCapsuleOrRecovery(s, true));
+  if (noRegion) return;
   if (const uint8_t status = s.secure.StartSecureFlashSession(); status != 0) {
     Box(s, core::Format(secure_text::kSessionRefused, status));
     s.EndSession(config::error::kSecureSession);

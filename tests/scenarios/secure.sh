@@ -119,6 +119,19 @@ journal_has "\"flashType\":2,.*$SESSION"
 expect_rc 24
 expect_out "Error: Unable to start a Secure Flash session. !! (0x2)"
 
+CASE="with no region asked for, nothing goes across: a capsule run names the type, the window opens"
+machine sec secure-16m
+pack none --rom 0=front.rom --cmd "/capsule"
+run none ''
+expect_rc 0
+expect_out "Error: Chose the wrong FlashOpType !! (0xFF)"
+expect_count 0 "$PIECE"
+pack window --rom 0=front.rom --cmd "/x"
+run window 'Exit\n'
+expect_rc 0
+expect_out "[Information] [Setup] [Open] (Flash) [Save] [Exit] >"
+expect_count 0 "$SESSION"
+
 CASE="a damaged capsule is refused, and nothing is written"
 machine sec secure-16m
 pack dmg --rom 0=damaged.rom --cmd "/p /b"
