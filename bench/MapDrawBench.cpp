@@ -63,6 +63,12 @@ class IdleHost : public MainDialogHost {
   FlashFacts MapFacts() override { return {kPartSize, false, 0}; }
   uint32_t EcImageSize() override { return 0; }
   bool HasImage() override { return false; }
+  InformationFacts InfoFacts() override { return {}; }
+  SetupFacts PageSetupFacts() override { return {}; }
+  // The progress page never reaches the Setup page's options.
+  SetupBinding& Binding() override { std::abort(); }
+  void OpenRomFile(FlashDialog&) override {}
+  void SaveCurrentBios(FlashDialog&) override {}
   bool CheckUpdatePermission(std::string&) override { return true; }
   uint32_t ImageSize() override { return kPartSize; }
   uint32_t FlashSize(bool) override { return kPartSize; }
@@ -78,6 +84,10 @@ class IdleUi : public Ui {
   std::optional<std::string> AskPassword(const std::string&) override { return std::nullopt; }
   void ShowKorvInfo(const KorvInfo&) override {}
   void RunMainDialog(MainDialogHost&) override {}
+  std::optional<std::string> OpenFileDialog(const FileDialogOptions&) override { return std::nullopt; }
+  std::optional<std::string> SaveFileDialog(const FileDialogOptions&) override { return std::nullopt; }
+  void Beep() override {}
+  void ShowImageTransfer(uint32_t, uint32_t) override {}
 };
 
 void ViewRun(benchmark::State& state, TextViewStyle style) {

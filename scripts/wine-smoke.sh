@@ -88,6 +88,21 @@ if [[ -x "$native/tools/noxsim/noxsim" && -x "$native/tools/noxpack/noxpack" ]];
     "the main BIOS on the machine does not equal the image after the run"
   note "$(found grep -q '"event":"reboot"' "$work/m/journal.jsonl")" "the run did not restart the machine"
   note "$(found test ! -e "$work/orufldrv64.sys")" "the driver file was left behind"
+  # A recovery update armed by the Windows build and applied by the native noxsim's boot: the
+  # firmware finds the file the Windows program wrote under its own view of the path.
+  "$native/tools/noxsim/noxsim" create "$work/m3" --preset secure-16m >/dev/null
+  "$native/tools/noxsim/noxsim" rom "$work/m3" -o "$work/s.cap" --capsule >/dev/null
+  "$native/tools/noxsim/noxsim" rom "$work/m3" -o "$work/s.rom" >/dev/null
+  (cd "$work" && "$OLDPWD/$native/tools/noxpack/noxpack" build --stub "$OLDPWD/$exe" --driver64 driver.sys \
+      --rom 0=s.cap --cmd "/p /b /recovery" -o rescue.exe >/dev/null)
+  rc=0
+  (cd "$work" && printf 'OK\nOK\n' | NOXWINGUI_MACHINE=m3 NOXWINGUI_UI=text timeout 120 "$wine" rescue.exe) \
+    >"$work/rescue.txt" 2>&1 || rc=$?
+  note $rc "the recovery run exited $rc: $(tr -d '\r' <"$work/rescue.txt" | tail -3)"
+  note "$(found cmp -s "$work/rescue.hdr" "$work/s.cap")" "the recovery file is not the package's image"
+  "$native/tools/noxsim/noxsim" reboot "$work/m3" >/dev/null || true
+  regions=$("$native/tools/noxsim/noxsim" diff "$work/m3" "$work/s.rom" || true)
+  note "$(found grep -qE '^main BIOS .* equal$' <<<"$regions")" "the boot did not apply the recovery file"
   # The interactive window in text mode: Save the machine's firmware, Open the image, choose
   # the main BIOS on the Setup page, Flash.
   "$native/tools/noxsim/noxsim" create "$work/m2" --preset minimal-1m >/dev/null
@@ -166,6 +181,9 @@ if [[ -f "$platform/noxdrive.exe" && -x "$native/tools/noxsim/noxsim" ]]; then
   cp "$work/driver.sys" "$u/"
   noxsim="$native/tools/noxsim/noxsim"
   for m in m-auto m-ui m-pw m-korv; do "$noxsim" create "$u/$m" --preset legacy-8m >/dev/null; done
+  "$noxsim" create "$u/m-sec" --preset secure-16m --set timing.realMicrosPerPiece=20000 >/dev/null
+  "$noxsim" rom "$u/m-sec" -o "$u/secure.cap" --capsule >/dev/null
+  "$noxsim" rom "$u/m-sec" -o "$u/secure.rom" >/dev/null
   # Slow enough for the map to be caught mid-flash.
   "$noxsim" set "$u/m-auto" timing.realMicrosPerRequest=300 >/dev/null
   "$noxsim" set "$u/m-pw" 'ofbdPassword={"enabled":true,"password":"MiXed-Case9"}' >/dev/null
@@ -177,6 +195,7 @@ if [[ -f "$platform/noxdrive.exe" && -x "$native/tools/noxsim/noxsim" ]]; then
   packwin --rom 0=new.rom --cmd "/p /b" -o auto.exe
   packwin --rom 0=new.rom --cmd "/x" -o interactive.exe
   packwin --rom 0=other.rom --cmd "/p /b" -o other.exe
+  packwin --rom 0=secure.cap --cmd "/b" -o secure.exe
   # File dialogs start wherever the last one was left: scripts name files by full path.
   windows_dir="Z:$(tr '/' '\\' <<<"$u")"
   window_run() {  # window_run <name>: the script window-<name>.noxdrive
@@ -195,6 +214,9 @@ if [[ -f "$platform/noxdrive.exe" && -x "$native/tools/noxsim/noxsim" ]]; then
   note "$(found region_equal m-ui new.rom 'main BIOS')" "the file opened in the window was not flashed"
   window_run password
   note "$(found region_equal m-pw new.rom 'main BIOS')" "the run with the typed firmware password did not flash"
+  window_run secure
+  note "$(found region_equal m-sec secure.rom 'boot block')" "the secure-flash session did not write the boot block"
+  note "$(found grep -q '"request":"session"' "$u/m-sec/journal.jsonl")" "the secure-flash run started no session"
   window_run korv
   note "$(found cmp -s "$u/m-korv/flash.bin" "$u/before-korv.bin")" "the refused image changed the flash part"
   for png in "$u"/shots/*.png; do

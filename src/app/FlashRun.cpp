@@ -1,9 +1,10 @@
 #include "app/FlashRun.h"
 
+#include "app/ImagePreparation.h"
+
 #include "core/Format.h"
 #include "image/BlockEngine.h"
 #include "image/LayoutView.h"
-#include "image/NcbPreparation.h"
 #include "policy/FirmwarePassword.h"
 #include "policy/PolicyChecks.h"
 
@@ -96,7 +97,9 @@ void FlashRun::Run() {
     return;
   }
 
-  if (!PrepareNcbs() || !RefuseUnsupported()) {
+  // Firmware that programs the flash itself got an image prepared before it took it.
+  const bool secure = s_.info.SecureFlashCapable();
+  if ((!secure && !PrepareNcbs()) || !RefuseUnsupported()) {
     dialog_.EnableFlashButton(true);
     Finish();
     return;
@@ -111,7 +114,7 @@ void FlashRun::Run() {
   }
   dialog_.SetMessageLines("Updating BIOS from", VersionLine(s_.identity));
 
-  PreserveSmbios();
+  if (!secure) PreserveSmbios();
   if (WriteRegions()) {
     // The ME region, the vendor tool and the package's EC firmware were refused before
     // anything was written, so the regions are all there is.
@@ -133,12 +136,6 @@ bool FlashRun::WriteRegions() {
   return UpdateIfSelected(c.IsSelected(option::kEc), "EC.", RegionKind::kEc);
 }
 
-image::FlashLayout::FlashReader FlashRun::FlashReader() {
-  return [this](uint32_t address, std::span<uint8_t> to) {
-    return s_.smi.ReadFlash(address, static_cast<uint32_t>(to.size()), to);
-  };
-}
-
 bool FlashRun::PrepareNcbs() {
   FlashSession& fs = s_.flashSession;
   fs.programNcbs = false;
@@ -151,9 +148,7 @@ bool FlashRun::PrepareNcbs() {
     return false;
   }
   if (count == 0) return true;
-  const bool prepared = image::PrepareNcbsForWriting(
-      s_.layout, fs.Selection(), s_.Image(), s_.smi,
-      [this](uint32_t a, uint32_t v, uint32_t l) { dialog_.OnReading(a, v, l); });
+  const bool prepared = app::PrepareNcbs(s_, [this](uint32_t a, uint32_t v, uint32_t l) { dialog_.OnReading(a, v, l); });
   if (!prepared) Fail(flash_text::kNcbPrepareFailed);
   return prepared;
 }
@@ -184,21 +179,7 @@ bool FlashRun::RefuseUnsupported() {
 void FlashRun::PreserveSmbios() {
   if (ui::SetupPageModel* setup = dialog_.SetupPage()) setup->ApplySmbiosTypes();
   const FlashSession& fs = s_.flashSession;
-  if (!fs.programBootBlock || fs.skipSmbiosPreservation) return;
-  std::vector<std::string> types;
-  for (uint32_t i = 0; const auto value = s_.config.GetValue(option::kPreserveAllSmbios, i); ++i) {
-    types.push_back(*value);
-  }
-  os::OsServices& os = s_.platform.os;
-  const auto saved = s_.smbios.Save(s_.layout, FlashReader(), types, [&](int type) {
-    os.BlockUserInput(false);
-    s_.platform.ui.MessageBox(core::Format(image::kMissingTypeWarning, type), ui::kAppTitle, ui::style::kOk);
-    os.BlockUserInput(true);
-  });
-  using Result = image::SmbiosArea::SaveResult;
-  if (saved == Result::kReadFailed) s_.EndSession(image::layout_error::kFlashReadFailed);
-  if (saved == Result::kNoMemory) s_.EndSession(config::error::kNoMemory);
-  if (saved == Result::kSaved) s_.smbios.Restore(s_.layout, s_.Image());
+  if (fs.programBootBlock && !fs.skipSmbiosPreservation) CarryMachineSmbiosIntoImage(s_);
 }
 
 bool FlashRun::UpdateNvram() {

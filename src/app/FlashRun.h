@@ -46,8 +46,6 @@ class FlashRun {
   bool UpdateRegion(image::RegionKind kind);
 
  private:
-  // Reads of the machine's flash through the firmware, for the checks before writing.
-  image::FlashLayout::FlashReader FlashReader();
   // Settles the NCB selection and prepares the holes; false with the error text set.
   bool PrepareNcbs();
   // The opened file's identity matches the running machine's.

@@ -14,7 +14,8 @@ Session::Session(Platform& p)
       smi(driver, p.os),
       ofbd(smi),
       oem(smi),
-      info(smi, ofbd, oem, p.os, [this](const std::string& text) { Print("%s", text.c_str()); }) {
+      secure(smi, ofbd),
+      info(smi, ofbd, oem, secure, p.os, [this](const std::string& text) { Print("%s", text.c_str()); }) {
   platform.os.SetMessagePrinter([this](const std::string& line) { Print("%s", line.c_str()); });
 }
 
@@ -46,15 +47,29 @@ policy::PolicyEnv Session::Policy() {
 
 void Session::LoadRomImage() {
   config::ModuleSlot& slot = config.Modules()[config::ModuleSlotId::kRom];
-  image_ = std::span<uint8_t>(slot.data).first(std::min<size_t>(slot.size, slot.data.size()));
+  SetImage(std::span<uint8_t>(slot.data).first(std::min<size_t>(slot.size, slot.data.size())));
+  // The image's offsets are flash addresses only behind a capsule header; the checks and
+  // the preparation work there, and the header still goes to the firmware with the rest.
+  if (secure.Capable()) {
+    if (const auto header = firmware::LeadingCapsuleHeader(image_)) {
+      leadingHeader_ = header->length;
+      image_ = image_.subspan(header->length);
+    }
+  }
   imageFromPackage_ = !image_.empty();
   // A failed allocation throws; the run then ends with the memory error where start-up is
   // entered.
   scratch_.assign(kScratchSize, 0);
 }
 
+void Session::SetImage(std::span<uint8_t> image) {
+  image_ = image;
+  loaded_ = image;
+  leadingHeader_ = 0;
+}
+
 void Session::ReleaseImage() {
-  image_ = {};
+  SetImage({});
   imageFromPackage_ = false;
   config::ModuleSlot& slot = config.Modules()[config::ModuleSlotId::kRom];
   slot.Clear();
@@ -63,11 +78,11 @@ void Session::ReleaseImage() {
 void Session::AdoptFileImage(std::vector<uint8_t> bytes, size_t size) {
   if (imageFromPackage_) ReleaseImage();
   fileImage_ = std::move(bytes);
-  image_ = std::span<uint8_t>(fileImage_).first(std::min(size, fileImage_.size()));
+  SetImage(std::span<uint8_t>(fileImage_).first(std::min(size, fileImage_.size())));
 }
 
 bool Session::SelectPackageRom() {
-  image_ = {};
+  SetImage({});
   return package::RefillRomModules(ownFilePath, romNumber, config.Modules());
 }
 
@@ -103,7 +118,7 @@ void Session::ExitEarly(const char* text, uint32_t exitCode) {
 void Session::ReleaseResources(bool reportUnload) {
   smbios.Clear();
   scratch_.clear();
-  image_ = {};
+  SetImage({});
   fileImage_.clear();
   info.CloseFirmware();
   if (!driver.UnloadIoDriver() && reportUnload) Print(" - %s\n", config.ErrorMessage(config::error::kUnloadDriver));

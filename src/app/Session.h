@@ -24,6 +24,7 @@
 #include "firmware/IoDriver.h"
 #include "firmware/OemCall.h"
 #include "firmware/Ofbd.h"
+#include "firmware/SecureFlash.h"
 #include "firmware/SmiFlash.h"
 #include "image/FlashLayout.h"
 #include "image/SmbiosArea.h"
@@ -76,8 +77,12 @@ class Session : public core::SessionEnd {
   // What the policy checks work with.
   policy::PolicyEnv Policy();
 
-  // The image in use (from the package, or later from a file).
+  // The image in use (from the package, or later from a file). On firmware that programs
+  // the flash itself, a package image may begin with a capsule header: the image in use is
+  // what follows it, and the whole goes to the firmware.
   std::span<uint8_t> Image() { return image_; }
+  std::span<uint8_t> UploadImage() { return loaded_; }
+  uint16_t LeadingHeaderLength() const { return leadingHeader_; }
   std::span<const uint8_t> Image() const { return image_; }
   bool ImageFromPackage() const { return imageFromPackage_; }
   // Lets go of the image; the user picks one with Open instead.
@@ -98,6 +103,7 @@ class Session : public core::SessionEnd {
   firmware::SmiFlash smi;
   firmware::Ofbd ofbd;
   firmware::OemCalls oem;
+  firmware::SecureFlash secure;
   firmware::FirmwareInfo info;
   image::FlashLayout layout;
 
@@ -133,8 +139,11 @@ class Session : public core::SessionEnd {
   [[noreturn]] void End(uint32_t errorId, bool keyWait);
   [[noreturn]] void Exit(uint32_t errorId, bool keyWait);
   void ReleaseResources(bool reportUnload);
+  void SetImage(std::span<uint8_t> image);
 
   std::span<uint8_t> image_;
+  std::span<uint8_t> loaded_;   // the image as loaded, a capsule header included
+  uint16_t leadingHeader_ = 0;
   bool imageFromPackage_ = false;
   std::vector<uint8_t> fileImage_;  // owns the image of an opened file
   std::vector<uint8_t> scratch_;

@@ -5,6 +5,7 @@
 
 #include "app/FlashRun.h"
 #include "app/MainWindowHost.h"
+#include "app/SecureFlashStart.h"
 #include "config/CommandScript.h"
 #include "core/Bytes.h"
 #include "core/CText.h"
@@ -262,8 +263,7 @@ void RunStartup(Session& s, std::vector<std::string> args) {
   SelectRomImage(s);
   OpenFlashLog(s);
 
-  // No firmware this build serves flashes itself from a loaded image.
-  if (s.info.SecureFlashCapable()) s.EndSession(config::error::kSecureFlashUnsupported);
+  if (s.info.SecureFlashCapable()) PrepareSecureFlash(s);
 
   if (s.flags.slRequested) s.oem.SignalSl();
   ApplyOptionsToSession(s.config, s.ImageFromPackage(), s.flashSession);

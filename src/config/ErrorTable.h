@@ -13,7 +13,10 @@ namespace nox::config {
 namespace error {
 inline constexpr uint32_t kInvalidOption = 8;
 inline constexpr uint32_t kUnloadDriver = 17;
-inline constexpr uint32_t kSecureFlashUnsupported = 21;
+inline constexpr uint32_t kNcbNotAvailable = 19;
+inline constexpr uint32_t kNcbPrepare = 20;
+inline constexpr uint32_t kSecureSession = 24;
+inline constexpr uint32_t kLoadImage = 29;
 inline constexpr uint32_t kNoMemory = 34;
 inline constexpr uint32_t kReadFile = 49;
 inline constexpr uint32_t kWriteFile = 51;

@@ -33,9 +33,9 @@ std::optional<size_t> FindSignature(std::span<const uint8_t> view, const char (&
   return std::nullopt;
 }
 
-FirmwareInfo::FirmwareInfo(SmiFlash& smi, Ofbd& ofbd, OemCalls& oem, os::FirmwareTables& tables,
-                           MessageSink console)
-    : smi_(smi), ofbd_(ofbd), oem_(oem), tables_(tables), console_(console ? std::move(console) : PrintToConsole) {}
+FirmwareInfo::FirmwareInfo(SmiFlash& smi, Ofbd& ofbd, OemCalls& oem, SecureFlash& secure,
+                           os::FirmwareTables& tables, MessageSink console)
+    : smi_(smi), ofbd_(ofbd), oem_(oem), secure_(secure), tables_(tables), console_(console ? std::move(console) : PrintToConsole) {}
 
 void FirmwareInfo::UseAsfRecord() {
   smi_.SetAddressSlot({});
@@ -132,8 +132,8 @@ uint32_t FirmwareInfo::OpenFirmware(std::optional<uint8_t> oemSmi, bool flashInt
   if (!flashInterfaceInUse_) return 0;
   smi_.ZeroBlock();
   if (oemSmi) smi_.RawSmi(*oemSmi);
-  // No firmware this program talks to offers secure flash yet.
-  secureFlashCapable_ = false;
+  // Decided anew with every opening: the firmware may have been updated since.
+  secure_.QuerySecureFlash();
   std::span<uint8_t> block = smi_.Block();
   if (block.size() >= 8) core::StoreLe64(block.data(), smi_.BlockPhysical());
   smi_.LoadFlashInfo();  // a missing table shows later, in the size check

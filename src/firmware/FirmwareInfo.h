@@ -12,6 +12,7 @@
 
 #include "firmware/OemCall.h"
 #include "firmware/Ofbd.h"
+#include "firmware/SecureFlash.h"
 #include "firmware/SmiFlash.h"
 #include "os/FirmwareTables.h"
 
@@ -44,7 +45,7 @@ class FirmwareInfo {
  public:
   using MessageSink = std::function<void(const std::string&)>;
 
-  FirmwareInfo(SmiFlash& smi, Ofbd& ofbd, OemCalls& oem, os::FirmwareTables& tables,
+  FirmwareInfo(SmiFlash& smi, Ofbd& ofbd, OemCalls& oem, SecureFlash& secure, os::FirmwareTables& tables,
                MessageSink console = {});
 
   uint32_t ProbeFirmware();
@@ -67,7 +68,7 @@ class FirmwareInfo {
   uint8_t UpdatePermission() const { return updatePermission_; }
   const std::optional<EcbRecord>& Ecb() const { return ecb_; }
   uint16_t OfbdVersion() const { return ofbd_.Version(); }
-  bool SecureFlashCapable() const { return secureFlashCapable_; }
+  bool SecureFlashCapable() const { return secure_.Capable(); }
   bool FlashInterfaceInUse() const { return flashInterfaceInUse_; }
   std::span<const uint8_t> FSegment() const { return fView_; }
   std::span<const uint8_t> ESegment() const { return eView_; }
@@ -84,6 +85,7 @@ class FirmwareInfo {
   SmiFlash& smi_;
   Ofbd& ofbd_;
   OemCalls& oem_;
+  SecureFlash& secure_;
   os::FirmwareTables& tables_;
   MessageSink console_;
   std::span<uint8_t> fView_;
@@ -94,7 +96,6 @@ class FirmwareInfo {
   uint8_t updatePermission_ = 255;
   std::optional<EcbRecord> ecb_;
   bool flashInterfaceInUse_ = true;
-  bool secureFlashCapable_ = false;
   bool messageShown_ = false;
 };
 

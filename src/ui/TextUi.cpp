@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "core/CText.h"
+#include "core/Format.h"
 
 namespace nox::ui {
 namespace {
@@ -133,6 +134,19 @@ std::optional<std::string> TextUi::SaveFileDialog(const FileDialogOptions& optio
 void TextUi::Beep() {
   if (activeDialog_) activeDialog_->Detach();
   Print(ViewStyle().inPlace ? "\a" : "(beep)\n");
+}
+
+void TextUi::ShowImageTransfer(uint32_t sent, uint32_t total) {
+  const bool inPlace = ViewStyle().inPlace;
+  if (total == 0) {
+    if (inPlace && transferShown_ >= 0) Print("\n");
+    transferShown_ = -1;
+    return;
+  }
+  const int percent = static_cast<int>(uint64_t{std::min(sent, total)} * 100 / total);
+  if (percent == transferShown_ || (!inPlace && percent / 10 == transferShown_ / 10 && transferShown_ >= 0)) return;
+  transferShown_ = percent;
+  Print(core::Format(inPlace ? "\r%s: %3d%%" : "%s: %3d%%\n", kImageTransferText, percent));
 }
 
 TextViewStyle TextUi::ViewStyle() const { return {}; }

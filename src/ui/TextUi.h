@@ -30,6 +30,8 @@ class TextUi : public Ui {
   std::optional<std::string> SaveFileDialog(const FileDialogOptions& options) override;
   // A terminal rings its bell; a log shows "(beep)".
   void Beep() override;
+  // A terminal redraws one line in place; a log gets a line every tenth of the image.
+  void ShowImageTransfer(uint32_t sent, uint32_t total) override;
 
  protected:
   // One line from the input without its line break; none at end of input.
@@ -48,6 +50,7 @@ class TextUi : public Ui {
   std::FILE* in_;
   std::FILE* out_;
   TextMainDialog* activeDialog_ = nullptr;  // while the main window runs
+  int transferShown_ = -1;                   // the last percentage printed
 };
 
 }  // namespace nox::ui

@@ -48,6 +48,9 @@ struct FileDialogOptions {
   uint32_t flags = 0;
 };
 
+// The caption of the image transfer.
+inline constexpr const char* kImageTransferText = "Loading image into firmware memory";
+
 // The title of boxes that name none of their own.
 inline constexpr const char* kAppTitle = "NOXWINGUI";
 
@@ -76,6 +79,9 @@ class Ui {
   virtual std::optional<std::string> SaveFileDialog(const FileDialogOptions& options) = 0;
   // The system's default sound: an edit refused a character.
   virtual void Beep() = 0;
+  // The image going into the firmware's memory before any window is up: `sent` of `total`
+  // bytes; total 0 says the transfer is over.
+  virtual void ShowImageTransfer(uint32_t sent, uint32_t total) = 0;
 };
 
 }  // namespace nox::ui

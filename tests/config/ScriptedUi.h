@@ -36,6 +36,7 @@ struct ScriptedUi final : ui::Ui {
   std::optional<std::string> OpenFileDialog(const ui::FileDialogOptions&) override { return std::nullopt; }
   std::optional<std::string> SaveFileDialog(const ui::FileDialogOptions&) override { return std::nullopt; }
   void Beep() override {}
+  void ShowImageTransfer(uint32_t, uint32_t) override {}
   Strings Texts() const {
     Strings out;
     for (const Box& b : boxes) out.push_back(std::get<0>(b));

@@ -37,7 +37,8 @@ class SimRig {
     smi = std::make_unique<firmware::SmiFlash>(*driver, *os);
     ofbd = std::make_unique<firmware::Ofbd>(*smi);
     oem = std::make_unique<firmware::OemCalls>(*smi);
-    info = std::make_unique<firmware::FirmwareInfo>(*smi, *ofbd, *oem, *os,
+    secure = std::make_unique<firmware::SecureFlash>(*smi, *ofbd);
+    info = std::make_unique<firmware::FirmwareInfo>(*smi, *ofbd, *oem, *secure, *os,
                                                     [this](const std::string& t) { console += t; });
   }
   ~SimRig() {
@@ -79,6 +80,7 @@ class SimRig {
   std::unique_ptr<firmware::SmiFlash> smi;
   std::unique_ptr<firmware::Ofbd> ofbd;
   std::unique_ptr<firmware::OemCalls> oem;
+  std::unique_ptr<firmware::SecureFlash> secure;
   std::unique_ptr<firmware::FirmwareInfo> info;
   std::string console;
 };

@@ -13,7 +13,7 @@ sim() {
 m=$WORK/legacy
 sim 0 'created .* \(legacy-8m, running A06\)' create "$m" --preset legacy-8m
 sim 3 'holds a machine already' create "$m" --preset legacy-8m
-sim 3 'unknown preset "legacy-4m"; known: legacy-8m uefi-16m minimal-1m' create "$WORK/x" --preset legacy-4m
+sim 3 'unknown preset "legacy-4m"; known: legacy-8m uefi-16m secure-16m minimal-1m' create "$WORK/x" --preset legacy-4m
 sim 3 'asf.port: 0xB0, but the FADT.s SMI_CMD names 0xB2' create "$WORK/y" --preset legacy-8m --set asf.port=0xB0
 sim 3 'enableAnswr: no such field' create "$WORK/y" --preset minimal-1m --set enableAnswr=1
 check "a refused create leaves no machine" test ! -e "$WORK/y/machine.json"
@@ -76,7 +76,12 @@ expect_out "main BIOS      0x000000-0x0DFFFF  untouched"
 rom mini.rom --seed 2
 pack pflash --rom 0=mini.rom --cmd "/p"
 run pflash ''
+# The restart took the machine down; the next run boots it, and it then runs A02: the second
+# run brings A03.
+rom mini.rom --seed 3 --version A03
+pack pflash --rom 0=mini.rom --cmd "/p"
 run pflash ''
+journal_has '"event":"boot","after":"reboot"'
 erases=$(run_journal | grep -c '"op":"erase"')
 writes=$(run_journal | grep -c '"op":"write"')
 sim 0 "^main BIOS +0x000000-0x0DFFFF  erased 892 KiB in $erases requests, written 892 KiB in $writes requests, read" \
@@ -86,4 +91,25 @@ check "the boot block only read, after the main BIOS" \
 sim 0 '^main BIOS .* erased 1784 KiB' trace "$MACHINE" --regions --all
 sim 0 '"bytes": 913408' trace "$MACHINE" --regions --json
 sim 1 '^main BIOS +0x000000-0x0DFFFF  changed: 0x001018-0x001FFF \(ROM hole\)$' diff "$MACHINE" "$WORK/mini.rom"
+# A secure-flash machine: capsule images in both forms, the combinations that make none, and a
+# recovery update (armed here as a run under Wine would record it) applied by the next boot.
+s=$WORK/secure
+sim 0 'created .* \(secure-16m, running S03\)' create "$s" --preset secure-16m
+sim 0 '^secure     capable, signed images only; image memory 0 bytes held; no session; nothing pending$' show "$s"
+expect_out "power      running"
+sim 0 '16777312 bytes, version S04.*capsule header of 96 bytes in front \(signed\)$' rom "$s" -o s04.cap --capsule
+sim 0 '16777216 bytes, version S04.*capsule header inside \(signed\)$' rom "$s" -o S04.ROM --capsule-inside
+sim 0 'marker file without a capsule header$' rom "$s" -o marker.rom --marker-only
+sim 2 '^noxsim: --capsule and --capsule-inside: choose one$' rom "$s" -o x.rom --capsule --capsule-inside
+sim 2 '^noxsim: --unsigned and --damaged need --capsule or --capsule-inside$' rom "$s" -o x.rom --damaged
+sim 2 '^noxsim: --damaged spoils a signed image: not with --unsigned$' rom "$s" -o x.rom --capsule --unsigned --damaged
+sim 3 'secureFlash.capable: the secure-flash requests travel in OFBD blocks' create "$WORK/z" --preset secure-16m --set ofbdVersion=0
+printf '{"pending":{"kind":"recovery","regions":2,"name":"S04.ROM","directories":["Z:%s"]}}' "${WORK//\//\\\\}" >"$s/secure-flash.json"
+sim 0 'pending recovery \(main BIOS\) from "S04.ROM"$' show "$s"
+sim 0 '"kind": "recovery"' show "$s" --json
+sim 0 '^rebooted .* \(running S04\): applied recovery \(main BIOS\)$' reboot "$s"
+sim 0 'recovery-applied .*regionNames=main BIOS' trace "$s" --tail 2
+sim 0 '\(running S04\): nothing pending$' reboot "$s"
+# The firmware wrote the main BIOS from the file as it stands, ROM holes included.
+sim 1 '^main BIOS +0x060000-0xF5FFFF  equal$' diff "$s" S04.ROM
 finish

@@ -10,10 +10,12 @@
 #include <vector>
 
 #include "core/Format.h"
+#include "platform/sim/Capsule.h"
 #include "platform/sim/Machine.h"
 #include "platform/sim/Presets.h"
 #include "platform/sim/Regions.h"
 #include "platform/sim/RomImage.h"
+#include "platform/sim/SecureFlash.h"
 #include "platform/sim/SmiHandler.h"
 
 namespace {
@@ -123,6 +125,21 @@ std::string FaultSummary(const FaultProfile& f) {
   return s.empty() ? " none" : s;
 }
 
+std::string SecureSummary(const nlohmann::json& s) {
+  if (!s.value("capable", false)) return " not capable";
+  std::string text = s.value("requireSigned", false) ? " capable, signed images only" : " capable";
+  text += Format("; image memory %llu bytes held", static_cast<unsigned long long>(s.value("imageMemoryHeld", 0ull)));
+  const nlohmann::json& session = s["session"];
+  text += session.is_object() ? Format("; session open (type %d, %s)", session.value("type", 0),
+                                       session.value("regionNames", std::string()).c_str())
+                              : std::string("; no session");
+  const nlohmann::json& pending = s["pending"];
+  if (!pending.is_object()) return text + "; nothing pending";
+  text += "; pending " + pending.value("kind", std::string()) + " (" + pending.value("regionNames", std::string()) + ")";
+  if (pending.contains("name")) text += " from \"" + pending.value("name", std::string()) + "\"";
+  return text;
+}
+
 int Show(const std::string& dir, bool asJson) {
   std::string error;
   auto machine = Machine::Open(dir, error);
@@ -130,10 +147,13 @@ int Show(const std::string& dir, bool asJson) {
   const Profile& p = machine->GetProfile();
   const MachineState& st = machine->State();
   const auto& erases = machine->Flash().EraseCounts();
+  const nlohmann::json secure = machine->Secure().Summary();
   if (asJson) {
     nlohmann::json j = {{"profile", ProfileToJson(p)},
                         {"state", {{"smiCount", st.smiCount}, {"clockMs", st.clockMs},
-                                   {"refreshCount", st.refreshCount}, {"eraseCounts", erases}}}};
+                                   {"refreshCount", st.refreshCount}, {"eraseCounts", erases}}},
+                        {"secureFlash", secure},
+                        {"machine", machine->Down() ? "down" : "running"}};
     std::cout << j.dump(2) << "\n";
     return kExitOk;
   }
@@ -162,6 +182,8 @@ int Show(const std::string& dir, bool asJson) {
   std::cout << Format("state      %llu SMIs, clock %llu ms\n", static_cast<unsigned long long>(st.smiCount),
                       static_cast<unsigned long long>(st.clockMs));
   std::cout << "faults    " << FaultSummary(p.faults) << "\n";
+  std::cout << "secure    " << SecureSummary(secure) << "\n";
+  std::cout << "power      " << (machine->Down() ? "down until the next boot (noxsim reboot)" : "running") << "\n";
   return kExitOk;
 }
 
@@ -241,7 +263,12 @@ std::string TraceLine(const nlohmann::json& e) {
 
 std::string FormattedTraceLine(const nlohmann::json& e) {
   std::string line = Format("#%-6llu %8llu ms  ", e.value("n", 0ull), e.value("t", 0ull));
-  if (e.contains("smi")) {
+  if (e.contains("request")) {
+    // Secure-flash requests by what they ask rather than by the OFBD block's class and type.
+    line += Format("%-11s", ("secure " + e.value("request", std::string("?"))).c_str());
+    if (e.contains("offset")) line += Format(" offset 0x%X len %u", e.value("offset", 0u), e.value("length", 0u));
+    if (e.contains("status")) line += Format(" status %d", e.value("status", -1));
+  } else if (e.contains("smi")) {
     line += Format("%-11s", e.value("op", std::string("?")).c_str());
     if (e.contains("addr")) line += Format(" 0x%08X len %u", e.value("addr", 0u), e.value("len", 0u));
     if (e.contains("status")) line += Format(" status %d", e.value("status", -1));
@@ -249,7 +276,8 @@ std::string FormattedTraceLine(const nlohmann::json& e) {
     line += e.value("event", std::string("?"));
   }
   for (auto it = e.begin(); it != e.end(); ++it) {
-    static const char* shown[] = {"n", "t", "smi", "op", "addr", "len", "status", "event"};
+    static const char* shown[] = {"n", "t", "smi", "op", "addr", "len", "status", "event", "request", "offset",
+                                  "length", "class", "type", "subFunction", "flags"};
     if (std::find_if(std::begin(shown), std::end(shown), [&](const char* k) { return it.key() == k; }) != std::end(shown)) continue;
     line += " " + it.key() + "=" + (it.value().is_string() ? it.value().get<std::string>() : it.value().dump());
   }
@@ -322,9 +350,9 @@ int Reboot(const std::string& dir) {
   std::string error;
   auto machine = Machine::Open(dir, error);
   if (!machine) return Failed(error);
-  machine->RecordEffect("reboot");
+  const std::string applied = machine->Boot();
   if (!machine->Persist(error)) return Failed(error);
-  std::cout << "rebooted " << dir << " (running " << machine->GetProfile().identity.version << ")\n";
+  std::cout << "rebooted " << dir << " (running " << machine->GetProfile().identity.version << "): " << applied << "\n";
   return kExitOk;
 }
 
@@ -339,7 +367,25 @@ struct RomArgs {
   std::vector<std::string> names;
   unsigned holes = 2;
   uint64_t seed = 1;
+  bool capsule = false;
+  bool capsuleInside = false;
+  bool unsignedImage = false;
+  bool damaged = false;
+  bool markerOnly = false;
 };
+
+// The one-line reason why the capsule options given make no image, or empty.
+std::string CapsuleConflict(const RomArgs& a) {
+  if (a.capsule && a.capsuleInside) return "--capsule and --capsule-inside: choose one";
+  if (a.markerOnly && (a.capsule || a.capsuleInside || a.unsignedImage || a.damaged)) {
+    return "--marker-only makes an image without a capsule header: it takes no other capsule option";
+  }
+  if ((a.unsignedImage || a.damaged) && !a.capsule && !a.capsuleInside) {
+    return "--unsigned and --damaged need --capsule or --capsule-inside";
+  }
+  if (a.unsignedImage && a.damaged) return "--damaged spoils a signed image: not with --unsigned";
+  return "";
+}
 
 std::optional<uint64_t> Number(const std::string& text, uint64_t max) {
   try {
@@ -353,6 +399,10 @@ std::optional<uint64_t> Number(const std::string& text, uint64_t max) {
 }
 
 int Rom(const std::string& dir, const RomArgs& a) {
+  if (const std::string conflict = CapsuleConflict(a); !conflict.empty()) {
+    std::cerr << "noxsim: " << conflict << "\n";
+    return kExitUsage;
+  }
   std::string error;
   auto machine = Machine::Open(dir, error);
   if (!machine) return Failed(error);
@@ -389,11 +439,21 @@ int Rom(const std::string& dir, const RomArgs& a) {
   }
   o.holes = a.holes;
   o.seed = a.seed;
-  RomResult rom = BuildRomImage(p, o);
+  const bool withCapsule = a.capsule || a.capsuleInside || a.markerOnly;
+  CapsuleOptions c;
+  c.form = a.capsule ? CapsuleForm::Leading : a.capsuleInside ? CapsuleForm::Inside : CapsuleForm::MarkerOnly;
+  c.sign = !a.unsignedImage;
+  c.damage = a.damaged;
+  RomResult rom = withCapsule ? BuildCapsuleImage(p, o, c) : BuildRomImage(p, o);
   if (!rom.error.empty()) return Failed(rom.error);
   if (!WriteBytes(a.output, rom.image)) return Failed(a.output + ": cannot be written");
-  std::cout << Format("%s: %u bytes, version %s, system ID 0x%02X, extended ID 0x%04X\n", a.output.c_str(),
-                      static_cast<unsigned>(rom.image.size()), o.version.c_str(), o.systemId, o.extendedId);
+  std::string form;
+  if (a.capsule) form = Format(", capsule header of %u bytes in front", static_cast<unsigned>(rom.image.size() - p.flash.size));
+  if (a.capsuleInside) form = ", capsule header inside";
+  if (withCapsule && !a.markerOnly) form += a.unsignedImage ? " (unsigned)" : a.damaged ? " (signed, damaged)" : " (signed)";
+  if (a.markerOnly) form = ", marker file without a capsule header";
+  std::cout << Format("%s: %u bytes, version %s, system ID 0x%02X, extended ID 0x%04X%s\n", a.output.c_str(),
+                      static_cast<unsigned>(rom.image.size()), o.version.c_str(), o.systemId, o.extendedId, form.c_str());
   return kExitOk;
 }
 
@@ -412,7 +472,7 @@ int main(int argc, char** argv) {
 
   auto* create = app.add_subcommand("create", "make a machine directory from a preset");
   create->add_option("DIR", dir, "machine directory")->required();
-  create->add_option("--preset", preset, "legacy-8m, uefi-16m or minimal-1m")->required();
+  create->add_option("--preset", preset, "legacy-8m, uefi-16m, secure-16m or minimal-1m")->required();
   create->add_option("--set", sets, "change a profile field: key=value (dotted path)");
 
   auto* set = app.add_subcommand("set", "change profile fields of an existing machine (faults, answers)");
@@ -441,7 +501,7 @@ int main(int argc, char** argv) {
   trace->add_flag("--all", wholeJournal, "with --regions: the whole journal, not only the last run")->needs(regionsFlag);
   trace->add_flag("--json", asJson, "with --regions: print JSON")->needs(regionsFlag);
 
-  auto* reboot = app.add_subcommand("reboot", "restart the machine");
+  auto* reboot = app.add_subcommand("reboot", "boot the machine: apply a pending secure-flash update, run what the flash holds");
   reboot->add_option("DIR", dir, "machine directory")->required();
 
   auto* romCmd = app.add_subcommand("rom", "make a ROM image for the machine (one version newer unless told otherwise)");
@@ -454,6 +514,11 @@ int main(int argc, char** argv) {
   romCmd->add_option("--ec-version", romArgs.ecVersion, "EC version word (default: running + 1)");
   romCmd->add_option("--holes", romArgs.holes, "number of ROM holes (0 to 16)");
   romCmd->add_option("--seed", romArgs.seed, "seed of the filler contents");
+  romCmd->add_flag("--capsule", romArgs.capsule, "a signed capsule header in front of the image");
+  romCmd->add_flag("--capsule-inside", romArgs.capsuleInside, "a signed capsule header in a marker file inside the image");
+  romCmd->add_flag("--unsigned", romArgs.unsignedImage, "with a capsule option: leave the digest out");
+  romCmd->add_flag("--damaged", romArgs.damaged, "with a capsule option: change a signed byte after signing");
+  romCmd->add_flag("--marker-only", romArgs.markerOnly, "the marker file inside the image, no capsule header behind it");
 
   try {
     app.parse(argc, argv);

@@ -42,6 +42,7 @@ int main(int argc, char** argv) {
   }
 
   const auto exe = nox::platform::RunningExecutablePath();
+  machine->SetUtilityPaths(exe.value_or(args.empty() ? "noxwingui" : args[0]));
   nox::sim::SimDriverPort driverPort(*machine, exe.value_or(args.empty() ? "noxwingui" : args[0]));
   nox::sim::SimOsServices os(*machine, [&](const std::string& name) { return nox::console::TakeInstanceLock(dir, name); });
   nox::console::ConsoleUi ui;

@@ -7,6 +7,7 @@
 
 #include "core/Bytes.h"
 #include "platform/sim/Machine.h"
+#include "platform/sim/SecureFlash.h"
 #include "platform/sim/SmiHandler.h"
 
 namespace nox::sim {
@@ -144,6 +145,14 @@ void FlashCommands::Request(SmiRecord& r, std::span<uint8_t> block, uint32_t blo
     }
   }
   const FlashOp op = r.command == smi::kRead ? FlashOp::Read : r.command == smi::kErase ? FlashOp::Erase : FlashOp::Write;
+  // A secure-flash firmware writes nothing but the image it verified, inside a session.
+  if (op != FlashOp::Read && machine_.Secure().Capable()) {
+    r.refused = machine_.Secure().Refusal(op == FlashOp::Erase, r.address, r.length, block.subspan(kDataOffset, kPieceSize));
+    if (r.refused != nullptr) {
+      answer(kStatusFailed);
+      return;
+    }
+  }
   for (const RangeFault& f : p.faults.fail) {
     if (f.op == op && Intersects(r.address, r.length, f.start, f.length)) {
       r.fault = "failing range";

@@ -66,6 +66,7 @@ void Journal::RecordSmi(const SmiRecord& r) {
   pending_.append(line, static_cast<size_t>(p - line));
   if (r.misuse != nullptr) AppendText(pending_, "misuse", r.misuse);
   if (r.fault != nullptr) AppendText(pending_, "fault", r.fault);
+  if (r.refused != nullptr) AppendText(pending_, "refused", r.refused);
   pending_ += "}\n";
   ++lines_;
   if (!file_.empty() && pending_.size() >= kFlushThreshold) Flush();

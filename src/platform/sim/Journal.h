@@ -4,7 +4,8 @@
 //
 // SMI line:   {"n":12,"t":2000,"smi":35,"op":"write","addr":4096,"len":1024,"status":0}
 //             plus "misuse":"..." when the request broke the handler's rules, or "fault":"..."
-//             when an injected fault decided the answer.
+//             when an injected fault decided the answer, or "refused":"..." when the
+//             firmware's rules (secure flash) turned it down.
 // Event line: {"n":12,"t":2000,"event":"keep-awake", ...detail fields}
 #pragma once
 
@@ -28,6 +29,7 @@ struct SmiRecord {
   int status = -1;            // -1: the command has no status byte
   const char* misuse = nullptr;
   const char* fault = nullptr;
+  const char* refused = nullptr;  // the firmware's own rules turned a sound request down
 };
 
 class Journal {

@@ -9,6 +9,7 @@
 #include "core/Bytes.h"
 #include "platform/sim/DriverEnd.h"
 #include "platform/sim/RomImage.h"
+#include "platform/sim/SecureFlash.h"
 #include "platform/sim/Segments.h"
 #include "platform/sim/SmiHandler.h"
 
@@ -70,6 +71,7 @@ Machine::Machine(fs::path dir, Profile profile)
       journal_(dir_.empty() ? fs::path() : dir_ / kJournalFile),
       handler_(std::make_unique<SmiHandler>(*this)),
       driver_(std::make_unique<DriverEnd>(*this)),
+      secure_(std::make_unique<SecureFlash>(*this)),
       exitHook_([](int code) { std::_Exit(code); }) {
   state_.stuckUsed.assign(profile_.faults.stuck.size(), 0);
   state_.bitFlipsUsed.assign(profile_.faults.bitFlips.size(), 0);
@@ -156,7 +158,7 @@ std::unique_ptr<Machine> Machine::Open(const fs::path& dir, std::string& error) 
     return nullptr;
   }
   m->flash_.ClearModified();  // flash.bin holds exactly this
-  if (!m->LoadState(error)) {
+  if (!m->LoadState(error) || !m->secure_->Load(dir, error)) {
     m->dir_.clear();
     return nullptr;
   }
@@ -178,6 +180,7 @@ bool Machine::LoadState(std::string& error) {
     state_.clockMs = j.value("clockMs", uint64_t{0});
     state_.refreshCount = j.value("refreshCount", uint32_t{0});
     state_.ofbdPasswordFailures = j.value("ofbdPasswordFailures", uint32_t{0});
+    state_.down = j.value("down", std::string());
     auto used = j.value("stuckUsed", std::vector<uint32_t>{});
     used.resize(profile_.faults.stuck.size(), 0);
     state_.stuckUsed = used;
@@ -203,19 +206,31 @@ bool Machine::Persist(std::string& error) {
       ok = false;
     }
   }
-  const nlohmann::json state = {{"smiCount", state_.smiCount},
+  nlohmann::json state = {{"smiCount", state_.smiCount},
                                 {"clockMs", state_.clockMs},
                                 {"refreshCount", state_.refreshCount},
                                 {"ofbdPasswordFailures", state_.ofbdPasswordFailures},
                                 {"stuckUsed", state_.stuckUsed},
                                 {"bitFlipsUsed", state_.bitFlipsUsed},
                                 {"eraseCounts", flash_.EraseCounts()}};
+  if (!state_.down.empty()) state["down"] = state_.down;
   const std::string text = state.dump(2) + "\n";
   if (text != savedState_ && !WriteFile(dir_ / kStateFile, {reinterpret_cast<const uint8_t*>(text.data()), text.size()})) {
     error = (dir_ / kStateFile).string() + ": cannot be written";
     ok = false;
   } else {
     savedState_ = text;
+  }
+  if (!secure_->Save(dir_, error)) ok = false;
+  if (profileChanged_) {
+    std::ofstream out(dir_ / kProfileFile, std::ios::trunc);
+    out << ProfileToJson(profile_).dump(2) << "\n";
+    if (out) {
+      profileChanged_ = false;
+    } else {
+      error = (dir_ / kProfileFile).string() + ": cannot be written";
+      ok = false;
+    }
   }
   if (!journal_.Flush()) {
     error = (dir_ / kJournalFile).string() + ": cannot be written";
@@ -339,10 +354,51 @@ void Machine::PortWrite(uint16_t port, uint8_t value, uint32_t ebx) {
 void Machine::AfterSmi() {
   const uint64_t k = profile_.faults.powerLossAfterSmi;
   if (k == 0 || state_.smiCount != k) return;
-  journal_.RecordEvent(state_.smiCount, state_.clockMs, "power-loss", {{"afterSmi", k}});
+  nlohmann::json detail = {{"afterSmi", k}};
+  if (secure_->BytesHeld() != 0 || secure_->SessionOpen()) {
+    detail["imageMemoryLost"] = secure_->BytesHeld();
+    detail["sessionLost"] = secure_->SessionOpen();
+  }
+  secure_->PowerLost();
+  journal_.RecordEvent(state_.smiCount, state_.clockMs, "power-loss", detail);
   std::string ignored;
   Persist(ignored);
   exitHook_(kPowerLossExitCode);
+}
+
+void Machine::SetUtilityPaths(const fs::path& program, const fs::path& workingDirectory) {
+  secure_->SetUtilityPaths(program, workingDirectory);
+}
+
+void Machine::GoDown(std::string_view event) {
+  state_.down = std::string(event);
+  const nlohmann::json pending = secure_->Summary()["pending"];
+  journal_.RecordEvent(state_.smiCount, state_.clockMs, event,
+                       {{"machine", "down"}, {"pending", pending.is_object() ? pending["kind"] : nlohmann::json()}});
+}
+
+std::string Machine::Boot() {
+  journal_.RecordEvent(state_.smiCount, state_.clockMs, "boot", {{"after", state_.down.empty() ? "reboot" : state_.down}});
+  state_.down.clear();
+  const std::string applied = secure_->Boot();
+  // The firmware now running is whatever the part holds; a part without a readable identity
+  // file leaves the machine as it was.
+  if (const std::optional<ImageIdentity> id = ReadImageIdentity(flash_.Bytes())) {
+    Profile next = profile_;
+    next.identity.version = id->version;
+    next.identity.systemId = id->systemId;
+    next.identity.extendedId = id->extendedId;
+    next.identity.extensionIds = id->extensionIds;
+    next.identity.names = id->names;
+    std::string invalid;
+    if (ProfileToJson(next) != ProfileToJson(profile_) && Valid(next, invalid)) {
+      profile_ = std::move(next);
+      profileChanged_ = true;
+      BuildSegments();
+      journal_.RecordEvent(state_.smiCount, state_.clockMs, "identity", {{"version", profile_.identity.version}});
+    }
+  }
+  return applied;
 }
 
 }  // namespace nox::sim

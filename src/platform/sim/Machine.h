@@ -27,6 +27,7 @@
 namespace nox::sim {
 
 class DriverEnd;
+class SecureFlash;
 class SmiHandler;
 
 // The process exit code when the power-loss fault strikes.
@@ -43,6 +44,9 @@ struct MachineState {
   uint32_t ofbdPasswordFailures = 0;   // wrong firmware-password submissions so far
   std::vector<uint32_t> stuckUsed;     // per faults.stuck entry
   std::vector<uint32_t> bitFlipsUsed;  // per faults.bitFlips entry
+  // Empty while the machine runs; "reboot" or "power-off" once the utility took it down, until
+  // its next power-on.
+  std::string down;
 };
 
 class Machine {
@@ -66,6 +70,21 @@ class Machine {
   Journal& GetJournal() { return journal_; }
   const MachineState& State() const { return state_; }
   DriverEnd& Driver() { return *driver_; }
+  SecureFlash& Secure() { return *secure_; }
+  const SecureFlash& Secure() const { return *secure_; }
+
+  // Where the utility running against this machine was started from, and its working
+  // directory (empty: the process's own at the time it matters): a recovery update names a
+  // file the firmware looks up there.
+  void SetUtilityPaths(const std::filesystem::path& program, const std::filesystem::path& workingDirectory = {});
+
+  // The utility asked for a restart or power-off: the machine goes down (journaled as
+  // `event`) and nothing is applied until it boots.
+  void GoDown(std::string_view event);
+  bool Down() const { return !state_.down.empty(); }
+  // Power-on: applies a pending secure-flash update, forgets firmware memory, and runs the
+  // identity the flash part now holds. Returns what it applied, for people.
+  std::string Boot();
   SmiHandler& Handler() { return *handler_; }
 
   // The legacy segments as physical memory 0xE0000..0xFFFFF.
@@ -143,6 +162,8 @@ class Machine {
   uint32_t asfRecordMaps_ = 0;       // mappings that showed the utility the "$ASF" record
   std::unique_ptr<SmiHandler> handler_;
   std::unique_ptr<DriverEnd> driver_;
+  std::unique_ptr<SecureFlash> secure_;
+  bool profileChanged_ = false;  // the running identity changed at a boot
   ExitHook exitHook_;
   std::string savedState_;  // state.json as last written or read
 };

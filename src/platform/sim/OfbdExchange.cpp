@@ -8,6 +8,7 @@
 
 #include "core/Bytes.h"
 #include "platform/sim/Machine.h"
+#include "platform/sim/SecureFlash.h"
 #include "platform/sim/SmiHandler.h"
 
 namespace nox::sim {
@@ -197,7 +198,9 @@ const char* OfbdExchange::Check(std::span<const uint8_t> block, uint32_t blockPh
   if (total != kRecord + record + (submission ? 0 : 4)) return "total size is not header, operation, record and end marker";
   const bool ecData = type == 'T' && LoadLe32(b + kRecord + 7) != 0;
   if (!submission && !ecData && LoadLe32(b + total - 4) != kEndMarker) return "no end marker behind the record";
-  return CheckRecord(block, blockPhysical, detail);
+  if (const char* misuse = CheckRecord(block, blockPhysical, detail)) return misuse;
+  const SecureFlash& secure = machine_.Secure();
+  return type == 'p' && secure.Capable() ? secure.Misuse(block, detail) : nullptr;
 }
 
 uint16_t OfbdExchange::Answer(std::span<uint8_t> block, json& detail) {
@@ -212,7 +215,8 @@ uint16_t OfbdExchange::Answer(std::span<uint8_t> block, json& detail) {
     case 'Q': return p.defaults.enabled ? CommandLineConfiguration(block, detail) : 0;
     case 'V': return p.setupPreserve.supported ? SetupPreserve(block, detail) : 0;
     case 'R': return p.ofbdPassword.enabled ? Password(block, detail) : 0;
-    default: return 0;  // the ME region, EC transfer and secure flash are not served yet
+    case 'p': return machine_.Secure().Capable() ? machine_.Secure().Serve(block, detail) : 0;
+    default: return 0;  // the ME region and the EC transfer are not served yet
   }
 }
 

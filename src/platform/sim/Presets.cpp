@@ -81,6 +81,24 @@ Profile Uefi16m() {
   return p;
 }
 
+// A UEFI machine whose firmware updates itself: the utility hands it a signed image and may
+// write only that image, inside a session, or leaves the update to the next boot.
+Profile Secure16m() {
+  Profile p = Uefi16m();
+  p.name = "secure-16m";
+  p.ec.version = 0x00030004;
+  p.identity.version = "S03";
+  p.identity.systemId = 0xE7;
+  p.identity.extendedId = 0x3C10;
+  p.identity.extensionIds = {0x3C11};
+  p.identity.names = {"Korv Secure 16", "Korv Secure 16 Pro"};
+  p.identity.systemName = "Korv Secure 16";
+  p.ofbdVersion = 0x0230;
+  p.secureFlash.capable = true;
+  p.secureFlash.requireSigned = true;
+  return p;
+}
+
 Profile Minimal1m() {
   Profile p;
   p.name = "minimal-1m";
@@ -101,11 +119,12 @@ Profile Minimal1m() {
 
 }  // namespace
 
-std::vector<std::string> PresetNames() { return {"legacy-8m", "uefi-16m", "minimal-1m"}; }
+std::vector<std::string> PresetNames() { return {"legacy-8m", "uefi-16m", "secure-16m", "minimal-1m"}; }
 
 std::optional<Profile> MakePreset(std::string_view name) {
   if (name == "legacy-8m") return Legacy8m();
   if (name == "uefi-16m") return Uefi16m();
+  if (name == "secure-16m") return Secure16m();
   if (name == "minimal-1m") return Minimal1m();
   return std::nullopt;
 }

@@ -265,6 +265,8 @@ void ReadAll(const Reader& r, Profile& p) {
   if (auto t = r.Object("timing")) {
     t->Number("realMicrosPerRequest", p.timing.realMicrosPerRequest);
     if (p.timing.realMicrosPerRequest > 1000000) Fail(t->PathOf("realMicrosPerRequest"), "at most 1000000");
+    t->Number("realMicrosPerPiece", p.timing.realMicrosPerPiece);
+    if (p.timing.realMicrosPerPiece > 1000000) Fail(t->PathOf("realMicrosPerPiece"), "at most 1000000");
   }
   if (auto sp = r.Object("setupPreserve")) {
     sp->Bool("supported", p.setupPreserve.supported);
@@ -278,6 +280,16 @@ void ReadAll(const Reader& r, Profile& p) {
     o->Text("prompt", p.ofbdPassword.prompt);
     o->Text("wrongMessage", p.ofbdPassword.wrongMessage);
     o->Text("lockedMessage", p.ofbdPassword.lockedMessage);
+  }
+  if (auto s = r.Object("secureFlash")) {
+    s->Bool("capable", p.secureFlash.capable);
+    s->Bool("requireSigned", p.secureFlash.requireSigned);
+    s->Number("sessionStatus", p.secureFlash.sessionStatus);
+    if (s->Has("failPieceAt") && !s->At("failPieceAt").is_null()) {
+      uint32_t at = 0;
+      s->Number("failPieceAt", at);
+      p.secureFlash.failPieceAt = at;
+    }
   }
   if (auto f = r.Object("faults")) ReadFaults(*f, p.faults);
 }
@@ -413,6 +425,12 @@ void Validate(const Profile& p) {
       Fail(core::Format("faults.bitFlips[%u].length", static_cast<unsigned>(i)), "must not be 0");
     }
   }
+  if (p.secureFlash.capable && p.ofbdVersion == 0) {
+    Fail("secureFlash.capable", "the secure-flash requests travel in OFBD blocks: give ofbdVersion");
+  }
+  if (p.secureFlash.failPieceAt && *p.secureFlash.failPieceAt >= uint64_t{f.size} + 65536) {
+    Fail("secureFlash.failPieceAt", "lies past the image memory (flash size + 65536)");
+  }
   const std::string records = CheckSegmentRecords(p);
   if (!records.empty()) throw ProfileError(records);
 }
@@ -518,7 +536,8 @@ nlohmann::json ProfileToJson(const Profile& p) {
   j["defaults"] = {{"enabled", p.defaults.enabled},
                    {"switchOn", p.defaults.switchOn},
                    {"switchOff", p.defaults.switchOff}};
-  j["timing"] = {{"realMicrosPerRequest", p.timing.realMicrosPerRequest}};
+  j["timing"] = {{"realMicrosPerRequest", p.timing.realMicrosPerRequest},
+                 {"realMicrosPerPiece", p.timing.realMicrosPerPiece}};
   j["setupPreserve"] = {{"supported", p.setupPreserve.supported},
                         {"storeFails", p.setupPreserve.storeFails},
                         {"restoreFails", p.setupPreserve.restoreFails}};
@@ -528,6 +547,10 @@ nlohmann::json ProfileToJson(const Profile& p) {
                        {"prompt", p.ofbdPassword.prompt},
                        {"wrongMessage", p.ofbdPassword.wrongMessage},
                        {"lockedMessage", p.ofbdPassword.lockedMessage}};
+  j["secureFlash"] = {{"capable", p.secureFlash.capable},
+                      {"requireSigned", p.secureFlash.requireSigned},
+                      {"sessionStatus", p.secureFlash.sessionStatus},
+                      {"failPieceAt", p.secureFlash.failPieceAt ? json(*p.secureFlash.failPieceAt) : json(nullptr)}};
   json stuck = json::array();
   for (const StuckFault& s : p.faults.stuck) {
     json e = {{"fromSmi", s.fromSmi}, {"attempts", s.attempts}};

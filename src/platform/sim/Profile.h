@@ -122,10 +122,22 @@ struct SetupPreserveProfile {
   bool restoreFails = false;
 };
 
-// Real time a flash request takes, so that a person can watch a run; the virtual clock is
-// not affected. 0 (the default) answers at once.
+// Secure flash: the firmware takes the whole image into its own memory through OFBD 'p'
+// blocks, checks its capsule header, and then lets the utility write only that image inside
+// a session, or programs it itself at the next boot (capsule and recovery updates).
+struct SecureFlashProfile {
+  bool capable = false;
+  bool requireSigned = false;     // refuse images whose capsule header carries no digest
+  uint8_t sessionStatus = 0;      // 0: decide by the checks; else refuse every session with it
+  std::optional<uint32_t> failPieceAt;  // a piece covering this image-memory offset fails
+};
+
+// Real time a flash request, and a piece of an image handed to a secure-flash firmware,
+// take, so that a person can watch a run; the virtual clock is not affected. 0 (the default)
+// answers at once.
 struct TimingProfile {
   uint32_t realMicrosPerRequest = 0;
+  uint32_t realMicrosPerPiece = 0;
 };
 
 struct StuckFault {
@@ -178,6 +190,7 @@ struct Profile {
   DefaultsProfile defaults;
   OfbdPasswordProfile ofbdPassword;
   SetupPreserveProfile setupPreserve;
+  SecureFlashProfile secureFlash;
   TimingProfile timing;
   FaultProfile faults;
 };

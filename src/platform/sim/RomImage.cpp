@@ -293,6 +293,45 @@ uint16_t VolumeHeaderSum(std::span<const uint8_t> header) {
   return core::Sum16(header.first(std::min<size_t>(64, header.size())));
 }
 
+std::optional<ImageIdentity> ReadImageIdentity(std::span<const uint8_t> image) {
+  std::array<uint8_t, 16> name{};
+  IdentityFileGuid().WriteTo(name);
+  // Files start on 8-byte boundaries of volumes that start on sectors.
+  for (size_t at = 0; at + kFileHeaderLength <= image.size(); at += 8) {
+    const uint8_t* h = image.data() + at;
+    if (std::memcmp(h, name.data(), name.size()) != 0) continue;
+    const size_t size = h[20] | (h[21] << 8) | (size_t{h[22]} << 16);
+    if (size < kFileHeaderLength || size > image.size() - at) continue;
+    const std::span<const uint8_t> body = image.subspan(at + kFileHeaderLength, size - kFileHeaderLength);
+    const auto find = [&](const char* tag, size_t need) -> const uint8_t* {
+      for (size_t i = 0; i + need <= body.size(); ++i) {
+        if (std::memcmp(body.data() + i, tag, 4) == 0) return body.data() + i;
+      }
+      return nullptr;
+    };
+    const uint8_t* bv = find("$BV#", 10);
+    const uint8_t* kor = find("$KOR", 12);
+    const uint8_t* di = find("$DI$", 6);
+    if (bv == nullptr || kor == nullptr) return std::nullopt;
+    ImageIdentity id;
+    id.version.assign(reinterpret_cast<const char*>(bv + 7), 3);
+    id.extendedId = core::LoadLe16(kor + 4);
+    id.systemId = kor[9];
+    const uint8_t* end = body.data() + body.size();
+    for (const uint8_t* n = kor + 12; n < end && *n != 0;) {
+      const uint8_t* zero = static_cast<const uint8_t*>(std::memchr(n, 0, static_cast<size_t>(end - n)));
+      if (zero == nullptr) return std::nullopt;
+      id.names.emplace_back(reinterpret_cast<const char*>(n), static_cast<size_t>(zero - n));
+      n = zero + 1;
+    }
+    for (const uint8_t* e = di ? di + 4 : end; e + 2 <= end && core::LoadLe16(e) != 0; e += 2) {
+      id.extensionIds.push_back(core::LoadLe16(e));
+    }
+    return id;
+  }
+  return std::nullopt;
+}
+
 RomOptions RunningRomOptions(const Profile& p) {
   RomOptions o;
   o.version = p.identity.version;
@@ -382,6 +421,7 @@ RomResult BuildRomImage(const Profile& p, const RomOptions& o) {
         if (holdsIdentity) {
           files.push_back({IdentityFileGuid(), IdentityBlocks(o, p.flash.size)});
           identityPlaced = true;
+          if (o.fileName) files.push_back({*o.fileName, o.fileData});
         }
         addHoles(std::exchange(mainHoles, 0));
         files.push_back({rng.NextGuid(), RandomBytes(rng, std::min<uint32_t>(run.size / 4, 0x8000))});

@@ -27,6 +27,10 @@ struct RomOptions {
   uint32_t ecVersion = 0;
   unsigned holes = 2;
   uint64_t seed = 1;
+  // The data of a file named `fileName` in the main BIOS volume that holds the identity file,
+  // behind it (an embedded capsule header).
+  std::optional<core::Guid> fileName;
+  std::vector<uint8_t> fileData;
 };
 
 // The identity and EC version of the machine's running firmware.
@@ -54,6 +58,17 @@ struct RomResult {
   std::string error;   // empty on success
 };
 RomResult BuildRomImage(const Profile& profile, const RomOptions& options);
+
+// The identity the identity file of an image made here carries; none when the image holds
+// no such file or its blocks cannot be read.
+struct ImageIdentity {
+  std::string version;
+  uint8_t systemId = 0;
+  uint16_t extendedId = 0;
+  std::vector<uint16_t> extensionIds;
+  std::vector<std::string> names;
+};
+std::optional<ImageIdentity> ReadImageIdentity(std::span<const uint8_t> image);
 
 // The marker blocks of the identity file: "KORV", "$BV#", "$DI$", "$KOR", "$SIZ".
 std::vector<uint8_t> IdentityBlocks(const RomOptions& options, uint32_t imageSize);

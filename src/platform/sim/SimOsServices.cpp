@@ -26,6 +26,9 @@ bool SimOsServices::CreateInstanceMutex(const std::string& name) { return !creat
 
 uint32_t SimOsServices::InitOsServices() {
   if (!CreateInstanceMutex(os::kServicesMutex)) return os::kErrAlreadyRunning;
+  // A machine the last run took down is switched on before this run can touch it, so that an
+  // update it had pending is never applied over this run's writes.
+  if (machine_.Down()) machine_.Boot();
   machine_.RecordEffect("os-init", {{"major", 10}});
   return 0;
 }
@@ -60,14 +63,14 @@ void SimOsServices::ReleasePowerLibrary() {}
 
 int SimOsServices::RestartMachine() {
   machine_.RecordEffect("restart-requested");
-  machine_.RecordEffect("reboot");
+  machine_.GoDown("reboot");
   systemEnd_(0);
   return 1;
 }
 
 int SimOsServices::PowerOffMachine() {
   machine_.RecordEffect("power-off-requested");
-  machine_.RecordEffect("power-off");
+  machine_.GoDown("power-off");
   systemEnd_(0);
   return 1;
 }

@@ -2,7 +2,8 @@
 // mean something on Windows (keep-awake, input blocking, power buttons, the lock policy,
 // restart and power-off) are recorded in the machine's journal and never reach the host;
 // pauses advance the machine's virtual clock. A restart or power-off takes the running
-// program down with the machine, as the operating system would: it ends with exit code 0.
+// program down with the machine, as the operating system would: it ends with exit code 0,
+// and the machine stays down until `noxsim reboot` or the next run switches it on.
 #pragma once
 
 #include <functional>

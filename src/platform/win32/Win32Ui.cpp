@@ -5,10 +5,14 @@
 // After <windows.h>, which would rename the port's MessageBox.
 #include "platform/win32/Win32Ui.h"
 
+#include <algorithm>
 #include <vector>
+
+#include "core/Format.h"
 
 #include "platform/win32/Win32Dialogs.h"
 #include "platform/win32/Win32MainWindow.h"
+#include "platform/win32/res/resource.h"
 
 namespace nox::win32 {
 
@@ -77,5 +81,31 @@ std::optional<std::string> Win32Ui::SaveFileDialog(const ui::FileDialogOptions& 
 }
 
 void Win32Ui::Beep() { MessageBeep(MB_OK); }
+
+void Win32Ui::ShowImageTransfer(uint32_t sent, uint32_t total) {
+  HWND window = static_cast<HWND>(transfer_);
+  if (total == 0) {
+    if (window) DestroyWindow(window);
+    transfer_ = nullptr;
+    return;
+  }
+  if (!window) {
+    window = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_IMAGE_TRANSFER), nullptr,
+                                   [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; }, 0);
+    if (!window) return;
+    transfer_ = window;
+    SendDlgItemMessageA(window, IDC_TRANSFER_BAR, PBM_SETRANGE32, 0, 1000);
+  }
+  const WPARAM position = static_cast<WPARAM>(uint64_t{std::min(sent, total)} * 1000 / total);
+  SendDlgItemMessageA(window, IDC_TRANSFER_BAR, PBM_SETPOS, position, 0);
+  const std::string text = core::Format("%s: %d%%", ui::kImageTransferText, static_cast<int>(position / 10));
+  SetDlgItemTextA(window, IDC_TRANSFER_TEXT, text.c_str());
+  // Nothing else runs the message loop while the image goes across.
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+}
 
 }  // namespace nox::win32

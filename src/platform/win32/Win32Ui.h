@@ -16,6 +16,11 @@ class Win32Ui final : public ui::Ui {
   std::optional<std::string> OpenFileDialog(const ui::FileDialogOptions& options) override;
   std::optional<std::string> SaveFileDialog(const ui::FileDialogOptions& options) override;
   void Beep() override;
+  // A small window of its own: no other window is up while the image goes across.
+  void ShowImageTransfer(uint32_t sent, uint32_t total) override;
+
+ private:
+  void* transfer_ = nullptr;  // the window while the transfer runs
 };
 
 }  // namespace nox::win32

@@ -70,6 +70,7 @@ int main(int argc, char** argv) {
       std::printf("NOXWINGUI: the simulated machine in %s cannot be used: %s\n", machineDir, error.c_str());
       return nox::app::kExitNoDriver;
     }
+    machine->SetUtilityPaths(args.empty() ? "NOXWINGUI.exe" : args[0]);
     nox::sim::SimDriverPort driverPort(*machine, args.empty() ? "NOXWINGUI.exe" : args[0]);
     nox::sim::SimOsServices os(*machine, [](const std::string& name) {
       const HANDLE mutex = CreateMutexA(nullptr, FALSE, name.c_str());

@@ -9,6 +9,7 @@
 #define IDD_PAGE_PROGRESS 135
 #define IDD_PASSWORD 139
 #define IDD_KORV_INFO 140
+#define IDD_IMAGE_TRANSFER 141
 
 // Main window.
 #define IDC_OPEN 1001
@@ -83,3 +84,7 @@
 // Strings.
 #define IDS_PROPERTY_SHEET 1028
 #define IDS_START_TEXT 1052
+
+// Image transfer into the firmware.
+#define IDC_TRANSFER_TEXT 11070
+#define IDC_TRANSFER_BAR 11071

@@ -1,0 +1,32 @@
+#include "app/ImagePreparation.h"
+
+#include "core/Format.h"
+#include "image/NcbPreparation.h"
+
+namespace nox::app {
+
+bool PrepareNcbs(Session& s, const core::ProgressCallback& onReading) {
+  return image::PrepareNcbsForWriting(s.layout, s.flashSession.Selection(), s.Image(), s.smi, onReading);
+}
+
+void CarryMachineSmbiosIntoImage(Session& s) {
+  std::vector<std::string> types;
+  for (uint32_t i = 0; const auto value = s.config.GetValue(config::option::kPreserveAllSmbios, i); ++i) {
+    types.push_back(*value);
+  }
+  os::OsServices& os = s.platform.os;
+  const auto readFlash = [&s](uint32_t address, std::span<uint8_t> to) {
+    return s.smi.ReadFlash(address, static_cast<uint32_t>(to.size()), to);
+  };
+  const auto saved = s.smbios.Save(s.layout, readFlash, types, [&](int type) {
+    os.BlockUserInput(false);
+    s.platform.ui.MessageBox(core::Format(image::kMissingTypeWarning, type), ui::kAppTitle, ui::style::kOk);
+    os.BlockUserInput(true);
+  });
+  using Result = image::SmbiosArea::SaveResult;
+  if (saved == Result::kReadFailed) s.EndSession(image::layout_error::kFlashReadFailed);
+  if (saved == Result::kNoMemory) s.EndSession(config::error::kNoMemory);
+  if (saved == Result::kSaved) s.smbios.Restore(s.layout, s.Image());
+}
+
+}  // namespace nox::app
