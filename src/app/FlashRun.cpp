@@ -1,6 +1,8 @@
 #include "app/FlashRun.h"
 
 #include "app/ImagePreparation.h"
+#include "app/MeUpdate.h"
+#include "ecme/EcUpdate.h"
 
 #include "core/Format.h"
 #include "image/BlockEngine.h"
@@ -115,12 +117,10 @@ void FlashRun::Run() {
   dialog_.SetMessageLines("Updating BIOS from", VersionLine(s_.identity));
 
   if (!secure) PreserveSmbios();
-  if (WriteRegions()) {
-    // The ME region, the vendor tool and the package's EC firmware were refused before
-    // anything was written, so the regions are all there is.
+  if (WriteRegions() && UpdateMeRegion()) {
     dialog_.SetStatus("Done.");
     dialog_.BringToFront();
-    success_ = true;
+    if (UpdatePackageEc()) success_ = true;
   }
   Finish();
 }
@@ -134,6 +134,32 @@ bool FlashRun::WriteRegions() {
   if (!UpdateIfSelected(c.IsSelected(option::kBootBlock), "BB.", RegionKind::kBootBlock)) return false;
   if (!UpdateIfSelected(fs.programNcbs, "NCB.", RegionKind::kNcb)) return false;
   return UpdateIfSelected(c.IsSelected(option::kEc), "EC.", RegionKind::kEc);
+}
+
+bool FlashRun::UpdateMeRegion() {
+  const config::ConfigStore& c = s_.config;
+  const bool ignition = c.IsSelected(option::kMeIgnition);
+  if (!ignition && !c.IsSelected(option::kMeEntire)) return true;
+  if (UpdateMe(s_, dialog_) == 0) return true;
+  Fail(ignition ? flash_text::kMeIgnitionFailed : flash_text::kMeEntireFailed);
+  return false;
+}
+
+// The EC firmware the package carries goes to the controller last; a controller that took
+// it needs the machine to lose power, not merely restart.
+bool FlashRun::UpdatePackageEc() {
+  const config::ModuleSlot& module = s_.config.Modules()[config::ModuleSlotId::kEc];
+  if (module.Empty()) return true;
+  ecme::EcUpdateEnv env{s_.smi, s_.ofbd, s_.platform.os, [this](const std::string& text) { s_.Print("%s", text.c_str()); },
+                        [this](uint16_t done, uint16_t total) { dialog_.OnEcProgress(done, total); }};
+  const std::span<const uint8_t> image(module.data.data(), std::min<size_t>(module.size, module.data.size()));
+  if (ecme::UpdateEcFirmware(env, image) != 0) {
+    Fail(flash_text::kEcFailed);
+    return false;
+  }
+  s_.config.SelectCommand(option::kReboot, false);
+  s_.config.SelectCommand(option::kShutdown, true);
+  return true;
 }
 
 bool FlashRun::PrepareNcbs() {
@@ -160,17 +186,8 @@ bool FlashRun::FileFitsMachine() const {
 }
 
 bool FlashRun::RefuseUnsupported() {
-  const config::ConfigStore& c = s_.config;
-  if (c.IsSelected(option::kMeIgnition) || c.IsSelected(option::kMeEntire)) {
-    Fail(flash_text::kMeNotSupported);
-    return false;
-  }
-  if (c.IsSelected(option::kMeFwUpdLcl)) {
+  if (s_.config.IsSelected(option::kMeFwUpdLcl)) {
     Fail(flash_text::kMeToolNotSupported);
-    return false;
-  }
-  if (!c.Modules()[config::ModuleSlotId::kEc].Empty()) {
-    Fail(flash_text::kEcFirmwareNotSupported);
     return false;
   }
   return true;
