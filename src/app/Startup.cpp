@@ -174,7 +174,8 @@ void SelectRomImage(Session& s) {
     s.meIgnitionImage = false;
     if (s.meCapability != 0) CheckMeImage(s);
     auto env = s.Policy();
-    policy::RunPolicyChecks(env, s.identity, {s.romNumber, !romMissing(), s.Image()}, s.candidateMatched);
+    policy::RunPolicyChecks(env, s.identity, {s.romNumber, !romMissing(), s.Image(), s.meIgnitionImage},
+                            s.candidateMatched);
     if (s.words.romGiven || s.candidateMatched || s.words.forcetype) return;
     do {
       if (s.romNumber >= policy::kLastRomNumber) {
