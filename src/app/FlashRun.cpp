@@ -38,10 +38,13 @@ RegionLogText LogText(RegionKind kind) {
   return {" Start to update Nvram region.\r\n", " Start to update Nvram region.\r\n"};
 }
 
+// An image without a version (a bare ME region) shows question marks, not raw bytes.
 std::string VersionLine(const policy::SystemIdentity& id) {
+  const auto shown = [](char c) { return c >= 0x20 && c < 0x7F ? c : '?'; };
   const auto& from = id.currentVersion;
   const auto& to = id.rom.version;
-  return core::Format("Version %c%c%c to %c%c%c.", from[0], from[1], from[2], to[0], to[1], to[2]);
+  return core::Format("Version %c%c%c to %c%c%c.", shown(from[0]), shown(from[1]), shown(from[2]), shown(to[0]),
+                      shown(to[1]), shown(to[2]));
 }
 
 }  // namespace
