@@ -225,6 +225,7 @@ TEST(Regions, RequestsOfTheLastRunTalliedPerRegion) {
       {{"smi", 35}, {"op", "write"}, {"addr", 0xC400}, {"len", 1024}, {"status", 255}, {"fault", "status left at 255"}},
       {{"smi", 33}, {"op", "read"}, {"addr", 0x4000}, {"len", 1024}, {"status", 0}, {"misuse", "no signature"}},
       {{"smi", 33}, {"op", "read"}, {"addr", "0x4000"}, {"len", 1024}, {"status", 0}},
+      {{"smi", 35}, {"op", "write"}, {"addr", 0x4000}, {"len", 1024}, {"status", 0}, {"chip", true}},  // not a block's
       {{"smi", 32}, {"op", "enable"}, {"addr", 0x4000}, {"len", 0}},
       {{"event", "input"}, {"addr", 0x4000}, {"len", 1024}},
   };
