@@ -161,6 +161,15 @@ TEST(ProfileJson, PresetsSurviveTheirJsonFormAndBadSettingsNameTheFieldAndTheRea
       {"ecb1.offset=0x2E0", "ecb1.offset: the \"ECB1\" record at 0x2E0-0x2E5 overlaps the \"$ECB\" record and its texts at 0x200-0x2E4"},
       {"ecb.offset=0xFF40", "ecb.offset: the \"$ECB\" record and its texts at 0xFF40-0x10024 reaches past the 65535 bytes the utility maps of the segment"},
       {"ecb.messages=[\"Check ECB1 first\",\"\",\"\",\"\"]", "ecb1.offset: the utility's search finds \"ECB1\" first at 0x226, not at the record's 0x300"},
+      // An ME region lies between the descriptor's sector and the firmware's part, which starts at the span.
+      {"me={\"present\":true,\"span\":8192,\"regionStart\":0,\"regionSize\":4096}",
+       "me.regionStart: must be a multiple of 4096 from 0x1000 on (the descriptor takes the first sector)"},
+      {"me={\"present\":true,\"span\":8192,\"regionStart\":4096,\"regionSize\":8192}", "me.regionSize: the ME region ends past me.span"},
+      {"me={\"present\":true,\"span\":\"0xF801000\",\"regionStart\":4096,\"regionSize\":4096}",
+       "me.span: the chip (me.span + flash.size) is larger than 256 MiB"},
+      {"me={\"present\":true,\"span\":8192,\"regionStart\":4096,\"regionSize\":4096}",
+       "flash.base: must be 0 with an ME region: me.span places the firmware's part on the chip", true},
+      {"ecFlash.faults=[{\"request\":\"end\",\"status\":1}]", "ecFlash.faults[0].status: 1 is the success answer"},
       {"identity.version=A6", "identity.version: must be a letter and two digits, like A06"},
       {"identity.systemId=\"0x1G\"", "identity.systemId: \"0x1G\" is not a number"},
       {"firmware=bios", "firmware: must be \"legacy\" or \"uefi\""},
@@ -225,6 +234,7 @@ TEST(Regions, RequestsOfTheLastRunTalliedPerRegion) {
       {{"smi", 35}, {"op", "write"}, {"addr", 0xC400}, {"len", 1024}, {"status", 255}, {"fault", "status left at 255"}},
       {{"smi", 33}, {"op", "read"}, {"addr", 0x4000}, {"len", 1024}, {"status", 0}, {"misuse", "no signature"}},
       {{"smi", 33}, {"op", "read"}, {"addr", "0x4000"}, {"len", 1024}, {"status", 0}},
+      {{"smi", 35}, {"op", "write"}, {"addr", 0x4000}, {"len", 1024}, {"status", 0}, {"chip", true}},  // not a block's
       {{"smi", 32}, {"op", "enable"}, {"addr", 0x4000}, {"len", 0}},
       {{"event", "input"}, {"addr", 0x4000}, {"len", 1024}},
   };
