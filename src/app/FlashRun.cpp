@@ -104,7 +104,7 @@ void FlashRun::Run() {
 
   // Firmware that programs the flash itself got an image prepared before it took it.
   const bool secure = s_.info.SecureFlashCapable();
-  if ((!secure && !PrepareNcbs()) || !RefuseUnsupported()) {
+  if (!secure && !PrepareNcbs()) {
     dialog_.EnableFlashButton(true);
     Finish();
     return;
@@ -122,6 +122,12 @@ void FlashRun::Run() {
   if (!secure) PreserveSmbios();
   if (WriteRegions() && UpdateMeRegion()) {
     dialog_.SetStatus("Done.");
+    if (c.IsSelected(option::kMeFwUpdLcl)) {
+      // The vendor's tool may ask the user something; input is the user's while it runs.
+      os.BlockUserInput(false);
+      ecme::RunMeTool(s_.meTool, s_.config.Modules(), os, [this](const std::string& text) { s_.Print("%s", text.c_str()); });
+      os.BlockUserInput(true);
+    }
     dialog_.BringToFront();
     if (UpdatePackageEc()) success_ = true;
   }
@@ -186,14 +192,6 @@ bool FlashRun::FileFitsMachine() const {
   const policy::SystemIdentity& id = s_.identity;
   return policy::IdMatches(id) ||
          (s_.config.IsSelected(option::kSystemExtendedId) && policy::ExtensionListHolds(id));
-}
-
-bool FlashRun::RefuseUnsupported() {
-  if (s_.config.IsSelected(option::kMeFwUpdLcl)) {
-    Fail(flash_text::kMeToolNotSupported);
-    return false;
-  }
-  return true;
 }
 
 void FlashRun::PreserveSmbios() {
@@ -305,8 +303,8 @@ void FlashRun::Fail(const char* text) {
 
 void FlashRun::Finish() {
   os::OsServices& os = s_.platform.os;
-  // The vendor tool never runs in this version, so it leaves no files to clean up.
   dialog_.EnableExitButton(true);
+  ecme::CleanUpMeTool(s_.meTool, os);
   s_.smi.DisableFlash();
   os.BlockUserInput(false);
   if (errorShown_) s_.platform.ui.MessageBox(errorText_, ui::kAppTitle, ui::style::kIconError);

@@ -29,8 +29,6 @@ inline constexpr const char* kPowerOffWarning = "WARNING : System must power-off
 inline constexpr const char* kMeIgnitionFailed = "Programming ME Ignition Firmware Block error.";
 inline constexpr const char* kMeEntireFailed = "Programming ME Entire Firmware Block error.";
 inline constexpr const char* kEcFailed = "Programming EC error.";
-// What this version cannot flash yet; refused before anything is written.
-inline constexpr const char* kMeToolNotSupported = "Error: The vendor ME update tool is not supported yet.";
 }  // namespace flash_text
 
 class FlashRun {
@@ -50,8 +48,6 @@ class FlashRun {
   bool PrepareNcbs();
   // The opened file's identity matches the running machine's.
   bool FileFitsMachine() const;
-  // Refuses what this version cannot update, before any region is touched.
-  bool RefuseUnsupported();
   void PreserveSmbios();
   // The ME region, then the package's EC firmware; false with the error text set.
   bool UpdateMeRegion();

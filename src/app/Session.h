@@ -19,6 +19,7 @@
 #include "config/WordOptions.h"
 #include "core/Format.h"
 #include "core/SessionEnd.h"
+#include "ecme/MeTool.h"
 #include "firmware/FirmwareDefaults.h"
 #include "firmware/FirmwareInfo.h"
 #include "firmware/IoDriver.h"
@@ -131,6 +132,7 @@ class Session : public core::SessionEnd {
   std::array<uint32_t, 2> meTarget{};
   bool meInImage = false;
   bool meIgnitionImage = false;    // the image is the bare ME region
+  ecme::MeToolFiles meTool;        // the vendor ME tool and its image, when written
   bool setupPreserveUnsupported = true;
   bool candidateMatched = false;
   FlashSession flashSession;

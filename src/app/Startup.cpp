@@ -9,6 +9,7 @@
 #include "config/CommandScript.h"
 #include "core/Bytes.h"
 #include "core/CText.h"
+#include "ecme/MeTool.h"
 #include "firmware/MeRegion.h"
 #include "package/ExtractionRuns.h"
 #include "package/OwnFilePath.h"
@@ -282,10 +283,7 @@ void RunStartup(Session& s, std::vector<std::string> args) {
 
   if (s.flags.slRequested) s.oem.SignalSl();
   ApplyOptionsToSession(s.config, s.ImageFromPackage(), s.flashSession);
-  if (s.flashSession.vendorMeTool) {
-    s.Print("- The vendor ME update tool is not supported by this version.\n");
-    s.EndSession(config::error::kInvalidOption);
-  }
+  if (s.flashSession.vendorMeTool) s.meTool = ecme::PrepareMeTool(s.config.Modules(), s.platform.os);
   s.setupPreserveUnsupported = s.ofbd.SetupPreserve(1) != 0;
 
   MainWindowHost host(s);

@@ -308,8 +308,6 @@ const RunCase kStartups[] = {
      .roms = {{0, Image::kOther}}, .inOrder = {{{"type", 81}, {"selectedMask", 199}, {"offMask", 0}}}},
     {.name = "Cfgbhv1DeclaresEveryOption", .script = "/cfgbhv:1 /p", .roms = {{0, Image::kOther}},
      .inOrder = {{{"type", 81}, {"offMask", 6143}}}},
-    {.name = "VendorMeToolRefused", .script = "/p /mefwupdlcl", .exitCode = 8,
-     .says = {"The vendor ME update tool is not supported by this version."}},
     // 0 and 1 are tried and refused, 2 is not in the package, 3 is taken.
     {.name = "OnlyImage3Fits", .roms = {{0, Image::kOther}, {1, Image::kOther2}, {3, Image::kFit}},
      .says = {kWindowTitle}, .inOrder = {{{"select", 31}}, {{"select", 31}}, {{"select", 31}}}},
