@@ -85,7 +85,11 @@ void RunMeTool(const MeToolFiles& files, const config::ModuleSlots& modules, os:
     return say(kMeImageMissing);
   }
   const os::CommandShell shell = os.Shell();
-  std::string command = Quoted(shell, files.toolPath) + " -f " + Quoted(shell, files.imagePath);
+  // A shell looks a bare program name up on the PATH; cmd.exe tries the current directory
+  // first, where the plain names lie.
+  const bool bare = shell == os::CommandShell::kPosixSh && files.toolPath.find('/') == std::string::npos;
+  std::string command = Quoted(shell, bare ? "./" + files.toolPath : files.toolPath) + " -f " +
+                        Quoted(shell, files.imagePath);
   const ModuleSlot& args = modules[ModuleSlotId::kMeToolArgs];
   if (!args.Empty()) {
     const auto text = Content(args);
@@ -95,12 +99,11 @@ void RunMeTool(const MeToolFiles& files, const config::ModuleSlots& modules, os:
   os.SleepMs(kMeToolPauseMs);
 }
 
-void CleanUpMeTool(MeToolFiles& files, os::OsServices& os) {
+void CleanUpMeTool(const MeToolFiles& files, os::OsServices& os) {
   // Only a new log replaces the kept one: without one the last run's stays readable.
   if (const auto dir = os.TempDirectory()) os.MoveFileReplacing(kMeToolErrorLog, *dir + kMeToolErrorLog);
   if ((files.written & me_written::kImage) != 0) os.RemoveFile(files.imagePath);
   if ((files.written & me_written::kTool) != 0) os.RemoveFile(files.toolPath);
-  files.written = 0;
 }
 
 }  // namespace nox::ecme

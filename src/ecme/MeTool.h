@@ -50,6 +50,6 @@ void RunMeTool(const MeToolFiles& files, const config::ModuleSlots& modules, os:
 
 // Keeps the tool's "error.log" in the temporary directory (replacing the one of an earlier
 // run) and deletes the files PrepareMeTool wrote. Harmless to call when nothing was prepared.
-void CleanUpMeTool(MeToolFiles& files, os::OsServices& os);
+void CleanUpMeTool(const MeToolFiles& files, os::OsServices& os);
 
 }  // namespace nox::ecme

@@ -1,0 +1,263 @@
+// The vendor ME tool runner against the host's own files and shell (the services of a
+// simulated run), with the temporary directory and the command processor chosen per case.
+// That cmd.exe and the Windows services hand the same paths on is proven under Wine.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ecme/MeTool.h"
+#include "platform/sim/Machine.h"
+#include "platform/sim/Presets.h"
+#include "platform/sim/SimOsServices.h"
+
+namespace nox::ecme {
+namespace {
+
+namespace fs = std::filesystem;
+using config::ModuleSlotId;
+using Files = std::map<std::string, std::string>;  // path below the test's directory -> content
+using Strings = std::vector<std::string>;
+
+struct TestOs final : sim::SimOsServices {
+  explicit TestOs(sim::Machine& m) : SimOsServices(m, nullptr, [](uint32_t) {}) {}
+  std::optional<std::string> TempDirectory() override { return temp; }
+  os::CommandShell Shell() const override { return shell; }
+  // A line for cmd.exe is only written down; one for the shell runs.
+  int RunCommand(const std::string& line) override {
+    commands.push_back(line);
+    return shell == os::CommandShell::kPosixSh ? SimOsServices::RunCommand(line) : 0;
+  }
+  std::optional<std::string> temp;
+  os::CommandShell shell = os::CommandShell::kPosixSh;
+  Strings commands;
+};
+
+class MeToolTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    machine_ = sim::Machine::InMemory(*sim::MakePreset("minimal-1m"), error);
+    os_ = std::make_unique<TestOs>(*machine_);
+    base_ = fs::temp_directory_path() / ("nox_metool_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+                                         "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(base_);
+    fs::create_directories(base_ / "cwd");
+    home_ = fs::current_path();
+    fs::current_path(base_ / "cwd");
+  }
+  void TearDown() override {
+    fs::current_path(home_);
+    fs::remove_all(base_);
+  }
+
+  // A fresh world: the given files, and the temporary directory `temp` below the test's
+  // directory (none: the system has none).
+  void Reset(const std::optional<std::string>& temp, const Files& files = {}) {
+    for (const auto& e : fs::directory_iterator(base_)) fs::remove_all(e.path());
+    fs::create_directories(base_ / "cwd");
+    fs::current_path(base_ / "cwd");
+    if (temp) fs::create_directories(base_ / *temp);
+    os_->temp = temp ? std::optional((base_ / *temp).string() + "/") : std::nullopt;
+    os_->commands.clear();
+    for (const auto& [path, content] : files) std::ofstream(base_ / path, std::ios::binary) << content;
+  }
+  Files World() const {
+    Files out;
+    for (const auto& e : fs::recursive_directory_iterator(base_)) {
+      if (!e.is_regular_file()) continue;
+      std::ostringstream content;
+      content << std::ifstream(e.path(), std::ios::binary).rdbuf();
+      out[fs::relative(e.path(), base_).generic_string()] = content.str();
+    }
+    return out;
+  }
+  void Put(ModuleSlotId id, const std::string& content, size_t padding = 0) {
+    modules_[id].data.assign(content.begin(), content.end());
+    modules_[id].data.resize(content.size() + padding);
+    modules_[id].size = static_cast<uint32_t>(content.size());
+  }
+  // The events of the journal after the set-up.
+  Strings Events() const {
+    Strings out;
+    for (const auto& e : machine_->GetJournal().Entries()) {
+      out.push_back(e.value("event", "") + (e.contains("ms") ? " " + std::to_string(e.value("ms", 0)) : ""));
+    }
+    return out;
+  }
+  std::string Run() {
+    MeToolFiles files = PrepareMeTool(modules_, *os_);
+    std::string printed;
+    RunMeTool(files, modules_, *os_, [&](const std::string& t) { printed += t; });
+    return printed;
+  }
+
+  std::unique_ptr<sim::Machine> machine_;
+  std::unique_ptr<TestOs> os_;
+  fs::path base_, home_;
+  config::ModuleSlots modules_;
+};
+
+// A tool that writes down the arguments it was started with, $0 first.
+std::string RecordingTool(const fs::path& record) {
+  return "#!/bin/sh\nprintf '%s\\n' \"$0\" \"$@\" >'" + record.string() + "'\n";
+}
+
+TEST_F(MeToolTest, EachPathReachesTheToolAsOneArgumentAndTheArgumentTextAsWritten) {
+  struct Case {
+    const char* name;
+    std::optional<std::string> temp;
+    std::optional<std::string> args;  // the "@MEC" module
+    Strings received;                 // T stands for the temporary directory
+  };
+  const Case cases[] = {
+      {"plain", "tmp", {}, {"T/FWUpd.exe", "-f", "T/UpdTmp.bin"}},
+      {"blanks and quotes", "t m'p \"$HOME\"", {}, {"T/FWUpd.exe", "-f", "T/UpdTmp.bin"}},
+      {"argument text", "tmp", "-k  two", {"T/FWUpd.exe", "-f", "T/UpdTmp.bin", "-k", "two"}},
+      // The plain names are files of the current directory, never programs on the PATH.
+      {"no temporary directory", {}, {}, {"./FWUpd.exe", "-f", "UpdTmp.bin"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Reset(c.temp);
+    modules_.ClearAll();
+    Put(ModuleSlotId::kMeTool, RecordingTool(base_ / "received"));
+    Put(ModuleSlotId::kMe, "ME image");
+    if (c.args) Put(ModuleSlotId::kMeToolArgs, *c.args, 16);
+    const size_t before = Events().size();
+    EXPECT_EQ(Run(), "");
+    Strings received;
+    std::ifstream in(base_ / "received");
+    for (std::string line; std::getline(in, line);) received.push_back(line);
+    Strings expected = c.received;
+    for (std::string& e : expected) {
+      if (e.starts_with("T/")) e = *os_->temp + e.substr(2);
+    }
+    EXPECT_EQ(received, expected);
+    // The run waits for the tool and then lets the ME settle.
+    const Strings events = Events();
+    EXPECT_EQ(Strings(events.begin() + static_cast<long>(before), events.end()), (Strings{"command", "pause 5000"}));
+  }
+}
+
+TEST_F(MeToolTest, CommandLineForCmdQuotesOnlyWhatCmdWouldSplit) {
+  struct Case {
+    std::string temp;
+    std::optional<std::string> args;
+    std::string line;  // T stands for the temporary directory
+  };
+  const Case cases[] = {
+      {"T", {}, "T/FWUpd.exe -f T/UpdTmp.bin"},
+      {"T", "-k", "T/FWUpd.exe -f T/UpdTmp.bin -k"},
+      {"Local Settings (x86)", {}, "\"T/FWUpd.exe\" -f \"T/UpdTmp.bin\""},
+      {"a&b", "x y", "\"T/FWUpd.exe\" -f \"T/UpdTmp.bin\" x y"},
+  };
+  os_->shell = os::CommandShell::kCmd;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.temp);
+    Reset(c.temp);
+    modules_.ClearAll();
+    Put(ModuleSlotId::kMeTool, "MZ");
+    Put(ModuleSlotId::kMe, "ME");
+    if (c.args) Put(ModuleSlotId::kMeToolArgs, *c.args);
+    Run();
+    std::string line = c.line;
+    for (size_t at = 0; (at = line.find("T/", at)) != std::string::npos; at += os_->temp->size()) {
+      line.replace(at, 2, *os_->temp);
+    }
+    EXPECT_EQ(os_->commands, Strings{line});
+  }
+}
+
+// A file this run did not write is missing, even when one of the same name lies there.
+TEST_F(MeToolTest, AMissingToolOrImageOnlyWarns) {
+  struct Case {
+    const char* name;
+    bool tool, image;   // in the package
+    Files lying;        // already in the temporary directory
+    std::string gone;   // taken away between start-up and the flash run
+    const char* warning;
+    const char* fullDisk = "";  // this file cannot be written completely
+  };
+  const Case cases[] = {
+      {"no tool", false, true, {}, "", kMeToolMissing},
+      {"no image, a stale one", true, false, {{"tmp/UpdTmp.bin", "old"}}, "", kMeImageMissing},
+      {"stale files", false, false, {{"tmp/FWUpd.exe", "old"}, {"tmp/UpdTmp.bin", "old"}}, "", kMeToolMissing},
+      {"tool deleted", true, true, {}, "tmp/FWUpd.exe", kMeToolMissing},
+      {"image deleted", true, true, {}, "tmp/UpdTmp.bin", kMeImageMissing},
+      {"image cut short", true, true, {}, "", kMeImageMissing, "tmp/UpdTmp.bin"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Reset("tmp", c.lying);
+    modules_.ClearAll();
+    if (c.tool) Put(ModuleSlotId::kMeTool, "MZ");
+    if (c.image) Put(ModuleSlotId::kMe, "ME");
+    if (*c.fullDisk != '\0') fs::create_symlink("/dev/full", base_ / c.fullDisk);
+    const MeToolFiles files = PrepareMeTool(modules_, *os_);
+    if (!c.gone.empty()) fs::remove(base_ / c.gone);
+    std::string printed;
+    const size_t before = Events().size();
+    RunMeTool(files, modules_, *os_, [&](const std::string& t) { printed += t; });
+    EXPECT_EQ(printed, c.warning);
+    EXPECT_EQ(Events().size(), before);  // nothing run, no pause
+  }
+}
+
+// What start-up writes and what the end of the flash run leaves behind.
+TEST_F(MeToolTest, FilesWrittenAndClearedAway) {
+  struct Case {
+    const char* name;
+    std::optional<std::string> temp;
+    std::map<ModuleSlotId, std::string> modules;
+    Files before, prepared, after;
+  };
+  const Files none;
+  const std::map<ModuleSlotId, std::string> both = {{ModuleSlotId::kMeTool, "MZ tool"}, {ModuleSlotId::kMe, "ME image"}};
+  const Case cases[] = {
+      {"the tool's log replaces the kept one", "tmp", both,
+       {{"cwd/error.log", "new"}, {"tmp/error.log", "old"}},
+       {{"cwd/error.log", "new"}, {"tmp/error.log", "old"}, {"tmp/FWUpd.exe", "MZ tool"}, {"tmp/UpdTmp.bin", "ME image"}},
+       {{"tmp/error.log", "new"}}},
+      {"no new log: the kept one stays", "tmp", both, {{"tmp/error.log", "old"}},
+       {{"tmp/error.log", "old"}, {"tmp/FWUpd.exe", "MZ tool"}, {"tmp/UpdTmp.bin", "ME image"}},
+       {{"tmp/error.log", "old"}}},
+      {"a file not written stays", "tmp", {{ModuleSlotId::kMe, "ME image"}}, {{"tmp/FWUpd.exe", "someone's"}},
+       {{"tmp/FWUpd.exe", "someone's"}, {"tmp/UpdTmp.bin", "ME image"}}, {{"tmp/FWUpd.exe", "someone's"}}},
+      {"no temporary directory: the current one, and the log stays", {}, both, {{"cwd/error.log", "log"}},
+       {{"cwd/error.log", "log"}, {"cwd/FWUpd.exe", "MZ tool"}, {"cwd/UpdTmp.bin", "ME image"}},
+       {{"cwd/error.log", "log"}}},
+      {"a temporary directory that cannot be written", "gone", both, none, none, none},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Reset(c.temp, c.before);
+    if (c.temp == "gone") fs::remove(base_ / "gone");
+    modules_.ClearAll();
+    // Slots hold more than their content, as an expanded module does.
+    for (const auto& [id, content] : c.modules) Put(id, content, 32768);
+    const MeToolFiles files = PrepareMeTool(modules_, *os_);
+    EXPECT_EQ(World(), c.prepared);
+    CleanUpMeTool(files, *os_);
+    EXPECT_EQ(World(), c.after);
+  }
+}
+
+// A slot that claims more than it holds is not written at all: the tool never gets part of
+// an image.
+TEST_F(MeToolTest, ASlotShorterThanItsSizeIsNotWritten) {
+  Reset("tmp");
+  Put(ModuleSlotId::kMe, "ME");
+  modules_[ModuleSlotId::kMe].size = 3;
+  Put(ModuleSlotId::kMeTool, "MZ");
+  EXPECT_EQ(PrepareMeTool(modules_, *os_).written, me_written::kTool);
+  EXPECT_EQ(World(), (Files{{"tmp/FWUpd.exe", "MZ"}}));
+}
+
+}  // namespace
+}  // namespace nox::ecme
