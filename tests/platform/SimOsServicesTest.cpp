@@ -2,7 +2,10 @@
 // machine's journal, and is undone by the end of a run, is proven by the whole runs (tests/app).
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <optional>
 #include <set>
+#include <tuple>
 #include <string>
 #include <vector>
 
@@ -34,6 +37,31 @@ TEST(SimOsServices, InstancesPausesAndFirmwareTables) {
   EXPECT_EQ(os.ReadTable(0x41435049, 0x50434146, fadt), size);
   EXPECT_EQ(fadt[48] | (fadt[49] << 8), 0xB2);
   EXPECT_EQ(os.ReadTable(0x41435049, 0x54445344, fadt), 0u);
+}
+
+// The host's temporary directory and shell; a command also lands in the journal.
+TEST(SimOsServices, TemporaryDirectoryAndCommands) {
+  std::string error;
+  const auto machine = Machine::InMemory(*MakePreset("minimal-1m"), error);
+  SimOsServices os(*machine, nullptr, [](uint32_t) {});
+  const char* kept = std::getenv("TMPDIR");
+  const std::string saved = kept != nullptr ? kept : "";
+  const auto setTmpdir = [](const char* value) { value != nullptr ? setenv("TMPDIR", value, 1) : unsetenv("TMPDIR"); };
+  const std::string longest = "/" + std::string(258, 'a');  // with its separator: the limit
+  const std::string tooLong = longest + "a";
+  const std::pair<const char*, std::optional<std::string>> cases[] = {
+      {nullptr, "/tmp/"}, {"", "/tmp/"}, {"/var/x", "/var/x/"}, {"/var/x/", "/var/x/"},
+      {longest.c_str(), longest + "/"}, {tooLong.c_str(), std::nullopt}};
+  for (const auto& [tmpdir, expected] : cases) {
+    setTmpdir(tmpdir);
+    EXPECT_EQ(os.TempDirectory(), expected) << (tmpdir != nullptr ? tmpdir : "(unset)");
+  }
+  setTmpdir(kept != nullptr ? saved.c_str() : nullptr);
+
+  EXPECT_EQ(os.RunCommand("exit 3"), 3);
+  const auto last = machine->GetJournal().Entries().back();
+  EXPECT_EQ(std::make_tuple(last.value("event", ""), last.value("line", ""), last.value("status", 0)),
+            std::make_tuple(std::string("command"), std::string("exit 3"), 3));
 }
 
 // A restart takes the machine down and applies nothing; the next run switches it on before it
