@@ -93,7 +93,8 @@ void RunMeTool(const MeToolFiles& files, const config::ModuleSlots& modules, os:
   const ModuleSlot& args = modules[ModuleSlotId::kMeToolArgs];
   if (!args.Empty()) {
     const auto text = Content(args);
-    command += " " + std::string(text ? core::BoundedCString(*text, 0) : std::string_view());
+    command += ' ';
+    if (text) command += core::BoundedCString(*text, 0);
   }
   os.RunCommand(command);
   os.SleepMs(kMeToolPauseMs);

@@ -412,7 +412,7 @@ int Win32OsServices::RunCommand(const std::string& command) {
   char comspec[MAX_PATH + 1] = {};
   const DWORD n = GetEnvironmentVariableA("COMSPEC", comspec, sizeof comspec);
   std::optional<int> status;
-  if (n > 0 && n < sizeof comspec) status = RunAndWait(comspec, "\"" + std::string(comspec, n) + "\"" + tail);
+  if (n > 0 && n < sizeof comspec) status = RunAndWait(comspec, std::string(1, '"').append(comspec, n) + '"' + tail);
   if (!status) status = RunAndWait(nullptr, "cmd.exe" + tail);
   return status.value_or(-1);
 }
