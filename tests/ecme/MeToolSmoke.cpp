@@ -3,8 +3,10 @@
 // directory as the package's "@MET" and "@ME0", runs the tool with ARGS as the "@MEC" text,
 // and clears the files away. Prints the paths it used and whatever the run printed; the
 // scripts check what the tool received (tests/scenarios/metool.sh, scripts/wine-smoke.sh).
-// Usage: nox_metool_smoke TOOL IMAGE [ARGS]
+// Usage: nox_metool_smoke TOOL IMAGE [ARGS]; on Windows SMOKE_TEMP names the temporary
+// directory.
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -57,6 +59,12 @@ int main(int argc, char** argv) {
     modules[ModuleSlotId::kMeToolArgs].size = static_cast<uint32_t>(args.size());
   }
 #ifdef _WIN32
+  // Wine sets TMP and TEMP from its registry over the host's, so the directory to use comes
+  // under a name of its own.
+  if (const char* temp = std::getenv("SMOKE_TEMP")) {
+    SetEnvironmentVariableA("TMP", temp);
+    SetEnvironmentVariableA("TEMP", temp);
+  }
   nox::win32::Win32OsServices os;
   return Run(os, modules);
 #else
