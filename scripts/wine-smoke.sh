@@ -263,31 +263,37 @@ if [[ -f "$noxpack" ]]; then
   note $pack_rc "noxpack.exe build/list/extract round trip failed"
 fi
 
-# The vendor ME tool as a flash run starts it, with metool.exe standing in: written by the
-# Windows services to a temporary directory whose name cmd.exe would split, started through
-# cmd.exe with the package's argument text, and cleared away, its failing run's error.log kept
-# in the temporary directory.
+# The vendor ME tool as a flash run starts it, with metool.exe standing in: written to a
+# temporary directory whose name cmd.exe would split, started through cmd.exe with the
+# package's argument text, and cleared away, its failing run's error.log kept in the
+# temporary directory; by the Windows services, and by those of a simulated run.
 me_smoke="$build/src/platform/nox_metool_smoke.exe"
 metool="$build/tools/metool/metool.exe"
 if [[ -f "$me_smoke" && -f "$metool" ]]; then
-  me_smoke=$(realpath "$me_smoke") metool=$(realpath "$metool") mt="$work/me tool"
-  mkdir -p "$mt/t m&p (x)" "$mt/cwd"
-  head -c 70000 /dev/urandom >"$mt/me.bin"
-  echo "last run" >"$mt/t m&p (x)/error.log"
+  me_smoke=$(realpath "$me_smoke") metool=$(realpath "$metool")
   winpath() { "$wine" winepath -w "$1" 2>/dev/null | tr -d '\r'; }
-  wtemp=$(winpath "$mt/t m&p (x)")
-  rc=0
-  (cd "$mt/cwd" && SMOKE_TEMP="$wtemp" METOOL_RECORD="$(winpath "$mt/record")" METOOL_ERROR_LOG="ME update failed" \
-    METOOL_EXIT=3 timeout 120 "$wine" "$me_smoke" "$(winpath "$metool")" ../me.bin "-k  two") \
-    >"$work/metool.txt" 2>&1 || rc=$?
-  note $rc "the ME tool smoke failed: $(tr -d '\r' <"$work/metool.txt")"
-  want=$(printf 'argv[0]=%s\\FWUpd.exe\nargv[1]=-f\nargv[2]=%s\\UpdTmp.bin\nargv[3]=-k\nargv[4]=two\nimage=%s' \
-    "$wtemp" "$wtemp" "$(cksum <"$mt/me.bin")")
-  got=$(cat "$mt/record" 2>/dev/null || true)
-  note "$(found test "$got" = "$want")" "metool.exe received: $got; expected: $want; $(tr -d '\r' <"$work/metool.txt")"
-  note "$(found test "$(cat "$mt/t m&p (x)/error.log" 2>/dev/null)" = "ME update failed")" "the ME tool's error.log was not kept"
-  note "$(found test ! -e "$mt/cwd/error.log" -a ! -e "$mt/t m&p (x)/FWUpd.exe" -a ! -e "$mt/t m&p (x)/UpdTmp.bin")" \
-    "the ME tool's files were left behind: $(ls "$mt/cwd" "$mt/t m&p (x)")"
+  for services in windows sim; do
+    mt="$work/me tool $services" tp="$work/me tool $services/t m&p (x)"
+    mkdir -p "$tp" "$mt/cwd"
+    head -c 70000 /dev/urandom >"$mt/me.bin"
+    echo "last run" >"$tp/error.log"
+    wtemp=$(winpath "$tp")
+    sim=()
+    [[ $services == sim ]] && sim=(SMOKE_SIM=1)
+    rc=0
+    (cd "$mt/cwd" && env "${sim[@]}" SMOKE_TEMP="$wtemp" METOOL_RECORD="$(winpath "$mt/record")" \
+      METOOL_ERROR_LOG="ME update failed" METOOL_EXIT=3 timeout 120 "$wine" "$me_smoke" "$(winpath "$metool")" \
+      ../me.bin "-k  two") >"$work/metool.txt" 2>&1 || rc=$?
+    said="($services services) $(tr -d '\r' <"$work/metool.txt")"
+    note $rc "the ME tool smoke failed: $said"
+    want=$(printf 'argv[0]=%s\\FWUpd.exe\nargv[1]=-f\nargv[2]=%s\\UpdTmp.bin\nargv[3]=-k\nargv[4]=two\nimage=%s' \
+      "$wtemp" "$wtemp" "$(cksum <"$mt/me.bin")")
+    got=$(cat "$mt/record" 2>/dev/null || true)
+    note "$(found test "$got" = "$want")" "metool.exe received: $got; expected: $want; $said"
+    note "$(found test "$(cat "$tp/error.log" 2>/dev/null)" = "ME update failed")" "the ME tool's error.log was not kept: $said"
+    note "$(found test ! -e "$mt/cwd/error.log" -a ! -e "$tp/FWUpd.exe" -a ! -e "$tp/UpdTmp.bin")" \
+      "the ME tool's files were left behind: $(ls "$mt/cwd" "$tp"); $said"
+  done
 fi
 
 echo "wine: $passed passed, $failed failed"

@@ -1,7 +1,7 @@
-// Runs the vendor ME tool as a flash run does, with this platform's real services (Windows's
-// own, or those of a simulated run on POSIX): writes TOOL and IMAGE to the temporary
-// directory as the package's "@MET" and "@ME0", runs the tool with ARGS as the "@MEC" text,
-// and clears the files away. Prints the paths it used and whatever the run printed; the
+// Runs the vendor ME tool as a flash run does, with the host's real services (Windows's own,
+// or those of a simulated run: on POSIX, and on Windows with SMOKE_SIM set): writes TOOL and
+// IMAGE to the temporary directory as the package's "@MET" and "@ME0", runs the tool with
+// ARGS as the "@MEC" text, and clears the files away. Prints the paths it used and whatever the run printed; the
 // scripts check what the tool received (tests/scenarios/metool.sh, scripts/wine-smoke.sh).
 // Usage: nox_metool_smoke TOOL IMAGE [ARGS]; on Windows SMOKE_TEMP names the temporary
 // directory.
@@ -12,12 +12,11 @@
 
 #include "ecme/MeTool.h"
 
-#ifdef _WIN32
-#include "platform/win32/Win32OsServices.h"
-#else
 #include "platform/sim/Machine.h"
 #include "platform/sim/Presets.h"
 #include "platform/sim/SimOsServices.h"
+#ifdef _WIN32
+#include "platform/win32/Win32OsServices.h"
 #endif
 
 namespace {
@@ -65,12 +64,13 @@ int main(int argc, char** argv) {
     SetEnvironmentVariableA("TMP", temp);
     SetEnvironmentVariableA("TEMP", temp);
   }
-  nox::win32::Win32OsServices os;
-  return Run(os, modules);
-#else
+  if (std::getenv("SMOKE_SIM") == nullptr) {
+    nox::win32::Win32OsServices os;
+    return Run(os, modules);
+  }
+#endif
   std::string error;
   const auto machine = nox::sim::Machine::InMemory(*nox::sim::MakePreset("minimal-1m"), error);
   nox::sim::SimOsServices os(*machine, nullptr, [](uint32_t) {});
   return Run(os, modules);
-#endif
 }
