@@ -266,7 +266,8 @@ fi
 # The vendor ME tool as a flash run starts it, with metool.exe standing in: written to a
 # temporary directory whose name cmd.exe would split, started through cmd.exe with the
 # package's argument text, and cleared away, its failing run's error.log kept in the
-# temporary directory; by the Windows services, and by those of a simulated run.
+# temporary directory; by the Windows services (with a COMSPEC that names no program, so that
+# they fall back on cmd.exe), and by those of a simulated run.
 me_smoke="$build/src/platform/nox_metool_smoke.exe"
 metool="$build/tools/metool/metool.exe"
 if [[ -f "$me_smoke" && -f "$metool" ]]; then
@@ -278,10 +279,10 @@ if [[ -f "$me_smoke" && -f "$metool" ]]; then
     head -c 70000 /dev/urandom >"$mt/me.bin"
     echo "last run" >"$tp/error.log"
     wtemp=$(winpath "$tp")
-    sim=()
-    [[ $services == sim ]] && sim=(SMOKE_SIM=1)
+    how=(SMOKE_COMSPEC='C:\nowhere\cmd.exe')
+    [[ $services == sim ]] && how=(SMOKE_SIM=1)
     rc=0
-    (cd "$mt/cwd" && env "${sim[@]}" SMOKE_TEMP="$wtemp" METOOL_RECORD="$(winpath "$mt/record")" \
+    (cd "$mt/cwd" && env "${how[@]}" SMOKE_TEMP="$wtemp" METOOL_RECORD="$(winpath "$mt/record")" \
       METOOL_ERROR_LOG="ME update failed" METOOL_EXIT=3 timeout 120 "$wine" "$me_smoke" "$(winpath "$metool")" \
       ../me.bin "-k  two") >"$work/metool.txt" 2>&1 || rc=$?
     said="($services services) $(tr -d '\r' <"$work/metool.txt")"

@@ -1,6 +1,5 @@
 #include "ecme/MeTool.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <optional>

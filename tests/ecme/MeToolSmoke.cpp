@@ -4,7 +4,7 @@
 // ARGS as the "@MEC" text, and clears the files away. Prints the paths it used and whatever the run printed; the
 // scripts check what the tool received (tests/scenarios/metool.sh, scripts/wine-smoke.sh).
 // Usage: nox_metool_smoke TOOL IMAGE [ARGS]; on Windows SMOKE_TEMP names the temporary
-// directory.
+// directory and SMOKE_COMSPEC the command processor.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -58,12 +58,13 @@ int main(int argc, char** argv) {
     modules[ModuleSlotId::kMeToolArgs].size = static_cast<uint32_t>(args.size());
   }
 #ifdef _WIN32
-  // Wine sets TMP and TEMP from its registry over the host's, so the directory to use comes
-  // under a name of its own.
+  // Wine sets TMP, TEMP and COMSPEC from its registry over the host's, so the values to use
+  // come under names of their own.
   if (const char* temp = std::getenv("SMOKE_TEMP")) {
     SetEnvironmentVariableA("TMP", temp);
     SetEnvironmentVariableA("TEMP", temp);
   }
+  if (const char* comspec = std::getenv("SMOKE_COMSPEC")) SetEnvironmentVariableA("COMSPEC", comspec);
   if (std::getenv("SMOKE_SIM") == nullptr) {
     nox::win32::Win32OsServices os;
     return Run(os, modules);

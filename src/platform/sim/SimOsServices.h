@@ -3,9 +3,9 @@
 // restart and power-off) are recorded in the machine's journal and never reach the host;
 // pauses advance the machine's virtual clock. Files, the temporary directory and outside
 // programs are the host's own (the POSIX shell, or cmd.exe under Windows); a command is also
-// journaled. A restart or power-off takes the running
-// program down with the machine, as the operating system would: it ends with exit code 0,
-// and the machine stays down until `noxsim reboot` or the next run switches it on.
+// journaled. A restart or power-off takes the running program down with the machine, as the
+// operating system would: it ends with exit code 0, and the machine stays down until
+// `noxsim reboot` or the next run switches it on.
 #pragma once
 
 #include <functional>
