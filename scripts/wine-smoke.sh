@@ -267,33 +267,37 @@ fi
 # temporary directory whose name cmd.exe would split, started through cmd.exe with the
 # package's argument text, and cleared away, its failing run's error.log kept in the
 # temporary directory; by the Windows services (with a COMSPEC that names no program, so that
-# they fall back on cmd.exe), and by those of a simulated run.
+# they fall back on cmd.exe), by those of a simulated run, and by the Windows services with a
+# temporary directory too long to take, when the files lie in the current directory.
 me_smoke="$build/src/platform/nox_metool_smoke.exe"
 metool="$build/tools/metool/metool.exe"
 if [[ -f "$me_smoke" && -f "$metool" ]]; then
   me_smoke=$(realpath "$me_smoke") metool=$(realpath "$metool")
   winpath() { "$wine" winepath -w "$1" 2>/dev/null | tr -d '\r'; }
-  for services in windows sim; do
+  for services in windows sim long; do
     mt="$work/me tool $services" tp="$work/me tool $services/t m&p (x)"
     mkdir -p "$tp" "$mt/cwd"
     head -c 70000 /dev/urandom >"$mt/me.bin"
     echo "last run" >"$tp/error.log"
-    wtemp=$(winpath "$tp")
-    how=(SMOKE_COMSPEC='C:\nowhere\cmd.exe')
-    [[ $services == sim ]] && how=(SMOKE_SIM=1)
+    wtemp=$(winpath "$tp") at="$(winpath "$tp")\\" kept="$tp/error.log"
+    case $services in
+      windows) how=(SMOKE_COMSPEC='C:\nowhere\cmd.exe') ;;
+      sim) how=(SMOKE_SIM=1) ;;
+      long) how=() wtemp="$wtemp\\$(printf 'd%.0s' {1..260})" at="" kept="$mt/cwd/error.log" ;;
+    esac
     rc=0
     (cd "$mt/cwd" && env "${how[@]}" SMOKE_TEMP="$wtemp" METOOL_RECORD="$(winpath "$mt/record")" \
       METOOL_ERROR_LOG="ME update failed" METOOL_EXIT=3 timeout 120 "$wine" "$me_smoke" "$(winpath "$metool")" \
       ../me.bin "-k  two") >"$work/metool.txt" 2>&1 || rc=$?
-    said="($services services) $(tr -d '\r' <"$work/metool.txt")"
+    said="($services) $(tr -d '\r' <"$work/metool.txt")"
     note $rc "the ME tool smoke failed: $said"
-    want=$(printf 'argv[0]=%s\\FWUpd.exe\nargv[1]=-f\nargv[2]=%s\\UpdTmp.bin\nargv[3]=-k\nargv[4]=two\nimage=%s' \
-      "$wtemp" "$wtemp" "$(cksum <"$mt/me.bin")")
+    want=$(printf 'argv[0]=%sFWUpd.exe\nargv[1]=-f\nargv[2]=%sUpdTmp.bin\nargv[3]=-k\nargv[4]=two\nimage=%s' \
+      "$at" "$at" "$(cksum <"$mt/me.bin")")
     got=$(cat "$mt/record" 2>/dev/null || true)
     note "$(found test "$got" = "$want")" "metool.exe received: $got; expected: $want; $said"
-    note "$(found test "$(cat "$tp/error.log" 2>/dev/null)" = "ME update failed")" "the ME tool's error.log was not kept: $said"
-    note "$(found test ! -e "$mt/cwd/error.log" -a ! -e "$tp/FWUpd.exe" -a ! -e "$tp/UpdTmp.bin")" \
-      "the ME tool's files were left behind: $(ls "$mt/cwd" "$tp"); $said"
+    note "$(found test "$(cat "$kept" 2>/dev/null)" = "ME update failed")" "the ME tool's error.log was not kept: $said"
+    note "$(found test ! -e "$mt/cwd/FWUpd.exe" -a ! -e "$mt/cwd/UpdTmp.bin" -a ! -e "$tp/FWUpd.exe" -a \
+      ! -e "$tp/UpdTmp.bin")" "the ME tool's files were left behind: $(ls "$mt/cwd" "$tp"); $said"
   done
 fi
 
