@@ -288,10 +288,10 @@ if [[ -f "$me_smoke" && -f "$metool" ]]; then
     rc=0
     (cd "$mt/cwd" && env "${how[@]}" SMOKE_TEMP="$wtemp" METOOL_RECORD="$(winpath "$mt/record")" \
       METOOL_ERROR_LOG="ME update failed" METOOL_EXIT=3 timeout 120 "$wine" "$me_smoke" "$(winpath "$metool")" \
-      ../me.bin "-allowsv  -y") >"$work/metool.txt" 2>&1 || rc=$?
+      ../me.bin "-k  two") >"$work/metool.txt" 2>&1 || rc=$?
     said="($services) $(tr -d '\r' <"$work/metool.txt")"
     note $rc "the ME tool smoke failed: $said"
-    want=$(printf 'argv[0]=%sFWUpd.exe\nargv[1]=-f\nargv[2]=%sUpdTmp.bin\nargv[3]=-allowsv\nargv[4]=-y\nimage=%s' \
+    want=$(printf 'argv[0]=%sFWUpd.exe\nargv[1]=-f\nargv[2]=%sUpdTmp.bin\nargv[3]=-k\nargv[4]=two\nimage=%s' \
       "$at" "$at" "$(cksum <"$mt/me.bin")")
     got=$(cat "$mt/record" 2>/dev/null || true)
     note "$(found test "$got" = "$want")" "metool.exe received: $got; expected: $want; $said"

@@ -108,7 +108,7 @@ TEST_F(MeToolTest, EachPathReachesTheToolAsOneArgumentAndTheArgumentTextAsWritte
   const Case cases[] = {
       {"plain", kPosixSh, "tmp", {}, {"T/FWUpd.exe", "-f", "T/UpdTmp.bin"}},
       {"blanks and quotes", kPosixSh, "t m'p \"$HOME\"", {}, {"T/FWUpd.exe", "-f", "T/UpdTmp.bin"}},
-      {"argument text", kPosixSh, "tmp", "-allowsv  -y", {"T/FWUpd.exe", "-f", "T/UpdTmp.bin", "-allowsv", "-y"}},
+      {"argument text", kPosixSh, "tmp", "-k  two", {"T/FWUpd.exe", "-f", "T/UpdTmp.bin", "-k", "two"}},
       // The plain names are files of the current directory, never programs on the PATH.
       {"no temporary directory", kPosixSh, {}, {}, {"./FWUpd.exe", "-f", "UpdTmp.bin"}},
       {"cmd, plain", kCmd, "T", "x  y", {"T/FWUpd.exe -f T/UpdTmp.bin x  y"}},

@@ -36,11 +36,11 @@ mkdir -p cwd
 CASE="paths with blanks and quotes, the package's argument text"
 tmp="$WORK/t m'p \$x"
 mkdir -p "$tmp"
-(cd cwd && TMPDIR="$tmp" METOOL_RECORD="$WORK/record" "$SMOKE" "$METOOL" ../me.bin "-allowsv  -y") >"$OUT" 2>&1
+(cd cwd && TMPDIR="$tmp" METOOL_RECORD="$WORK/record" "$SMOKE" "$METOOL" ../me.bin "-k  two") >"$OUT" 2>&1
 RC=$?
 expect_rc 0
 expect_no_out "Warning"
-expect_metool_record "$WORK/record" "$tmp/FWUpd.exe" "$tmp/UpdTmp.bin" me.bin -allowsv -y
+expect_metool_record "$WORK/record" "$tmp/FWUpd.exe" "$tmp/UpdTmp.bin" me.bin -k two
 expect_metool_cleared "$tmp"
 
 CASE="the tool fails: its log is kept, replacing the last one, on another volume too"
@@ -59,14 +59,14 @@ done
 CASE="a flash run with the vendor ME tool: written at start-up, run after the regions, cleared at the end"
 machine mt legacy-8m
 rom new.rom
-pack withtool --rom 0=new.rom --me 0=me.bin --me-tool "$METOOL" --me-args "-allowsv -y" --cmd "/p /mefwupdlcl"
+pack withtool --rom 0=new.rom --me 0=me.bin --me-tool "$METOOL" --me-args "-k two" --cmd "/p /mefwupdlcl"
 tmp="$WORK/temp dir"
 mkdir -p "$tmp"
 rm -f "$WORK/record"
 TMPDIR="$tmp" METOOL_RECORD="$WORK/record" run withtool ''
 expect_rc 0
 expect_out "Done."
-expect_metool_record "$WORK/record" "$tmp/FWUpd.exe" "$tmp/UpdTmp.bin" me.bin -allowsv -y
+expect_metool_record "$WORK/record" "$tmp/FWUpd.exe" "$tmp/UpdTmp.bin" me.bin -k two
 expect_metool_cleared "$tmp"
 journal_has '"event":"pause","ms":5000'
 CASE="the package carries no tool: the warning, and the run goes on"
