@@ -103,6 +103,21 @@ if [[ -x "$native/tools/noxsim/noxsim" && -x "$native/tools/noxpack/noxpack" ]];
   "$native/tools/noxsim/noxsim" reboot "$work/m3" >/dev/null || true
   regions=$("$native/tools/noxsim/noxsim" diff "$work/m3" "$work/s.rom" || true)
   note "$(found grep -qE '^main BIOS .* equal$' <<<"$regions")" "the boot did not apply the recovery file"
+  # An ME machine: the Windows build writes the ME region from a full-flash image and hands the
+  # package's EC firmware to the controller, then powers the machine off.
+  "$native/tools/noxsim/noxsim" create "$work/m4" --preset me-16m >/dev/null
+  "$native/tools/noxsim/noxsim" rom "$work/m4" -o "$work/full.rom" --me-full --seed 3 >/dev/null
+  "$native/tools/noxsim/noxsim" ec "$work/m4" -o "$work/ec.img" --size 8192 >/dev/null
+  (cd "$work" && "$OLDPWD/$native/tools/noxpack/noxpack" build --stub "$OLDPWD/$exe" --driver64 driver.sys \
+      --rom 0=full.rom --ec 0=ec.img --cmd "/meuf" -o me-ec.exe >/dev/null)
+  rc=0
+  (cd "$work" && printf 'OK\nOK\n' | NOXWINGUI_MACHINE=m4 NOXWINGUI_UI=text timeout 120 "$wine" me-ec.exe) \
+    >"$work/me.txt" 2>&1 || rc=$?
+  note $rc "the ME and EC run exited $rc: $(tr -d '\r' <"$work/me.txt" | tail -3)"
+  regions=$("$native/tools/noxsim/noxsim" diff "$work/m4" "$work/full.rom" || true)
+  note "$(found grep -qE '^ME region .* equal$' <<<"$regions")" "the Windows build did not write the ME region"
+  note "$(found cmp -s <(head -c 8192 "$work/m4/ec.bin") "$work/ec.img")" "the Windows build did not write the EC flash"
+  note "$(found grep -q '"event":"power-off-requested"' "$work/m4/journal.jsonl")" "the EC update did not turn the restart into a power-off"
   # The interactive window in text mode: Save the machine's firmware, Open the image, choose
   # the main BIOS on the Setup page, Flash.
   "$native/tools/noxsim/noxsim" create "$work/m2" --preset minimal-1m >/dev/null
