@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <cstddef>
-
 namespace noxdrive {
 
 std::wstring Wide(const std::string& s) {
@@ -151,12 +149,6 @@ Match Args::TakeMatch(const char* what) {
   }
   m.text = Wide(Text(what));
   return m;
-}
-
-std::vector<Word> Args::Rest() {
-  std::vector<Word> rest(words_.begin() + static_cast<std::ptrdiff_t>(at_), words_.end());
-  at_ = words_.size();
-  return rest;
 }
 
 void Args::End() const {

@@ -50,7 +50,6 @@ class Args {
   long long Number(const char* what);
   double Seconds();
   Match TakeMatch(const char* what);
-  std::vector<Word> Rest();
   void End() const;
 
  private:
