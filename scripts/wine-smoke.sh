@@ -202,21 +202,14 @@ if command -v x86_64-w64-mingw32-windres >/dev/null; then
   note $rc "the program's resources: $(cat "$work/resources.txt")"
 fi
 
-# The Windows operating-system services, as far as Wine has them.
-services="$build/src/platform/nox_win32_smoke.exe"
-if [[ -f "$services" ]]; then
+# The Windows operating-system services as far as Wine has them, and the Progress page and its
+# controls, checked by what they draw.
+smoke="$build/src/platform/nox_win32_smoke.exe"
+if [[ -f "$smoke" ]]; then
   rc=0
-  timeout 120 "$wine" "$services" >"$work/services.txt" 2>&1 || rc=$?
-  note $rc "the Windows services smoke failed: $(tr -d '\r' <"$work/services.txt")"
-fi
-
-# The Progress page and its controls, checked by what they draw.
-page="$build/src/platform/nox_progress_page_smoke.exe"
-if [[ -f "$page" ]]; then
-  rc=0
-  timeout 120 "$wine" "$page" >"$work/page.txt" 2>&1 || rc=$?
-  note $rc "the progress page smoke failed: $(tr -d '\r' <"$work/page.txt")"
-  tr -d '\r' <"$work/page.txt" | grep -h '^progress page:' || true
+  timeout 120 "$wine" "$smoke" >"$work/smoke.txt" 2>&1 || rc=$?
+  note $rc "the Windows smoke program failed: $(tr -d '\r' <"$work/smoke.txt")"
+  tr -d '\r' <"$work/smoke.txt" | grep -h '^progress page:' || true
 fi
 
 # The packager's Windows build: package the utility with a ROM image, list it, take the
