@@ -156,35 +156,6 @@ LRESULT Ask(HWND w, UINT message, WPARAM wParam, LPARAM lParam, const Deadline& 
   return static_cast<LRESULT>(result);
 }
 
-RemoteBuffer::RemoteBuffer(HWND owner, size_t size) : size_(size) {
-  DWORD pid = 0;
-  GetWindowThreadProcessId(owner, &pid);
-  process_ = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
-  if (process_) address_ = VirtualAllocEx(process_, nullptr, size, MEM_COMMIT, PAGE_READWRITE);
-  if (!address_) {
-    const DWORD error = GetLastError();
-    if (process_) CloseHandle(process_);
-    throw Failure{"cannot reach the program's memory (error " + std::to_string(error) + ")"};
-  }
-}
-
-RemoteBuffer::~RemoteBuffer() {
-  VirtualFreeEx(process_, address_, 0, MEM_RELEASE);
-  CloseHandle(process_);
-}
-
-void RemoteBuffer::Write(size_t offset, const void* data, size_t size) const {
-  if (offset > size_ || size > size_ - offset || !WriteProcessMemory(process_, At(offset), data, size, nullptr)) {
-    throw Failure{"cannot write to the program's memory"};
-  }
-}
-
-void RemoteBuffer::Read(size_t offset, void* data, size_t size) const {
-  if (offset > size_ || size > size_ - offset || !ReadProcessMemory(process_, At(offset), data, size, nullptr)) {
-    throw Failure{"cannot read the program's memory"};
-  }
-}
-
 namespace {
 
 void PutBigEndian(std::vector<uint8_t>& out, uint32_t value) {

@@ -68,24 +68,6 @@ void Press(HWND button, const Deadline& deadline);
 // A message whose answer is needed; throws Failure when the program does not answer.
 LRESULT Ask(HWND w, UINT message, WPARAM wParam, LPARAM lParam, const Deadline& deadline);
 
-// Memory inside the program's process, for controls that answer through pointers (both
-// sides are 64-bit, so their structures agree).
-class RemoteBuffer {
- public:
-  RemoteBuffer(HWND owner, size_t size);
-  ~RemoteBuffer();
-  RemoteBuffer(const RemoteBuffer&) = delete;
-  RemoteBuffer& operator=(const RemoteBuffer&) = delete;
-  char* At(size_t offset) const { return static_cast<char*>(address_) + offset; }
-  void Write(size_t offset, const void* data, size_t size) const;
-  void Read(size_t offset, void* data, size_t size) const;
-
- private:
-  size_t size_;
-  HANDLE process_ = nullptr;
-  void* address_ = nullptr;
-};
-
 // The screen's pixels where the window is, as a PNG file's bytes; none while they are all one
 // colour (nothing drawn yet) or when the capture fails.
 std::vector<uint8_t> Screenshot(HWND w);

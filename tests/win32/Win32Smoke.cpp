@@ -68,23 +68,12 @@ void Pump() {
   }
 }
 
-// The colour on screen at (x, y) of the window's client area, through a 32-bit DIB.
+// The colour on screen at (x, y) of the window's client area.
 COLORREF ScreenPixel(HWND window, int x, int y) {
   const HDC dc = GetDC(window);
-  const HDC mem = CreateCompatibleDC(dc);
-  BITMAPINFO info{};
-  info.bmiHeader = {sizeof(BITMAPINFOHEADER), 1, -1, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-  void* bits = nullptr;
-  const HBITMAP dib = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  const HGDIOBJ old = SelectObject(mem, dib);
-  BitBlt(mem, 0, 0, 1, 1, dc, x, y, SRCCOPY);
-  GdiFlush();
-  const uint32_t bgra = *static_cast<const uint32_t*>(bits);
-  SelectObject(mem, old);
-  DeleteObject(dib);
-  DeleteDC(mem);
+  const COLORREF colour = GetPixel(dc, x, y);
   ReleaseDC(window, dc);
-  return RGB(bgra >> 16 & 0xFF, bgra >> 8 & 0xFF, bgra & 0xFF);
+  return colour;
 }
 
 void CheckColour(COLORREF got, COLORREF want, const std::string& what) {

@@ -13,7 +13,7 @@
 //
 // A script holds one command per line. Words are separated by blanks; "..." holds blanks and
 // the escapes \" \\ \n \t; an unquoted word starting with # begins a comment. ID is a control
-// id (decimal or 0x hex). A MATCH is one of
+// id. A MATCH is one of
 //     TEXT | is TEXT     the whole text          has TEXT     contains TEXT
 //     like PATTERN       * any run of characters, ? any one character
 // where is/has/like are keywords only when they are not quoted.
@@ -283,6 +283,37 @@ Action ParseCheck(Args& a) {
   };
 }
 
+// Memory inside the program's process, for a control that answers through pointers (both
+// sides are 64-bit, so their structures agree).
+struct RemoteBuffer {
+  RemoteBuffer(HWND owner, size_t size) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(owner, &pid);
+    process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+    at = process ? static_cast<char*>(VirtualAllocEx(process, nullptr, size, MEM_COMMIT, PAGE_READWRITE)) : nullptr;
+    if (!at) {
+      const DWORD error = GetLastError();
+      if (process) CloseHandle(process);
+      throw Failure{"cannot reach the program's memory (error " + std::to_string(error) + ")"};
+    }
+  }
+  ~RemoteBuffer() {
+    VirtualFreeEx(process, at, 0, MEM_RELEASE);
+    CloseHandle(process);
+  }
+  RemoteBuffer(const RemoteBuffer&) = delete;
+  RemoteBuffer& operator=(const RemoteBuffer&) = delete;
+  void Write(size_t offset, const void* data, size_t size) const {
+    if (!WriteProcessMemory(process, at + offset, data, size, nullptr)) throw Failure{"cannot write to the program"};
+  }
+  void Read(size_t offset, void* data, size_t size) const {
+    if (!ReadProcessMemory(process, at + offset, data, size, nullptr)) throw Failure{"cannot read from the program"};
+  }
+
+  HANDLE process = nullptr;
+  char* at = nullptr;
+};
+
 Action ParseTab(Args& a) {
   const Match title = a.TakeMatch("the tab's title");
   return [=](Driver& d, const Deadline& deadline) {
@@ -299,18 +330,18 @@ Action ParseTab(Args& a) {
     for (int i = 0; i < count; ++i) {
       TCITEMW item{};
       item.mask = TCIF_TEXT;
-      item.pszText = reinterpret_cast<wchar_t*>(buffer.At(kTextAt));
+      item.pszText = reinterpret_cast<wchar_t*>(buffer.at + kTextAt);
       item.cchTextMax = kTextChars;
       buffer.Write(0, &item, sizeof item);
       const wchar_t none = 0;
       buffer.Write(kTextAt, &none, sizeof none);
-      if (!Ask(strip, TCM_GETITEMW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(buffer.At(0)), deadline)) continue;
+      if (!Ask(strip, TCM_GETITEMW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(buffer.at), deadline)) continue;
       wchar_t text[kTextChars] = {};
       buffer.Read(kTextAt, text, sizeof text);
       text[kTextChars - 1] = 0;
       seen += " " + Shown(text);
       if (!title(text)) continue;
-      if (!Ask(strip, TCM_GETITEMRECT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(buffer.At(0)), deadline)) {
+      if (!Ask(strip, TCM_GETITEMRECT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(buffer.at), deadline)) {
         throw Failure{"the tab has no place on the strip"};
       }
       RECT r{};
