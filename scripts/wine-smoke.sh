@@ -136,53 +136,45 @@ else
   note 1 "the native noxsim and noxpack are needed (build the dev preset first)"
 fi
 
-# noxdrive, the tool that drives the Windows dialogs from outside, on a target of its own:
-# the target's exit code, checked by the script, says that every kind of input arrived; then
-# each check that must fail does so, at its line, saying what it found.
+# noxdrive, the tool that drives the Windows dialogs from outside: each check that must fail
+# does so, at its line, saying what it found, and ends the program it started (the packaged
+# utility above, on its start box or its window); then the start box answered Cancel.
 platform="$build/src/platform"
-if [[ -f "$platform/noxdrive.exe" && -f "$platform/drivetarget.exe" ]]; then
+if [[ -f "$platform/noxdrive.exe" && -f "$work/tool.exe" ]]; then
   d="$work/drive"
-  mkdir -p "$d/files"
-  echo pick >"$d/files/pick.txt"
-  cp "$platform/noxdrive.exe" "$platform/drivetarget.exe" "$(dirname "$0")/../tests/win32/drivetarget.noxdrive" "$d/"
-  drive() {  # drive <script>: noxdrive's exit code, its output in $d/drive.txt
-    local rc=0
-    (cd "$d" && timeout 180 "$wine" noxdrive.exe "$1") >"$d/drive.txt" 2>&1 || rc=$?
-    tr -d '\r' <"$d/drive.txt" | grep -v '^wine: ' >"$d/said.txt" || true
-    return $rc
-  }
-  rc=0
-  drive drivetarget.noxdrive || rc=$?
-  note $rc "noxdrive against its target exited $rc: $(tail -5 "$d/said.txt")"
-  note "$(found grep -qx 'Hello, world' "$d/said.txt")" "noxdrive's print did not show the edit's text"
-  note "$(found png_ok "$d/shots/drivetarget.png")" "noxdrive's screenshot is not a PNG of the window"
-  cp "$d/shots/drivetarget.png" "$shots/" 2>/dev/null || true
-  failing() {  # failing <exit code> <said> <lines after the target's start...>
-    local want=$1 said=$2
-    shift 2
-    printf '%s\n' 'start -cwd files drivetarget.exe' 'window title "Drive Target" class DriveTargetDlg' "$@" >"$d/failing.noxdrive"
+  mkdir -p "$d"
+  cp "$platform/noxdrive.exe" "$work/tool.exe" "$work/window.exe" "$d/"
+  "$native/tools/noxsim/noxsim" create "$d/m" --preset minimal-1m >/dev/null
+  failing() {  # failing <exit code> <said> <program> <lines after its start...>
+    local want=$1 said=$2 program=$3
+    shift 3
+    printf '%s\n' "start -env NOXWINGUI_MACHINE=m $program" "$@" >"$d/failing.noxdrive"
     rc=0
-    drive failing.noxdrive || rc=$?
+    (cd "$d" && timeout 180 "$wine" noxdrive.exe failing.noxdrive) >"$d/drive.txt" 2>&1 || rc=$?
+    tr -d '\r' <"$d/drive.txt" | grep -v '^wine: ' >"$d/said.txt" || true
     note "$(found test $rc -eq "$want")" "noxdrive exited $rc instead of $want on: $*"
-    note "$(found grep -qF "failing.noxdrive:$(($# + 2)): " "$d/said.txt")" "noxdrive did not name the line of: $*"
+    note "$(found grep -qF "failing.noxdrive:$(($# + 1)): " "$d/said.txt")" "noxdrive did not name the line of: $*"
     note "$(found grep -qF "$said" "$d/said.txt")" "noxdrive did not say \"$said\" on: $*: $(cat "$d/said.txt")"
   }
-  failing 1 'control 1007 shows " ", expected is "goodbye"' 'text 1007 is "goodbye"'
-  failing 1 'the control is disabled' 'check 1003'
-  failing 1 'no button with id 1002 in' 'find class "#32770"' 'within 1 click 1002'
-  failing 1 'no box is "Drive Target" with text has "stop"' 'click 1001' 'within 1 answer "Drive Target" Yes has "stop"'
-  failing 2 'unknown command "sleep"' 'sleep 1'
-  note "$(found test -z "$(pgrep -f "$(basename "$work").drive.drivetarget" || true)")" "a failing noxdrive left its target running"
+  box='window title NOXWINGUI class "#32770"'
+  failing 1 'control 65535 shows "' tool.exe "$box" 'text 65535 is "goodbye"'
+  failing 1 'no button with id 1002 in' tool.exe "$box" 'within 1 click 1002'
+  failing 1 'no box is "NOXWINGUI" with text has "stop"' tool.exe 'within 1 answer NOXWINGUI OK has "stop"'
+  failing 1 'the program exited with 0' tool.exe 'answer NOXWINGUI Cancel' 'within 60 wait-exit 1'
+  failing 1 'the control is disabled' window.exe 'answer NOXWINGUI OK' 'answer WARNING OK' \
+    'window class CNOXWINGUIDlg' 'click 1002'
+  failing 2 'unknown command "sleep"' tool.exe 'sleep 1'
+  note "$(found test -z "$(pgrep -f "$(basename "$work").drive.(tool|window).exe" || true)")" \
+    "a failing noxdrive left the utility running"
   # The utility's own start box, as Windows shows it, answered Cancel.
-  if [[ -f "$work/tool.exe" ]]; then
-    printf '%s\n' 'start -env NOXWINGUI_MACHINE=m tool.exe' 'window title NOXWINGUI class "#32770"' \
-      'screenshot start-box.png' 'answer NOXWINGUI Cancel has "close all other programs"' 'within 60 wait-exit 0' \
-      >"$work/start-box.noxdrive"
-    rc=0
-    (cd "$work" && timeout 180 "$wine" drive/noxdrive.exe start-box.noxdrive) >"$d/drive.txt" 2>&1 || rc=$?
-    note $rc "noxdrive on the utility's start box exited $rc: $(tr -d '\r' <"$d/drive.txt" | tail -5)"
-    cp "$work/start-box.png" "$shots/" 2>/dev/null || true
-  fi
+  printf '%s\n' 'start -env NOXWINGUI_MACHINE=m tool.exe' 'window title NOXWINGUI class "#32770"' \
+    'screenshot start-box.png' 'answer NOXWINGUI Cancel has "close all other programs"' 'within 60 wait-exit 0' \
+    >"$work/start-box.noxdrive"
+  rc=0
+  (cd "$work" && timeout 180 "$wine" drive/noxdrive.exe start-box.noxdrive) >"$d/drive.txt" 2>&1 || rc=$?
+  note $rc "noxdrive on the utility's start box exited $rc: $(tr -d '\r' <"$d/drive.txt" | tail -5)"
+  note "$(found png_ok "$work/start-box.png")" "noxdrive's screenshot of the start box is not a PNG of it"
+  cp "$work/start-box.png" "$shots/" 2>/dev/null || true
 fi
 
 # The utility's own windows with the default interface, driven by noxdrive as a user would:
@@ -247,21 +239,14 @@ if command -v x86_64-w64-mingw32-windres >/dev/null; then
   note $rc "the program's resources: $(cat "$work/resources.txt")"
 fi
 
-# The Windows operating-system services, as far as Wine has them.
-services="$build/src/platform/nox_win32_smoke.exe"
-if [[ -f "$services" ]]; then
+# The Windows operating-system services as far as Wine has them, and the Progress page and its
+# controls, checked by what they draw.
+smoke="$build/src/platform/nox_win32_smoke.exe"
+if [[ -f "$smoke" ]]; then
   rc=0
-  timeout 120 "$wine" "$services" >"$work/services.txt" 2>&1 || rc=$?
-  note $rc "the Windows services smoke failed: $(tr -d '\r' <"$work/services.txt")"
-fi
-
-# The Progress page and its controls, checked by what they draw.
-page="$build/src/platform/nox_progress_page_smoke.exe"
-if [[ -f "$page" ]]; then
-  rc=0
-  timeout 120 "$wine" "$page" >"$work/page.txt" 2>&1 || rc=$?
-  note $rc "the progress page smoke failed: $(tr -d '\r' <"$work/page.txt")"
-  tr -d '\r' <"$work/page.txt" | grep -h '^progress page:' || true
+  timeout 120 "$wine" "$smoke" >"$work/smoke.txt" 2>&1 || rc=$?
+  note $rc "the Windows smoke program failed: $(tr -d '\r' <"$work/smoke.txt")"
+  tr -d '\r' <"$work/smoke.txt" | grep -h '^progress page:' || true
 fi
 
 # The packager's Windows build: package the utility with a ROM image, list it, take the

@@ -3,8 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <iterator>
 #include <map>
-#include <sstream>
+#include <regex>
 #include <string>
 
 #include "ui/InformationPageModel.h"
@@ -13,32 +14,14 @@
 namespace nox::ui {
 namespace {
 
-// The string table of the script: id -> text, with "" read as one quote and \n as a line feed.
+// The string table of the script: id -> text, with "" read as one quote.
 std::map<int, std::string> StringTable(const std::string& path) {
   std::ifstream in(path);
+  const std::string script{std::istreambuf_iterator<char>(in), {}};
+  const std::regex row(R"re(\n\s+(\d+)\s+"((?:[^"\n]|"")*)")re");
   std::map<int, std::string> table;
-  bool inside = false;
-  for (std::string line; std::getline(in, line);) {
-    if (line.rfind("STRINGTABLE", 0) == 0) inside = true;
-    if (!inside) continue;
-    if (line.rfind("END", 0) == 0) break;
-    std::istringstream fields(line);
-    int id = 0;
-    if (!(fields >> id)) continue;
-    const size_t open = line.find('"');
-    const size_t close = line.rfind('"');
-    if (open == std::string::npos || close <= open) continue;
-    std::string text;
-    for (size_t i = open + 1; i < close; ++i) {
-      if (line[i] == '"' && line[i + 1] == '"') ++i;
-      if (line[i] == '\\' && line[i + 1] == 'n') {
-        text += '\n';
-        ++i;
-        continue;
-      }
-      text += line[i];
-    }
-    table[id] = text;
+  for (std::sregex_iterator it(script.begin(), script.end(), row), end; it != end; ++it) {
+    table[std::stoi((*it)[1])] = std::regex_replace((*it)[2].str(), std::regex("\"\""), "\"");
   }
   return table;
 }

@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <cstddef>
-
 namespace noxdrive {
 
 std::wstring Wide(const std::string& s) {
@@ -34,27 +32,20 @@ std::string Shown(const std::wstring& s) {
   return out + "\"";
 }
 
-// Backtracks to the last '*' only, which is enough for window texts.
-bool Wildcard(const std::wstring& pattern, const std::wstring& text) {
-  size_t p = 0, t = 0, starP = std::wstring::npos, starT = 0;
-  while (t < text.size()) {
-    if (p < pattern.size() && (pattern[p] == L'?' || pattern[p] == text[t])) {
-      ++p, ++t;
-    } else if (p < pattern.size() && pattern[p] == L'*') {
-      starP = p++, starT = t;
-    } else if (starP != std::wstring::npos) {
-      p = starP + 1, t = ++starT;
-    } else {
-      return false;
-    }
-  }
-  while (p < pattern.size() && pattern[p] == L'*') ++p;
-  return p == pattern.size();
+namespace {
+
+// Patterns and window texts are short, so plain backtracking will do.
+bool Wildcard(const wchar_t* pattern, const wchar_t* text) {
+  if (*pattern == L'*') return Wildcard(pattern + 1, text) || (*text && Wildcard(pattern, text + 1));
+  if (!*text) return !*pattern;
+  return (*pattern == L'?' || *pattern == *text) && Wildcard(pattern + 1, text + 1);
 }
+
+}  // namespace
 
 bool Match::operator()(const std::wstring& s) const {
   if (mode == kHas) return s.find(text) != std::wstring::npos;
-  if (mode == kLike) return Wildcard(text, s);
+  if (mode == kLike) return Wildcard(text.c_str(), s.c_str());
   return s == text;
 }
 
@@ -107,20 +98,16 @@ bool Args::Keyword(const char* keyword) {
   return true;
 }
 
-// Decimal, or hexadecimal after 0x; a leading zero does not make it octal.
 long long Args::Number(const char* what) {
   const std::string s = Text(what);
-  const bool hex = s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X');
-  const std::string digits = hex ? s.substr(2) : s;
+  size_t used = 0;
+  long long v = 0;
   try {
-    size_t used = 0;
-    if (!digits.empty() && digits[0] != '+' && !(hex && digits[0] == '-')) {
-      const long long v = std::stoll(digits, &used, hex ? 16 : 10);
-      if (used == digits.size()) return v;
-    }
+    v = std::stoll(s, &used);
   } catch (const std::exception&) {
   }
-  throw SyntaxError{"\"" + s + "\" is not " + what};
+  if (used == 0 || used != s.size() || s[0] == '+') throw SyntaxError{"\"" + s + "\" is not " + what};
+  return v;
 }
 
 int Args::Id() {
@@ -151,12 +138,6 @@ Match Args::TakeMatch(const char* what) {
   }
   m.text = Wide(Text(what));
   return m;
-}
-
-std::vector<Word> Args::Rest() {
-  std::vector<Word> rest(words_.begin() + static_cast<std::ptrdiff_t>(at_), words_.end());
-  at_ = words_.size();
-  return rest;
 }
 
 void Args::End() const {

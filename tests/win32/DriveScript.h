@@ -19,9 +19,7 @@ std::string Narrow(const std::wstring& s);
 // A text as it appears in a message: quoted, with line breaks visible.
 std::string Shown(const std::wstring& s);
 
-// * matches any run of characters, ? any one character.
-bool Wildcard(const std::wstring& pattern, const std::wstring& text);
-
+// like: * matches any run of characters, ? any one character.
 struct Match {
   enum Mode { kIs, kHas, kLike } mode = kIs;
   std::wstring text;
@@ -50,7 +48,6 @@ class Args {
   long long Number(const char* what);
   double Seconds();
   Match TakeMatch(const char* what);
-  std::vector<Word> Rest();
   void End() const;
 
  private:

@@ -50,10 +50,27 @@ std::vector<HWND> TopWindows() {
   return found;
 }
 
-std::vector<HWND> Descendants(HWND parent) {
-  std::vector<HWND> found;
-  EnumChildWindows(parent, Collect, reinterpret_cast<LPARAM>(&found));
+HWND FindTop(const Deadline& deadline, const Accept& accept) {
+  HWND found = nullptr;
+  Poll(deadline, [&] {
+    for (HWND w : TopWindows()) {
+      if (IsWindowVisible(w) && accept(w)) return (found = w) != nullptr;
+    }
+    return false;
+  });
   return found;
+}
+
+HWND Child(HWND parent, const Accept& accept) {
+  std::vector<HWND> all;
+  EnumChildWindows(parent, Collect, reinterpret_cast<LPARAM>(&all));
+  HWND hidden = nullptr;
+  for (HWND w : all) {
+    if (!accept(w)) continue;
+    if (IsWindowVisible(w)) return w;
+    if (!hidden) hidden = w;
+  }
+  return hidden;
 }
 
 // Templates store 16-bit ids, so an id of -1 reads back as 0xFFFF or as -1.
@@ -63,15 +80,9 @@ bool HasId(HWND w, int id) {
 }
 
 // Ids repeat across kinds (a file dialog's list view and its Open button are both 1), hence
-// the class; and a hidden page may hold the id of a visible control.
+// the class.
 HWND ChildById(HWND parent, int id, const wchar_t* cls) {
-  HWND hidden = nullptr;
-  for (HWND w : Descendants(parent)) {
-    if (!HasId(w, id) || (cls && ClassOf(w) != cls)) continue;
-    if (IsWindowVisible(w)) return w;
-    if (!hidden) hidden = w;
-  }
-  return hidden;
+  return Child(parent, [&](HWND w) { return HasId(w, id) && (!cls || ClassOf(w) == cls); });
 }
 
 // A message box keeps its text in the static 0xFFFF.
@@ -81,11 +92,9 @@ std::wstring BoxText(HWND box, const Deadline& deadline) {
 }
 
 HWND EditOf(HWND control) {
-  if (ClassOf(control) == WC_EDITW) return control;
-  for (HWND w : Descendants(control)) {
-    if (ClassOf(w) == WC_EDITW) return w;
-  }
-  return control;
+  const auto edit = [](HWND w) { return ClassOf(w) == WC_EDITW; };
+  const HWND inside = edit(control) ? nullptr : Child(control, edit);
+  return inside ? inside : control;
 }
 
 std::string Describe(HWND w) {
@@ -125,11 +134,18 @@ void Settle(HWND w, const Deadline& deadline) {
 }
 
 // A user reaches only a visible, enabled control of an enabled window.
-void RequireReachable(HWND control, bool force) {
+void RequireReachable(HWND control) {
   const HWND root = GetAncestor(control, GA_ROOT);
   if (!IsWindowVisible(control)) throw Failure{"the control is hidden: " + Describe(control)};
-  if (!force && !IsWindowEnabled(control)) throw Failure{"the control is disabled: " + Describe(control)};
+  if (!IsWindowEnabled(control)) throw Failure{"the control is disabled: " + Describe(control)};
   if (!IsWindowEnabled(root)) throw Failure{"its window is disabled (a box of its own is open?): " + Describe(root)};
+}
+
+void Press(HWND button, const Deadline& deadline) {
+  if (!button) throw Failure{"the button is gone"};
+  RequireReachable(button);
+  Deliver(button, BM_CLICK, 0, 0);
+  Settle(button, deadline);
 }
 
 LRESULT Ask(HWND w, UINT message, WPARAM wParam, LPARAM lParam, const Deadline& deadline) {
@@ -140,47 +156,67 @@ LRESULT Ask(HWND w, UINT message, WPARAM wParam, LPARAM lParam, const Deadline& 
   return static_cast<LRESULT>(result);
 }
 
-RemoteBuffer::RemoteBuffer(HWND owner, size_t size) : size_(size) {
-  DWORD pid = 0;
-  GetWindowThreadProcessId(owner, &pid);
-  process_ = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
-  if (process_) address_ = VirtualAllocEx(process_, nullptr, size, MEM_COMMIT, PAGE_READWRITE);
-  if (!address_) {
-    const DWORD error = GetLastError();
-    if (process_) CloseHandle(process_);
-    throw Failure{"cannot reach the program's memory (error " + std::to_string(error) + ")"};
-  }
+namespace {
+
+void PutBigEndian(std::vector<uint8_t>& out, uint32_t value) {
+  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(value >> shift));
 }
 
-RemoteBuffer::~RemoteBuffer() {
-  VirtualFreeEx(process_, address_, 0, MEM_RELEASE);
-  CloseHandle(process_);
+// The chunk's CRC covers its type and data but not its length.
+void PutChunk(std::vector<uint8_t>& png, const char* type, const std::vector<uint8_t>& data) {
+  PutBigEndian(png, static_cast<uint32_t>(data.size()));
+  const size_t from = png.size();
+  png.insert(png.end(), type, type + 4);
+  png.insert(png.end(), data.begin(), data.end());
+  uint32_t crc = 0xFFFFFFFFu;
+  for (size_t i = from; i < png.size(); ++i) {
+    crc ^= png[i];
+    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+  }
+  PutBigEndian(png, ~crc);
 }
 
-void RemoteBuffer::Write(size_t offset, const void* data, size_t size) const {
-  if (offset > size_ || size > size_ - offset || !WriteProcessMemory(process_, At(offset), data, size, nullptr)) {
-    throw Failure{"cannot write to the program's memory"};
+// 8-bit RGB without compression (stored deflate blocks of at most 65535 bytes), so that
+// screenshots need no image library on the Windows side. Each row starts with its filter
+// byte.
+std::vector<uint8_t> Png(uint32_t width, uint32_t height, const std::vector<uint8_t>& rows) {
+  std::vector<uint8_t> header, z = {0x78, 0x01};
+  PutBigEndian(header, width);
+  PutBigEndian(header, height);
+  header.insert(header.end(), {8, 2, 0, 0, 0});  // 8 bits, RGB, deflate, filter set 0, no interlace
+  for (size_t at = 0; at < rows.size(); at += 65535) {
+    const auto n = static_cast<uint16_t>(std::min<size_t>(rows.size() - at, 65535));
+    z.insert(z.end(), {at + n == rows.size(), static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8),
+                       static_cast<uint8_t>(~n), static_cast<uint8_t>(~n >> 8)});
+    z.insert(z.end(), rows.begin() + static_cast<std::ptrdiff_t>(at), rows.begin() + static_cast<std::ptrdiff_t>(at + n));
   }
+  uint32_t a = 1, b = 0;  // Adler-32
+  for (uint8_t byte : rows) {
+    a = (a + byte) % 65521;
+    b = (b + a) % 65521;
+  }
+  PutBigEndian(z, b << 16 | a);
+  std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  PutChunk(png, "IHDR", header);
+  PutChunk(png, "IDAT", z);
+  PutChunk(png, "IEND", {});
+  return png;
 }
 
-void RemoteBuffer::Read(size_t offset, void* data, size_t size) const {
-  if (offset > size_ || size > size_ - offset || !ReadProcessMemory(process_, At(offset), data, size, nullptr)) {
-    throw Failure{"cannot read the program's memory"};
-  }
-}
+}  // namespace
 
 // Another process's window cannot be asked to print itself into our device context, but the
 // screen shows it: a copy from the screen gives the pixels a user sees.
-bool CaptureWindow(HWND w, uint32_t& width, uint32_t& height, std::vector<uint8_t>& rgb) {
+std::vector<uint8_t> Screenshot(HWND w) {
   RECT r{};
-  if (!GetWindowRect(w, &r)) return false;
+  if (!GetWindowRect(w, &r)) return {};
   const int screenLeft = GetSystemMetrics(SM_XVIRTUALSCREEN);
   const int screenTop = GetSystemMetrics(SM_YVIRTUALSCREEN);
   const int left = std::max<int>(r.left, screenLeft);
   const int top = std::max<int>(r.top, screenTop);
   const int right = std::min<int>(r.right, screenLeft + GetSystemMetrics(SM_CXVIRTUALSCREEN));
   const int bottom = std::min<int>(r.bottom, screenTop + GetSystemMetrics(SM_CYVIRTUALSCREEN));
-  if (right <= left || bottom <= top) return false;
+  if (right <= left || bottom <= top) return {};
   BITMAPINFO info{};
   info.bmiHeader.biSize = sizeof info.bmiHeader;
   info.bmiHeader.biWidth = right - left;
@@ -192,23 +228,22 @@ bool CaptureWindow(HWND w, uint32_t& width, uint32_t& height, std::vector<uint8_
   const HDC memory = CreateCompatibleDC(screen);
   void* bits = nullptr;
   const HBITMAP dib = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  bool drawn = false;
+  std::vector<uint8_t> png;
   if (dib) {
     const HGDIOBJ old = SelectObject(memory, dib);
     if (BitBlt(memory, 0, 0, right - left, bottom - top, screen, left, top, SRCCOPY | CAPTUREBLT)) {
       GdiFlush();
       const auto* px = static_cast<const uint32_t*>(bits);
-      const size_t count = static_cast<size_t>(right - left) * static_cast<size_t>(bottom - top);
-      drawn = std::any_of(px, px + count, [&](uint32_t p) { return ((p ^ px[0]) & 0xFFFFFF) != 0; });
-      if (drawn) {
-        rgb.clear();
-        rgb.reserve(count * 3);
+      const auto width = static_cast<size_t>(right - left), count = width * static_cast<size_t>(bottom - top);
+      if (std::any_of(px, px + count, [&](uint32_t p) { return ((p ^ px[0]) & 0xFFFFFF) != 0; })) {
+        std::vector<uint8_t> rows;
+        rows.reserve(count * 3 + count / width);
         for (size_t i = 0; i < count; ++i) {
-          rgb.insert(rgb.end(), {static_cast<uint8_t>(px[i] >> 16), static_cast<uint8_t>(px[i] >> 8),
-                                 static_cast<uint8_t>(px[i])});
+          if (i % width == 0) rows.push_back(0);  // the row's filter: none
+          rows.insert(rows.end(), {static_cast<uint8_t>(px[i] >> 16), static_cast<uint8_t>(px[i] >> 8),
+                                   static_cast<uint8_t>(px[i])});
         }
-        width = static_cast<uint32_t>(right - left);
-        height = static_cast<uint32_t>(bottom - top);
+        png = Png(static_cast<uint32_t>(width), static_cast<uint32_t>(bottom - top), rows);
       }
     }
     SelectObject(memory, old);
@@ -216,7 +251,7 @@ bool CaptureWindow(HWND w, uint32_t& width, uint32_t& height, std::vector<uint8_
   }
   DeleteDC(memory);
   ReleaseDC(nullptr, screen);
-  return drawn;
+  return png;
 }
 
 }  // namespace noxdrive

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,10 +38,15 @@ bool Poll(const Deadline& deadline, Probe probe) {
 std::wstring ClassOf(HWND w);
 // Nothing when the program does not answer before the deadline.
 std::optional<std::wstring> TextOf(HWND w, const Deadline& deadline);
+using Accept = std::function<bool(HWND)>;
 std::vector<HWND> TopWindows();
-std::vector<HWND> Descendants(HWND parent);
+// The first visible top-level window that `accept` takes, polled until the deadline; or none.
+HWND FindTop(const Deadline& deadline, const Accept& accept);
+// The first descendant that `accept` takes, a visible one before a hidden one: a hidden page
+// may hold the id of a visible control.
+HWND Child(HWND parent, const Accept& accept);
 bool HasId(HWND w, int id);
-// The first descendant with that id (and class, when given), a visible one before a hidden one.
+// By id (and class, when given).
 HWND ChildById(HWND parent, int id, const wchar_t* cls = nullptr);
 // The text of a message box.
 std::wstring BoxText(HWND box, const Deadline& deadline);
@@ -55,31 +61,15 @@ std::string ScreenReport();
 // handled everything queued before, or has entered a modal loop again. Both throw Failure.
 void Deliver(HWND w, UINT message, WPARAM wParam, LPARAM lParam);
 void Settle(HWND w, const Deadline& deadline);
-// Throws Failure unless a user could operate the control (force: even a disabled one).
-void RequireReachable(HWND control, bool force);
+// Throws Failure unless a user could operate the control.
+void RequireReachable(HWND control);
+// Clicks a button as a user would, and waits until the program has taken the click.
+void Press(HWND button, const Deadline& deadline);
 // A message whose answer is needed; throws Failure when the program does not answer.
 LRESULT Ask(HWND w, UINT message, WPARAM wParam, LPARAM lParam, const Deadline& deadline);
 
-// Memory inside the program's process, for controls that answer through pointers (both
-// sides are 64-bit, so their structures agree).
-class RemoteBuffer {
- public:
-  RemoteBuffer(HWND owner, size_t size);
-  ~RemoteBuffer();
-  RemoteBuffer(const RemoteBuffer&) = delete;
-  RemoteBuffer& operator=(const RemoteBuffer&) = delete;
-  char* At(size_t offset) const { return static_cast<char*>(address_) + offset; }
-  void Write(size_t offset, const void* data, size_t size) const;
-  void Read(size_t offset, void* data, size_t size) const;
-
- private:
-  size_t size_;
-  HANDLE process_ = nullptr;
-  void* address_ = nullptr;
-};
-
-// The screen's pixels where the window is, as RGB rows; false while they are all one colour
-// (nothing drawn yet) or when the capture fails.
-bool CaptureWindow(HWND w, uint32_t& width, uint32_t& height, std::vector<uint8_t>& rgb);
+// The screen's pixels where the window is, as a PNG file's bytes; none while they are all one
+// colour (nothing drawn yet) or when the capture fails.
+std::vector<uint8_t> Screenshot(HWND w);
 
 }  // namespace noxdrive

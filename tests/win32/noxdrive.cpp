@@ -13,7 +13,7 @@
 //
 // A script holds one command per line. Words are separated by blanks; "..." holds blanks and
 // the escapes \" \\ \n \t; an unquoted word starting with # begins a comment. ID is a control
-// id (decimal or 0x hex). A MATCH is one of
+// id. A MATCH is one of
 //     TEXT | is TEXT     the whole text          has TEXT     contains TEXT
 //     like PATTERN       * any run of characters, ? any one character
 // where is/has/like are keywords only when they are not quoted.
@@ -23,20 +23,18 @@
 //
 //   timeout SECONDS                  the deadline of the commands that follow
 //   within SECONDS COMMAND ...       one command with its own deadline
-//   start [-cwd DIR] [-env NAME=VALUE]... PROGRAM [ARG]...
+//   start [-env NAME=VALUE]... PROGRAM
 //                                    starts the program (standard input empty, output shared)
 //   wait-exit CODE [watch]           waits for the started program to end with CODE; watch
 //                                    prints the longest the current window took to answer
 //   window [title MATCH] [class MATCH]
 //                                    waits for a visible top-level window; it becomes the
 //                                    current window and the scope of control ids
-//   find [id ID] [class MATCH] [text MATCH]
+//   find [class MATCH] [text MATCH]
 //                                    waits for a window inside the current window (a property
 //                                    page, a group, a control); ids are then looked up in it
 //   click ID                         clicks a button (fails when the user could not click it)
-//   check ID [force] | uncheck ID [force]
-//                                    clicks a check box when its state differs; force allows
-//                                    a disabled box
+//   check ID                         clicks a check box unless it is checked already
 //   tab MATCH                        clicks the tab with that title on the tab strip in scope
 //   type ID TEXT                     types TEXT into an edit (or a combo box's edit), key by key
 //   clear ID                         selects everything in an edit and presses Backspace
@@ -44,14 +42,12 @@
 //   wait-text ID MATCH               ... once the program gets there
 //   state ID STATE...                enabled disabled visible hidden checked unchecked, now
 //   wait-state ID STATE...           ... once the program gets there
-//   print ID                         prints the control's text on a line of its own
 //   answer MATCH BUTTON [MATCH]      presses BUTTON (OK Cancel Abort Retry Ignore Yes No) on a
 //                                    message box with that title (and text, when given) and
 //                                    waits for the box to close
-//   file MATCH ok PATH | file MATCH cancel
-//                                    puts PATH into the file name of an open/save dialog with
+//   file MATCH ok PATH               puts PATH into the file name of an open/save dialog with
 //                                    that title and presses OK (returns when the dialog is gone
-//                                    or waits behind a box of its own), or presses Cancel
+//                                    or waits behind a box of its own)
 //   screenshot FILE.png              saves the current window as it is on the screen
 #include <windows.h>
 #include <commctrl.h>
@@ -63,13 +59,13 @@
 #include <functional>
 #include <iostream>
 #include <iterator>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "DriveScript.h"
 #include "DriveWindows.h"
-#include "PngWriter.h"
 
 namespace {
 
@@ -95,14 +91,14 @@ struct Driver {
   HWND top = nullptr;
   HWND scope = nullptr;
 
-  HWND Scope() const {
-    if (!scope) throw Failure{"no current window (a window command comes first)"};
-    if (!IsWindow(scope)) throw Failure{"the current window has closed"};
-    return scope;
+  static HWND Current(HWND w) {
+    if (!w) throw Failure{"no current window (a window command comes first)"};
+    if (!IsWindow(w)) throw Failure{"the current window has closed"};
+    return w;
   }
 
   HWND Control(int id, const Deadline& deadline, const wchar_t* cls = nullptr) const {
-    const HWND in = Scope();
+    const HWND in = Current(scope);
     HWND found = nullptr;
     if (!Poll(deadline, [&] { return (found = ChildById(in, id, cls)) != nullptr; })) {
       throw Failure{"no " + std::string(cls ? "button" : "control") + " with id " + std::to_string(id) + " in " +
@@ -122,22 +118,9 @@ struct Driver {
 
 bool IsChecked(HWND c, const Deadline& deadline) { return Ask(c, BM_GETCHECK, 0, 0, deadline) == BST_CHECKED; }
 
-// The quoting that CommandLineToArgvW and the C runtimes undo: backslashes count only before
-// a quote.
-std::wstring Quote(const std::wstring& arg) {
-  if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
-  std::wstring out = L"\"";
-  size_t slashes = 0;
-  for (wchar_t c : arg) {
-    if (c == L'\\') {
-      ++slashes;
-    } else {
-      if (c == L'"') out.append(slashes + 1, L'\\');
-      slashes = 0;
-    }
-    out += c;
-  }
-  return out.append(slashes, L'\\') + L"\"";
+// A condition that must hold now, or once the program gets there.
+bool Holds(bool wait, const Deadline& deadline, const std::function<bool()>& holds) {
+  return wait ? Poll(deadline, holds) : holds();
 }
 
 std::wstring FullPath(const std::wstring& path) {
@@ -146,48 +129,35 @@ std::wstring FullPath(const std::wstring& path) {
   return n > 0 && n < MAX_PATH * 4 ? std::wstring(full) : path;
 }
 
+Action ParseTimeout(Args& a) {
+  const double s = a.Seconds();
+  return [s](Driver& d, const Deadline&) { d.seconds = s; };
+}
+
 Action ParseStart(Args& a) {
-  std::wstring cwd;
-  std::vector<std::wstring> env;
-  for (;;) {
-    if (a.Keyword("-cwd")) {
-      cwd = Wide(a.Text("a directory"));
-    } else if (a.Keyword("-env")) {
-      const std::string setting = a.Text("NAME=VALUE");
-      if (setting.find('=') == std::string::npos || setting.front() == '=') {
-        throw SyntaxError{"\"" + setting + "\" is not NAME=VALUE"};
-      }
-      env.push_back(Wide(setting));
-    } else {
-      break;
-    }
+  std::vector<std::pair<std::wstring, std::wstring>> env;
+  while (a.Keyword("-env")) {
+    const std::string setting = a.Text("NAME=VALUE");
+    const size_t equals = setting.find('=');
+    if (equals == std::string::npos || equals == 0) throw SyntaxError{"\"" + setting + "\" is not NAME=VALUE"};
+    env.emplace_back(Wide(setting.substr(0, equals)), Wide(setting.substr(equals + 1)));
   }
-  std::wstring program = Wide(a.Text("the program"));
-  std::vector<std::wstring> args;
-  for (const Word& w : a.Rest()) args.push_back(Wide(w.text));
+  const std::wstring program = Wide(a.Text("the program"));
   return [=](Driver& d, const Deadline&) {
     if (d.process) throw Failure{"the program started on line " + std::to_string(d.startedOn) + " is still running"};
     // A program named with a path runs from where noxdrive stands, not from the search path.
-    const std::wstring path = program.find_first_of(L"\\/") != std::wstring::npos ||
-                                      GetFileAttributesW(program.c_str()) != INVALID_FILE_ATTRIBUTES
-                                  ? FullPath(program)
-                                  : program;
-    std::wstring line = Quote(path);
-    for (const std::wstring& arg : args) line += L" " + Quote(arg);
-    std::vector<std::wstring> vars;
-    if (wchar_t* block = GetEnvironmentStringsW()) {
-      for (const wchar_t* v = block; *v; v += wcslen(v) + 1) vars.emplace_back(v);
-      FreeEnvironmentStringsW(block);
+    const bool here = program.find_first_of(L"\\/") != std::wstring::npos ||
+                      GetFileAttributesW(program.c_str()) != INVALID_FILE_ATTRIBUTES;
+    std::wstring line = L"\"" + (here ? FullPath(program) : program) + L"\"";
+    // The settings go into noxdrive's own environment, which the program inherits, and are
+    // undone once it has started.
+    std::vector<std::pair<std::wstring, std::optional<std::wstring>>> before;
+    for (const auto& [name, value] : env) {
+      std::wstring old(32767, L'\0');
+      const DWORD n = GetEnvironmentVariableW(name.c_str(), old.data(), 32767);
+      before.emplace_back(name, n > 0 && n < 32767 ? std::optional(old.substr(0, n)) : std::nullopt);
+      SetEnvironmentVariableW(name.c_str(), value.c_str());
     }
-    for (const std::wstring& setting : env) {
-      const std::wstring name = setting.substr(0, setting.find(L'=') + 1);
-      std::erase_if(vars, [&](const std::wstring& v) { return _wcsnicmp(v.c_str(), name.c_str(), name.size()) == 0; });
-      vars.push_back(setting);
-    }
-    std::wstring block;
-    for (const std::wstring& v : vars) block += v + L'\0';
-    block += L'\0';
-
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     const HANDLE nul = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING,
                                    0, nullptr);
@@ -200,11 +170,12 @@ Action ParseStart(Args& a) {
     SetHandleInformation(si.hStdOutput, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
     SetHandleInformation(si.hStdError, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
     PROCESS_INFORMATION pi{};
-    const std::wstring dir = cwd.empty() ? std::wstring() : FullPath(cwd);
-    const BOOL ok = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE,
-                                   CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT, block.data(),
-                                   dir.empty() ? nullptr : dir.c_str(), &si, &pi);
+    const BOOL ok =
+        CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, nullptr, &si, &pi);
     const DWORD error = GetLastError();
+    for (auto it = before.rbegin(); it != before.rend(); ++it) {
+      SetEnvironmentVariableW(it->first.c_str(), it->second ? it->second->c_str() : nullptr);
+    }
     if (nul != INVALID_HANDLE_VALUE) CloseHandle(nul);
     if (!ok) throw Failure{"cannot start " + Narrow(line) + " (error " + std::to_string(error) + ")"};
     // The job ends the program with noxdrive, whatever ends noxdrive.
@@ -256,109 +227,100 @@ Action ParseWaitExit(Args& a) {
   };
 }
 
-Action ParseWindow(Args& a) {
-  std::optional<Match> title, cls;
+// "KEYWORD MATCH" pairs in any order, by keyword.
+std::map<std::string, Match> TakeMatches(Args& a, const std::vector<const char*>& keywords, const char* command) {
+  std::map<std::string, Match> found;
   while (!a.Done()) {
-    if (a.Keyword("title")) {
-      title = a.TakeMatch("the title");
-    } else if (a.Keyword("class")) {
-      cls = a.TakeMatch("the class");
-    } else {
-      throw SyntaxError{"expected title or class, found \"" + a.Text("") + "\""};
-    }
+    const auto it = std::find_if(keywords.begin(), keywords.end(), [&](const char* k) { return a.Keyword(k); });
+    if (it == keywords.end()) throw SyntaxError{"unexpected \"" + a.Text("") + "\""};
+    found[*it] = a.TakeMatch(*it);
   }
-  if (!title && !cls) throw SyntaxError{"a window needs a title or a class"};
+  if (found.empty()) throw SyntaxError{std::string(command) + " needs a " + keywords[0] + " or a " + keywords[1]};
+  return found;
+}
+
+// Whether the window's text and class are as asked.
+bool Fits(HWND w, const std::map<std::string, Match>& want, const Deadline& deadline) {
+  for (const auto& [what, match] : want) {
+    if (!match(what == "class" ? ClassOf(w) : TextOf(w, deadline).value_or(L""))) return false;
+  }
+  return true;
+}
+
+Action ParseWindow(Args& a) {
+  const auto want = TakeMatches(a, {"title", "class"}, "window");
   return [=](Driver& d, const Deadline& deadline) {
-    HWND found = nullptr;
-    const bool ok = Poll(deadline, [&] {
-      for (HWND w : TopWindows()) {
-        if (IsWindowVisible(w) && (!title || (*title)(TextOf(w, deadline).value_or(L""))) &&
-            (!cls || (*cls)(ClassOf(w)))) {
-          found = w;
-          return true;
-        }
-      }
-      return false;
-    });
-    if (!ok) throw Failure{"no such window\n" + ScreenReport()};
+    const HWND found = FindTop(deadline, [&](HWND w) { return Fits(w, want, deadline); });
+    if (!found) throw Failure{"no such window\n" + ScreenReport()};
     d.top = d.scope = found;
   };
 }
 
 Action ParseFind(Args& a) {
-  std::optional<int> id;
-  std::optional<Match> cls, text;
-  while (!a.Done()) {
-    if (a.Keyword("id")) {
-      id = a.Id();
-    } else if (a.Keyword("class")) {
-      cls = a.TakeMatch("the class");
-    } else if (a.Keyword("text")) {
-      text = a.TakeMatch("the text");
-    } else {
-      throw SyntaxError{"expected id, class or text, found \"" + a.Text("") + "\""};
-    }
-  }
-  if (!id && !cls && !text) throw SyntaxError{"find needs an id, a class or a text"};
+  const auto want = TakeMatches(a, {"class", "text"}, "find");
   return [=](Driver& d, const Deadline& deadline) {
-    if (!d.top || !IsWindow(d.top)) throw Failure{"no current window (a window command comes first)"};
+    const HWND top = Driver::Current(d.top);
     HWND found = nullptr;
-    const bool ok = Poll(deadline, [&] {
-      HWND hidden = nullptr;
-      for (HWND w : Descendants(d.top)) {
-        if ((id && !HasId(w, *id)) || (cls && !(*cls)(ClassOf(w))) ||
-            (text && !(*text)(TextOf(w, deadline).value_or(L"")))) {
-          continue;
-        }
-        if (IsWindowVisible(w)) {
-          found = w;
-          return true;
-        }
-        if (!hidden) hidden = w;
-      }
-      return (found = hidden) != nullptr;
-    });
-    if (!ok) throw Failure{"no such window inside " + Describe(d.top)};
+    if (!Poll(deadline, [&] { return (found = Child(top, [&](HWND w) { return Fits(w, want, deadline); })) != nullptr; })) {
+      throw Failure{"no such window inside " + Describe(top)};
+    }
     d.scope = found;
   };
 }
 
 Action ParseClick(Args& a) {
   const int id = a.Id();
-  return [id](Driver& d, const Deadline& deadline) {
+  return [id](Driver& d, const Deadline& deadline) { Press(d.Control(id, deadline, WC_BUTTONW), deadline); };
+}
+
+Action ParseCheck(Args& a) {
+  const int id = a.Id();
+  return [=](Driver& d, const Deadline& deadline) {
     const HWND c = d.Control(id, deadline, WC_BUTTONW);
-    RequireReachable(c, false);
-    Deliver(c, BM_CLICK, 0, 0);
-    Settle(c, deadline);
+    if (IsChecked(c, deadline)) return;
+    Press(c, deadline);
+    if (!IsChecked(c, deadline)) throw Failure{"the box stays unchecked after the click"};
   };
 }
 
-Action ParseCheck(Args& a, bool want) {
-  const int id = a.Id();
-  const bool force = a.Keyword("force");
-  return [=](Driver& d, const Deadline& deadline) {
-    const HWND c = d.Control(id, deadline, WC_BUTTONW);
-    if (IsChecked(c, deadline) == want) return;
-    RequireReachable(c, force);
-    Deliver(c, BM_CLICK, 0, 0);
-    Settle(c, deadline);
-    if (IsChecked(c, deadline) != want) {
-      throw Failure{"the box stays " + std::string(want ? "unchecked" : "checked") + " after the click"};
+// Memory inside the program's process, for a control that answers through pointers (both
+// sides are 64-bit, so their structures agree).
+struct RemoteBuffer {
+  RemoteBuffer(HWND owner, size_t size) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(owner, &pid);
+    process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+    at = process ? static_cast<char*>(VirtualAllocEx(process, nullptr, size, MEM_COMMIT, PAGE_READWRITE)) : nullptr;
+    if (!at) {
+      const DWORD error = GetLastError();
+      if (process) CloseHandle(process);
+      throw Failure{"cannot reach the program's memory (error " + std::to_string(error) + ")"};
     }
-  };
-}
+  }
+  ~RemoteBuffer() {
+    VirtualFreeEx(process, at, 0, MEM_RELEASE);
+    CloseHandle(process);
+  }
+  RemoteBuffer(const RemoteBuffer&) = delete;
+  RemoteBuffer& operator=(const RemoteBuffer&) = delete;
+  void Write(size_t offset, const void* data, size_t size) const {
+    if (!WriteProcessMemory(process, at + offset, data, size, nullptr)) throw Failure{"cannot write to the program"};
+  }
+  void Read(size_t offset, void* data, size_t size) const {
+    if (!ReadProcessMemory(process, at + offset, data, size, nullptr)) throw Failure{"cannot read from the program"};
+  }
+
+  HANDLE process = nullptr;
+  char* at = nullptr;
+};
 
 Action ParseTab(Args& a) {
   const Match title = a.TakeMatch("the tab's title");
   return [=](Driver& d, const Deadline& deadline) {
+    const HWND in = Driver::Current(d.scope);
     HWND strip = nullptr;
-    if (!Poll(deadline, [&] {
-          for (HWND w : Descendants(d.Scope())) {
-            if (ClassOf(w) == WC_TABCONTROLW && IsWindowVisible(w)) return (strip = w) != nullptr;
-          }
-          return false;
-        })) {
-      throw Failure{"no tab strip in " + Describe(d.Scope())};
+    if (!Poll(deadline, [&] { return (strip = Child(in, [](HWND w) { return ClassOf(w) == WC_TABCONTROLW; })) != nullptr; })) {
+      throw Failure{"no tab strip in " + Describe(in)};
     }
     constexpr size_t kTextAt = 256;
     constexpr int kTextChars = 256;
@@ -368,23 +330,23 @@ Action ParseTab(Args& a) {
     for (int i = 0; i < count; ++i) {
       TCITEMW item{};
       item.mask = TCIF_TEXT;
-      item.pszText = reinterpret_cast<wchar_t*>(buffer.At(kTextAt));
+      item.pszText = reinterpret_cast<wchar_t*>(buffer.at + kTextAt);
       item.cchTextMax = kTextChars;
       buffer.Write(0, &item, sizeof item);
       const wchar_t none = 0;
       buffer.Write(kTextAt, &none, sizeof none);
-      if (!Ask(strip, TCM_GETITEMW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(buffer.At(0)), deadline)) continue;
+      if (!Ask(strip, TCM_GETITEMW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(buffer.at), deadline)) continue;
       wchar_t text[kTextChars] = {};
       buffer.Read(kTextAt, text, sizeof text);
       text[kTextChars - 1] = 0;
       seen += " " + Shown(text);
       if (!title(text)) continue;
-      if (!Ask(strip, TCM_GETITEMRECT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(buffer.At(0)), deadline)) {
+      if (!Ask(strip, TCM_GETITEMRECT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(buffer.at), deadline)) {
         throw Failure{"the tab has no place on the strip"};
       }
       RECT r{};
       buffer.Read(0, &r, sizeof r);
-      RequireReachable(strip, false);
+      RequireReachable(strip);
       const LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
       Deliver(strip, WM_LBUTTONDOWN, MK_LBUTTON, at);
       Deliver(strip, WM_LBUTTONUP, 0, at);
@@ -396,24 +358,15 @@ Action ParseTab(Args& a) {
   };
 }
 
-Action ParseType(Args& a) {
+// type ID TEXT, key by key; clear ID: everything selected, then Backspace.
+Action ParseKeys(Args& a, bool clear) {
   const int id = a.Id();
-  const std::wstring text = Wide(a.Text("the text to type"));
+  const std::wstring keys = clear ? std::wstring(1, L'\b') : Wide(a.Text("the text to type"));
   return [=](Driver& d, const Deadline& deadline) {
     const HWND c = EditOf(d.Control(id, deadline));
-    RequireReachable(c, false);
-    for (wchar_t ch : text) Deliver(c, WM_CHAR, ch, 1);
-    Settle(c, deadline);
-  };
-}
-
-Action ParseClear(Args& a) {
-  const int id = a.Id();
-  return [=](Driver& d, const Deadline& deadline) {
-    const HWND c = EditOf(d.Control(id, deadline));
-    RequireReachable(c, false);
-    Deliver(c, EM_SETSEL, 0, -1);
-    Deliver(c, WM_CHAR, VK_BACK, 1);
+    RequireReachable(c);
+    if (clear) Deliver(c, EM_SETSEL, 0, -1);
+    for (wchar_t key : keys) Deliver(c, WM_CHAR, key, 1);
     Settle(c, deadline);
   };
 }
@@ -424,8 +377,7 @@ Action ParseText(Args& a, bool wait) {
   return [=](Driver& d, const Deadline& deadline) {
     const HWND c = d.Control(id, deadline);
     std::optional<std::wstring> last;
-    const auto holds = [&] { return (last = TextOf(c, deadline)) && want(*last); };
-    if (wait ? Poll(deadline, holds) : holds()) return;
+    if (Holds(wait, deadline, [&] { return (last = TextOf(c, deadline)) && want(*last); })) return;
     throw Failure{"control " + std::to_string(id) + " shows " + (last ? Shown(*last) : "nothing (no answer)") +
                   ", expected " + want.Describe()};
   };
@@ -451,7 +403,7 @@ Action ParseState(Args& a, bool wait) {
   return [=](Driver& d, const Deadline& deadline) {
     const HWND c = d.Control(id, deadline);
     std::string wrong;
-    const auto holds = [&] {
+    const bool holds = Holds(wait, deadline, [&] {
       wrong.clear();
       for (const StateWord& s : want) {
         const bool is = s.kind == 0 ? IsWindowEnabled(c) != FALSE
@@ -460,45 +412,18 @@ Action ParseState(Args& a, bool wait) {
         if (is != s.value) wrong += std::string(wrong.empty() ? "" : ", ") + "not " + s.word;
       }
       return wrong.empty();
-    };
-    if (!(wait ? Poll(deadline, holds) : holds())) throw Failure{"control " + std::to_string(id) + " is " + wrong};
+    });
+    if (!holds) throw Failure{"control " + std::to_string(id) + " is " + wrong};
   };
 }
 
-Action ParsePrint(Args& a) {
-  const int id = a.Id();
-  return [=](Driver& d, const Deadline& deadline) {
-    const auto text = TextOf(d.Control(id, deadline), deadline);
-    if (!text) throw Failure{"the program does not answer"};
-    std::printf("%s\n", Narrow(*text).c_str());
-    std::fflush(stdout);
-  };
-}
-
-// The first enabled dialog-class window with that title that holds the control: a user
-// answers only the box in front, and the control tells a box from a file dialog.
-HWND FindDialog(const Match& title, int control, const Deadline& deadline,
-                const std::function<bool(HWND)>& accept = nullptr) {
-  HWND found = nullptr;
-  Poll(deadline, [&] {
-    for (HWND w : TopWindows()) {
-      if (IsWindowVisible(w) && IsWindowEnabled(w) && ClassOf(w) == L"#32770" &&
-          title(TextOf(w, deadline).value_or(L"")) && ChildById(w, control, WC_BUTTONW) && (!accept || accept(w))) {
-        found = w;
-        return true;
-      }
-    }
-    return false;
+// The first enabled dialog-class window with that title that holds the button: a user
+// answers only the box in front, and the button tells a box from a file dialog.
+HWND FindDialog(const Match& title, int button, const Deadline& deadline, const Accept& accept) {
+  return FindTop(deadline, [&](HWND w) {
+    return IsWindowEnabled(w) && ClassOf(w) == L"#32770" && title(TextOf(w, deadline).value_or(L"")) &&
+           ChildById(w, button, WC_BUTTONW) && accept(w);
   });
-  return found;
-}
-
-void Press(HWND dialog, int button, const Deadline& deadline) {
-  const HWND b = ChildById(dialog, button, WC_BUTTONW);
-  if (!b) throw Failure{"the button is missing: " + Describe(dialog)};
-  RequireReachable(b, false);
-  Deliver(b, BM_CLICK, 0, 0);
-  Settle(b, deadline);
 }
 
 Action ParseAnswer(Args& a) {
@@ -521,7 +446,7 @@ Action ParseAnswer(Args& a) {
       throw Failure{"no box " + title.Describe() + (text ? " with text " + text->Describe() : "") + " and a " + name +
                     " button\n" + ScreenReport()};
     }
-    Press(box, button, deadline);
+    Press(ChildById(box, button, WC_BUTTONW), deadline);
     if (!Poll(deadline, [&] { return !IsWindow(box) || !IsWindowVisible(box); })) {
       throw Failure{"the box is still open after " + name + "\n" + ScreenReport()};
     }
@@ -530,28 +455,21 @@ Action ParseAnswer(Args& a) {
 
 Action ParseFile(Args& a) {
   const Match title = a.TakeMatch("the dialog's title");
-  std::optional<std::wstring> path;
-  if (a.Keyword("ok")) {
-    path = Wide(a.Text("the path"));
-  } else if (!a.Keyword("cancel")) {
-    throw SyntaxError{"expected ok PATH or cancel"};
-  }
+  if (!a.Keyword("ok")) throw SyntaxError{"expected ok PATH"};
+  const std::wstring path = Wide(a.Text("the path"));
   return [=](Driver&, const Deadline& deadline) {
     // Newer dialogs keep the file name in a combo box (0x47C), older ones in an edit (0x480).
-    int field = 0x47C;
-    HWND dialog = FindDialog(title, IDOK, deadline, [&](HWND w) {
+    int field = 0;
+    const HWND dialog = FindDialog(title, IDOK, deadline, [&](HWND w) {
       for (int id : {0x47C, 0x480}) {
         if (ChildById(w, id)) return (field = id) != 0;
       }
       return false;
     });
     if (!dialog) throw Failure{"no file dialog " + title.Describe() + "\n" + ScreenReport()};
-    if (path) {
-      const HWND edit = EditOf(ChildById(dialog, field));
-      Ask(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path->c_str()), deadline);
-    }
-    Press(dialog, path ? IDOK : IDCANCEL, deadline);
-    if (!Poll(deadline, [&] { return !IsWindow(dialog) || !IsWindowVisible(dialog) || (path && !IsWindowEnabled(dialog)); })) {
+    Ask(EditOf(ChildById(dialog, field)), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()), deadline);
+    Press(ChildById(dialog, IDOK, WC_BUTTONW), deadline);
+    if (!Poll(deadline, [&] { return !IsWindow(dialog) || !IsWindowVisible(dialog) || !IsWindowEnabled(dialog); })) {
       throw Failure{"the file dialog is still open\n" + ScreenReport()};
     }
   };
@@ -562,71 +480,55 @@ Action ParseFile(Args& a) {
 Action ParseScreenshot(Args& a) {
   const std::wstring file = Wide(a.Text("the file name"));
   return [=](Driver& d, const Deadline& deadline) {
-    const HWND w = d.Scope();
+    const HWND w = Driver::Current(d.scope);
     // Painting is the last thing a program does after input: the window is made to paint
     // everything now, so that the screen is not caught between two states.
     RedrawWindow(w, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
     Settle(w, deadline);
-    uint32_t width = 0, height = 0;
-    std::vector<uint8_t> rgb;
-    if (!Poll(deadline, [&] { return CaptureWindow(w, width, height, rgb); })) {
+    std::vector<uint8_t> png;
+    if (!Poll(deadline, [&] { return !(png = Screenshot(w)).empty(); })) {
       throw Failure{"the screen shows nothing but one colour where " + Describe(w) + " is"};
     }
-    const std::vector<uint8_t> png = EncodePng(width, height, rgb);
     std::error_code ignored;
     const std::filesystem::path target(file);
     if (target.has_parent_path()) std::filesystem::create_directories(target.parent_path(), ignored);
     std::ofstream out(target, std::ios::binary);
     out.write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
-    if (png.empty() || !out.flush()) throw Failure{"cannot write " + Narrow(file)};
+    if (!out.flush()) throw Failure{"cannot write " + Narrow(file)};
   };
 }
 
+using Parser = std::function<Action(Args&)>;
+const std::map<std::string, Parser> kCommands = {
+    {"timeout", ParseTimeout},
+    {"start", ParseStart},
+    {"wait-exit", ParseWaitExit},
+    {"window", ParseWindow},
+    {"find", ParseFind},
+    {"click", ParseClick},
+    {"check", ParseCheck},
+    {"tab", ParseTab},
+    {"type", [](Args& a) { return ParseKeys(a, false); }},
+    {"clear", [](Args& a) { return ParseKeys(a, true); }},
+    {"text", [](Args& a) { return ParseText(a, false); }},
+    {"wait-text", [](Args& a) { return ParseText(a, true); }},
+    {"state", [](Args& a) { return ParseState(a, false); }},
+    {"wait-state", [](Args& a) { return ParseState(a, true); }},
+    {"answer", ParseAnswer},
+    {"file", ParseFile},
+    {"screenshot", ParseScreenshot}};
+
 Action ParseCommand(Args& a, std::optional<double>& seconds) {
   const Word& command = a.Next("a command");
-  const std::string c = command.text;
   if (command.quoted) throw SyntaxError{"a command cannot be quoted"};
-  Action action;
-  if (c == "timeout") {
-    const double s = a.Seconds();
-    action = [s](Driver& d, const Deadline&) { d.seconds = s; };
-  } else if (c == "within") {
+  if (command.text == "within") {
     if (seconds) throw SyntaxError{"one within is enough"};
     seconds = a.Seconds();
     return ParseCommand(a, seconds);
-  } else if (c == "start") {
-    action = ParseStart(a);
-  } else if (c == "wait-exit") {
-    action = ParseWaitExit(a);
-  } else if (c == "window") {
-    action = ParseWindow(a);
-  } else if (c == "find") {
-    action = ParseFind(a);
-  } else if (c == "click") {
-    action = ParseClick(a);
-  } else if (c == "check" || c == "uncheck") {
-    action = ParseCheck(a, c == "check");
-  } else if (c == "tab") {
-    action = ParseTab(a);
-  } else if (c == "type") {
-    action = ParseType(a);
-  } else if (c == "clear") {
-    action = ParseClear(a);
-  } else if (c == "text" || c == "wait-text") {
-    action = ParseText(a, c == "wait-text");
-  } else if (c == "state" || c == "wait-state") {
-    action = ParseState(a, c == "wait-state");
-  } else if (c == "print") {
-    action = ParsePrint(a);
-  } else if (c == "answer") {
-    action = ParseAnswer(a);
-  } else if (c == "file") {
-    action = ParseFile(a);
-  } else if (c == "screenshot") {
-    action = ParseScreenshot(a);
-  } else {
-    throw SyntaxError{"unknown command \"" + c + "\""};
   }
+  const auto parser = kCommands.find(command.text);
+  if (parser == kCommands.end()) throw SyntaxError{"unknown command \"" + command.text + "\""};
+  Action action = parser->second(a);
   a.End();
   return action;
 }

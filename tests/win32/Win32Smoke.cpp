@@ -1,6 +1,8 @@
-// The Progress page in a modeless property sheet, and a progress control on its own, checked by
-// what reaches the screen: pixels read back from the windows, texts, classes and threads. Also
-// prints what the page costs a progress report over a whole 8 MiB pass.
+// What Wine can run of the Windows build on its own: the operating-system services (the two
+// mutexes, the version, and the lock-workstation policy value written and put back around a
+// flash), and the Progress page in a modeless property sheet with a progress control on its
+// own, checked by what reaches the screen: pixels read back from the windows, texts, classes
+// and threads. Also prints what the page costs a progress report over a whole 8 MiB pass.
 #include <windows.h>
 #include <commctrl.h>
 #include <tlhelp32.h>
@@ -12,6 +14,7 @@
 
 #include "core/Progress.h"
 #include "platform/win32/NoxProgressCtrl.h"
+#include "platform/win32/Win32OsServices.h"
 #include "platform/win32/Win32ProgressPage.h"
 #include "platform/win32/res/resource.h"
 
@@ -28,6 +31,35 @@ void Check(bool ok, const std::string& what) {
   std::printf("FAIL: %s\n", what.c_str());
 }
 
+// The policy value, or -1 when it is not there.
+long PolicyValue() {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System", 0, KEY_READ,
+                    &key) != ERROR_SUCCESS) {
+    return -1;
+  }
+  DWORD value = 0;
+  DWORD size = sizeof value;
+  const LONG rc = RegQueryValueExA(key, "DisableLockWorkstation", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
+  RegCloseKey(key);
+  return rc == ERROR_SUCCESS ? static_cast<long>(value) : -1;
+}
+
+void Services() {
+  win32::Win32OsServices os;
+  Check(os.CreateInstanceMutex("NOXWINGUI-smoke"), "the first instance mutex is created");
+  Check(!os.CreateInstanceMutex("NOXWINGUI-smoke"), "a second one is refused");
+  Check(os.InitOsServices() == 0, "the services start");
+  Check(os.OsMajorVersion() >= 5, "the version is known");
+  Check(os.InitOsServices() == 97, "a second start of the services is refused");
+  os.SetFlashProtection(true);
+  Check(PolicyValue() == 1, "locking the workstation is off during the flash");
+  os.SetFlashProtection(false);
+  Check(PolicyValue() == 0, "and put back afterwards");
+  os.KeepAwake(true);
+  os.KeepAwake(false);
+}
+
 void Pump() {
   MSG msg;
   while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -36,23 +68,12 @@ void Pump() {
   }
 }
 
-// The colour on screen at (x, y) of the window's client area, through a 32-bit DIB.
+// The colour on screen at (x, y) of the window's client area.
 COLORREF ScreenPixel(HWND window, int x, int y) {
   const HDC dc = GetDC(window);
-  const HDC mem = CreateCompatibleDC(dc);
-  BITMAPINFO info{};
-  info.bmiHeader = {sizeof(BITMAPINFOHEADER), 1, -1, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-  void* bits = nullptr;
-  const HBITMAP dib = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  const HGDIOBJ old = SelectObject(mem, dib);
-  BitBlt(mem, 0, 0, 1, 1, dc, x, y, SRCCOPY);
-  GdiFlush();
-  const uint32_t bgra = *static_cast<const uint32_t*>(bits);
-  SelectObject(mem, old);
-  DeleteObject(dib);
-  DeleteDC(mem);
+  const COLORREF colour = GetPixel(dc, x, y);
   ReleaseDC(window, dc);
-  return RGB(bgra >> 16 & 0xFF, bgra >> 8 & 0xFF, bgra & 0xFF);
+  return colour;
 }
 
 void CheckColour(COLORREF got, COLORREF want, const std::string& what) {
@@ -139,6 +160,7 @@ void Report(win32::ProgressPageView& view, const ui::CallbackEffect& effect) {
 int main() {
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&controls);
+  Services();
   ControlOnItsOwn();
 
   // An 8 MiB part: 16 bars of 512 KiB, segments of 32 KiB.
@@ -215,6 +237,6 @@ int main() {
 
   DestroyWindow(sheet);
   Check(view.Handle() == nullptr, "the view lets go of the page when it is closed");
-  std::printf("progress page smoke: %s\n", failed ? "failed" : "passed");
+  std::printf("win32 smoke: %s\n", failed ? "failed" : "passed");
   return failed ? 1 : 0;
 }
