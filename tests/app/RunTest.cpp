@@ -298,6 +298,8 @@ Tweak Fails(FlashOp op, uint32_t address) {
 const RunCase kStartups[] = {
     {.name = "NopauseNeedsTheFirmwaresFlagOrLr", .words = {"/nopause"}, .exitCode = kExitUnknownCommand,
      .says = {kStartBox}, .saysNot = {"Start to flash"}},
+    {.name = "UnknownWord", .words = {"/bogus"}, .exitCode = kExitUnknownCommand,
+     .says = {kStartBox, "Error : Unknown command."}},
     {.name = "NopauseWithLr", .words = {"/lr", "/nopause"}, .says = {kWindowTitle},
      .saysNot = {kStartBox, "Start to flash"}},
     {.name = "NopauseWithTheFirmwaresFlag", .words = {"/nopause"}, .machine = [](auto& p) { p.ecb1.flags = 0x40; },
