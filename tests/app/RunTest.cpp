@@ -332,6 +332,9 @@ const RunCase kStartups[] = {
 // The flash run: which regions are touched and in what order, the setup-preserve requests
 // around the NVRAM, what a refusing firmware or a failing part stops, and how the run ends.
 const RunCase kFlashRuns[] = {
+    // Nothing else is touched: the EC and the non-critical blocks keep the machine's contents.
+    {.name = "NvramMainBiosBootBlockInThatOrder", .script = "/p /b /n", .inOrder = {kRestart},
+     .touched = Strings{"nvram", "main", "bb"}, .nowImage = {"nvram", "main", "bb"}},
     {.name = "SetupKeptAroundTheNvram", .script = "/n /sp", .machine = [](auto& p) { p.setupPreserve.supported = true; },
      .inOrder = {{{"subFunction", 2}, {"answer", 1}}, {{"op", "erase"}, {"addr", 0x20000}},
                  {{"subFunction", 4}, {"answer", 1}}, kRestart},
