@@ -1,25 +1,9 @@
 #!/usr/bin/env bash
-# Whole flashes of the packaged program: the regions and their order, the restart, ROM holes,
-# the map as plain lines and Flash.log. Results are proven on the flash part itself, against
-# the image and against a copy of the part taken before the run. Refusals and failing parts
+# Whole flashes of the packaged program: picked regions, ROM holes, a power cut and Flash.log.
+# Results are proven on the flash part itself, against the image and against a copy of the part
+# taken before the run. The regions and their order, the console, refusals and failing parts
 # are proven in-process (tests/app).
 source "$(dirname "$0")/lib.sh" "$@"
-
-machine mach-m legacy-8m
-rom new.rom
-
-# The restart the run asks for ends the process with 0 (the order of the regions is proven in
-# tests/app).
-CASE="main BIOS, boot block and NVRAM are written"
-pack pbn --rom 0=new.rom --cmd "/p /b /n"
-run pbn ''
-expect_rc 0
-for region in "main BIOS" "boot block" NVRAM; do region_is "$region" equal new.rom; done
-expect_out $'Updating BIOS from\nVersion A06 to A07.'
-expect_out "Done."
-journal_has '"event":"reboot"'
-# Not on a terminal the map is logged as plain lines (how they follow the run is proven in tests/ui).
-expect_out "BIOS Map(Each Block is 32K): 16 rows of 16 cells"
 
 CASE="a picked ROM hole or non-critical block is written"
 # Numbered after the two non-critical blocks, the main BIOS's hole is number 2.
