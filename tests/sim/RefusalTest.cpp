@@ -120,10 +120,8 @@ TEST(SharedBlockAddress, TheSlotDecidesOnceTheUtilityKnowsItEbxOtherwise) {
   const Case cases[] = {
       {"opened: the slot decides", true, 2, 33, kCurrent, kOther, ""},
       {"opened: zero slot", true, 2, 33, kZero, kCurrent, kZeroSlot},
-      {"opened: released block in the slot", true, 2, 13, kStale, kCurrent,
-       "address slot holds a released shared block's address"},
-      {"opened: another address in the slot", true, 2, 37, kOther, kCurrent,
-       "address slot does not hold the shared block's address"},
+      {"opened: stale slot", true, 2, 13, kStale, kCurrent, "address slot holds a released shared block's address"},
+      {"opened: other slot", true, 2, 37, kOther, kCurrent, "address slot does not hold the shared block's address"},
       {"no FADT port: known from the first look", false, 1, 36, kZero, kCurrent, kZeroSlot},
       {"secure-flash OFBD goes by the slot", true, 2, 'p', kZero, kCurrent, kZeroSlot},
       {"released block in EBX", true, 2, 32, kCurrent, kStale, "EBX holds a released shared block's address"},
