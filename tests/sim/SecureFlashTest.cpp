@@ -21,7 +21,6 @@ namespace fs = std::filesystem;
 
 constexpr uint32_t kFlash = 0x100000;  // minimal-1m
 constexpr uint32_t kBootBlock = 0xE0000;
-constexpr size_t kT = 28;  // the data behind a 'p' block
 
 Profile SecureProfile(bool requireSigned = true) {
   Profile p = Preset("minimal-1m");
@@ -48,21 +47,10 @@ const std::vector<uint8_t>& File(CapsuleForm form, bool sign = true, bool damage
 }
 std::span<const uint8_t> Proper(const std::vector<uint8_t>& file) { return std::span(file).last(kFlash); }
 
-void PutSecure(Rig& rig, uint8_t sub) {
-  std::fill(rig.block.begin(), rig.block.end(), uint8_t{0});
-  PutOfbd(rig, 0x40, 'p', 2, sub);
-}
-
-// One piece: its physical address, offset, length and status 1, the bytes behind; the status.
 uint8_t Piece(Rig& rig, uint32_t offset, std::span<const uint8_t> bytes) {
-  PutSecure(rig, 2);
-  core::StoreLe64(rig.block.data() + kT, uint64_t{rig.physical} + kT + 17);
-  rig.Put32(kT + 8, offset);
-  rig.Put32(kT + 12, static_cast<uint32_t>(bytes.size()));
-  rig.block[kT + 16] = 1;
-  std::copy(bytes.begin(), bytes.end(), rig.block.begin() + kT + 17);
+  PutPiece(rig, offset, bytes);
   rig.Raise(38);
-  return rig.block[kT + 16];
+  return rig.block[kBehind + 16];
 }
 
 void Upload(Rig& rig, std::span<const uint8_t> bytes, uint32_t base = 0) {
@@ -71,16 +59,10 @@ void Upload(Rig& rig, std::span<const uint8_t> bytes, uint32_t base = 0) {
   }
 }
 
-// The flash policy: type, region bits, recovery name, image size, status byte 29 set to 1.
 uint8_t Session(Rig& rig, uint8_t type, uint32_t regions, size_t size, const std::string& name = "") {
-  PutSecure(rig, 8);
-  rig.block[kT] = type;
-  rig.Put32(kT + 1, regions);
-  std::copy_n(name.begin(), std::min<size_t>(name.size(), 16), rig.block.begin() + kT + 5);
-  rig.Put32(kT + 21, static_cast<uint32_t>(size));
-  rig.block[kT + 29] = 1;
+  PutPolicy(rig, type, regions, size, name);
   rig.Raise(38);
-  return rig.block[kT + 29];
+  return rig.block[kBehind + 29];
 }
 
 std::string Hex(const Sha256::Digest& d) {
@@ -119,10 +101,10 @@ TEST(SecureFlash, OnlyACapableMachineAnswersTheCapabilityQuery) {
     p.secureFlash.capable = capable;
     Rig rig(p);
     PutSecure(rig, 4);
-    rig.block[kT + 258] = 1;
+    rig.block[kBehind + 258] = 1;
     rig.Raise(38);
-    EXPECT_EQ(std::make_tuple(rig.U16(12) & 1, int{rig.block[kT + 258]}, int{rig.block[kT + 1]},
-                              core::LoadLe32(rig.block.data() + kT + 2), int{rig.block[kT + 6]}),
+    EXPECT_EQ(std::make_tuple(rig.U16(12) & 1, int{rig.block[kBehind + 258]}, int{rig.block[kBehind + 1]},
+                              core::LoadLe32(rig.block.data() + kBehind + 2), int{rig.block[kBehind + 6]}),
               capable ? std::make_tuple(1, 0, 7, kFlash + 65536, 1) : std::make_tuple(0, 1, 0, 0u, 0));
   }
 }
