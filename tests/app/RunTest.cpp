@@ -298,6 +298,8 @@ Tweak Fails(FlashOp op, uint32_t address) {
 const RunCase kStartups[] = {
     {.name = "NopauseNeedsTheFirmwaresFlagOrLr", .words = {"/nopause"}, .exitCode = kExitUnknownCommand,
      .says = {kStartBox}, .saysNot = {"Start to flash"}},
+    {.name = "UnknownWord", .words = {"/bogus"}, .exitCode = kExitUnknownCommand,
+     .says = {kStartBox, "Error : Unknown command."}},
     {.name = "NopauseWithLr", .words = {"/lr", "/nopause"}, .says = {kWindowTitle},
      .saysNot = {kStartBox, "Start to flash"}},
     {.name = "NopauseWithTheFirmwaresFlag", .words = {"/nopause"}, .machine = [](auto& p) { p.ecb1.flags = 0x40; },
@@ -328,6 +330,9 @@ const RunCase kStartups[] = {
 // The flash run: which regions are touched and in what order, the setup-preserve requests
 // around the NVRAM, what a refusing firmware or a failing part stops, and how the run ends.
 const RunCase kFlashRuns[] = {
+    // Nothing else is touched: the EC and the non-critical blocks keep the machine's contents.
+    {.name = "NvramMainBiosBootBlockInThatOrder", .script = "/p /b /n", .inOrder = {kRestart},
+     .touched = Strings{"nvram", "main", "bb"}, .nowImage = {"nvram", "main", "bb"}},
     {.name = "SetupKeptAroundTheNvram", .script = "/n /sp", .machine = [](auto& p) { p.setupPreserve.supported = true; },
      .inOrder = {{{"subFunction", 2}, {"answer", 1}}, {{"op", "erase"}, {"addr", 0x20000}},
                  {{"subFunction", 4}, {"answer", 1}}, kRestart},

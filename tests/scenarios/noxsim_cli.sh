@@ -143,6 +143,8 @@ sim 2 '^noxsim: --capsule and --capsule-inside: choose one$' rom "$s" -o x.rom -
 sim 2 '^noxsim: --unsigned and --damaged need --capsule or --capsule-inside$' rom "$s" -o x.rom --damaged
 sim 2 '^noxsim: --damaged spoils a signed image: not with --unsigned$' rom "$s" -o x.rom --capsule --unsigned --damaged
 sim 3 'secureFlash.capable: the secure-flash requests travel in OFBD blocks' create "$WORK/z" --preset secure-16m --set ofbdVersion=0
+# Z: must be read as the host's root by itself, not through a Wine prefix that happens to be there.
+export WINEPREFIX=$WORK/no-wine-prefix
 printf '{"pending":{"kind":"recovery","regions":2,"name":"S04.ROM","directories":["Z:%s"]}}' "${WORK//\//\\\\}" >"$s/secure-flash.json"
 sim 0 'pending recovery \(main BIOS\) from "S04.ROM"$' show "$s"
 sim 0 '"kind": "recovery"' show "$s" --json
