@@ -103,6 +103,21 @@ if [[ -x "$native/tools/noxsim/noxsim" && -x "$native/tools/noxpack/noxpack" ]];
   "$native/tools/noxsim/noxsim" reboot "$work/m3" >/dev/null || true
   regions=$("$native/tools/noxsim/noxsim" diff "$work/m3" "$work/s.rom" || true)
   note "$(found grep -qE '^main BIOS .* equal$' <<<"$regions")" "the boot did not apply the recovery file"
+  # An ME machine: the Windows build writes the ME region from a full-flash image and hands the
+  # package's EC firmware to the controller, then powers the machine off.
+  "$native/tools/noxsim/noxsim" create "$work/m4" --preset me-16m >/dev/null
+  "$native/tools/noxsim/noxsim" rom "$work/m4" -o "$work/full.rom" --me-full --seed 3 >/dev/null
+  "$native/tools/noxsim/noxsim" ec "$work/m4" -o "$work/ec.img" --size 8192 >/dev/null
+  (cd "$work" && "$OLDPWD/$native/tools/noxpack/noxpack" build --stub "$OLDPWD/$exe" --driver64 driver.sys \
+      --rom 0=full.rom --ec 0=ec.img --cmd "/meuf" -o me-ec.exe >/dev/null)
+  rc=0
+  (cd "$work" && printf 'OK\nOK\n' | NOXWINGUI_MACHINE=m4 NOXWINGUI_UI=text timeout 120 "$wine" me-ec.exe) \
+    >"$work/me.txt" 2>&1 || rc=$?
+  note $rc "the ME and EC run exited $rc: $(tr -d '\r' <"$work/me.txt" | tail -3)"
+  regions=$("$native/tools/noxsim/noxsim" diff "$work/m4" "$work/full.rom" || true)
+  note "$(found grep -qE '^ME region .* equal$' <<<"$regions")" "the Windows build did not write the ME region"
+  note "$(found cmp -s <(head -c 8192 "$work/m4/ec.bin") "$work/ec.img")" "the Windows build did not write the EC flash"
+  note "$(found grep -q '"event":"power-off-requested"' "$work/m4/journal.jsonl")" "the EC update did not turn the restart into a power-off"
   # The interactive window in text mode: Save the machine's firmware, Open the image, choose
   # the main BIOS on the Setup page, Flash.
   "$native/tools/noxsim/noxsim" create "$work/m2" --preset minimal-1m >/dev/null
@@ -246,6 +261,44 @@ if [[ -f "$noxpack" ]]; then
     "$wine" "$noxpack" list packed.exe 2>/dev/null | grep -q '^@R00 .* ok' &&
     "$wine" "$noxpack" extract packed.exe @R00 -o back.bin >/dev/null 2>&1 && cmp -s back.bin rom0.bin) || pack_rc=$?
   note $pack_rc "noxpack.exe build/list/extract round trip failed"
+fi
+
+# The vendor ME tool as a flash run starts it, with metool.exe standing in: written to a
+# temporary directory whose name cmd.exe would split, started through cmd.exe with the
+# package's argument text, and cleared away, its failing run's error.log kept in the
+# temporary directory; by the Windows services (with a COMSPEC that names no program, so that
+# they fall back on cmd.exe), by those of a simulated run, and by the Windows services with a
+# temporary directory too long to take, when the files lie in the current directory.
+me_smoke="$build/src/platform/nox_metool_smoke.exe"
+metool="$build/tools/metool/metool.exe"
+if [[ -f "$me_smoke" && -f "$metool" ]]; then
+  me_smoke=$(realpath "$me_smoke") metool=$(realpath "$metool")
+  winpath() { "$wine" winepath -w "$1" 2>/dev/null | tr -d '\r'; }
+  for services in windows sim long; do
+    mt="$work/me tool $services" tp="$work/me tool $services/t m&p (x)"
+    mkdir -p "$tp" "$mt/cwd"
+    head -c 70000 /dev/urandom >"$mt/me.bin"
+    echo "last run" >"$tp/error.log"
+    wtemp=$(winpath "$tp") at="$(winpath "$tp")\\" kept="$tp/error.log"
+    case $services in
+      windows) how=(SMOKE_COMSPEC='C:\nowhere\cmd.exe') ;;
+      sim) how=(SMOKE_SIM=1) ;;
+      long) how=() wtemp="$wtemp\\$(printf 'd%.0s' {1..260})" at="" kept="$mt/cwd/error.log" ;;
+    esac
+    rc=0
+    (cd "$mt/cwd" && env "${how[@]}" SMOKE_TEMP="$wtemp" METOOL_RECORD="$(winpath "$mt/record")" \
+      METOOL_ERROR_LOG="ME update failed" METOOL_EXIT=3 timeout 120 "$wine" "$me_smoke" "$(winpath "$metool")" \
+      ../me.bin "-k  two") >"$work/metool.txt" 2>&1 || rc=$?
+    said="($services) $(tr -d '\r' <"$work/metool.txt")"
+    note $rc "the ME tool smoke failed: $said"
+    want=$(printf 'argv[0]=%sFWUpd.exe\nargv[1]=-f\nargv[2]=%sUpdTmp.bin\nargv[3]=-k\nargv[4]=two\nimage=%s' \
+      "$at" "$at" "$(cksum <"$mt/me.bin")")
+    got=$(cat "$mt/record" 2>/dev/null || true)
+    note "$(found test "$got" = "$want")" "metool.exe received: $got; expected: $want; $said"
+    note "$(found test "$(cat "$kept" 2>/dev/null)" = "ME update failed")" "the ME tool's error.log was not kept: $said"
+    note "$(found test ! -e "$mt/cwd/FWUpd.exe" -a ! -e "$mt/cwd/UpdTmp.bin" -a ! -e "$tp/FWUpd.exe" -a \
+      ! -e "$tp/UpdTmp.bin")" "the ME tool's files were left behind: $(ls "$mt/cwd" "$tp"); $said"
+  done
 fi
 
 echo "wine: $passed passed, $failed failed"

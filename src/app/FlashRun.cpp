@@ -1,6 +1,8 @@
 #include "app/FlashRun.h"
 
 #include "app/ImagePreparation.h"
+#include "app/MeUpdate.h"
+#include "ecme/EcUpdate.h"
 
 #include "core/Format.h"
 #include "image/BlockEngine.h"
@@ -36,10 +38,13 @@ RegionLogText LogText(RegionKind kind) {
   return {" Start to update Nvram region.\r\n", " Start to update Nvram region.\r\n"};
 }
 
+// An image without a version (a bare ME region) shows question marks, not raw bytes.
 std::string VersionLine(const policy::SystemIdentity& id) {
+  const auto shown = [](char c) { return c >= 0x20 && c < 0x7F ? c : '?'; };
   const auto& from = id.currentVersion;
   const auto& to = id.rom.version;
-  return core::Format("Version %c%c%c to %c%c%c.", from[0], from[1], from[2], to[0], to[1], to[2]);
+  return core::Format("Version %c%c%c to %c%c%c.", shown(from[0]), shown(from[1]), shown(from[2]), shown(to[0]),
+                      shown(to[1]), shown(to[2]));
 }
 
 }  // namespace
@@ -99,7 +104,7 @@ void FlashRun::Run() {
 
   // Firmware that programs the flash itself got an image prepared before it took it.
   const bool secure = s_.info.SecureFlashCapable();
-  if ((!secure && !PrepareNcbs()) || !RefuseUnsupported()) {
+  if (!secure && !PrepareNcbs()) {
     dialog_.EnableFlashButton(true);
     Finish();
     return;
@@ -115,12 +120,16 @@ void FlashRun::Run() {
   dialog_.SetMessageLines("Updating BIOS from", VersionLine(s_.identity));
 
   if (!secure) PreserveSmbios();
-  if (WriteRegions()) {
-    // The ME region, the vendor tool and the package's EC firmware were refused before
-    // anything was written, so the regions are all there is.
+  if (WriteRegions() && UpdateMeRegion()) {
     dialog_.SetStatus("Done.");
+    if (c.IsSelected(option::kMeFwUpdLcl)) {
+      // The vendor's tool may ask the user something; input is the user's while it runs.
+      os.BlockUserInput(false);
+      ecme::RunMeTool(s_.meTool, s_.config.Modules(), os, [this](const std::string& text) { s_.Print("%s", text.c_str()); });
+      os.BlockUserInput(true);
+    }
     dialog_.BringToFront();
-    success_ = true;
+    if (UpdatePackageEc()) success_ = true;
   }
   Finish();
 }
@@ -134,6 +143,32 @@ bool FlashRun::WriteRegions() {
   if (!UpdateIfSelected(c.IsSelected(option::kBootBlock), "BB.", RegionKind::kBootBlock)) return false;
   if (!UpdateIfSelected(fs.programNcbs, "NCB.", RegionKind::kNcb)) return false;
   return UpdateIfSelected(c.IsSelected(option::kEc), "EC.", RegionKind::kEc);
+}
+
+bool FlashRun::UpdateMeRegion() {
+  const config::ConfigStore& c = s_.config;
+  const bool ignition = c.IsSelected(option::kMeIgnition);
+  if (!ignition && !c.IsSelected(option::kMeEntire)) return true;
+  if (UpdateMe(s_, dialog_) == 0) return true;
+  Fail(ignition ? flash_text::kMeIgnitionFailed : flash_text::kMeEntireFailed);
+  return false;
+}
+
+// The EC firmware the package carries goes to the controller last; a controller that took
+// it needs the machine to lose power, not merely restart.
+bool FlashRun::UpdatePackageEc() {
+  const config::ModuleSlot& module = s_.config.Modules()[config::ModuleSlotId::kEc];
+  if (module.Empty()) return true;
+  ecme::EcUpdateEnv env{s_.smi, s_.ofbd, s_.platform.os, [this](const std::string& text) { s_.Print("%s", text.c_str()); },
+                        [this](uint16_t done, uint16_t total) { dialog_.OnEcProgress(done, total); }};
+  const std::span<const uint8_t> image(module.data.data(), std::min<size_t>(module.size, module.data.size()));
+  if (ecme::UpdateEcFirmware(env, image) != 0) {
+    Fail(flash_text::kEcFailed);
+    return false;
+  }
+  s_.config.SelectCommand(option::kReboot, false);
+  s_.config.SelectCommand(option::kShutdown, true);
+  return true;
 }
 
 bool FlashRun::PrepareNcbs() {
@@ -157,23 +192,6 @@ bool FlashRun::FileFitsMachine() const {
   const policy::SystemIdentity& id = s_.identity;
   return policy::IdMatches(id) ||
          (s_.config.IsSelected(option::kSystemExtendedId) && policy::ExtensionListHolds(id));
-}
-
-bool FlashRun::RefuseUnsupported() {
-  const config::ConfigStore& c = s_.config;
-  if (c.IsSelected(option::kMeIgnition) || c.IsSelected(option::kMeEntire)) {
-    Fail(flash_text::kMeNotSupported);
-    return false;
-  }
-  if (c.IsSelected(option::kMeFwUpdLcl)) {
-    Fail(flash_text::kMeToolNotSupported);
-    return false;
-  }
-  if (!c.Modules()[config::ModuleSlotId::kEc].Empty()) {
-    Fail(flash_text::kEcFirmwareNotSupported);
-    return false;
-  }
-  return true;
 }
 
 void FlashRun::PreserveSmbios() {
@@ -285,8 +303,8 @@ void FlashRun::Fail(const char* text) {
 
 void FlashRun::Finish() {
   os::OsServices& os = s_.platform.os;
-  // The vendor tool never runs in this version, so it leaves no files to clean up.
   dialog_.EnableExitButton(true);
+  ecme::CleanUpMeTool(s_.meTool, os);
   s_.smi.DisableFlash();
   os.BlockUserInput(false);
   if (errorShown_) s_.platform.ui.MessageBox(errorText_, ui::kAppTitle, ui::style::kIconError);

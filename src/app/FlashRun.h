@@ -26,11 +26,9 @@ inline constexpr const char* kStoreSetupFailed = "Error: Store SETUP setting err
 inline constexpr const char* kRestoreSetupFailed = "Error: Restore SETUP setting error.";
 inline constexpr const char* kRomIdMismatch = "Korv ID is not match.\n";
 inline constexpr const char* kPowerOffWarning = "WARNING : System must power-off to have the changes take effect!";
-// What this version cannot flash yet; refused before anything is written.
-inline constexpr const char* kMeNotSupported = "Error: Updating the ME firmware is not supported yet.";
-inline constexpr const char* kEcFirmwareNotSupported =
-    "Error: Updating the EC firmware of the package is not supported yet.";
-inline constexpr const char* kMeToolNotSupported = "Error: The vendor ME update tool is not supported yet.";
+inline constexpr const char* kMeIgnitionFailed = "Programming ME Ignition Firmware Block error.";
+inline constexpr const char* kMeEntireFailed = "Programming ME Entire Firmware Block error.";
+inline constexpr const char* kEcFailed = "Programming EC error.";
 }  // namespace flash_text
 
 class FlashRun {
@@ -50,9 +48,10 @@ class FlashRun {
   bool PrepareNcbs();
   // The opened file's identity matches the running machine's.
   bool FileFitsMachine() const;
-  // Refuses what this version cannot update, before any region is touched.
-  bool RefuseUnsupported();
   void PreserveSmbios();
+  // The ME region, then the package's EC firmware; false with the error text set.
+  bool UpdateMeRegion();
+  bool UpdatePackageEc();
   // The regions in their fixed order; false at the first one that failed.
   bool WriteRegions();
   bool UpdateNvram();

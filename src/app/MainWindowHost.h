@@ -28,7 +28,11 @@ class MainWindowHost final : public ui::MainDialogHost {
   void OpenRomFile(ui::FlashDialog& dialog) override;
   void SaveCurrentBios(ui::FlashDialog& dialog) override;
   bool CheckUpdatePermission(std::string& message) override;
-  uint32_t ImageSize() override { return static_cast<uint32_t>(s_.Image().size()); }
+  // A bare ME region was measured against the ME region the firmware named when it was
+  // loaded; against the flash size it would never fit.
+  uint32_t ImageSize() override {
+    return s_.meIgnitionImage ? s_.smi.TotalFlashSize() : static_cast<uint32_t>(s_.Image().size());
+  }
   uint32_t FlashSize(bool reread) override;
   uint32_t RetryCount() override { return s_.flashSession.retryCount; }
   void WaitMs(uint32_t ms) override { s_.platform.os.SleepMs(ms); }

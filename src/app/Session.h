@@ -19,6 +19,7 @@
 #include "config/WordOptions.h"
 #include "core/Format.h"
 #include "core/SessionEnd.h"
+#include "ecme/MeTool.h"
 #include "firmware/FirmwareDefaults.h"
 #include "firmware/FirmwareInfo.h"
 #include "firmware/IoDriver.h"
@@ -82,6 +83,11 @@ class Session : public core::SessionEnd {
   // what follows it, and the whole goes to the firmware.
   std::span<uint8_t> Image() { return image_; }
   std::span<uint8_t> UploadImage() { return loaded_; }
+  // The image as loaded, before a full-flash image was narrowed to its firmware region.
+  std::span<uint8_t> FullImage() { return loaded_; }
+  // A full-flash image is flashed from its system-firmware region on; the ME update still
+  // reads the whole.
+  void NarrowImage(size_t offset, size_t size) { image_ = image_.subspan(offset, size); }
   uint16_t LeadingHeaderLength() const { return leadingHeader_; }
   std::span<const uint8_t> Image() const { return image_; }
   bool ImageFromPackage() const { return imageFromPackage_; }
@@ -125,6 +131,8 @@ class Session : public core::SessionEnd {
   uint8_t meCapability = 0;
   std::array<uint32_t, 2> meTarget{};
   bool meInImage = false;
+  bool meIgnitionImage = false;    // the image is the bare ME region
+  ecme::MeToolFiles meTool;        // the vendor ME tool and its image, when written
   bool setupPreserveUnsupported = true;
   bool candidateMatched = false;
   FlashSession flashSession;

@@ -9,6 +9,8 @@
 #include "config/CommandScript.h"
 #include "core/Bytes.h"
 #include "core/CText.h"
+#include "ecme/MeTool.h"
+#include "firmware/MeRegion.h"
 #include "package/ExtractionRuns.h"
 #include "package/OwnFilePath.h"
 #include "policy/AdminPassword.h"
@@ -146,21 +148,35 @@ void QueryMeCapability(Session& s) {
   if (s.ofbd.MeRegionQuery(3) == 0) s.meCapability |= Session::kMeEntireAccepted;
 }
 
+// On a machine with a management engine the image may be a full-flash image (flashed from
+// its system-firmware region on) or the bare ME region.
+void CheckMeImage(Session& s) {
+  const firmware::MeCheckInput input{s.config.IsSelected(kMeIgnition), s.config.IsSelected(kMeEntire),
+                                     firmware::MeAnswer::From(s.ofbd.KeptMeAnswer()), s.smi.TotalFlashSize()};
+  const firmware::MeCheckResult check =
+      firmware::CheckMeImage(s.Image(), input, [&](const char* text) { s.Print("%s", text); });
+  if (check.error != 0 && s.words.romGiven) {
+    auto env = s.Policy();
+    policy::ReadCurrentIdentity(env, s.identity);
+    policy::RefuseUnsupported(env, s.identity);
+  }
+  s.meInImage = check.MeInImage();
+  s.meIgnitionImage = check.ignitionImage;
+  if (check.regionFromFull) s.NarrowImage(check.offset, check.size);
+}
+
 // Tries the package's images from the current ROM number on until one fits the machine
 // (or the number was fixed), skipping numbers the package does not carry.
 void SelectRomImage(Session& s) {
   const auto romMissing = [&] { return s.config.Modules()[config::ModuleSlotId::kRom].Empty(); };
   while (true) {
     s.LoadRomImage();
-    if (s.meCapability != 0) {
-      // The ME image check arrives with the management-engine update; until then a firmware
-      // that offers it cannot be served safely.
-      s.Print("- ME region data of this firmware are not supported by this version.\n");
-      s.EndSession(config::error::kMeData);
-    }
     s.meInImage = false;
+    s.meIgnitionImage = false;
+    if (s.meCapability != 0) CheckMeImage(s);
     auto env = s.Policy();
-    policy::RunPolicyChecks(env, s.identity, {s.romNumber, !romMissing(), s.Image()}, s.candidateMatched);
+    policy::RunPolicyChecks(env, s.identity, {s.romNumber, !romMissing(), s.Image(), s.meIgnitionImage},
+                            s.candidateMatched);
     if (s.words.romGiven || s.candidateMatched || s.words.forcetype) return;
     do {
       if (s.romNumber >= policy::kLastRomNumber) {
@@ -267,10 +283,7 @@ void RunStartup(Session& s, std::vector<std::string> args) {
 
   if (s.flags.slRequested) s.oem.SignalSl();
   ApplyOptionsToSession(s.config, s.ImageFromPackage(), s.flashSession);
-  if (s.flashSession.vendorMeTool) {
-    s.Print("- The vendor ME update tool is not supported by this version.\n");
-    s.EndSession(config::error::kInvalidOption);
-  }
+  if (s.flashSession.vendorMeTool) s.meTool = ecme::PrepareMeTool(s.config.Modules(), s.platform.os);
   s.setupPreserveUnsupported = s.ofbd.SetupPreserve(1) != 0;
 
   MainWindowHost host(s);

@@ -80,7 +80,10 @@ class SmiFlash {
   bool InterfaceOpen() const { return interfaceOpen_; }
   const std::optional<FlashInfo>& Info() const { return info_; }
   void ForgetFlashInfo() { info_.reset(); }
-  uint32_t TotalFlashSize() const { return info_ ? info_->TotalSize() : 0; }
+  uint32_t TotalFlashSize() const { return sizeOverride_ ? *sizeOverride_ : info_ ? info_->TotalSize() : 0; }
+  // While the ME region is programmed the flash reaches further than the block table.
+  void SetTotalFlashSizeOverride(std::optional<uint32_t> size) { sizeOverride_ = size; }
+  std::optional<uint32_t> TotalFlashSizeOverride() const { return sizeOverride_; }
 
   bool ReadFlash(uint32_t address, uint32_t length, std::span<uint8_t> destination,
                  const core::ProgressCallback& progress = {});
@@ -112,6 +115,7 @@ class SmiFlash {
   bool enabled_ = false;
   bool interfaceOpen_ = false;
   std::optional<FlashInfo> info_;
+  std::optional<uint32_t> sizeOverride_;
 };
 
 }  // namespace nox::firmware

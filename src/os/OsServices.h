@@ -1,9 +1,11 @@
 // Everything the utility asks of the operating system: single instance, keeping the machine
 // awake and its buttons quiet during a flash, shutting out input, restart and power-off,
-// pauses and the end of the process. Windows does the real thing; the simulated machine
-// records each effect in its journal and never touches the host.
+// temporary files and outside programs, pauses and the end of the process. Windows does the
+// real thing; the simulated machine records each effect that has no meaning on its host in
+// its journal and never touches the host with it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -18,6 +20,12 @@ namespace nox::os {
 inline constexpr const char* kFirstInstanceMutex = "NOXWINGUI";
 inline constexpr const char* kServicesMutex = "NOXWINGUI.{5b5b8120-cd0e-11d9-b61b-0001294c3bd8}";
 inline constexpr uint32_t kErrAlreadyRunning = 97;
+// The longest temporary directory the program takes, as the Windows path limit allows.
+inline constexpr size_t kMaxTempDirectory = 260;
+
+// The command processor a command line goes to, which decides how an argument with blanks
+// or special characters has to be quoted to arrive as one.
+enum class CommandShell : uint8_t { kCmd, kPosixSh };
 
 // The system's version query: platform (0 Win32s, 1 Windows 9x, 2 NT), major and minor.
 struct OsVersionInfo {
@@ -64,6 +72,20 @@ class OsServices : public Clock, public FirmwareTables {
   // takes), with `error` set to the system's own code for why: GetLastError on Windows,
   // errno on POSIX.
   virtual std::optional<std::string> CurrentDirectory(uint32_t& error) = 0;
+  // The directory for temporary files, ending in a separator and at most kMaxTempDirectory
+  // characters; none when the system gives none that fits.
+  virtual std::optional<std::string> TempDirectory() = 0;
+
+  virtual CommandShell Shell() const = 0;
+  // Runs `command` through the command processor and waits for it to end: its exit status,
+  // or -1 when no command processor could be started.
+  virtual int RunCommand(const std::string& command) = 0;
+
+  // Moves a file, replacing one at `to`, also from one volume to another; false when the
+  // file did not move.
+  virtual bool MoveFileReplacing(const std::string& from, const std::string& to) = 0;
+  virtual bool RemoveFile(const std::string& path) = 0;
+  virtual bool CanOpenForReading(const std::string& path) = 0;
 
   // Ends the process with `code`. Only a test double returns (by throwing).
   [[noreturn]] virtual void ExitProcess(uint32_t code) = 0;

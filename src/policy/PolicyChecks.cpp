@@ -139,6 +139,17 @@ void RunPolicyChecks(PolicyEnv& env, SystemIdentity& identity, const Candidate& 
     Refuse(env, core::Format("Can't find the number %02d ROM file ...\nPress OK to quit.", candidate.romNumber),
            kWarning);
   }
+  if (candidate.meRegionOnly) {
+    // Only the firmware's begin request decides whether the region may be written; the
+    // power source must still hold out.
+    matched = true;
+    ReadCurrentIdentity(env, identity);
+    if (env.info.EcbPresent()) {
+      while (CheckPowerSource(env, identity) == 0) {
+      }
+    }
+    return;
+  }
   // The layout of this image also locates its identity file.
   env.smi.EnableFlash();
   if (const auto& info = env.smi.Info()) env.layout.SetBlockTable(*info);

@@ -41,6 +41,8 @@ struct Candidate {
   uint32_t romNumber = 0;
   bool loaded = false;                 // the package holds an image for romNumber
   std::span<const uint8_t> image;
+  // The image is the bare ME region: it carries no system identity or version to check.
+  bool meRegionOnly = false;
 };
 
 }  // namespace nox::policy

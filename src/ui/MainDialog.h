@@ -29,6 +29,8 @@ class FlashDialog {
   virtual void OnVerifying(uint32_t address, uint32_t value, uint32_t length) = 0;
   virtual void OnEcProgress(uint16_t done, uint16_t total) = 0;
 
+  // While the ME region is programmed the map covers the whole part.
+  virtual void SetMeUpdateInProgress(bool running) = 0;
   // "NVRAM.", "Main Bios.", "BB.", "NCB.", "EC.": what the callbacks name after their verb.
   virtual void SetRegionLabel(const std::string& label) = 0;
   // The stage field on its own: "Done.", "Failed!", "Erase Failed!", ...
@@ -71,6 +73,7 @@ class ModelFlashDialog : public FlashDialog {
     Changed(page_.OnVerifying(address, value, length));
   }
   void OnEcProgress(uint16_t done, uint16_t total) override { Changed(page_.OnEcProgress(done, total)); }
+  void SetMeUpdateInProgress(bool running) override { page_.Map().SetMeUpdateInProgress(running); }
   void SetRegionLabel(const std::string& label) override { page_.SetRegionLabel(label); }
   void SetStatus(const std::string& text) override { Changed({page_.SetStageText(text), false}); }
   void SetMessageLines(const std::string& first, const std::string& second) override {

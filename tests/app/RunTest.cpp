@@ -298,6 +298,8 @@ Tweak Fails(FlashOp op, uint32_t address) {
 const RunCase kStartups[] = {
     {.name = "NopauseNeedsTheFirmwaresFlagOrLr", .words = {"/nopause"}, .exitCode = kExitUnknownCommand,
      .says = {kStartBox}, .saysNot = {"Start to flash"}},
+    {.name = "UnknownWord", .words = {"/bogus"}, .exitCode = kExitUnknownCommand,
+     .says = {kStartBox, "Error : Unknown command."}},
     {.name = "NopauseWithLr", .words = {"/lr", "/nopause"}, .says = {kWindowTitle},
      .saysNot = {kStartBox, "Start to flash"}},
     {.name = "NopauseWithTheFirmwaresFlag", .words = {"/nopause"}, .machine = [](auto& p) { p.ecb1.flags = 0x40; },
@@ -308,8 +310,6 @@ const RunCase kStartups[] = {
      .roms = {{0, Image::kOther}}, .inOrder = {{{"type", 81}, {"selectedMask", 199}, {"offMask", 0}}}},
     {.name = "Cfgbhv1DeclaresEveryOption", .script = "/cfgbhv:1 /p", .roms = {{0, Image::kOther}},
      .inOrder = {{{"type", 81}, {"offMask", 6143}}}},
-    {.name = "VendorMeToolRefused", .script = "/p /mefwupdlcl", .exitCode = 8,
-     .says = {"The vendor ME update tool is not supported by this version."}},
     // 0 and 1 are tried and refused, 2 is not in the package, 3 is taken.
     {.name = "OnlyImage3Fits", .roms = {{0, Image::kOther}, {1, Image::kOther2}, {3, Image::kFit}},
      .says = {kWindowTitle}, .inOrder = {{{"select", 31}}, {{"select", 31}}, {{"select", 31}}}},
@@ -330,6 +330,9 @@ const RunCase kStartups[] = {
 // The flash run: which regions are touched and in what order, the setup-preserve requests
 // around the NVRAM, what a refusing firmware or a failing part stops, and how the run ends.
 const RunCase kFlashRuns[] = {
+    // Nothing else is touched: the EC and the non-critical blocks keep the machine's contents.
+    {.name = "NvramMainBiosBootBlockInThatOrder", .script = "/p /b /n", .inOrder = {kRestart},
+     .touched = Strings{"nvram", "main", "bb"}, .nowImage = {"nvram", "main", "bb"}},
     {.name = "SetupKeptAroundTheNvram", .script = "/n /sp", .machine = [](auto& p) { p.setupPreserve.supported = true; },
      .inOrder = {{{"subFunction", 2}, {"answer", 1}}, {{"op", "erase"}, {"addr", 0x20000}},
                  {{"subFunction", 4}, {"answer", 1}}, kRestart},
@@ -348,11 +351,6 @@ const RunCase kFlashRuns[] = {
      .nowImage = {"nvram", "main"}, .holes = 2, .erasesIn = {{0x60000, 0x420000}}},
     {.name = "NcbMissingFromTheImage", .script = "/p /k5",
      .says = {"Error: Requested non-critical block not available in ROM file."}, .touched = Strings{}},
-    {.name = "MeUpdateRefused", .script = "/p /me", .says = {"Error: Updating the ME firmware is not supported yet."},
-     .touched = Strings{}},
-    {.name = "PackageEcFirmwareRefused", .script = "/p",
-     .says = {"Error: Updating the EC firmware of the package is not supported yet."}, .touched = Strings{},
-     .further = {{"@EC0", std::vector<uint8_t>(2048, 0x5A)}}},
     {.name = "FailedVerifyLeavesLaterRegionsAlone", .script = "/p /b",
      .machine = [](auto& p) { p.faults.bitFlips = {{0x100000, 4096, 100000, 1}}; },
      .says = {"Verify Failed!", "Please call your local KORV service center for assistance."}, .lacks = {kRestart},

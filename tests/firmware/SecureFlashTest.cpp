@@ -26,51 +26,36 @@ void PutHeader(std::vector<uint8_t>& image, size_t at, uint16_t length) {
   core::StoreLe16(&image[at + 28], length);
 }
 
+// `marker`, `header`: where a marker and a header of `length` go (-1: none); `more`: a second
+// marker (and a header of 96 bytes 100 bytes behind it) or a second header of 64 bytes.
 TEST(CapsuleHeader, IsFoundAtTheStartOrBehindTheMarkerOnly) {
-  constexpr size_t kSize = 40000;
-  constexpr size_t kMarker = 100;
-  constexpr size_t kWindow = kMarker + 16;  // the first place a capsule GUID may follow
-  struct Case {
-    const char* what;
-    std::function<void(std::vector<uint8_t>&)> build;
-    std::optional<size_t> leading, embedded;
-  };
+  constexpr long kSize = 40000, kWindow = 100 + 16;  // the first place a capsule GUID may follow the marker
+  struct Case { const char* what; long marker, header; uint16_t length; long more; long leading, embedded; };
   const Case cases[] = {
-      {"header at the start", [](auto& i) { PutHeader(i, 0, 64); }, 0, std::nullopt},
-      {"too short for its own length field", [](auto& i) { PutHeader(i, 0, 29); }, std::nullopt, std::nullopt},
-      {"longer than the image", [](auto& i) { PutHeader(i, 0, 0xFFFF); PutHeader(i, kSize - 64, 64); },
-       std::nullopt, std::nullopt},
-      {"last place in the marker's window",
-       [](auto& i) { PutGuid(i, kMarker, MarkerGuid()); PutHeader(i, kWindow + 10239, 64); }, std::nullopt,
-       kWindow + 10239},
-      {"one byte past the window",
-       [](auto& i) { PutGuid(i, kMarker, MarkerGuid()); PutHeader(i, kWindow + 10240, 64); }, std::nullopt,
-       std::nullopt},
-      {"capsule GUID without a marker", [](auto& i) { PutHeader(i, 5000, 64); }, std::nullopt, std::nullopt},
-      {"a later marker has the header",
-       [](auto& i) {
-         PutGuid(i, kMarker, MarkerGuid());
-         PutGuid(i, 30000, MarkerGuid());
-         PutHeader(i, 30100, 96);
-       },
-       std::nullopt, 30100},
-      {"a broken header behind the marker, a good one after it",
-       [](auto& i) {
-         PutGuid(i, kMarker, MarkerGuid());
-         PutHeader(i, 200, 4);
-         PutHeader(i, 300, 64);
-       },
-       std::nullopt, 300},
-      {"marker at the very end", [](auto& i) { PutGuid(i, kSize - 16, MarkerGuid()); }, std::nullopt, std::nullopt},
-  };
+      {"header at the start", -1, 0, 64, -1, 0, -1},
+      {"too short for its own length field", -1, 0, 29, -1, -1, -1},
+      {"longer than the image", -1, 0, 0xFFFF, kSize - 64, -1, -1},
+      {"last place in the marker's window", 100, kWindow + 10239, 64, -1, -1, kWindow + 10239},
+      {"one byte past the window", 100, kWindow + 10240, 64, -1, -1, -1},
+      {"capsule GUID without a marker", -1, 5000, 64, -1, -1, -1},
+      {"a later marker has the header", 100, -1, 0, 30000, -1, 30100},
+      {"a broken header behind the marker, a good one after it", 100, 200, 4, 300, -1, 300},
+      {"marker at the very end", kSize - 16, -1, 0, -1, -1, -1}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     std::vector<uint8_t> image(kSize, 0xFF);
-    c.build(image);
+    if (c.marker >= 0) PutGuid(image, c.marker, MarkerGuid());
+    if (c.header >= 0) PutHeader(image, c.header, c.length);
+    if (c.more >= 0 && c.marker >= 0 && c.header < 0) {
+      PutGuid(image, c.more, MarkerGuid());
+      PutHeader(image, c.more + 100, 96);
+    } else if (c.more >= 0) {
+      PutHeader(image, c.more, 64);
+    }
     const auto leading = LeadingCapsuleHeader(image);
     const auto embedded = EmbeddedCapsuleHeader(image);
-    EXPECT_EQ(leading ? std::optional(leading->offset) : std::nullopt, c.leading);
-    EXPECT_EQ(embedded ? std::optional(embedded->offset) : std::nullopt, c.embedded);
+    EXPECT_EQ(std::make_pair(leading ? long(leading->offset) : -1, embedded ? long(embedded->offset) : -1),
+              std::make_pair(c.leading, c.embedded));
   }
 }
 
@@ -103,42 +88,31 @@ std::vector<std::pair<uint32_t, uint32_t>> Pieces(const nox::testing::SimRig& ri
   return pieces;
 }
 
+// `header`: where a header of `length` goes, behind a marker 40 bytes ahead unless at the start.
 TEST(SecureFlashExchange, EveryPieceGoesWhereTheFirmwareExpectsIt) {
   using Pairs = std::vector<std::pair<uint32_t, uint32_t>>;
-  struct Case {
-    const char* what;
-    size_t size;
-    std::function<void(std::vector<uint8_t>&)> build;
-    Pairs pieces;
-    std::vector<std::array<uint32_t, 3>> progress;
-  };
+  struct Case { const char* what; size_t size; long header; uint16_t length; Pairs pieces; };
   const Case cases[] = {
-      {"65536 bytes: two whole pieces", 65536, {}, {{0, 32768}, {32768, 32768}},
-       {{65536, 0, 1}, {65536, 32768, 1}, {0, 0, 0}}},
-      {"70000 bytes: a last piece of 4464", 70000, {}, {{0, 32768}, {32768, 32768}, {65536, 4464}},
-       {{70000, 0, 1}, {70000, 32768, 1}, {70000, 65536, 1}, {0, 0, 0}}},
-      {"a header at the start goes with the image", 40000, [](auto& i) { PutHeader(i, 0, 64); },
-       {{0, 32768}, {32768, 7232}}, {{40000, 0, 1}, {40000, 32768, 1}, {0, 0, 0}}},
-      {"a header inside goes ahead, the image behind it", 40000,
-       [](auto& i) {
-         PutGuid(i, 1000, MarkerGuid());
-         PutHeader(i, 1040, 80);
-       },
-       {{0, 80}, {80, 32768}, {32848, 7232}}, {{40000, 0, 1}, {40000, 32768, 1}, {0, 0, 0}}},
-  };
+      {"65536 bytes: two whole pieces", 65536, -1, 0, {{0, 32768}, {32768, 32768}}},
+      {"70000 bytes: a last piece of 4464", 70000, -1, 0, {{0, 32768}, {32768, 32768}, {65536, 4464}}},
+      {"a header at the start goes with the image", 40000, 0, 64, {{0, 32768}, {32768, 7232}}},
+      {"a header inside goes ahead, the image behind it", 40000, 1040, 80, {{0, 80}, {80, 32768}, {32848, 7232}}}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     nox::testing::SimRig rig("secure-16m");
     rig.Open();
     ASSERT_TRUE(rig.secure->Capable());
     std::vector<uint8_t> image(c.size, 0x5A);
-    if (c.build) c.build(image);
-    std::vector<std::array<uint32_t, 3>> progress;
+    if (c.header > 0) PutGuid(image, c.header - 40, MarkerGuid());
+    if (c.header >= 0) PutHeader(image, c.header, c.length);
+    // The progress goes by the image as the user chose it, and ends with a call of zeros.
+    std::vector<std::array<uint32_t, 3>> progress, expected;
+    for (uint32_t at = 0; at < c.size; at += 32768) expected.push_back({uint32_t(c.size), at, 1});
+    expected.push_back({0, 0, 0});
     const size_t mark = rig.Mark();
     const core::ProgressCallback record = [&](uint32_t a, uint32_t b, uint32_t l) { progress.push_back({a, b, l}); };
     ASSERT_TRUE(rig.secure->LoadImageToFirmware(image, 0, record));
-    EXPECT_EQ(Pieces(rig, mark), c.pieces);
-    EXPECT_EQ(progress, c.progress);
+    EXPECT_EQ(std::make_pair(Pieces(rig, mark), progress), std::make_pair(c.pieces, expected));
     // Once across, the image is not sent again.
     const size_t again = rig.Mark();
     EXPECT_TRUE(rig.secure->LoadImageToFirmware(image, 0, record));

@@ -1,14 +1,17 @@
 // The operating-system services of a simulated run. That every other effect lands in the
-// machine's journal, and is undone by the end of a run, is proven by the whole runs (tests/app).
+// machine's journal, and is undone by the end of a run, is proven by the whole runs (tests/app);
+// that a restart takes the machine down until the next run boots it, by the noxsim scenario.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <optional>
 #include <set>
+#include <tuple>
 #include <string>
 #include <vector>
 
 #include "platform/sim/Machine.h"
 #include "platform/sim/Presets.h"
-#include "platform/sim/RomImage.h"
 #include "platform/sim/SimOsServices.h"
 
 namespace nox::sim {
@@ -27,7 +30,7 @@ TEST(SimOsServices, InstancesPausesAndFirmwareTables) {
   os.SleepMs(1000);  // the pause is journaled
   const auto last = machine->GetJournal().Entries().back();
   EXPECT_EQ(std::pair(last.value("event", ""), last.value("ms", 0)), std::pair(std::string("pause"), 1000));
-  // The FADT of the profile, and no other table.
+  // The FADT of the profile, its size asked for first, and no other table.
   const uint32_t size = os.ReadTable(0x41435049, 0x50434146, {});
   ASSERT_GT(size, 50u);
   std::vector<uint8_t> fadt(size);
@@ -36,23 +39,29 @@ TEST(SimOsServices, InstancesPausesAndFirmwareTables) {
   EXPECT_EQ(os.ReadTable(0x41435049, 0x54445344, fadt), 0u);
 }
 
-// A restart takes the machine down and applies nothing; the next run switches it on before it
-// starts its services, and finds the firmware it was flashed with running.
-TEST(SimOsServices, ARestartLeavesTheMachineDownUntilTheNextRunBootsIt) {
+// The host's temporary directory and shell; a command also lands in the journal.
+TEST(SimOsServices, TemporaryDirectoryAndCommands) {
   std::string error;
-  const Profile p = *MakePreset("minimal-1m");
-  const auto machine = Machine::InMemory(p, error);
-  RomOptions next = RunningRomOptions(p);
-  next.version = "A02";
-  machine->Flash().Load(BuildRomImage(p, next).image);
+  const auto machine = Machine::InMemory(*MakePreset("minimal-1m"), error);
   SimOsServices os(*machine, nullptr, [](uint32_t) {});
-  os.RestartMachine();
-  EXPECT_EQ(std::make_pair(machine->Down(), machine->GetProfile().identity.version), std::make_pair(true, std::string("A01")));
-  ASSERT_EQ(os.InitOsServices(), 0u);
-  std::vector<std::string> events;
-  for (const auto& e : machine->GetJournal().Entries()) events.push_back(e.value("event", ""));
-  EXPECT_EQ(events, (std::vector<std::string>{"restart-requested", "reboot", "boot", "identity", "os-init"}));
-  EXPECT_EQ(std::make_pair(machine->Down(), machine->GetProfile().identity.version), std::make_pair(false, std::string("A02")));
+  const char* kept = std::getenv("TMPDIR");
+  const std::string saved = kept != nullptr ? kept : "";
+  const auto setTmpdir = [](const char* value) { value != nullptr ? setenv("TMPDIR", value, 1) : unsetenv("TMPDIR"); };
+  const std::string longest = "/" + std::string(258, 'a');  // with its separator: the limit
+  const std::string tooLong = longest + "a";
+  const std::pair<const char*, std::optional<std::string>> cases[] = {
+      {nullptr, "/tmp/"}, {"", "/tmp/"}, {"/var/x", "/var/x/"}, {"/var/x/", "/var/x/"},
+      {longest.c_str(), longest + "/"}, {tooLong.c_str(), std::nullopt}};
+  for (const auto& [tmpdir, expected] : cases) {
+    setTmpdir(tmpdir);
+    EXPECT_EQ(os.TempDirectory(), expected) << (tmpdir != nullptr ? tmpdir : "(unset)");
+  }
+  setTmpdir(kept != nullptr ? saved.c_str() : nullptr);
+
+  EXPECT_EQ(os.RunCommand("exit 3"), 3);
+  const auto last = machine->GetJournal().Entries().back();
+  EXPECT_EQ(std::make_tuple(last.value("event", ""), last.value("line", ""), last.value("status", 0)),
+            std::make_tuple(std::string("command"), std::string("exit 3"), 3));
 }
 
 }  // namespace

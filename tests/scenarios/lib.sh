@@ -49,6 +49,17 @@ expect_exit() {
   expect_rc "$1"
 }
 
+# snapshot FILE: the current machine's flash part as it is now.
+snapshot() { "$NOXSIM" dump "$MACHINE" -o "$WORK/$1" >/dev/null || { echo "cannot dump"; exit 1; }; }
+# region_is NAME equal|changed FILE: the region of the flash part compared with FILE.
+region_is() {
+  local line
+  line=$("$NOXSIM" diff "$MACHINE" "$WORK/$3" | grep -E "^$1 ")
+  if [[ -n $line && ( ($2 == equal && $line == *" equal") || ($2 == changed && $line == *"changed"*) ) ]]; then pass
+  else fail "$1 against $3: ${line:-no such region} (expected $2)"; fi
+}
+same_file() { if cmp -s "$1" "$2"; then pass; else fail "$1 differs from $2"; fi; }
+
 pass() { PASSED=$((PASSED + 1)); }
 fail() {
   FAILED=$((FAILED + 1))

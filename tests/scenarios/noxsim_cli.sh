@@ -13,7 +13,7 @@ sim() {
 m=$WORK/legacy
 sim 0 'created .* \(legacy-8m, running A06\)' create "$m" --preset legacy-8m
 sim 3 'holds a machine already' create "$m" --preset legacy-8m
-sim 3 'unknown preset "legacy-4m"; known: legacy-8m uefi-16m secure-16m minimal-1m' create "$WORK/x" --preset legacy-4m
+sim 3 'unknown preset "legacy-4m"; known: legacy-8m uefi-16m secure-16m me-16m minimal-1m' create "$WORK/x" --preset legacy-4m
 sim 3 'asf.port: 0xB0, but the FADT.s SMI_CMD names 0xB2' create "$WORK/y" --preset legacy-8m --set asf.port=0xB0
 sim 3 'enableAnswr: no such field' create "$WORK/y" --preset minimal-1m --set enableAnswr=1
 check "a refused create leaves no machine" test ! -e "$WORK/y/machine.json"
@@ -63,6 +63,45 @@ sim 1 '^main BIOS +0x010000-0x0DFFFF  changed' diff "$b" based.rom
 sim 0 '' dump "$b" -o based.bin
 check "the regions below the blocks as on the part" cmp -n 65536 based.rom based.bin
 
+# A chip with the flash descriptor and the ME region in front of the firmware's part, and an EC
+# with a flash of its own: images of the part, of the whole chip and of the ME region alone,
+# EC firmware images, and diff of each.
+e=$WORK/me
+sim 0 'created .* \(me-16m, running M05\)' create "$e" --preset me-16m
+sim 0 '^ME +descriptor 0x000000-0x000FFF, ME region 0x001000-0x7FFFFF, span 0x800000; answers ignition and entire; locked$' show "$e"
+expect_out "EC flash   128 KiB (ec.bin)"
+sim 0 '"unlocked": null' show "$e" --json
+check "flash.bin holds the whole chip" test "$(stat -c %s "$e/flash.bin")" -eq 16777216
+sim 0 '^m06.rom: 8388608 bytes, version M06' rom "$e" -o m06.rom
+sim 0 '^full.rom: 16777216 bytes, version M06.*, full chip$' rom "$e" -o full.rom --me-full --seed 2
+sim 0 'full chip without the "\$FID" marker$' rom "$e" -o nofid.rom --me-full --seed 2 --no-fid
+sim 0 '^mereg.rom: 8384512 bytes, ME region \(seed 2\)$' rom "$e" -o mereg.rom --me-region --seed 2
+check "the descriptor signature at 16" test "$(od -An -tx1 -j16 -N4 full.rom)" = " 5a a5 f0 0f"
+fid=$(grep -obUa '\$FID' full.rom)
+check "one \$FID marker, inside the firmware's part" test "$(wc -l <<<"$fid")" -eq 1 -a "${fid%%:*}" -gt $((0x800000 + 1024))
+check "no \$FID marker with --no-fid" test -z "$(grep -obUa '\$FID' nofid.rom)"
+check "the ME region image is the full image's" cmp -s mereg.rom <(tail -c +4097 full.rom | head -c 8384512)
+sim 2 'no-fid leaves the marker out of a full-chip image: it needs --me-full$' rom "$e" -o x.rom --no-fid
+sim 2 'me-full and --me-region: choose one$' rom "$e" -o x.rom --me-full --me-region
+sim 3 'this machine has no ME region' rom "$m" -o x.rom --me-full
+# The machine keeps its own descriptor but for the signature, its ME region is seed 1's.
+sim 1 '^descriptor +0x000000-0x000FFF  changed: 0x000014-0x000FFF$' diff "$e" full.rom
+check "ME region changed" grep -qE '^ME region +0x001000-0x7FFFFF  changed: 0x001000-0x7FFFFF$' "$OUT"
+check "the firmware's part at its chip offsets" grep -qE '^boot block +0xF80000-0xFFFFFF  changed' "$OUT"
+sim 1 '^main BIOS +0x060000-0x75FFFF  changed' diff "$e" m06.rom
+sim 0 '' rom "$e" -o own.rom --me-region
+sim 0 '^ME region +0x000000-0x7FEFFF  equal$' diff "$e" own.rom
+sim 0 '^ec.img: 131072 bytes of EC firmware \(seed 2\), the EC flash holds 131072$' ec "$e" -o ec.img
+sim 0 ': too large$' ec "$e" -o big.img --size 0x20001
+sim 1 '^EC flash +0x000000-0x01FFFF  changed' diff "$e" ec.img --ec
+sim 3 'big.img: 131073 bytes, the EC flash has 131072' diff "$e" big.img --ec
+sim 0 '' ec "$e" -o own.img --size 1000 --seed 1
+sim 0 '^EC flash +0x000000-0x0003E7  equal$' diff "$e" own.img --ec
+sim 3 'ecFlash.present is false' ec "$m" -o x.img
+sim 3 'ecFlash.size cannot change' set "$e" ecFlash.size=4096
+echo '{"n":7,"t":0,"smi":38,"op":"ofbd","class":134217728,"type":84,"subFunction":2,"length":4096,"flags":1,"status":1,"checksumOk":true,"received":4096}' >>"$e/journal.jsonl"
+sim 0 'ec data +len 4096 status 1 checksumOk=true received=4096$' trace "$e" --tail 1
+
 u=$WORK/uefi
 sim 0 'running B12' create "$u" --preset uefi-16m --set identity.version=B12 --set faults.writeProtected=true
 sim 0 'OEM call 99/15' show "$u"
@@ -104,6 +143,8 @@ sim 2 '^noxsim: --capsule and --capsule-inside: choose one$' rom "$s" -o x.rom -
 sim 2 '^noxsim: --unsigned and --damaged need --capsule or --capsule-inside$' rom "$s" -o x.rom --damaged
 sim 2 '^noxsim: --damaged spoils a signed image: not with --unsigned$' rom "$s" -o x.rom --capsule --unsigned --damaged
 sim 3 'secureFlash.capable: the secure-flash requests travel in OFBD blocks' create "$WORK/z" --preset secure-16m --set ofbdVersion=0
+# Z: must be read as the host's root by itself, not through a Wine prefix that happens to be there.
+export WINEPREFIX=$WORK/no-wine-prefix
 printf '{"pending":{"kind":"recovery","regions":2,"name":"S04.ROM","directories":["Z:%s"]}}' "${WORK//\//\\\\}" >"$s/secure-flash.json"
 sim 0 'pending recovery \(main BIOS\) from "S04.ROM"$' show "$s"
 sim 0 '"kind": "recovery"' show "$s" --json

@@ -23,22 +23,11 @@ expect_rc 1
 expect_no_out "highly recommended"
 wait $first
 
-CASE="unknown word"
-run tool '' /bogus
-expect_rc 2
-expect_out "Start to flash ..."
-expect_out "Error : Unknown command."
-
 CASE="driver missing from the package"
 "$NOXPACK" build --stub "$NOXWINGUI" -o nodriver --rom 0=new.rom >/dev/null
 run nodriver ''
 expect_rc 4
 expect_out "Error : Unable to load driver."
-
-CASE="firmware without flash support"
-machine nosupport legacy-8m --set faults.noSharedBlock=true
-run tool ''
-expect_rc 6
 
 CASE="writeromfile"
 machine m legacy-8m

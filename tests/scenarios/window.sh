@@ -4,17 +4,6 @@
 # compared with the flash part byte for byte.
 source "$(dirname "$0")/lib.sh" "$@"
 
-snapshot() { "$NOXSIM" dump "$MACHINE" -o "$WORK/$1" >/dev/null || { echo "cannot dump"; exit 1; }; }
-region_is() {
-  local line
-  line=$("$NOXSIM" diff "$MACHINE" "$WORK/$3" | grep -E "^$1 ")
-  if [[ -n $line && ( ($2 == equal && $line == *" equal") || ($2 == changed && $line == *"changed"*) ) ]]; then
-    pass
-  else
-    fail "$1 against $3: ${line:-no such region} (expected $2)"
-  fi
-}
-same_file() { if cmp -s "$1" "$2"; then pass; else fail "$1 differs from $2"; fi; }
 count_ops() { run_journal | grep -c "\"op\":\"$1\""; }
 
 # Save gives the flash part itself, whatever its size and block table.

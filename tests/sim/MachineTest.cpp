@@ -82,13 +82,10 @@ TEST_F(MachineDirectory, PowerLossKeepsExactlyWhatWasWrittenAndTheStateAndLookin
 }
 
 TEST_F(MachineDirectory, OpeningABrokenMachineSaysWhatIsWrong) {
-  auto fails = [&](bool made, const std::string& text) {
-    EXPECT_FALSE(made);
-    EXPECT_NE(error.find(text), std::string::npos) << error;
-  };
   ASSERT_TRUE(Machine::Create(dir, Preset("minimal-1m"), error));
   fs::resize_file(dir / "flash.bin", 4096);
-  fails(bool(Machine::Open(dir, error)), "4096 bytes, but flash.size is 1048576");
+  EXPECT_FALSE(Machine::Open(dir, error));
+  EXPECT_NE(error.find("4096 bytes, but flash.size is 1048576"), std::string::npos) << error;
   EXPECT_EQ(fs::file_size(dir / "flash.bin"), 4096u);  // a refused machine is not rewritten
   Profile outside = Preset("minimal-1m");
   outside.flash.blocks[1].size = 0x40000;  // past the end of the part
@@ -97,7 +94,8 @@ TEST_F(MachineDirectory, OpeningABrokenMachineSaysWhatIsWrong) {
   json j = ProfileToJson(Preset("minimal-1m"));
   j["flash"]["replyVersion"] = 14;
   std::ofstream(dir / "machine.json") << j.dump();
-  fails(bool(Machine::Open(dir, error)), "machine.json: flash.replyVersion: must be 9 to 13");
+  EXPECT_FALSE(Machine::Open(dir, error));
+  EXPECT_NE(error.find("machine.json: flash.replyVersion: must be 9 to 13"), std::string::npos) << error;
 }
 
 // SMI lines are JSON with the request's fields. Lines wait in memory, where they are seen, until
@@ -161,6 +159,15 @@ TEST(ProfileJson, PresetsSurviveTheirJsonFormAndBadSettingsNameTheFieldAndTheRea
       {"ecb1.offset=0x2E0", "ecb1.offset: the \"ECB1\" record at 0x2E0-0x2E5 overlaps the \"$ECB\" record and its texts at 0x200-0x2E4"},
       {"ecb.offset=0xFF40", "ecb.offset: the \"$ECB\" record and its texts at 0xFF40-0x10024 reaches past the 65535 bytes the utility maps of the segment"},
       {"ecb.messages=[\"Check ECB1 first\",\"\",\"\",\"\"]", "ecb1.offset: the utility's search finds \"ECB1\" first at 0x226, not at the record's 0x300"},
+      // An ME region lies between the descriptor's sector and the firmware's part, which starts at the span.
+      {"me={\"present\":true,\"span\":8192,\"regionStart\":0,\"regionSize\":4096}",
+       "me.regionStart: must be a multiple of 4096 from 0x1000 on (the descriptor takes the first sector)"},
+      {"me={\"present\":true,\"span\":8192,\"regionStart\":4096,\"regionSize\":8192}", "me.regionSize: the ME region ends past me.span"},
+      {"me={\"present\":true,\"span\":\"0xF801000\",\"regionStart\":4096,\"regionSize\":4096}",
+       "me.span: the chip (me.span + flash.size) is larger than 256 MiB"},
+      {"me={\"present\":true,\"span\":8192,\"regionStart\":4096,\"regionSize\":4096}",
+       "flash.base: must be 0 with an ME region: me.span places the firmware's part on the chip", true},
+      {"ecFlash.faults=[{\"request\":\"end\",\"status\":1}]", "ecFlash.faults[0].status: 1 is the success answer"},
       {"identity.version=A6", "identity.version: must be a letter and two digits, like A06"},
       {"identity.systemId=\"0x1G\"", "identity.systemId: \"0x1G\" is not a number"},
       {"firmware=bios", "firmware: must be \"legacy\" or \"uefi\""},
@@ -172,13 +179,7 @@ TEST(ProfileJson, PresetsSurviveTheirJsonFormAndBadSettingsNameTheFieldAndTheRea
       {"flash.blocks.9.type=1", "flash.blocks.9.type: no such field"},
       {"noequals", "\"noequals\": expected key=value"},
       {"asf.slotDistance=5", ""},   // the slot in the bytes between the distance and the port
-      {"asf.slotDistance=14", ""},  // right behind the port
-      // The table in the firmware's order: boot block first, the main BIOS halves swapped.
-      {"flash.blocks=[{\"start\":8257536,\"size\":131072,\"type\":0},{\"start\":4325376,\"size\":3932160,\"type\":1},"
-       "{\"start\":393216,\"size\":3932160,\"type\":1},{\"start\":131072,\"size\":131072,\"type\":2},"
-       "{\"start\":262144,\"size\":131072,\"type\":3},{\"start\":65536,\"size\":65536,\"type\":129},"
-       "{\"start\":0,\"size\":65536,\"type\":128}]",
-       ""}};
+      {"asf.slotDistance=14", ""}};  // right behind the port
   for (const Case& c : cases) {
     nlohmann::json json = ProfileToJson(c.based ? BasedPreset() : *MakePreset("legacy-8m"));
     std::string error = ApplySetting(json, c.assignment);
@@ -186,6 +187,10 @@ TEST(ProfileJson, PresetsSurviveTheirJsonFormAndBadSettingsNameTheFieldAndTheRea
     EXPECT_EQ(error, c.error) << c.assignment;
   }
   EXPECT_EQ(ProfileFromJson(nlohmann::json::array()).error, "profile: must be an object");
+  // The table in the firmware's order (boot block first, the main BIOS halves swapped) is as good.
+  nlohmann::json reversed = ProfileToJson(*MakePreset("legacy-8m"));
+  std::reverse(reversed["flash"]["blocks"].begin(), reversed["flash"]["blocks"].end());
+  EXPECT_EQ(ProfileFromJson(reversed).error, "");
 }
 
 TEST(EcLayout, EcbRecordWinsOverTheBlockTable) {
@@ -225,6 +230,7 @@ TEST(Regions, RequestsOfTheLastRunTalliedPerRegion) {
       {{"smi", 35}, {"op", "write"}, {"addr", 0xC400}, {"len", 1024}, {"status", 255}, {"fault", "status left at 255"}},
       {{"smi", 33}, {"op", "read"}, {"addr", 0x4000}, {"len", 1024}, {"status", 0}, {"misuse", "no signature"}},
       {{"smi", 33}, {"op", "read"}, {"addr", "0x4000"}, {"len", 1024}, {"status", 0}},
+      {{"smi", 35}, {"op", "write"}, {"addr", 0x4000}, {"len", 1024}, {"status", 0}, {"chip", true}},  // not a block's
       {{"smi", 32}, {"op", "enable"}, {"addr", 0x4000}, {"len", 0}},
       {{"event", "input"}, {"addr", 0x4000}, {"len", 1024}},
   };

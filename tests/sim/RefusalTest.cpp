@@ -120,10 +120,8 @@ TEST(SharedBlockAddress, TheSlotDecidesOnceTheUtilityKnowsItEbxOtherwise) {
   const Case cases[] = {
       {"opened: the slot decides", true, 2, 33, kCurrent, kOther, ""},
       {"opened: zero slot", true, 2, 33, kZero, kCurrent, kZeroSlot},
-      {"opened: released block in the slot", true, 2, 13, kStale, kCurrent,
-       "address slot holds a released shared block's address"},
-      {"opened: another address in the slot", true, 2, 37, kOther, kCurrent,
-       "address slot does not hold the shared block's address"},
+      {"opened: stale slot", true, 2, 13, kStale, kCurrent, "address slot holds a released shared block's address"},
+      {"opened: other slot", true, 2, 37, kOther, kCurrent, "address slot does not hold the shared block's address"},
       {"no FADT port: known from the first look", false, 1, 36, kZero, kCurrent, kZeroSlot},
       {"secure-flash OFBD goes by the slot", true, 2, 'p', kZero, kCurrent, kZeroSlot},
       {"released block in EBX", true, 2, 32, kCurrent, kStale, "EBX holds a released shared block's address"},
@@ -142,8 +140,8 @@ TEST(SharedBlockAddress, TheSlotDecidesOnceTheUtilityKnowsItEbxOtherwise) {
     const AsfProfile& asf = rig.machine->GetProfile().asf;  // the u32 the "$ASF" record points at
     core::StoreLe32(rig.machine->FSegment().data() + asf.offset + asf.slotDistance, value(c.slot));
     if (c.command == 'p') {
-      PutOfbd(rig, 64, 'p', 2, 4);  // the capability query, with the byte its answer clears
-      rig.block[28 + 258] = 1;
+      PutSecure(rig, 4);  // the capability query, with the byte its answer clears
+      rig.block[kBehind + 258] = 1;
     } else {
       rig.PutRequest(0, 1024);
     }
@@ -202,8 +200,7 @@ TEST(FlashCommands, MisusedRequestsAndAShortBlockAreJournaledAndNeverAnsweredAsS
 
 // --- OFBD blocks ---------------------------------------------------------------------------
 
-constexpr uint32_t kMe = 0x04000000, kEc = 0x08000000, kSetup = 0x02000000, kPassword = 0x20000000, kSecure = 0x40;
-constexpr size_t kBehind = 28;  // behind a secure-flash block
+constexpr uint32_t kMe = 0x04000000, kEc = 0x08000000, kSetup = 0x02000000, kPassword = 0x20000000;
 
 using Put = void (*)(Rig&);
 const Put kVersion = [](Rig& r) { PutOfbd(r, 0, 0, 0); };
@@ -218,20 +215,9 @@ const Put kEcData = [](Rig& r) {
   r.Put32(29, 63);
   core::StoreLe64(r.block.data() + 33, uint64_t{r.physical} + 1024);
 };
-const Put kSecureQuery = [](Rig& r) { PutOfbd(r, kSecure, 'p', 2, 4); r.block[kBehind + 258] = 1; };
-const Put kSecurePolicy = [](Rig& r) {
-  PutOfbd(r, kSecure, 'p', 2, 8);
-  r.block[kBehind] = 4;
-  r.Put32(kBehind + 1, 0x3);
-  r.Put32(kBehind + 21, 0x800000);
-  r.block[kBehind + 29] = 1;
-};
-const Put kSecurePiece = [](Rig& r) {
-  PutOfbd(r, kSecure, 'p', 2, 2);
-  core::StoreLe64(r.block.data() + kBehind, uint64_t{r.physical} + kBehind + 17);
-  r.Put32(kBehind + 12, 32768);
-  r.block[kBehind + 16] = 1;
-};
+const Put kSecureQuery = [](Rig& r) { PutSecure(r, 4); r.block[kBehind + 258] = 1; };
+const Put kSecurePolicy = [](Rig& r) { PutPolicy(r, 4, 0x3, 0x800000); };
+const Put kSecurePiece = [](Rig& r) { PutPiece(r, 0, std::vector<uint8_t>(32768)); };
 const Put kPasswordQuery = [](Rig& r) { PutOfbd(r, kPassword, 'R', 4); r.block[24] = 1; };
 const Put kSetupQuery = [](Rig& r) { PutOfbd(r, kSetup, 'V', 2, 1); };
 const Put kUnknownW = [](Rig& r) { PutOfbd(r, 0x01000000, 'W', 12); };

@@ -174,4 +174,30 @@ inline void PutOfbd(Rig& rig, uint32_t opClass, uint8_t type, uint16_t recordSiz
   rig.Put32(total - 4, 0xFFFF55AA);
 }
 
+// Secure-flash requests: a 'p' block of sub-function `sub` in an emptied block, its data
+// behind the record at 28.
+constexpr size_t kBehind = 28;
+inline void PutSecure(Rig& rig, uint8_t sub) {
+  std::fill(rig.block.begin(), rig.block.end(), uint8_t{0});
+  PutOfbd(rig, 0x40, 'p', 2, sub);
+}
+// One image piece: its own physical address, offset, length and status 1, the bytes behind.
+inline void PutPiece(Rig& rig, uint32_t offset, std::span<const uint8_t> bytes) {
+  PutSecure(rig, 2);
+  core::StoreLe64(rig.block.data() + kBehind, uint64_t{rig.physical} + kBehind + 17);
+  rig.Put32(kBehind + 8, offset);
+  rig.Put32(kBehind + 12, static_cast<uint32_t>(bytes.size()));
+  rig.block[kBehind + 16] = 1;
+  std::copy(bytes.begin(), bytes.end(), rig.block.begin() + kBehind + 17);
+}
+// The flash policy: type, region bits, recovery name, image size, status byte 29 set to 1.
+inline void PutPolicy(Rig& rig, uint8_t type, uint32_t regions, size_t size, const std::string& name = "") {
+  PutSecure(rig, 8);
+  rig.block[kBehind] = type;
+  rig.Put32(kBehind + 1, regions);
+  std::copy_n(name.begin(), std::min<size_t>(name.size(), 16), rig.block.begin() + kBehind + 5);
+  rig.Put32(kBehind + 21, static_cast<uint32_t>(size));
+  rig.block[kBehind + 29] = 1;
+}
+
 }  // namespace nox::sim::test

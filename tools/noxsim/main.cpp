@@ -9,30 +9,24 @@
 #include <string>
 #include <vector>
 
+#include "Common.h"
+#include "Images.h"
 #include "core/Format.h"
-#include "platform/sim/Capsule.h"
+#include "platform/sim/EcFlash.h"
 #include "platform/sim/Machine.h"
 #include "platform/sim/Presets.h"
 #include "platform/sim/Regions.h"
 #include "platform/sim/RomImage.h"
 #include "platform/sim/SecureFlash.h"
+#include "platform/sim/Sha256.h"
 #include "platform/sim/SmiHandler.h"
 
 namespace {
 
 using namespace nox::sim;
+using namespace noxsim;
 using nox::core::Format;
 namespace fs = std::filesystem;
-
-constexpr int kExitOk = 0;
-constexpr int kExitDifferent = 1;  // diff: the flash and the image differ
-constexpr int kExitUsage = 2;
-constexpr int kExitFailed = 3;
-
-int Failed(const std::string& what) {
-  std::cerr << "noxsim: " << what << "\n";
-  return kExitFailed;
-}
 
 const char* BlockTypeName(uint8_t type) {
   switch (type) {
@@ -42,19 +36,6 @@ const char* BlockTypeName(uint8_t type) {
     case 3: return "EC";
     default: return type >= 0x80 ? "NCB" : "other";
   }
-}
-
-bool WriteBytes(const std::string& path, std::span<const uint8_t> bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  return static_cast<bool>(out);
-}
-
-bool ReadBytes(const std::string& path, std::vector<uint8_t>& out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return true;
 }
 
 // --- create / set ---------------------------------------------------------------------
@@ -91,8 +72,12 @@ int Set(const std::string& dir, const std::vector<std::string>& sets) {
   }
   ProfileResult profile = ProfileFromJson(json);
   if (!profile.profile) return Failed(profile.error);
-  if (profile.profile->flash.size != machine->GetProfile().flash.size) {
-    return Failed("flash.size cannot change on an existing machine; create a new one");
+  const Profile& was = machine->GetProfile();
+  if (profile.profile->flash.size != was.flash.size || ChipSize(*profile.profile) != ChipSize(was)) {
+    return Failed("flash.size, me.present and me.span cannot change on an existing machine; create a new one");
+  }
+  if (profile.profile->ecFlash.present && was.ecFlash.present && profile.profile->ecFlash.size != was.ecFlash.size) {
+    return Failed("ecFlash.size cannot change on an existing machine; create a new one");
   }
   machine->RecordEffect("profile-changed", {{"settings", sets}});
   if (!machine->Persist(error)) return Failed(error);
@@ -140,6 +125,26 @@ std::string SecureSummary(const nlohmann::json& s) {
   return text;
 }
 
+std::string Hex(std::span<const uint8_t> bytes) {
+  std::string s;
+  for (uint8_t b : bytes) s += Format("%02x", b);
+  return s;
+}
+
+nlohmann::json MeJson(const Profile& p, const MachineState& st) {
+  nlohmann::json j = {{"present", p.me.present}, {"span", p.me.span}, {"regionStart", p.me.regionStart},
+                      {"regionSize", p.me.regionSize}, {"unlocked", nullptr}};
+  if (st.meWindow) j["unlocked"] = {{"selector", st.meWindow->selector}, {"start", st.meWindow->start}, {"end", st.meWindow->end}};
+  return j;
+}
+
+nlohmann::json EcFlashJson(const Machine& m) {
+  const auto contents = m.Ec().Contents();
+  if (!m.GetProfile().ecFlash.present) return nullptr;
+  return {{"size", contents.size()}, {"sha256", Hex(Sha256::Of(contents))},
+          {"head", Hex(contents.first(std::min<size_t>(16, contents.size())))}};
+}
+
 int Show(const std::string& dir, bool asJson) {
   std::string error;
   auto machine = Machine::Open(dir, error);
@@ -153,6 +158,8 @@ int Show(const std::string& dir, bool asJson) {
                         {"state", {{"smiCount", st.smiCount}, {"clockMs", st.clockMs},
                                    {"refreshCount", st.refreshCount}, {"eraseCounts", erases}}},
                         {"secureFlash", secure},
+                        {"me", MeJson(p, st)},
+                        {"ecFlash", EcFlashJson(*machine)},
                         {"machine", machine->Down() ? "down" : "running"}};
     std::cout << j.dump(2) << "\n";
     return kExitOk;
@@ -160,6 +167,7 @@ int Show(const std::string& dir, bool asJson) {
   std::cout << Format("machine    %s (%s, %s)\n", dir.c_str(), p.name.c_str(), p.uefi ? "UEFI" : "legacy BIOS");
   std::cout << Format("flash      %u KiB", p.flash.size / 1024);
   if (p.flash.base != 0) std::cout << Format(" (firmware from 0x%X)", p.flash.base);
+  if (p.me.present) std::cout << Format(" (from chip address 0x%X of %u KiB)", p.me.span, ChipSize(p) / 1024);
   std::cout << Format(", reply version %u, refusal marker %u, enable answers %u\n", p.flash.replyVersion,
                       p.flash.refusalMarker, p.enableAnswer);
   std::string names;
@@ -172,6 +180,20 @@ int Show(const std::string& dir, bool asJson) {
   if (p.asf.present) std::cout << Format(", $ASF 0x%X (slot +%u)", p.asf.port, p.asf.slotDistance);
   std::cout << Format(", OFBD version 0x%X\n", p.ofbdVersion);
   if (p.ecb.present) std::cout << Format("$ECB       flags 0x%02X, EC block 0x%X+0x%X\n", p.ecb.flags, p.ecb.ecBlockStart, p.ecb.ecBlockSize);
+  if (p.me.present) {
+    std::cout << Format("ME         descriptor 0x000000-0x%06X, ME region 0x%06X-0x%06X, span 0x%X; answers %s", p.me.regionStart - 1,
+                        p.me.regionStart, p.me.regionStart + p.me.regionSize - 1, p.me.span,
+                        p.me.ignition && p.me.entire ? "ignition and entire" : p.me.ignition ? "ignition" : p.me.entire ? "entire" : "nothing");
+    std::cout << (st.meWindow ? Format("; unlocked 0x%06X-0x%06X (%s)\n", st.meWindow->start, st.meWindow->end - 1,
+                                       st.meWindow->selector == 1 ? "ignition" : "entire")
+                              : std::string("; locked\n"));
+  }
+  if (const nlohmann::json ec = EcFlashJson(*machine); ec.is_object()) {
+    const unsigned size = ec.value("size", 0u);
+    std::cout << Format("EC flash   %s (ec.bin), SHA-256 %s..., starts %s\n",
+                        size % 1024 == 0 ? Format("%u KiB", size / 1024).c_str() : Format("%u bytes", size).c_str(),
+                        ec.value("sha256", std::string()).substr(0, 16).c_str(), ec.value("head", std::string()).c_str());
+  }
   std::cout << Format("status     flags 0x%04X now (%u refreshes)\n", machine->Handler().PlatformFlags(), st.refreshCount);
   std::cout << "blocks\n";
   for (size_t i = 0; i < p.flash.blocks.size(); ++i) {
@@ -197,40 +219,61 @@ int Dump(const std::string& dir, const std::string& output) {
   return kExitOk;
 }
 
-int Diff(const std::string& dir, const std::string& romPath) {
-  std::string error;
-  auto machine = Machine::Open(dir, error);
-  if (!machine) return Failed(error);
-  std::vector<uint8_t> rom;
-  if (!ReadBytes(romPath, rom)) return Failed(romPath + ": cannot be read");
-  const auto flash = machine->Flash().Bytes();
-  if (rom.size() != flash.size()) {
-    return Failed(Format("%s: %u bytes, the flash part has %u", romPath.c_str(), static_cast<unsigned>(rom.size()), static_cast<unsigned>(flash.size())));
+// A stretch of the image compared with the part: its offset in the image, where it lies in
+// the part, and its name.
+struct DiffRow {
+  std::string name;
+  uint32_t offset = 0;
+  uint32_t size = 0;
+  uint32_t onPart = 0;
+};
+
+// What an image of `imageSize` bytes is compared with: an image of the block table's part
+// region by region; on a machine with an ME region also a full-chip image (the descriptor and
+// the ME region first) and a bare ME region image.
+std::optional<std::vector<DiffRow>> DiffRows(const Profile& p, size_t imageSize) {
+  std::vector<DiffRow> rows;
+  const uint32_t base = FirmwareBase(p);
+  const MeProfile& me = p.me;
+  if (me.present && imageSize == me.regionSize) return std::vector<DiffRow>{{"ME region", 0, me.regionSize, me.regionStart}};
+  const bool chip = me.present && imageSize == ChipSize(p);
+  if (!chip && imageSize != p.flash.size) return std::nullopt;
+  if (chip) {
+    rows.push_back({"descriptor", 0, me.regionStart, 0});
+    rows.push_back({"ME region", me.regionStart, me.regionSize, me.regionStart});
+    const uint32_t meEnd = me.regionStart + me.regionSize;
+    if (meEnd < me.span) rows.push_back({"other", meEnd, me.span - meEnd, meEnd});
   }
-  // Where the image has ROM holes, an update keeps the machine's own bytes: differences
-  // there are told apart from the rest.
+  std::vector<Region> regions = RegionsOf(p.flash.blocks);
+  std::sort(regions.begin(), regions.end(), [](const Region& a, const Region& b) { return a.start < b.start; });
+  for (const Region& r : regions) rows.push_back({RegionName(r.type), r.start + (chip ? base : 0), r.size, r.start + base});
+  return rows;
+}
+
+// The differing ranges of each row, by offset in the image. Where the image has ROM holes, an
+// update keeps the machine's own bytes: differences there are told apart from the rest.
+bool PrintDifferences(const std::vector<DiffRow>& rows, std::span<const uint8_t> rom, std::span<const uint8_t> part) {
   std::vector<bool> inHole(rom.size(), false);
   for (const RomHole& h : FindRomHoles(rom)) std::fill_n(inHole.begin() + h.start, h.size, true);
-  std::vector<Region> regions = RegionsOf(machine->GetProfile().flash.blocks);
-  std::sort(regions.begin(), regions.end(), [](const Region& a, const Region& b) { return a.start < b.start; });
   bool different = false;
-  for (const Region& r : regions) {
-    const uint32_t end = r.start + r.size;
+  for (const DiffRow& row : rows) {
+    const uint32_t end = row.offset + row.size;
+    const auto same = [&](uint32_t a) { return part[row.onPart + (a - row.offset)] == rom[a]; };
     struct Change { uint32_t start, end; bool hole; };
     std::vector<Change> changed;
-    for (uint32_t a = r.start; a < end;) {
-      if (flash[a] == rom[a]) { ++a; continue; }
+    for (uint32_t a = row.offset; a < end;) {
+      if (same(a)) { ++a; continue; }
       // Differences closer than this are shown as one range: two images of random filler
       // coincide in a byte here and there, and a list of every such run says nothing.
       constexpr uint32_t kJoinGap = 16;
       uint32_t last = a, e = a + 1;
       for (; e < end && e - last <= kJoinGap && inHole[e] == inHole[a]; ++e) {
-        if (flash[e] != rom[e]) last = e;
+        if (!same(e)) last = e;
       }
       changed.push_back({a, last + 1, inHole[a]});
       a = e;
     }
-    std::cout << Format("%-14s 0x%06X-0x%06X  ", RegionName(r.type).c_str(), r.start, end - 1);
+    std::cout << Format("%-14s 0x%06X-0x%06X  ", row.name.c_str(), row.offset, end - 1);
     if (changed.empty()) {
       std::cout << "equal\n";
       continue;
@@ -243,7 +286,32 @@ int Diff(const std::string& dir, const std::string& romPath) {
     if (changed.size() > 8) std::cout << Format(" and %u more ranges", static_cast<unsigned>(changed.size() - 8));
     std::cout << "\n";
   }
-  return different ? kExitDifferent : kExitOk;
+  return different;
+}
+
+int Diff(const std::string& dir, const std::string& romPath, bool ec) {
+  std::string error;
+  auto machine = Machine::Open(dir, error);
+  if (!machine) return Failed(error);
+  std::vector<uint8_t> rom;
+  if (!ReadBytes(romPath, rom)) return Failed(romPath + ": cannot be read");
+  const Profile& p = machine->GetProfile();
+  if (ec) {
+    const auto contents = machine->Ec().Contents();
+    if (!p.ecFlash.present) return Failed("this machine's EC has no flash of its own (ecFlash.present is false)");
+    if (rom.empty() || rom.size() > contents.size()) {
+      return Failed(Format("%s: %u bytes, the EC flash has %u", romPath.c_str(), static_cast<unsigned>(rom.size()),
+                           static_cast<unsigned>(contents.size())));
+    }
+    return PrintDifferences({{"EC flash", 0, static_cast<uint32_t>(rom.size()), 0}}, rom, contents) ? kExitDifferent : kExitOk;
+  }
+  const std::optional<std::vector<DiffRow>> rows = DiffRows(p, rom.size());
+  if (!rows) {
+    std::string sizes = Format("%u", p.flash.size);
+    if (p.me.present) sizes += Format(" (the firmware's part), %u (the chip) or %u (the ME region)", ChipSize(p), p.me.regionSize);
+    return Failed(Format("%s: %u bytes, the flash part has %s", romPath.c_str(), static_cast<unsigned>(rom.size()), sizes.c_str()));
+  }
+  return PrintDifferences(*rows, rom, machine->Flash().Bytes()) ? kExitDifferent : kExitOk;
 }
 
 // --- trace / reboot -------------------------------------------------------------------
@@ -267,6 +335,15 @@ std::string FormattedTraceLine(const nlohmann::json& e) {
     // Secure-flash requests by what they ask rather than by the OFBD block's class and type.
     line += Format("%-11s", ("secure " + e.value("request", std::string("?"))).c_str());
     if (e.contains("offset")) line += Format(" offset 0x%X len %u", e.value("offset", 0u), e.value("length", 0u));
+    if (e.contains("status")) line += Format(" status %d", e.value("status", -1));
+  } else if (e.contains("smi") && !e.contains("misuse") && (e.value("class", 0u) == 0x04000000u || e.value("class", 0u) == 0x08000000u)) {
+    // ME region and EC transfer requests by what they ask.
+    static const char* const kMe[] = {"query", "begin", "end"};
+    const unsigned selector = e.value("selector", 0u), sub = e.value("subFunction", 0u);
+    line += e.value("class", 0u) == 0x04000000u
+                ? Format("%-11s", (std::string("me ") + kMe[selector % 3] + (selector < 3 ? " ign" : " ent")).c_str())
+                : Format("%-11s", (std::string("ec ") + (sub == 1 ? "begin" : sub == 2 ? "data" : "end")).c_str());
+    if (sub == 2) line += Format(" len %u", e.value("length", 0u));
     if (e.contains("status")) line += Format(" status %d", e.value("status", -1));
   } else if (e.contains("smi")) {
     line += Format("%-11s", e.value("op", std::string("?")).c_str());
@@ -356,107 +433,6 @@ int Reboot(const std::string& dir) {
   return kExitOk;
 }
 
-// --- rom ------------------------------------------------------------------------------
-
-struct RomArgs {
-  std::string output;
-  std::string version;
-  std::string systemId;
-  std::string extId;
-  std::string ecVersion;
-  std::vector<std::string> names;
-  unsigned holes = 2;
-  uint64_t seed = 1;
-  bool capsule = false;
-  bool capsuleInside = false;
-  bool unsignedImage = false;
-  bool damaged = false;
-  bool markerOnly = false;
-};
-
-// The one-line reason why the capsule options given make no image, or empty.
-std::string CapsuleConflict(const RomArgs& a) {
-  if (a.capsule && a.capsuleInside) return "--capsule and --capsule-inside: choose one";
-  if (a.markerOnly && (a.capsule || a.capsuleInside || a.unsignedImage || a.damaged)) {
-    return "--marker-only makes an image without a capsule header: it takes no other capsule option";
-  }
-  if ((a.unsignedImage || a.damaged) && !a.capsule && !a.capsuleInside) {
-    return "--unsigned and --damaged need --capsule or --capsule-inside";
-  }
-  if (a.unsignedImage && a.damaged) return "--damaged spoils a signed image: not with --unsigned";
-  return "";
-}
-
-std::optional<uint64_t> Number(const std::string& text, uint64_t max) {
-  try {
-    size_t used = 0;
-    const uint64_t v = std::stoull(text, &used, 0);
-    if (used != text.size() || v > max || text[0] == '-') return std::nullopt;
-    return v;
-  } catch (const std::exception&) {
-    return std::nullopt;
-  }
-}
-
-int Rom(const std::string& dir, const RomArgs& a) {
-  if (const std::string conflict = CapsuleConflict(a); !conflict.empty()) {
-    std::cerr << "noxsim: " << conflict << "\n";
-    return kExitUsage;
-  }
-  std::string error;
-  auto machine = Machine::Open(dir, error);
-  if (!machine) return Failed(error);
-  const Profile& p = machine->GetProfile();
-  RomOptions o = RunningRomOptions(p);
-  if (a.version.empty()) {
-    auto next = NextVersion(o.version);
-    if (!next) return Failed("the running version " + o.version + " has no next version; give --version");
-    o.version = *next;
-  } else {
-    if (a.version.size() != 3) return Failed("--version: give three characters, like A07");
-    o.version = a.version;
-  }
-  if (!a.systemId.empty()) {
-    auto v = Number(a.systemId, 0xFF);
-    if (!v) return Failed("--system-id: not a number from 0 to 0xFF");
-    o.systemId = static_cast<uint8_t>(*v);
-  }
-  if (!a.extId.empty()) {
-    auto v = Number(a.extId, 0xFFFF);
-    if (!v) return Failed("--ext-id: not a number from 0 to 0xFFFF");
-    o.extendedId = static_cast<uint16_t>(*v);
-  }
-  if (!a.ecVersion.empty()) {
-    auto v = Number(a.ecVersion, 0xFFFFFFFF);
-    if (!v) return Failed("--ec-version: not a 32-bit number");
-    o.ecVersion = static_cast<uint32_t>(*v);
-  } else {
-    o.ecVersion = p.ec.version + 1;
-  }
-  if (!a.names.empty()) o.names = a.names;
-  for (const std::string& n : o.names) {
-    if (n.empty() || n.size() > 19) return Failed("--name: 1 to 19 characters");
-  }
-  o.holes = a.holes;
-  o.seed = a.seed;
-  const bool withCapsule = a.capsule || a.capsuleInside || a.markerOnly;
-  CapsuleOptions c;
-  c.form = a.capsule ? CapsuleForm::Leading : a.capsuleInside ? CapsuleForm::Inside : CapsuleForm::MarkerOnly;
-  c.sign = !a.unsignedImage;
-  c.damage = a.damaged;
-  RomResult rom = withCapsule ? BuildCapsuleImage(p, o, c) : BuildRomImage(p, o);
-  if (!rom.error.empty()) return Failed(rom.error);
-  if (!WriteBytes(a.output, rom.image)) return Failed(a.output + ": cannot be written");
-  std::string form;
-  if (a.capsule) form = Format(", capsule header of %u bytes in front", static_cast<unsigned>(rom.image.size() - p.flash.size));
-  if (a.capsuleInside) form = ", capsule header inside";
-  if (withCapsule && !a.markerOnly) form += a.unsignedImage ? " (unsigned)" : a.damaged ? " (signed, damaged)" : " (signed)";
-  if (a.markerOnly) form = ", marker file without a capsule header";
-  std::cout << Format("%s: %u bytes, version %s, system ID 0x%02X, extended ID 0x%04X%s\n", a.output.c_str(),
-                      static_cast<unsigned>(rom.image.size()), o.version.c_str(), o.systemId, o.extendedId, form.c_str());
-  return kExitOk;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -472,7 +448,7 @@ int main(int argc, char** argv) {
 
   auto* create = app.add_subcommand("create", "make a machine directory from a preset");
   create->add_option("DIR", dir, "machine directory")->required();
-  create->add_option("--preset", preset, "legacy-8m, uefi-16m, secure-16m or minimal-1m")->required();
+  create->add_option("--preset", preset, "legacy-8m, uefi-16m, secure-16m, me-16m or minimal-1m")->required();
   create->add_option("--set", sets, "change a profile field: key=value (dotted path)");
 
   auto* set = app.add_subcommand("set", "change profile fields of an existing machine (faults, answers)");
@@ -489,7 +465,9 @@ int main(int argc, char** argv) {
 
   auto* diff = app.add_subcommand("diff", "compare the flash part with a ROM image, region by region");
   diff->add_option("DIR", dir, "machine directory")->required();
-  diff->add_option("ROM", rom, "ROM image")->required();
+  diff->add_option("ROM", rom, "ROM image (with an ME region also a full-chip or ME region image)")->required();
+  bool ecDiff = false;
+  diff->add_flag("--ec", ecDiff, "compare an EC firmware image with the EC flash (ec.bin)");
 
   auto* trace = app.add_subcommand("trace", "print the journal");
   trace->add_option("DIR", dir, "machine directory")->required();
@@ -519,6 +497,17 @@ int main(int argc, char** argv) {
   romCmd->add_flag("--unsigned", romArgs.unsignedImage, "with a capsule option: leave the digest out");
   romCmd->add_flag("--damaged", romArgs.damaged, "with a capsule option: change a signed byte after signing");
   romCmd->add_flag("--marker-only", romArgs.markerOnly, "the marker file inside the image, no capsule header behind it");
+  romCmd->add_flag("--me-full", romArgs.meFull, "the whole chip: descriptor and ME region (filler from --seed), then the firmware");
+  romCmd->add_flag("--me-region", romArgs.meRegion, "the ME region alone (filler from --seed), no descriptor");
+  romCmd->add_flag("--no-fid", romArgs.noFid, "with --me-full: no \"$FID\" marker in the firmware's part");
+
+  std::string ecSize;
+  uint64_t ecSeed = 2;
+  auto* ecCmd = app.add_subcommand("ec", "make an EC firmware image for the machine's EC flash");
+  ecCmd->add_option("DIR", dir, "machine directory")->required();
+  ecCmd->add_option("-o", output, "output file")->required();
+  ecCmd->add_option("--size", ecSize, "bytes (default: the EC flash's size; larger makes an image that does not fit)");
+  ecCmd->add_option("--seed", ecSeed, "seed of the contents (default 2; the machine's own EC firmware is seed 1)");
 
   try {
     app.parse(argc, argv);
@@ -529,9 +518,10 @@ int main(int argc, char** argv) {
   if (*set) return Set(dir, sets);
   if (*show) return Show(dir, asJson);
   if (*dump) return Dump(dir, output);
-  if (*diff) return Diff(dir, rom);
+  if (*diff) return Diff(dir, rom, ecDiff);
   if (*trace) return regions ? TraceRegions(dir, wholeJournal, asJson) : Trace(dir, tail);
   if (*reboot) return Reboot(dir);
   if (*romCmd) return Rom(dir, romArgs);
+  if (*ecCmd) return Ec(dir, output, ecSize, ecSeed);
   return kExitUsage;
 }

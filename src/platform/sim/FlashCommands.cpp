@@ -99,12 +99,18 @@ void FlashCommands::Request(SmiRecord& r, std::span<uint8_t> block, uint32_t blo
     answer(kStatusFailed);
     return;
   }
+  // Between an ME begin and its end the firmware takes chip addresses; otherwise addresses in
+  // the block table's space, which begins at the chip's FirmwareBase. Faults are placed on the
+  // chip, where flash.bin, dump and diff show them.
+  const std::optional<MeWindow>& window = state.meWindow;
+  r.chip = window.has_value();
+  const uint64_t chip = uint64_t{r.address} + (window ? 0 : FirmwareBase(p));
   for (size_t i = 0; i < p.faults.stuck.size(); ++i) {
     const StuckFault& f = p.faults.stuck[i];
     if (state.stuckUsed.size() <= i) state.stuckUsed.resize(i + 1, 0);
     if (state.stuckUsed[i] >= f.attempts) continue;
     if (f.fromSmi != 0 && r.number < f.fromSmi) continue;
-    if (f.address && *f.address != r.address) continue;
+    if (f.address && *f.address != chip) continue;
     ++state.stuckUsed[i];
     r.fault = "status left at 255";
     r.status = status;
@@ -120,7 +126,8 @@ void FlashCommands::Request(SmiRecord& r, std::span<uint8_t> block, uint32_t blo
     answer(kStatusFailed);
     return;
   }
-  if (!machine_.Flash().Contains(r.address, r.length)) {
+  const uint64_t space = window ? ChipSize(p) : p.flash.size;
+  if (r.address > space || r.length > space - r.address) {
     r.misuse = "range outside the flash part";
     answer(kStatusFailed);
     return;
@@ -145,6 +152,11 @@ void FlashCommands::Request(SmiRecord& r, std::span<uint8_t> block, uint32_t blo
     }
   }
   const FlashOp op = r.command == smi::kRead ? FlashOp::Read : r.command == smi::kErase ? FlashOp::Erase : FlashOp::Write;
+  if (op != FlashOp::Read && window && (r.address < window->start || uint64_t{r.address} + r.length > window->end)) {
+    r.refused = "outside the range the ME begin request unlocked";
+    answer(kStatusFailed);
+    return;
+  }
   // A secure-flash firmware writes nothing but the image it verified, inside a session.
   if (op != FlashOp::Read && machine_.Secure().Capable()) {
     r.refused = machine_.Secure().Refusal(op == FlashOp::Erase, r.address, r.length, block.subspan(kDataOffset, kPieceSize));
@@ -153,8 +165,9 @@ void FlashCommands::Request(SmiRecord& r, std::span<uint8_t> block, uint32_t blo
       return;
     }
   }
+  const uint32_t at = static_cast<uint32_t>(chip);
   for (const RangeFault& f : p.faults.fail) {
-    if (f.op == op && Intersects(r.address, r.length, f.start, f.length)) {
+    if (f.op == op && Intersects(at, r.length, f.start, f.length)) {
       r.fault = "failing range";
       answer(kStatusFailed);
       return;
@@ -162,21 +175,21 @@ void FlashCommands::Request(SmiRecord& r, std::span<uint8_t> block, uint32_t blo
   }
   std::span<uint8_t> data = block.subspan(kDataOffset, kPieceSize);
   switch (op) {
-    case FlashOp::Read: machine_.Flash().Read(r.address, data); break;
-    case FlashOp::Erase: machine_.Flash().Erase(r.address, r.length); break;
+    case FlashOp::Read: machine_.Flash().Read(at, data); break;
+    case FlashOp::Erase: machine_.Flash().Erase(at, r.length); break;
     case FlashOp::Write: {
-      machine_.Flash().Program(r.address, data);
+      machine_.Flash().Program(at, data);
       for (size_t i = 0; i < p.faults.bitFlips.size(); ++i) {
         const BitFlipFault& f = p.faults.bitFlips[i];
         if (state.bitFlipsUsed.size() <= i) state.bitFlipsUsed.resize(i + 1, 0);
-        if (state.bitFlipsUsed[i] >= f.writes || !Intersects(r.address, r.length, f.start, f.length)) continue;
+        if (state.bitFlipsUsed[i] >= f.writes || !Intersects(at, r.length, f.start, f.length)) continue;
         ++state.bitFlipsUsed[i];
         // Flip a bit of the first byte of the request that lies in the range; the write
         // still reports success, as a marginal cell would.
-        const uint32_t at = std::max(r.address, f.start);
+        const uint32_t flipped = std::max(at, f.start);
         uint8_t byte = 0;
-        machine_.Flash().Read(at, {&byte, 1});
-        machine_.Flash().Poke(at, static_cast<uint8_t>(byte ^ f.mask));
+        machine_.Flash().Read(flipped, {&byte, 1});
+        machine_.Flash().Poke(flipped, static_cast<uint8_t>(byte ^ f.mask));
         r.fault = "bit flip";
       }
       break;

@@ -67,6 +67,7 @@ void Journal::RecordSmi(const SmiRecord& r) {
   if (r.misuse != nullptr) AppendText(pending_, "misuse", r.misuse);
   if (r.fault != nullptr) AppendText(pending_, "fault", r.fault);
   if (r.refused != nullptr) AppendText(pending_, "refused", r.refused);
+  if (r.chip) pending_ += ",\"chip\":true";
   pending_ += "}\n";
   ++lines_;
   if (!file_.empty() && pending_.size() >= kFlushThreshold) Flush();

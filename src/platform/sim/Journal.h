@@ -5,7 +5,8 @@
 // SMI line:   {"n":12,"t":2000,"smi":35,"op":"write","addr":4096,"len":1024,"status":0}
 //             plus "misuse":"..." when the request broke the handler's rules, or "fault":"..."
 //             when an injected fault decided the answer, or "refused":"..." when the
-//             firmware's rules (secure flash) turned it down.
+//             firmware's rules (secure flash) turned it down, and "chip":true when the
+//             address is a chip address (inside an ME begin/end pair).
 // Event line: {"n":12,"t":2000,"event":"keep-awake", ...detail fields}
 #pragma once
 
@@ -30,6 +31,7 @@ struct SmiRecord {
   const char* misuse = nullptr;
   const char* fault = nullptr;
   const char* refused = nullptr;  // the firmware's own rules turned a sound request down
+  bool chip = false;              // the address is a chip address, not a block-table one
 };
 
 class Journal {

@@ -8,6 +8,7 @@
 
 #include "core/Bytes.h"
 #include "platform/sim/DriverEnd.h"
+#include "platform/sim/EcFlash.h"
 #include "platform/sim/RomImage.h"
 #include "platform/sim/SecureFlash.h"
 #include "platform/sim/Segments.h"
@@ -56,6 +57,13 @@ void Place(std::span<uint8_t> segment, size_t offset, std::span<const uint8_t> b
 }
 
 // Profiles built in code (tests, presets edited in place) get the same checks as a file.
+// The erase counters go with the blocks where they lie on the chip.
+std::vector<BlockEntry> ChipBlocks(const Profile& profile) {
+  std::vector<BlockEntry> blocks = profile.flash.blocks;
+  for (BlockEntry& b : blocks) b.start += FirmwareBase(profile);
+  return blocks;
+}
+
 bool Valid(const Profile& profile, std::string& error) {
   ProfileResult checked = ProfileFromJson(ProfileToJson(profile));
   if (!checked.profile) error = "profile: " + checked.error;
@@ -67,11 +75,12 @@ bool Valid(const Profile& profile, std::string& error) {
 Machine::Machine(fs::path dir, Profile profile)
     : dir_(std::move(dir)),
       profile_(std::move(profile)),
-      flash_(profile_.flash.size, profile_.flash.blocks),
+      flash_(ChipSize(profile_), ChipBlocks(profile_)),
       journal_(dir_.empty() ? fs::path() : dir_ / kJournalFile),
       handler_(std::make_unique<SmiHandler>(*this)),
       driver_(std::make_unique<DriverEnd>(*this)),
       secure_(std::make_unique<SecureFlash>(*this)),
+      ec_(std::make_unique<EcFlash>(*this)),
       exitHook_([](int code) { std::_Exit(code); }) {
   state_.stuckUsed.assign(profile_.faults.stuck.size(), 0);
   state_.bitFlipsUsed.assign(profile_.faults.bitFlips.size(), 0);
@@ -84,13 +93,14 @@ Machine::~Machine() {
 
 std::unique_ptr<Machine> Machine::InMemory(const Profile& profile, std::string& error) {
   if (!Valid(profile, error)) return nullptr;
-  RomResult rom = BuildRomImage(profile, RunningRomOptions(profile));
+  RomResult rom = BuildChipImage(profile, RunningRomOptions(profile));
   if (!rom.error.empty()) {
     error = rom.error;
     return nullptr;
   }
   std::unique_ptr<Machine> m(new Machine(fs::path(), profile));
   m->flash_.Load(rom.image);
+  m->ec_->Load({}, error);
   m->BuildSegments();
   return m;
 }
@@ -107,7 +117,7 @@ std::unique_ptr<Machine> Machine::Create(const fs::path& dir, const Profile& pro
     error = dir.string() + ": " + ec.message();
     return nullptr;
   }
-  RomResult rom = BuildRomImage(profile, RunningRomOptions(profile));
+  RomResult rom = BuildChipImage(profile, RunningRomOptions(profile));
   if (!rom.error.empty()) {
     error = "running image: " + rom.error;
     return nullptr;
@@ -123,6 +133,8 @@ std::unique_ptr<Machine> Machine::Create(const fs::path& dir, const Profile& pro
   fs::remove(dir / kJournalFile, ec);
   std::unique_ptr<Machine> m(new Machine(dir, profile));
   m->flash_.Load(rom.image);
+  fs::remove(dir / "ec.bin", ec);
+  if (!m->ec_->Load(dir, error)) return nullptr;
   m->BuildSegments();
   m->journal_.RecordEvent(0, 0, "create", {{"preset", profile.name}, {"version", profile.identity.version}});
   if (!m->Persist(error)) return nullptr;
@@ -152,13 +164,13 @@ std::unique_ptr<Machine> Machine::Open(const fs::path& dir, std::string& error) 
     return nullptr;
   }
   if (!m->flash_.Load(bytes)) {
-    error = (dir / kFlashFile).string() + ": " + std::to_string(bytes.size()) +
-            " bytes, but flash.size is " + std::to_string(m->profile_.flash.size);
+    error = (dir / kFlashFile).string() + ": " + std::to_string(bytes.size()) + " bytes, but " +
+            (m->profile_.me.present ? "me.span + flash.size is " : "flash.size is ") + std::to_string(ChipSize(m->profile_));
     m->dir_.clear();
     return nullptr;
   }
   m->flash_.ClearModified();  // flash.bin holds exactly this
-  if (!m->LoadState(error) || !m->secure_->Load(dir, error)) {
+  if (!m->LoadState(error) || !m->secure_->Load(dir, error) || !m->ec_->Load(dir, error)) {
     m->dir_.clear();
     return nullptr;
   }
@@ -188,6 +200,9 @@ bool Machine::LoadState(std::string& error) {
     used.resize(profile_.faults.bitFlips.size(), 0);
     state_.bitFlipsUsed = used;
     flash_.SetEraseCounts(j.value("eraseCounts", std::vector<uint32_t>{}));
+    if (const auto w = j.find("meUnlocked"); w != j.end() && w->is_object()) {
+      state_.meWindow = MeWindow{w->at("selector").get<uint8_t>(), w->at("start").get<uint32_t>(), w->at("end").get<uint32_t>()};
+    }
   } catch (const nlohmann::json::exception& e) {
     error = (dir_ / kStateFile).string() + ": " + e.what();
     return false;
@@ -214,6 +229,9 @@ bool Machine::Persist(std::string& error) {
                                 {"bitFlipsUsed", state_.bitFlipsUsed},
                                 {"eraseCounts", flash_.EraseCounts()}};
   if (!state_.down.empty()) state["down"] = state_.down;
+  if (state_.meWindow) {
+    state["meUnlocked"] = {{"selector", state_.meWindow->selector}, {"start", state_.meWindow->start}, {"end", state_.meWindow->end}};
+  }
   const std::string text = state.dump(2) + "\n";
   if (text != savedState_ && !WriteFile(dir_ / kStateFile, {reinterpret_cast<const uint8_t*>(text.data()), text.size()})) {
     error = (dir_ / kStateFile).string() + ": cannot be written";
@@ -222,6 +240,7 @@ bool Machine::Persist(std::string& error) {
     savedState_ = text;
   }
   if (!secure_->Save(dir_, error)) ok = false;
+  if (!ec_->Save(dir_, error)) ok = false;
   if (profileChanged_) {
     std::ofstream out(dir_ / kProfileFile, std::ios::trunc);
     out << ProfileToJson(profile_).dump(2) << "\n";
@@ -237,6 +256,10 @@ bool Machine::Persist(std::string& error) {
     ok = false;
   }
   return ok;
+}
+
+std::span<const uint8_t> Machine::FirmwarePart() const {
+  return flash_.Bytes().subspan(FirmwareBase(profile_), profile_.flash.size);
 }
 
 void Machine::BuildSegments() {
@@ -359,7 +382,10 @@ void Machine::AfterSmi() {
     detail["imageMemoryLost"] = secure_->BytesHeld();
     detail["sessionLost"] = secure_->SessionOpen();
   }
+  if (state_.meWindow) detail["meLocked"] = true;
   secure_->PowerLost();
+  state_.meWindow.reset();
+  ec_->Forget();
   journal_.RecordEvent(state_.smiCount, state_.clockMs, "power-loss", detail);
   std::string ignored;
   Persist(ignored);
@@ -380,10 +406,12 @@ void Machine::GoDown(std::string_view event) {
 std::string Machine::Boot() {
   journal_.RecordEvent(state_.smiCount, state_.clockMs, "boot", {{"after", state_.down.empty() ? "reboot" : state_.down}});
   state_.down.clear();
+  state_.meWindow.reset();
+  ec_->Forget();
   const std::string applied = secure_->Boot();
   // The firmware now running is whatever the part holds; a part without a readable identity
   // file leaves the machine as it was.
-  if (const std::optional<ImageIdentity> id = ReadImageIdentity(flash_.Bytes())) {
+  if (const std::optional<ImageIdentity> id = ReadImageIdentity(FirmwarePart())) {
     Profile next = profile_;
     next.identity.version = id->version;
     next.identity.systemId = id->systemId;

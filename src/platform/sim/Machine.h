@@ -2,7 +2,8 @@
 // shared block the driver hands out, the SMI handler, a virtual clock and the journal.
 //
 // On disk a machine is a directory: machine.json (the profile), flash.bin (the flash part),
-// state.json (SMI count, clock, refresh and fault counters, erase counters) and
+// state.json (SMI count, clock, refresh and fault counters, erase counters, the range an ME
+// begin request unlocked), ec.bin (the embedded controller's own flash, when it has one) and
 // journal.jsonl. The machine writes flash.bin and state.json back on Persist(), on
 // destruction, and before the power-loss fault ends the process.
 #pragma once
@@ -27,6 +28,7 @@
 namespace nox::sim {
 
 class DriverEnd;
+class EcFlash;
 class SecureFlash;
 class SmiHandler;
 
@@ -35,6 +37,13 @@ inline constexpr int kPowerLossExitCode = 86;
 
 inline constexpr uint32_t kSegmentBase = 0xE0000;        // E and F segments, 128 KiB
 inline constexpr uint32_t kSegmentSize = 0x20000;
+
+// The range of the chip an ME begin request unlocked, until its end request locks it again.
+struct MeWindow {
+  uint8_t selector = 0;   // the begin request's: 1 ignition, 4 entire
+  uint32_t start = 0;
+  uint32_t end = 0;       // one past the last byte
+};
 
 // Counters that outlive a process.
 struct MachineState {
@@ -47,6 +56,7 @@ struct MachineState {
   // Empty while the machine runs; "reboot" or "power-off" once the utility took it down, until
   // its next power-on.
   std::string down;
+  std::optional<MeWindow> meWindow;
 };
 
 class Machine {
@@ -65,13 +75,18 @@ class Machine {
 
   const Profile& GetProfile() const { return profile_; }
   const std::filesystem::path& Directory() const { return dir_; }
+  // The whole chip; on a machine with an ME region the block table's part starts at me.span.
   FlashPart& Flash() { return flash_; }
   const FlashPart& Flash() const { return flash_; }
+  // The part the block table describes, flash.size bytes from FirmwareBase().
+  std::span<const uint8_t> FirmwarePart() const;
   Journal& GetJournal() { return journal_; }
   const MachineState& State() const { return state_; }
   DriverEnd& Driver() { return *driver_; }
   SecureFlash& Secure() { return *secure_; }
   const SecureFlash& Secure() const { return *secure_; }
+  EcFlash& Ec() { return *ec_; }
+  const EcFlash& Ec() const { return *ec_; }
 
   // Where the utility running against this machine was started from, and its working
   // directory (empty: the process's own at the time it matters): a recovery update names a
@@ -163,6 +178,7 @@ class Machine {
   std::unique_ptr<SmiHandler> handler_;
   std::unique_ptr<DriverEnd> driver_;
   std::unique_ptr<SecureFlash> secure_;
+  std::unique_ptr<EcFlash> ec_;
   bool profileChanged_ = false;  // the running identity changed at a boot
   ExitHook exitHook_;
   std::string savedState_;  // state.json as last written or read

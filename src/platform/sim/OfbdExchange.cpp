@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "core/Bytes.h"
+#include "platform/sim/EcFlash.h"
 #include "platform/sim/Machine.h"
 #include "platform/sim/SecureFlash.h"
 #include "platform/sim/SmiHandler.h"
@@ -63,7 +64,7 @@ size_t RecordSize(uint8_t type) {
 
 // The EC data stands at shared block + 1024, announced by its physical address where the
 // end marker stood; the checksum is the complement of the sum of its whole u32 words.
-const char* CheckEcTransfer(std::span<const uint8_t> block, uint32_t physical, json& detail) {
+const char* CheckEcTransfer(std::span<const uint8_t> block, uint32_t physical, bool servesEc, json& detail) {
   constexpr size_t kDataOffset = 1024;
   constexpr uint32_t kMaxData = 4096;
   const uint8_t* rec = block.data() + kRecord;
@@ -80,9 +81,11 @@ const char* CheckEcTransfer(std::span<const uint8_t> block, uint32_t physical, j
   if (length > kMaxData || !core::InRange(block.size(), kDataOffset, length)) {
     return "EC data is not 1 to 4096 bytes inside the shared block";
   }
-  uint32_t sum = 0;
-  for (size_t i = 0; i + 4 <= length; i += 4) sum += LoadLe32(block.data() + kDataOffset + i);
-  return static_cast<uint32_t>(~sum) == checksum ? nullptr : "EC data checksum does not match";
+  if (EcChecksum(block.subspan(kDataOffset, length)) == checksum) return nullptr;
+  detail["checksumOk"] = false;
+  // A firmware that programs the EC answers a wrong checksum itself; one that does not can
+  // only report the broken block.
+  return servesEc ? nullptr : "EC data checksum does not match";
 }
 
 // Secure-flash requests carry their data behind the end marker, at the block's total size.
@@ -130,14 +133,19 @@ const char* CheckSecureFlash(std::span<const uint8_t> block, uint32_t physical, 
 }
 
 // The operation's own fields, checked whether or not the firmware answers it.
-const char* CheckRecord(std::span<const uint8_t> block, uint32_t physical, json& detail) {
+const char* CheckRecord(std::span<const uint8_t> block, uint32_t physical, bool servesEc, json& detail) {
   const uint8_t* rec = block.data() + kRecord;
   switch (block[18]) {
-    case 'T': return CheckEcTransfer(block, physical, detail);
+    case 'T': return CheckEcTransfer(block, physical, servesEc, detail);
     case 'p': return CheckSecureFlash(block, physical, detail);
     case 'U':
       detail["selector"] = rec[1];
-      return rec[1] <= 5 ? nullptr : "ME region selector is above 5";
+      if (rec[1] > 5) return "ME region selector is above 5";
+      // The answer fields are the firmware's to fill; a request carrying a kept answer back
+      // would have them taken for its own.
+      return rec[0] == 0 && std::all_of(rec + 2, rec + 18, [](uint8_t b) { return b == 0; })
+                 ? nullptr
+                 : "ME region record bytes other than the selector are not 0";
     case 'V':
       detail["subFunction"] = rec[0];
       return rec[1] == 0 ? nullptr : "setup-preserve record byte 1 is not 0";
@@ -198,7 +206,9 @@ const char* OfbdExchange::Check(std::span<const uint8_t> block, uint32_t blockPh
   if (total != kRecord + record + (submission ? 0 : 4)) return "total size is not header, operation, record and end marker";
   const bool ecData = type == 'T' && LoadLe32(b + kRecord + 7) != 0;
   if (!submission && !ecData && LoadLe32(b + total - 4) != kEndMarker) return "no end marker behind the record";
-  if (const char* misuse = CheckRecord(block, blockPhysical, detail)) return misuse;
+  const Profile& p = machine_.GetProfile();
+  const bool servesEc = p.ecFlash.present && p.ofbdVersion != 0;
+  if (const char* misuse = CheckRecord(block, blockPhysical, servesEc, detail)) return misuse;
   const SecureFlash& secure = machine_.Secure();
   return type == 'p' && secure.Capable() ? secure.Misuse(block, detail) : nullptr;
 }
@@ -216,7 +226,9 @@ uint16_t OfbdExchange::Answer(std::span<uint8_t> block, json& detail) {
     case 'V': return p.setupPreserve.supported ? SetupPreserve(block, detail) : 0;
     case 'R': return p.ofbdPassword.enabled ? Password(block, detail) : 0;
     case 'p': return machine_.Secure().Capable() ? machine_.Secure().Serve(block, detail) : 0;
-    default: return 0;  // the ME region and the EC transfer are not served yet
+    case 'U': return me_.Serve(block, detail);
+    case 'T': return p.ecFlash.present ? machine_.Ec().Serve(block, detail.value("checksumOk", true), detail) : 0;
+    default: return 0;
   }
 }
 

@@ -11,13 +11,15 @@
 
 #include <nlohmann/json_fwd.hpp>
 
+#include "platform/sim/MeFirmware.h"
+
 namespace nox::sim {
 
 class Machine;
 
 class OfbdExchange {
  public:
-  explicit OfbdExchange(Machine& machine) : machine_(machine) {}
+  explicit OfbdExchange(Machine& machine) : machine_(machine), me_(machine) {}
 
   void Serve(uint64_t number, std::span<uint8_t> block, uint32_t blockPhysical);
 
@@ -31,6 +33,7 @@ class OfbdExchange {
   uint16_t Password(std::span<uint8_t> block, nlohmann::json& detail);
 
   Machine& machine_;
+  MeFirmware me_;
   // Once the firmware has told its OFBD version, every block must carry it.
   bool versionReported_ = false;
 };

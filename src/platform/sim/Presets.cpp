@@ -99,6 +99,30 @@ Profile Secure16m() {
   return p;
 }
 
+// A 16 MiB chip whose first 8 MiB hold the flash descriptor and the management engine's
+// region; the firmware's 8 MiB follow. The embedded controller has a flash of its own that the
+// firmware rewrites through EC transfers.
+Profile Me16m() {
+  Profile p = Uefi16m();
+  p.name = "me-16m";
+  p.flash.size = 0x800000;
+  p.flash.blocks = {
+      {0x000000, 0x040000, 2}, {0x040000, 0x020000, 0x80}, {0x060000, 0x700000, 1},
+      {0x760000, 0x020000, 3}, {0x780000, 0x080000, 0},
+  };
+  p.ec.version = 0x00040002;
+  p.identity.version = "M05";
+  p.identity.systemId = 0x4D;
+  p.identity.extendedId = 0x4D45;
+  p.identity.extensionIds = {0x4D46};
+  p.identity.names = {"Korv Work 14", "Korv Work 14 Plus"};
+  p.identity.systemName = "Korv Work 14";
+  p.ofbdVersion = 0x0240;
+  p.me = {true, 0x800000, 0x1000, 0x7FF000, true, true, {}};
+  p.ecFlash = {true, 0x20000, {}};
+  return p;
+}
+
 Profile Minimal1m() {
   Profile p;
   p.name = "minimal-1m";
@@ -119,12 +143,13 @@ Profile Minimal1m() {
 
 }  // namespace
 
-std::vector<std::string> PresetNames() { return {"legacy-8m", "uefi-16m", "secure-16m", "minimal-1m"}; }
+std::vector<std::string> PresetNames() { return {"legacy-8m", "uefi-16m", "secure-16m", "me-16m", "minimal-1m"}; }
 
 std::optional<Profile> MakePreset(std::string_view name) {
   if (name == "legacy-8m") return Legacy8m();
   if (name == "uefi-16m") return Uefi16m();
   if (name == "secure-16m") return Secure16m();
+  if (name == "me-16m") return Me16m();
   if (name == "minimal-1m") return Minimal1m();
   return std::nullopt;
 }

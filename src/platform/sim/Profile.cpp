@@ -8,23 +8,15 @@
 #include <nlohmann/json.hpp>
 
 #include "core/Format.h"
-#include "platform/sim/Segments.h"
+#include "platform/sim/ProfileError.h"
 
 namespace nox::sim {
 namespace {
 
 using nlohmann::json;
 
-// Thrown only inside this file; ProfileFromJson turns it into the error text.
-struct ProfileError : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
-
-constexpr uint32_t kMaxFlashSize = 256u << 20;
-
-[[noreturn]] void Fail(const std::string& path, const std::string& reason) {
-  throw ProfileError(path + ": " + reason);
-}
+using profile_detail::Fail;
+using profile_detail::ProfileError;
 
 std::string Join(const std::string& path, const std::string& key) {
   return path.empty() ? key : path + "." + key;
@@ -93,6 +85,16 @@ class Reader {
       const json& e = At(key)[i];
       if (!e.is_string()) Fail(PathOf(key) + core::Format("[%u]", static_cast<unsigned>(i)), "must be a text");
       out.push_back(e.get<std::string>());
+    }
+  }
+  template <typename T>
+  void NumberList(const char* key, std::vector<T>& out) const {
+    if (!Has(key)) return;
+    if (!At(key).is_array()) Fail(PathOf(key), "must be a list of numbers");
+    out.clear();
+    for (size_t i = 0; i < At(key).size(); ++i) {
+      const std::string path = PathOf(key) + core::Format("[%u]", static_cast<unsigned>(i));
+      out.push_back(static_cast<T>(Unsigned(At(key)[i], path, std::numeric_limits<T>::max())));
     }
   }
   // Calls `each(reader, index)` for every object of the list `key`.
@@ -176,6 +178,38 @@ void ReadFaults(const Reader& r, FaultProfile& f) {
   });
 }
 
+void ReadMe(const Reader& r, MeProfile& m) {
+  r.Bool("present", m.present);
+  r.Number("span", m.span);
+  r.Number("regionStart", m.regionStart);
+  r.Number("regionSize", m.regionSize);
+  r.Bool("ignition", m.ignition);
+  r.Bool("entire", m.entire);
+  r.NumberList("failSelectors", m.failSelectors);
+}
+
+constexpr std::pair<EcRequest, const char*> kEcRequestNames[] = {
+    {EcRequest::Begin, "begin"}, {EcRequest::Data, "data"}, {EcRequest::End, "end"}};
+
+void ReadEcFlash(const Reader& r, EcFlashProfile& e) {
+  r.Bool("present", e.present);
+  r.Number("size", e.size);
+  if (r.Has("faults")) e.faults.clear();
+  r.List("faults", [&](const Reader& f, size_t) {
+    EcFault fault;
+    std::string request = "data";
+    f.Text("request", request);
+    const auto* named = std::find_if(std::begin(kEcRequestNames), std::end(kEcRequestNames),
+                                     [&](const auto& n) { return request == n.second; });
+    if (named == std::end(kEcRequestNames)) Fail(f.PathOf("request"), "must be \"begin\", \"data\" or \"end\"");
+    fault.request = named->first;
+    f.Number("nth", fault.nth);
+    f.Number("status", fault.status);
+    f.Number("times", fault.times);
+    e.faults.push_back(fault);
+  });
+}
+
 void ReadAll(const Reader& r, Profile& p) {
   r.Text("name", p.name);
   if (r.Has("firmware")) {
@@ -222,15 +256,7 @@ void ReadAll(const Reader& r, Profile& p) {
     i->Text("version", p.identity.version);
     i->Number("systemId", p.identity.systemId);
     i->Number("extendedId", p.identity.extendedId);
-    if (i->Has("extensionIds")) {
-      p.identity.extensionIds.clear();
-      const json& list = i->At("extensionIds");
-      if (!list.is_array()) Fail(i->PathOf("extensionIds"), "must be a list of numbers");
-      for (size_t k = 0; k < list.size(); ++k) {
-        p.identity.extensionIds.push_back(static_cast<uint16_t>(
-            Unsigned(list[k], i->PathOf("extensionIds") + core::Format("[%u]", static_cast<unsigned>(k)), 0xFFFF)));
-      }
-    }
+    i->NumberList("extensionIds", p.identity.extensionIds);
     i->TextList("names", p.identity.names);
     i->Text("systemName", p.identity.systemName);
     i->Number("offset", p.identity.offset);
@@ -291,148 +317,9 @@ void ReadAll(const Reader& r, Profile& p) {
       p.secureFlash.failPieceAt = at;
     }
   }
+  if (auto m = r.Object("me")) ReadMe(*m, p.me);
+  if (auto e = r.Object("ecFlash")) ReadEcFlash(*e, p.ecFlash);
   if (auto f = r.Object("faults")) ReadFaults(*f, p.faults);
-}
-
-bool IsVersion(const std::string& v) {
-  return v.size() == 3 && v[0] >= 0x20 && v[0] < 0x7F && v[1] >= '0' && v[1] <= '9' &&
-         v[2] >= '0' && v[2] <= '9';
-}
-
-// The blocks must tile the firmware's part: sorted by start, each begins where the one
-// before ends, the first at flash.base and the last at the flash size. The table itself
-// stays in the firmware's order.
-void ValidateBlocks(const FlashProfile& f) {
-  if (f.blocks.empty()) Fail("flash.blocks", "needs at least one block");
-  if (f.blocks.size() > 4096) Fail("flash.blocks", "more than 4096 blocks");
-  std::vector<size_t> order(f.blocks.size());
-  for (size_t i = 0; i < order.size(); ++i) {
-    const BlockEntry& b = f.blocks[i];
-    const std::string path = core::Format("flash.blocks[%u]", static_cast<unsigned>(i));
-    if (b.size == 0 || b.size % 4096 != 0) Fail(path + ".size", "must be a non-zero multiple of 4096");
-    if (b.start % 4096 != 0) Fail(path + ".start", "must be a multiple of 4096");
-    order[i] = i;
-  }
-  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return f.blocks[a].start < f.blocks[b].start; });
-  uint64_t covered = f.base;
-  size_t previous = 0;
-  for (size_t i : order) {
-    const BlockEntry& b = f.blocks[i];
-    const std::string path = core::Format("flash.blocks[%u]", static_cast<unsigned>(i));
-    if (b.start < f.base) Fail(path + ".start", core::Format("0x%X lies below flash.base 0x%X", b.start, f.base));
-    if (b.start < covered) Fail(path + ".start", core::Format("overlaps flash.blocks[%u]", static_cast<unsigned>(previous)));
-    if (b.start > covered) {
-      Fail("flash.blocks", core::Format("nothing covers 0x%llX-0x%X", static_cast<unsigned long long>(covered), b.start - 1));
-    }
-    covered = uint64_t{b.start} + b.size;
-    if (covered > f.size) {
-      Fail(path, core::Format("ends at 0x%llX, past the flash size 0x%X", static_cast<unsigned long long>(covered), f.size));
-    }
-    previous = i;
-  }
-  if (covered < f.size) {
-    Fail("flash.blocks", core::Format("nothing covers 0x%llX-0x%X", static_cast<unsigned long long>(covered), f.size - 1));
-  }
-}
-
-// The port the firmware's records name must be one port.
-void ValidatePorts(const Profile& p) {
-  if (!p.asf.present) return;
-  if (p.asf.port == 0) Fail("asf.port", "0 is no port");
-  if (p.fadt.present && p.fadt.smiCmd != 0 && p.fadt.smiCmd != p.asf.port) {
-    Fail("asf.port", core::Format("0x%X, but the FADT's SMI_CMD names 0x%X", p.asf.port, p.fadt.smiCmd));
-  }
-}
-
-// The EC block "$ECB" names is the one the block table gives type 3.
-void ValidateEcBlock(const Profile& p) {
-  if (!p.ecb.present || p.ecb.ecBlockSize == 0) return;
-  const uint64_t start = p.ecb.ecBlockStart;
-  const uint64_t end = start + p.ecb.ecBlockSize;
-  uint64_t covered = 0;
-  for (const BlockEntry& b : p.flash.blocks) {
-    if (b.type != 3) continue;
-    const uint64_t from = std::max<uint64_t>(start, b.start);
-    const uint64_t to = std::min<uint64_t>(end, uint64_t{b.start} + b.size);
-    if (from < to) covered += to - from;
-  }
-  if (covered != p.ecb.ecBlockSize) {
-    Fail("ecb.ecBlockStart", core::Format("the EC block 0x%X+0x%X is not covered by blocks of type 3",
-                                          p.ecb.ecBlockStart, p.ecb.ecBlockSize));
-  }
-}
-
-// Checks what cannot be told from one field alone.
-void Validate(const Profile& p) {
-  const FlashProfile& f = p.flash;
-  if (f.size == 0 || f.size % 4096 != 0) Fail("flash.size", "must be a non-zero multiple of 4096");
-  // The machine keeps the whole part in memory and writes it out on every save.
-  if (f.size > kMaxFlashSize) Fail("flash.size", "at most 256 MiB");
-  if (f.replyVersion < 9 || f.replyVersion > 13) Fail("flash.replyVersion", "must be 9 to 13");
-  if (f.base % 4096 != 0 || f.base >= f.size) Fail("flash.base", "must be a multiple of 4096 below flash.size");
-  ValidateBlocks(f);
-  if (p.successStatus == 1 || p.successStatus == 255) {
-    Fail("successStatus", "must be below 255 and not 1 (1 means failure)");
-  }
-  ValidatePorts(p);
-  if (p.ecb.present) {
-    if (p.ecb.messages.size() != 4) Fail("ecb.messages", "needs four texts (flag bits 4 to 7)");
-    if (uint64_t{p.ecb.ecBlockStart} + p.ecb.ecBlockSize > f.size) {
-      Fail("ecb.ecBlockSize", "the EC block reaches past the flash");
-    }
-    if (p.ecb.ecBlockSize != 0 && uint64_t{p.ecb.ecVersionOffset} + 4 > p.ecb.ecBlockSize) {
-      Fail("ecb.ecVersionOffset", "lies outside the EC block");
-    }
-    ValidateEcBlock(p);
-  }
-  const IdentityProfile& id = p.identity;
-  if (!IsVersion(id.version)) Fail("identity.version", "must be a letter and two digits, like A06");
-  if (id.names.empty()) Fail("identity.names", "needs at least one model name");
-  for (size_t i = 0; i < id.names.size(); ++i) {
-    if (id.names[i].empty() || id.names[i].size() > 19) {
-      Fail(core::Format("identity.names[%u]", static_cast<unsigned>(i)), "must be 1 to 19 characters");
-    }
-  }
-  if (id.systemName.size() > 19) Fail("identity.systemName", "must be at most 19 characters");
-  if (id.extensionIds.size() > 11) Fail("identity.extensionIds", "at most 11 IDs");
-  for (size_t i = 0; i < id.extensionIds.size(); ++i) {
-    if (id.extensionIds[i] == 0) Fail(core::Format("identity.extensionIds[%u]", static_cast<unsigned>(i)), "0 ends the list");
-  }
-  for (size_t i = 0; i < p.oem.protectedVersions.size(); ++i) {
-    if (!IsVersion(p.oem.protectedVersions[i])) {
-      Fail(core::Format("oem.protectedVersions[%u]", static_cast<unsigned>(i)), "must be a letter and two digits");
-    }
-  }
-  if (p.oem.password.size() > p.oem.passwordMaxLength) {
-    Fail("oem.password", "is longer than oem.passwordMaxLength");
-  }
-  if (p.oem.password.size() > 1000) Fail("oem.password", "must fit the 1 KiB data area");
-  const OfbdPasswordProfile& op = p.ofbdPassword;
-  // The submission carries the password behind a 26-byte block inside 1024 bytes; texts
-  // go behind the answer block, which is at most 30 bytes.
-  if (op.password.size() > 998) Fail("ofbdPassword.password", "must fit behind the block (998 characters)");
-  if (op.enabled && op.maxAttempts == 0) Fail("ofbdPassword.maxAttempts", "must be at least 1");
-  for (const auto& [key, text] : {std::pair<const char*, const std::string*>{"prompt", &op.prompt},
-                                  {"wrongMessage", &op.wrongMessage},
-                                  {"lockedMessage", &op.lockedMessage}}) {
-    if (text->size() > 900) Fail(std::string("ofbdPassword.") + key, "at most 900 characters");
-  }
-  for (size_t i = 0; i < p.faults.fail.size(); ++i) {
-    if (p.faults.fail[i].length == 0) Fail(core::Format("faults.fail[%u].length", static_cast<unsigned>(i)), "must not be 0");
-  }
-  for (size_t i = 0; i < p.faults.bitFlips.size(); ++i) {
-    if (p.faults.bitFlips[i].length == 0) {
-      Fail(core::Format("faults.bitFlips[%u].length", static_cast<unsigned>(i)), "must not be 0");
-    }
-  }
-  if (p.secureFlash.capable && p.ofbdVersion == 0) {
-    Fail("secureFlash.capable", "the secure-flash requests travel in OFBD blocks: give ofbdVersion");
-  }
-  if (p.secureFlash.failPieceAt && *p.secureFlash.failPieceAt >= uint64_t{f.size} + 65536) {
-    Fail("secureFlash.failPieceAt", "lies past the image memory (flash size + 65536)");
-  }
-  const std::string records = CheckSegmentRecords(p);
-  if (!records.empty()) throw ProfileError(records);
 }
 
 const char* OpName(FlashOp op) {
@@ -465,6 +352,7 @@ json FullShape() {
   p.faults.stuck.push_back({0, 0, 1});
   p.faults.fail.push_back({});
   p.faults.bitFlips.push_back({});
+  p.ecFlash.faults.push_back({});
   return ProfileToJson(p);
 }
 
@@ -476,7 +364,7 @@ ProfileResult ProfileFromJson(const nlohmann::json& json) {
     Profile p;
     CheckKeys(json, FullShape(), "");
     ReadAll(Reader(json, ""), p);
-    Validate(p);
+    profile_detail::Validate(p);
     result.profile = std::move(p);
   } catch (const ProfileError& e) {
     result.error = e.what();
@@ -551,6 +439,16 @@ nlohmann::json ProfileToJson(const Profile& p) {
                       {"requireSigned", p.secureFlash.requireSigned},
                       {"sessionStatus", p.secureFlash.sessionStatus},
                       {"failPieceAt", p.secureFlash.failPieceAt ? json(*p.secureFlash.failPieceAt) : json(nullptr)}};
+  j["me"] = {{"present", p.me.present},         {"span", p.me.span},     {"regionStart", p.me.regionStart},
+             {"regionSize", p.me.regionSize}, {"ignition", p.me.ignition}, {"entire", p.me.entire},
+             {"failSelectors", p.me.failSelectors}};
+  json ecFaults = json::array();
+  for (const EcFault& f : p.ecFlash.faults) {
+    const auto* named = std::find_if(std::begin(kEcRequestNames), std::end(kEcRequestNames),
+                                     [&](const auto& n) { return n.first == f.request; });
+    ecFaults.push_back({{"request", named->second}, {"nth", f.nth}, {"status", f.status}, {"times", f.times}});
+  }
+  j["ecFlash"] = {{"present", p.ecFlash.present}, {"size", p.ecFlash.size}, {"faults", ecFaults}};
   json stuck = json::array();
   for (const StuckFault& s : p.faults.stuck) {
     json e = {{"fromSmi", s.fromSmi}, {"attempts", s.attempts}};
@@ -573,6 +471,10 @@ nlohmann::json ProfileToJson(const Profile& p) {
                  {"powerLossAfterSmi", p.faults.powerLossAfterSmi}};
   return j;
 }
+
+uint32_t FirmwareBase(const Profile& p) { return p.me.present ? p.me.span : 0; }
+
+uint32_t ChipSize(const Profile& p) { return FirmwareBase(p) + p.flash.size; }
 
 uint16_t HandlerPort(const Profile& p) {
   if (p.asf.present) return p.asf.port;

@@ -132,6 +132,41 @@ struct SecureFlashProfile {
   std::optional<uint32_t> failPieceAt;  // a piece covering this image-memory offset fails
 };
 
+// A management engine with a region of its own on the chip, in front of the system
+// firmware's: [0, span) holds the flash descriptor and the ME region, [span, span +
+// flash.size) the part the block table describes. Outside a begin/end pair the firmware takes
+// flash addresses in the block table's space (address 0 is chip address `span`), so the
+// descriptor and the ME region cannot even be named; between a begin and its end it takes
+// chip addresses and lets only the range the begin unlocked be erased or written.
+struct MeProfile {
+  bool present = false;
+  uint32_t span = 0;
+  uint32_t regionStart = 0;
+  uint32_t regionSize = 0;
+  bool ignition = true;                // answers selectors 0 to 2: the ME region alone
+  bool entire = true;                  // answers selectors 3 to 5: everything in front of the span
+  std::vector<uint8_t> failSelectors;  // requests answered as failed (record byte 0 = 2)
+};
+
+// The embedded controller's own flash (ec.bin), which the firmware programs with what the
+// utility hands it in OFBD 'T' transfers.
+enum class EcRequest { Begin, Data, End };
+
+// The requests of one kind are counted over a run of the utility from 1; the nth and the
+// times - 1 after it are answered with `status` (times 0: every one from the nth on).
+struct EcFault {
+  EcRequest request = EcRequest::Data;
+  uint32_t nth = 1;
+  uint16_t status = 8;
+  uint32_t times = 1;
+};
+
+struct EcFlashProfile {
+  bool present = false;
+  uint32_t size = 0x20000;
+  std::vector<EcFault> faults;
+};
+
 // Real time a flash request, and a piece of an image handed to a secure-flash firmware,
 // take, so that a person can watch a run; the virtual clock is not affected. 0 (the default)
 // answers at once.
@@ -191,6 +226,8 @@ struct Profile {
   OfbdPasswordProfile ofbdPassword;
   SetupPreserveProfile setupPreserve;
   SecureFlashProfile secureFlash;
+  MeProfile me;
+  EcFlashProfile ecFlash;
   TimingProfile timing;
   FaultProfile faults;
 };
@@ -214,6 +251,11 @@ struct EcLayout {
   uint32_t versionMask = 0;
 };
 EcLayout EcLayoutOf(const Profile& profile);
+
+// The whole chip: the ME's span in front of the block table's part, when there is one.
+uint32_t ChipSize(const Profile& profile);
+// Where address 0 of the block table lies on the chip.
+uint32_t FirmwareBase(const Profile& profile);
 
 // The port the SMI handler listens on, as the firmware's records name it: the "$ASF" port,
 // else the FADT's SMI_CMD when it names one, else 0xB2.

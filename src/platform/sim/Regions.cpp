@@ -82,7 +82,8 @@ std::vector<RegionActivity> SummariseActivity(std::span<const BlockEntry> blocks
     if (FieldIs(e, "op", "read")) tally = &RegionActivity::read;
     const auto address = UnsignedField(e, "addr");
     const auto length = UnsignedField(e, "len");
-    if (tally == nullptr || !address || !length) continue;
+    // Chip addresses (inside an ME begin/end pair) are not the block table's.
+    if (tally == nullptr || !address || !length || e.contains("chip")) continue;
     const bool carriedOut = !e.contains("misuse") && UnsignedField(e, "status") == successStatus;
     const uint64_t end = *length > UINT64_MAX - *address ? UINT64_MAX : *address + *length;
     for (RegionActivity& a : activity) {

@@ -53,6 +53,7 @@ std::optional<size_t> LastRunStart(std::span<const nlohmann::json> entries);
 // Tallies the erase, write and read requests of `entries` per region. A request that spans
 // two regions counts in both, with the bytes that fall in each; one that the firmware did not
 // carry out (its status is not `successStatus`) counts as a request but covers nothing.
+// Requests to chip addresses (the ME region and the descriptor) count in no region.
 std::vector<RegionActivity> SummariseActivity(std::span<const BlockEntry> blocks, uint8_t successStatus,
                                               std::span<const nlohmann::json> entries);
 

@@ -233,6 +233,15 @@ std::vector<uint8_t> SmbiosArea(Random& rng) {
   return area;
 }
 
+// The firmware's own marker in a full-chip image: where it is found, the firmware's part is.
+std::vector<uint8_t> FidBlock(const std::string& version) {
+  std::vector<uint8_t> out;
+  AppendTag(out, "$FID");
+  out.insert(out.end(), version.begin(), version.end());
+  PadTo(out, 16);
+  return out;
+}
+
 // The chip's regions in front of the firmware's part, as a machine with a flash descriptor
 // keeps them: the descriptor signature where readers of whole-chip images look for it, the
 // rest a filler that is neither erased flash nor zeros, so that a copy of the firmware that
@@ -253,6 +262,10 @@ const Guid& Ffs2Guid() {
 }
 const Guid& NvDataGuid() {
   static const Guid g = core::GuidLiteral("FFF12B8D-7696-4C8B-A985-2747075B4F50");
+  return g;
+}
+const Guid& FidFileGuid() {
+  static const Guid g = core::GuidLiteral("7E1B4F2A-93C5-4D8E-A06B-2C9F51D3E8A4");
   return g;
 }
 const Guid& IdentityFileGuid() {
@@ -422,6 +435,7 @@ RomResult BuildRomImage(const Profile& p, const RomOptions& o) {
           files.push_back({IdentityFileGuid(), IdentityBlocks(o, p.flash.size)});
           identityPlaced = true;
           if (o.fileName) files.push_back({*o.fileName, o.fileData});
+          if (p.me.present && o.fidMarker) files.push_back({FidFileGuid(), FidBlock(o.version)});
         }
         addHoles(std::exchange(mainHoles, 0));
         files.push_back({rng.NextGuid(), RandomBytes(rng, std::min<uint32_t>(run.size / 4, 0x8000))});
@@ -462,6 +476,34 @@ RomResult BuildRomImage(const Profile& p, const RomOptions& o) {
   }
   result.image = std::move(image);
   return result;
+}
+
+std::vector<uint8_t> MeFront(const Profile& p, uint64_t seed) {
+  static constexpr uint8_t kDescriptorSignature[] = {0x5A, 0xA5, 0xF0, 0x0F};
+  if (!p.me.present) return {};
+  // A stream of its own, so that the front is not the firmware image's filler over again.
+  Random rng(seed ^ 0x4D45464C4C455221ull);
+  std::vector<uint8_t> front = FillerBytes(rng, p.me.span);
+  std::fill_n(front.begin(), 16, uint8_t{0xFF});
+  std::memcpy(front.data() + 16, kDescriptorSignature, sizeof kDescriptorSignature);
+  return front;
+}
+
+RomResult BuildChipImage(const Profile& p, const RomOptions& o) {
+  RomResult firmware = BuildRomImage(p, o);
+  if (!firmware.error.empty() || !p.me.present) return firmware;
+  std::vector<uint8_t> chip = MeFront(p, o.seed);
+  const uint32_t base = static_cast<uint32_t>(chip.size());
+  chip.insert(chip.end(), firmware.image.begin(), firmware.image.end());
+  firmware.image = std::move(chip);
+  for (RomVolume& v : firmware.volumes) v.offset += base;
+  for (RomFile& f : firmware.files) f.offset += base;
+  return firmware;
+}
+
+std::vector<uint8_t> EcFirmwareImage(uint32_t size, uint64_t seed) {
+  Random rng(seed ^ 0x4543464C41534821ull);
+  return RandomBytes(rng, size);
 }
 
 }  // namespace nox::sim

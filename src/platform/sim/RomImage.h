@@ -2,7 +2,9 @@
 // with valid header checksums holding FFS files, the platform identity file with its marker
 // blocks, ROM holes in the main BIOS and boot block, the "BSA_" SMBIOS area and the EC
 // version word. A new machine's flash holds such an image of its running version. An image
-// covers the whole chip; below flash.base it holds the chip's other regions, as the part does.
+// covers the block table's part of the chip and, below flash.base, the chip's other regions,
+// as the part does. On a machine with an ME region the firmware's image carries a "$FID"
+// marker file, by which a full-chip image is told from the descriptor and ME region in front.
 #pragma once
 
 #include <cstdint>
@@ -31,6 +33,8 @@ struct RomOptions {
   // behind it (an embedded capsule header).
   std::optional<core::Guid> fileName;
   std::vector<uint8_t> fileData;
+  // The "$FID" marker file of a machine with an ME region; false leaves it out.
+  bool fidMarker = true;
 };
 
 // The identity and EC version of the machine's running firmware.
@@ -59,6 +63,17 @@ struct RomResult {
 };
 RomResult BuildRomImage(const Profile& profile, const RomOptions& options);
 
+// The chip in front of the firmware's part on a machine with an ME region (me.span bytes):
+// 16 bytes 0xFF, the flash-descriptor signature 0x5A 0xA5 0xF0 0x0F at 16, and filler from
+// `seed` in the rest of the descriptor, the ME region and up to the span. The filler never
+// forms a descriptor signature or an ASCII marker, so a bare ME region has neither.
+std::vector<uint8_t> MeFront(const Profile& profile, uint64_t seed);
+// The whole chip: MeFront with the options' seed, then BuildRomImage's image, whose volumes
+// and files are listed at their chip offsets. Without an ME region it is BuildRomImage's.
+RomResult BuildChipImage(const Profile& profile, const RomOptions& options);
+// The embedded controller's firmware: `size` bytes of filler from `seed`.
+std::vector<uint8_t> EcFirmwareImage(uint32_t size, uint64_t seed);
+
 // The identity the identity file of an image made here carries; none when the image holds
 // no such file or its blocks cannot be read.
 struct ImageIdentity {
@@ -78,6 +93,7 @@ std::vector<uint8_t> RunningIdentityBlocks(const IdentityProfile& identity);
 const core::Guid& Ffs2Guid();
 const core::Guid& NvDataGuid();
 const core::Guid& IdentityFileGuid();
+const core::Guid& FidFileGuid();
 core::Guid RomHoleName(unsigned index);   // index 0..15
 // The name of the volume that holds the identity file: the same for every image of one
 // machine (system ID and extended ID), another for another machine.

@@ -9,6 +9,10 @@
 #include "package/OwnFilePath.h"
 #include "platform/sim/Machine.h"
 
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
+
 namespace nox::sim {
 
 namespace {
@@ -85,6 +89,73 @@ std::optional<std::string> SimOsServices::CurrentDirectory(uint32_t& error) {
     return std::nullopt;
   }
   return dir;
+}
+
+std::optional<std::string> SimOsServices::TempDirectory() {
+#ifdef _WIN32
+  // Under Windows the host's own answer (TMP, TEMP, ...), as the Windows services give it.
+  const char separator = '\\';
+  std::string dir;
+  try {
+    std::error_code ec;
+    dir = std::filesystem::temp_directory_path(ec).string();
+    if (ec) return std::nullopt;
+  } catch (const std::exception&) {  // a name the ANSI code page cannot hold
+    return std::nullopt;
+  }
+#else
+  const char separator = '/';
+  const char* env = std::getenv("TMPDIR");
+  std::string dir = env != nullptr && *env != '\0' ? env : "/tmp";
+#endif
+  if (dir.empty()) return std::nullopt;
+  if (dir.back() != separator) dir += separator;
+  if (dir.size() > os::kMaxTempDirectory) return std::nullopt;
+  return dir;
+}
+
+os::CommandShell SimOsServices::Shell() const {
+#ifdef _WIN32
+  return os::CommandShell::kCmd;
+#else
+  return os::CommandShell::kPosixSh;
+#endif
+}
+
+int SimOsServices::RunCommand(const std::string& command) {
+  std::fflush(nullptr);  // what this program printed comes before what the command prints
+#ifdef _WIN32
+  // The C library hands the line to "%COMSPEC% /c", which takes off the first and the last
+  // quote of a line holding more than two: one more pair keeps the line as it stands.
+  const int status = std::system(("\"" + command + "\"").c_str());
+#else
+  const int raw = std::system(command.c_str());
+  const int status = raw == -1 ? -1 : WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+#endif
+  machine_.RecordEffect("command", {{"line", command}, {"status", status}});
+  return status;
+}
+
+bool SimOsServices::MoveFileReplacing(const std::string& from, const std::string& to) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  fs::rename(from, to, ec);
+  if (!ec) return true;
+  // Another volume (a temporary directory on its own file system): copy, then take the
+  // original away.
+  if (!fs::is_regular_file(from, ec) || !fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec)) {
+    return false;
+  }
+  fs::remove(from, ec);
+  return true;
+}
+
+bool SimOsServices::RemoveFile(const std::string& path) { return std::remove(path.c_str()) == 0; }
+
+bool SimOsServices::CanOpenForReading(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f != nullptr) std::fclose(f);
+  return f != nullptr;
 }
 
 void SimOsServices::ExitProcess(uint32_t code) {

@@ -1,9 +1,11 @@
 // Operating-system services for a run against the simulated machine. Effects that only
 // mean something on Windows (keep-awake, input blocking, power buttons, the lock policy,
 // restart and power-off) are recorded in the machine's journal and never reach the host;
-// pauses advance the machine's virtual clock. A restart or power-off takes the running
-// program down with the machine, as the operating system would: it ends with exit code 0,
-// and the machine stays down until `noxsim reboot` or the next run switches it on.
+// pauses advance the machine's virtual clock. Files, the temporary directory and outside
+// programs are the host's own (the POSIX shell, or cmd.exe under Windows); a command is also
+// journaled. A restart or power-off takes the running program down with the machine, as the
+// operating system would: it ends with exit code 0, and the machine stays down until
+// `noxsim reboot` or the next run switches it on.
 #pragma once
 
 #include <functional>
@@ -40,6 +42,12 @@ class SimOsServices : public os::OsServices {
   int RestartMachine() override;
   int PowerOffMachine() override;
   std::optional<std::string> CurrentDirectory(uint32_t& error) override;
+  std::optional<std::string> TempDirectory() override;
+  os::CommandShell Shell() const override;
+  int RunCommand(const std::string& command) override;
+  bool MoveFileReplacing(const std::string& from, const std::string& to) override;
+  bool RemoveFile(const std::string& path) override;
+  bool CanOpenForReading(const std::string& path) override;
   [[noreturn]] void ExitProcess(uint32_t code) override;
 
   void SleepMs(uint32_t milliseconds) override;

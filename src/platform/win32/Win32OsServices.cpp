@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "core/Format.h"
@@ -50,6 +51,23 @@ std::string SystemDirectory() {
   std::string out(dir, n < MAX_PATH ? n : 0);
   if (!out.empty() && out.back() != '\\') out += '\\';
   return out;
+}
+
+// Starts `line` (with `application`, or searched for when that is null), waits for it to end
+// and gives its exit code; none when it could not be started.
+std::optional<int> RunAndWait(const char* application, std::string line) {
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessA(application, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    return std::nullopt;
+  }
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 0;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return static_cast<int>(code);
 }
 
 LRESULT CALLBACK GuardProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -374,6 +392,43 @@ std::optional<std::string> Win32OsServices::CurrentDirectory(uint32_t& error) {
     return std::nullopt;
   }
   return std::string(dir, n);
+}
+
+std::optional<std::string> Win32OsServices::TempDirectory() {
+  char dir[MAX_PATH + 1] = {};
+  // Too long for the buffer: the call answers with the size it needs.
+  const DWORD n = GetTempPathA(sizeof dir, dir);
+  if (n == 0 || n > os::kMaxTempDirectory) return std::nullopt;
+  std::string out(dir, n);
+  if (out.back() != '\\' && out.back() != '/') out += '\\';
+  if (out.size() > os::kMaxTempDirectory) return std::nullopt;
+  return out;
+}
+
+int Win32OsServices::RunCommand(const std::string& command) {
+  // cmd.exe takes off the first and the last quote of what follows "/c" when it holds more
+  // than two quotes: one more pair around the line keeps it as it stands.
+  const std::string tail = " /c \"" + command + "\"";
+  char comspec[MAX_PATH + 1] = {};
+  const DWORD n = GetEnvironmentVariableA("COMSPEC", comspec, sizeof comspec);
+  std::optional<int> status;
+  if (n > 0 && n < sizeof comspec) status = RunAndWait(comspec, std::string(1, '"').append(comspec, n) + '"' + tail);
+  if (!status) status = RunAndWait(nullptr, "cmd.exe" + tail);
+  return status.value_or(-1);
+}
+
+bool Win32OsServices::MoveFileReplacing(const std::string& from, const std::string& to) {
+  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED) != 0;
+}
+
+bool Win32OsServices::RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
+
+bool Win32OsServices::CanOpenForReading(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(file);
+  return true;
 }
 
 void Win32OsServices::ExitProcess(uint32_t code) {

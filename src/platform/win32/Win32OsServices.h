@@ -1,6 +1,7 @@
 // The operating-system services on Windows: mutexes, power buttons through Powrprof (two
 // interfaces by OS version), execution state, input blocking, the lock-workstation policy,
-// the suspend guard of older systems, restart and power-off.
+// the suspend guard of older systems, restart and power-off; temporary files and outside
+// programs through the command processor.
 #pragma once
 
 #include <windows.h>
@@ -32,6 +33,12 @@ class Win32OsServices final : public os::OsServices {
   int RestartMachine() override { return Shutdown(true); }
   int PowerOffMachine() override { return Shutdown(false); }
   std::optional<std::string> CurrentDirectory(uint32_t& error) override;
+  std::optional<std::string> TempDirectory() override;
+  os::CommandShell Shell() const override { return os::CommandShell::kCmd; }
+  int RunCommand(const std::string& command) override;
+  bool MoveFileReplacing(const std::string& from, const std::string& to) override;
+  bool RemoveFile(const std::string& path) override;
+  bool CanOpenForReading(const std::string& path) override;
   [[noreturn]] void ExitProcess(uint32_t code) override;
 
   void SleepMs(uint32_t milliseconds) override { Sleep(milliseconds); }
