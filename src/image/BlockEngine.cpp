@@ -211,13 +211,18 @@ bool BlockEngine::CompareRegion(const core::ProgressCallback& verifyProgress,
       return CompareChunk(chunk, forced, inFirst, verifyProgress, eraseProgress, writeProgress);
     });
   };
+  bool lastWalked = false;
   for (size_t i = 0; i < blocks.size(); ++i) {
     if (distinct && firstChanged_) {
       firstChanged_ = false;
       if (!walk(*last, /*forced=*/true)) return false;
+      // A table in the firmware's order may list the last entry before the first: the walk
+      // has passed it already and would leave it blank.
+      if (lastWalked && !walk(*last, /*forced=*/false)) return false;
     }
     if (!layout_.BlockInRegion(i, kind)) continue;
     if (!walk(i, /*forced=*/false)) return false;
+    if (last && i == *last) lastWalked = true;
   }
   return Finish(verifyProgress);
 }

@@ -72,6 +72,7 @@ holes_run() {
 }
 holes_run h5fw "/p /b" --set "$FIRMWARE_ORDER"
 # Compare first rewrites the pieces that differ, and must step around the holes as well.
+holes_run h5fwc "/p /b /caf" --set "$FIRMWARE_ORDER"
 holes_run h5 "/p /b /caf"
 # The power fails after the last request before the first write: the main BIOS is erased,
 # the holes still hold the machine's data.
