@@ -117,4 +117,19 @@ secureFlash.sessionStatus=0x23|rt|24|Error: Unable to start a Secure Flash sessi
 secureFlash.failPieceAt=5000000|rt|29|Error: Failed to load image into memory.|"request":"session"
 oem.updatePermission=0x10|rt|0|BIOS can't be updated|"request":"piece"
 EOF
+
+# The machine loses power halfway through the upload: the part keeps what it held, the
+# firmware's memory is lost, and the same package run again completes.
+CASE="power lost during the upload, then a rerun"
+machine sec secure-16m
+run rt ''
+at=$(run_journal | grep -m1 "\"offset\":8388608,$PIECE" | grep -oE '"n":[0-9]+' | cut -d: -f2)
+machine sec secure-16m --set faults.powerLossAfterSmi=$((at - 1))
+run rt ''
+expect_rc 86
+same_part
+"$NOXSIM" set "$MACHINE" faults.powerLossAfterSmi=0 >/dev/null
+run rt ''
+expect_rc 0
+region_is "main BIOS" equal plain.rom
 finish
