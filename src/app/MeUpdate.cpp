@@ -16,7 +16,7 @@ constexpr uint8_t kEndEntire = 5;
 // the ME region alone, as the region query of the ignition variant placed it.
 firmware::MeProgram ProgramOf(Session& s, bool entire) {
   const firmware::MeAnswer kept = firmware::MeAnswer::From(s.ofbd.KeptMeAnswer());
-  std::span<const uint8_t> full = s.FullImage();
+  std::span<const uint8_t> full = s.LoadedImage();
   firmware::MeProgram program;
   if (entire) {
     program = {0, kept.span, kept.start, full};

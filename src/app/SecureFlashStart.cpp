@@ -30,7 +30,7 @@ void RequestRegions(Session& s) {
   const std::array<uint8_t, 16> name = RecoveryName(s.headerFileName);
   std::optional<std::span<const uint8_t>> recoveryName;
   if (type == secure::kRecovery) recoveryName = std::span<const uint8_t>(name);
-  const auto size = static_cast<uint32_t>(s.UploadImage().size());
+  const auto size = static_cast<uint32_t>(s.LoadedImage().size());
   const auto request = [&](unsigned bit) { s.secure.RequestSecureRegion(type, bit, recoveryName, size); };
   // A non-critical block lies in the main firmware image as the firmware sees it.
   if (type == secure::kRuntime && (c.IsSelected(kAllNcb) || c.IsSelected(kNcbN))) request(secure::kMainBiosBit);
@@ -72,7 +72,7 @@ void PrepareImage(Session& s) {
   const core::ProgressCallback transfer = [&ui](uint32_t size, uint32_t offset, uint32_t) {
     ui.ShowImageTransfer(size == 0 ? 0 : std::min(size, offset + secure::kPieceSize), size);
   };
-  if (!s.secure.LoadImageToFirmware(s.UploadImage(), 0, transfer)) {
+  if (!s.secure.LoadImageToFirmware(s.LoadedImage(), 0, transfer)) {
     ui.ShowImageTransfer(0, 0);
     Box(s, secure_text::kLoadFailed);
     s.EndSession(config::error::kLoadImage);
@@ -134,7 +134,7 @@ uint32_t RunCapsuleOrRecovery(Session& s, bool unattended) {
   s.smi.CloseFlashInterface();
   os.BlockUserInput(false);
   const bool restart = type == secure::kRecovery;
-  if (restart && s.ImageFromPackage() && !WriteRecoveryFile(s.headerFileName, s.UploadImage())) {
+  if (restart && s.ImageFromPackage() && !WriteRecoveryFile(s.headerFileName, s.LoadedImage())) {
     Box(s, core::Format(secure_text::kRecoveryFileFailed, s.headerFileName.c_str()));
     return config::error::kWriteFile;
   }

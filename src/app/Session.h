@@ -82,9 +82,9 @@ class Session : public core::SessionEnd {
   // the flash itself, a package image may begin with a capsule header: the image in use is
   // what follows it, and the whole goes to the firmware.
   std::span<uint8_t> Image() { return image_; }
-  std::span<uint8_t> UploadImage() { return loaded_; }
-  // The image as loaded, before a full-flash image was narrowed to its firmware region.
-  std::span<uint8_t> FullImage() { return loaded_; }
+  // The image as loaded: a capsule header included, a full-flash image not yet narrowed to
+  // its firmware region. It goes to the firmware, and the ME update reads it.
+  std::span<uint8_t> LoadedImage() { return loaded_; }
   // A full-flash image is flashed from its system-firmware region on; the ME update still
   // reads the whole.
   void NarrowImage(size_t offset, size_t size) { image_ = image_.subspan(offset, size); }

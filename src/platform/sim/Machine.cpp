@@ -1,5 +1,7 @@
 #include "platform/sim/Machine.h"
 
+#include "platform/sim/HostFiles.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -28,25 +30,6 @@ constexpr uint32_t kFirstBlockPhysical = 0x7F000000;
 constexpr uint32_t kFirstBlockProgram = 0xC1000000;  // top bit set: only sign extension reaches it
 constexpr uint32_t kAddressStep = 0x20000;
 constexpr uint32_t kAddressCycle = 1024;
-
-bool ReadFile(const fs::path& path, std::vector<uint8_t>& out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  in.seekg(0, std::ios::end);
-  const std::streamoff size = in.tellg();
-  if (size < 0) return false;
-  in.seekg(0);
-  out.resize(static_cast<size_t>(size));
-  in.read(reinterpret_cast<char*>(out.data()), size);
-  return static_cast<bool>(in);
-}
-
-bool WriteFile(const fs::path& path, std::span<const uint8_t> bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) return false;
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  return static_cast<bool>(out);
-}
 
 // Writes what fits of `bytes` at `offset` of a segment; records near the end are cut,
 // exactly as they would be in a real 64 KiB segment.

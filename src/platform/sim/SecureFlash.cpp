@@ -12,6 +12,7 @@
 #include "core/CText.h"
 #include "core/Format.h"
 #include "platform/sim/Capsule.h"
+#include "platform/sim/HostFiles.h"
 #include "platform/sim/Machine.h"
 #include "platform/sim/Regions.h"
 
@@ -35,19 +36,6 @@ constexpr uint8_t kDigestKinds = 0x1;                  // SHA-256
 constexpr const char* kStateFile = "secure-flash.json";
 constexpr const char* kMemoryFile = "image-memory.bin";
 constexpr const char* kPendingFile = "pending-capsule.bin";
-
-bool ReadAll(const fs::path& path, std::vector<uint8_t>& out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
-}
-
-bool WriteAll(const fs::path& path, std::span<const uint8_t> bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  return static_cast<bool>(out);
-}
 
 // A directory the utility reported, as this host reaches it. Under Wine the utility reports
 // Windows paths: Z: is the host's root, other drives are links in the Wine prefix.
@@ -348,7 +336,7 @@ std::string SecureFlash::BootRecovery(const Pending& pending) {
   for (const std::string& dir : pending.directories) {
     std::error_code ec;
     const fs::path candidate = HostPath(dir) / pending.name;
-    if (fs::is_regular_file(candidate, ec) && ReadAll(candidate, file)) {
+    if (fs::is_regular_file(candidate, ec) && ReadFile(candidate, file)) {
       found = candidate;
       break;
     }
@@ -407,7 +395,7 @@ json SecureFlash::Summary() const {
 
 bool SecureFlash::Load(const fs::path& dir, std::string& error) {
   std::vector<uint8_t> bytes;
-  if (!ReadAll(dir / kStateFile, bytes)) return true;  // never used
+  if (!ReadFile(dir / kStateFile, bytes)) return true;  // never used
   onDisk_ = true;
   const json j = json::parse(bytes.begin(), bytes.end(), nullptr, false);
   const auto broken = [&](const std::string& why) {
@@ -416,7 +404,7 @@ bool SecureFlash::Load(const fs::path& dir, std::string& error) {
   };
   if (!j.is_object()) return broken("not valid JSON");
   try {
-    if (!ReadAll(dir / kMemoryFile, memory_)) memory_.clear();
+    if (!ReadFile(dir / kMemoryFile, memory_)) memory_.clear();
     for (const json& r : j.value("imageMemory", json::array())) {
       const uint32_t start = r.at(0).get<uint32_t>(), end = r.at(1).get<uint32_t>();
       if (start >= end || end > memory_.size() || end > Capacity()) return broken("an uploaded range lies outside image-memory.bin");
@@ -432,7 +420,7 @@ bool SecureFlash::Load(const fs::path& dir, std::string& error) {
     if (const json& p = j.value("pending", json()); p.is_object()) {
       pending_ = Pending{p.at("kind").get<std::string>(), p.at("regions").get<uint32_t>(), p.value("name", ""),
                          p.value("directories", std::vector<std::string>{})};
-      if (pending_->kind == "capsule" && !ReadAll(dir / kPendingFile, pendingImage_)) pendingImage_.clear();
+      if (pending_->kind == "capsule" && !ReadFile(dir / kPendingFile, pendingImage_)) pendingImage_.clear();
     }
   } catch (const json::exception& e) {
     return broken(e.what());
@@ -460,14 +448,14 @@ bool SecureFlash::Save(const fs::path& dir, std::string& error) {
                     {"directories", pending_->directories}};
   }
   const std::string text = j.dump(2) + "\n";
-  bool ok = WriteAll(dir / kStateFile, {reinterpret_cast<const uint8_t*>(text.data()), text.size()});
+  bool ok = WriteFile(dir / kStateFile, {reinterpret_cast<const uint8_t*>(text.data()), text.size()});
   if (memoryDirty_) {
     if (memory_.empty()) fs::remove(dir / kMemoryFile, ec);
-    else ok = WriteAll(dir / kMemoryFile, memory_) && ok;
+    else ok = WriteFile(dir / kMemoryFile, memory_) && ok;
   }
   if (pendingDirty_ || (dirty_ && pendingImage_.empty())) {
     if (pendingImage_.empty()) fs::remove(dir / kPendingFile, ec);
-    else ok = WriteAll(dir / kPendingFile, pendingImage_) && ok;
+    else ok = WriteFile(dir / kPendingFile, pendingImage_) && ok;
   }
   if (!ok) {
     error = (dir / kStateFile).string() + " and its image files: cannot be written";
