@@ -20,7 +20,7 @@ noxsim="$native/tools/noxsim/noxsim"
 head -c 4096 /dev/zero >driver.sys
 "$native/tools/noxpack/noxpack" build --stub "$build/src/platform/NOXWINGUI.exe" --driver64 driver.sys \
   --rom 0=new.rom --cmd "/p /b /n" -o tool.exe >/dev/null
-cp "$build/src/platform/noxdrive.exe" .
+cp "$build/tools/noxdrive/noxdrive.exe" .
 "$wine" noxdrive.exe - </dev/null >/dev/null 2>&1 || true  # the Wine session is up before timing
 
 ms() { date +%s%3N; }

@@ -140,10 +140,10 @@ fi
 # does so, at its line, saying what it found, and ends the program it started (the packaged
 # utility above, on its start box or its window); then the start box answered Cancel.
 platform="$build/src/platform"
-if [[ -f "$platform/noxdrive.exe" && -f "$work/tool.exe" ]]; then
+if [[ -f "$build/tools/noxdrive/noxdrive.exe" && -f "$work/tool.exe" ]]; then
   d="$work/drive"
   mkdir -p "$d"
-  cp "$platform/noxdrive.exe" "$work/tool.exe" "$work/window.exe" "$d/"
+  cp "$build/tools/noxdrive/noxdrive.exe" "$work/tool.exe" "$work/window.exe" "$d/"
   "$native/tools/noxsim/noxsim" create "$d/m" --preset minimal-1m >/dev/null
   failing() {  # failing <exit code> <said> <program> <lines after its start...>
     local want=$1 said=$2 program=$3
@@ -181,10 +181,10 @@ fi
 # an automatic "/p /b" run (the map mid-flash), the interactive window (pages, Save, Open,
 # Setup, Flash), the firmware password typed into the password dialog, and the
 # unsupported-system dialog. Each run is proven on the simulated machine afterwards.
-if [[ -f "$platform/noxdrive.exe" && -x "$native/tools/noxsim/noxsim" ]]; then
+if [[ -f "$build/tools/noxdrive/noxdrive.exe" && -x "$native/tools/noxsim/noxsim" ]]; then
   u="$work/windows"
   mkdir -p "$u/shots"
-  cp "$platform/noxdrive.exe" "$(dirname "$0")"/../tests/win32/window-*.noxdrive "$u/"
+  cp "$build/tools/noxdrive/noxdrive.exe" "$(dirname "$0")"/../tests/win32/window-*.noxdrive "$u/"
   cp "$work/driver.sys" "$u/"
   noxsim="$native/tools/noxsim/noxsim"
   for m in m-auto m-ui m-pw m-korv; do "$noxsim" create "$u/$m" --preset legacy-8m >/dev/null; done
