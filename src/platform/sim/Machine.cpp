@@ -3,7 +3,6 @@
 #include "platform/sim/HostFiles.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +11,7 @@
 #include "core/Bytes.h"
 #include "platform/sim/DriverEnd.h"
 #include "platform/sim/EcFlash.h"
+#include "platform/sim/PartFile.h"
 #include "platform/sim/RomImage.h"
 #include "platform/sim/SecureFlash.h"
 #include "platform/sim/Segments.h"
@@ -76,31 +76,19 @@ Machine::~Machine() {
 }
 
 bool Machine::StartWriting(std::string& error) {
-  const fs::path path = dir_ / kFlashFile;
-  errno = 0;
-  part_ = std::make_unique<std::fstream>(path, std::ios::binary | std::ios::in | std::ios::out);
-  if (!*part_) {
-    error = CannotWrite(path, LastSystemError("cannot be opened"));
-    part_.reset();
-    return false;
-  }
-  if (!journal_.StartAppending(error)) return false;
+  part_ = PartFile::Open(dir_ / kFlashFile, flash_.Size(), error);
+  if (!part_ || !journal_.StartAppending(error)) return false;
   flash_.SetStore([this](uint32_t address, std::span<const uint8_t> bytes) { StoreFlash(address, bytes); });
   writable_ = true;
   return true;
 }
 
 void Machine::StoreFlash(uint32_t address, std::span<const uint8_t> bytes) {
-  if (!part_) return;
-  errno = 0;
-  part_->seekp(address);
-  part_->write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  part_->flush();
-  if (!*part_) {
-    // The part in memory goes on as a real one would; the run is told at its end.
-    NoteSaveFailure(CannotWrite(dir_ / kFlashFile, LastSystemError("cannot be written")));
-    part_.reset();
-  }
+  std::string why;
+  if (!part_ || part_->Write(address, bytes, why)) return;
+  // The part in memory goes on as a real one would; the run is told at its end.
+  NoteSaveFailure(CannotWrite(dir_ / kFlashFile, why));
+  part_.reset();
 }
 
 void Machine::StoreEcFlash() {

@@ -14,7 +14,6 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -34,6 +33,7 @@ namespace nox::sim {
 
 class DriverEnd;
 class EcFlash;
+class PartFile;
 class SecureFlash;
 class SmiHandler;
 
@@ -208,7 +208,7 @@ class Machine {
   ExitHook exitHook_;
   std::string savedState_;  // state.json as last written or read
   bool writable_ = false;   // opened to change it, every file in order
-  std::unique_ptr<std::fstream> part_;  // flash.bin, written through
+  std::unique_ptr<PartFile> part_;      // flash.bin, kept current
   std::string saveFailure_;             // the first write on the way that failed
 };
 
