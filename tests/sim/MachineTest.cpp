@@ -49,7 +49,7 @@ json LastLine(const fs::path& file) {
 // that a process killed between two requests leaves both agreeing. A power loss ends the run
 // with the state (clock, SMI count, erase counts) saved too; it survives reopening, and a
 // machine that is only looked at is not rewritten.
-TEST_F(MachineDirectory, PowerLossKeepsExactlyWhatWasWrittenAndTheStateAndLookingRewritesNothing) {
+TEST_F(MachineDirectory, EveryRequestIsOnDiskAsServedAPowerLossKeepsTheStateAndLookingRewritesNothing) {
   Profile p = Preset("minimal-1m");
   p.faults.powerLossAfterSmi = 4;
   p.faults.bitFlips = {{.start = 0x20010, .length = 1, .writes = 1, .mask = 0x01}};
