@@ -15,6 +15,8 @@ inline constexpr uint32_t kExitAlreadyRunning = 1;
 inline constexpr uint32_t kExitUnknownCommand = 2;
 inline constexpr uint32_t kExitNoDriver = 4;
 inline constexpr uint32_t kExitNoFlashSupport = 6;
+// A failure that no outcome foresees escaped the run (a defect); the program says which.
+inline constexpr uint32_t kExitUnexpected = 99;
 
 // Runs the program: start-up, the main dialog, and the end of the session. A failed
 // allocation ends the session with the memory error.

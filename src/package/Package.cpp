@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <new>
@@ -28,6 +29,10 @@ core::ByteSpan ModuleBytes(const Package& package, size_t offset, uint32_t lengt
 
 uint32_t OpenPackage(Package& package, const std::string& path) {
   ClosePackage(package);
+  // Only a regular file holds a package: a FIFO would block the open, a directory or a
+  // device has no size to read.
+  std::error_code regular;
+  if (!std::filesystem::is_regular_file(path, regular)) return kPackageUnreadable;
   std::ifstream in(path, std::ios::binary);
   if (!in) return kPackageUnreadable;
   in.seekg(0, std::ios::end);

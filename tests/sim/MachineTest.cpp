@@ -1,6 +1,6 @@
-// The machine directory, its profile and its journal: what a power loss leaves on disk, what
-// survives reopening, what a broken directory or profile is refused for, when journal lines
-// reach the file, and what the journal tells of each region.
+// The machine directory, its profile and its journal: what a killed process or a power loss
+// leaves on disk, what survives reopening, who may open it at once, what a broken directory or
+// profile is refused for, how a failed save is told, and what the journal tells of each region.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -33,12 +33,26 @@ struct MachineDirectory : ::testing::Test {
   std::string error;
 };
 
-// A power loss ends the run with flash.bin holding exactly what was written; the state (clock,
-// SMI count, erase counts) survives reopening, and a machine that is only looked at is not
-// rewritten.
-TEST_F(MachineDirectory, PowerLossKeepsExactlyWhatWasWrittenAndTheStateAndLookingRewritesNothing) {
+std::vector<uint8_t> OnDisk(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+json LastLine(const fs::path& file) {
+  std::ifstream in(file);
+  std::string line, last;
+  while (std::getline(in, line)) last = line;
+  return json::parse(last, nullptr, false);
+}
+
+// Every request reaches flash.bin and the journal as it is served, a flipped cell included, so
+// that a process killed between two requests leaves both agreeing. A power loss ends the run
+// with the state (clock, SMI count, erase counts) saved too; it survives reopening, and a
+// machine that is only looked at is not rewritten.
+TEST_F(MachineDirectory, EveryRequestIsOnDiskAsServedAPowerLossKeepsTheStateAndLookingRewritesNothing) {
   Profile p = Preset("minimal-1m");
   p.faults.powerLossAfterSmi = 4;
+  p.faults.bitFlips = {{.start = 0x20010, .length = 1, .writes = 1, .mask = 0x01}};
   {
     auto created = Machine::Create(dir, p, error);
     ASSERT_TRUE(created) << error;
@@ -50,6 +64,10 @@ TEST_F(MachineDirectory, PowerLossKeepsExactlyWhatWasWrittenAndTheStateAndLookin
     ASSERT_EQ(rig.Request(34, 0x20000, 0x1000), 0);    // SMI 2
     std::memset(rig.block.data() + 17, 0x12, 1024);
     ASSERT_EQ(rig.Request(35, 0x20000), 0);            // SMI 3
+    const auto flash = rig.machine->Flash().Bytes();
+    EXPECT_TRUE(std::ranges::equal(OnDisk(dir / "flash.bin"), flash));
+    EXPECT_EQ(flash[0x20010], 0x13);
+    EXPECT_TRUE(Carries(LastLine(dir / "journal.jsonl"), {{"n", 3}, {"op", "write"}, {"fault", "bit flip"}}));
     std::memset(rig.block.data() + 17, 0x34, 1024);
     try {
       rig.Request(35, 0x20400);  // SMI 4 is served, then the lights go out
@@ -57,11 +75,7 @@ TEST_F(MachineDirectory, PowerLossKeepsExactlyWhatWasWrittenAndTheStateAndLookin
     } catch (const PowerLost& lost) {
       EXPECT_EQ(lost.code, kPowerLossExitCode);
     }
-    // What is on disk now is what a killed process leaves: check before any destructor runs.
-    std::ifstream in(dir / "flash.bin", std::ios::binary);
-    const std::vector<uint8_t> onDisk((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const auto flash = rig.machine->Flash().Bytes();
-    EXPECT_TRUE(std::equal(onDisk.begin(), onDisk.end(), flash.begin(), flash.end()));
+    const std::vector<uint8_t> onDisk = OnDisk(dir / "flash.bin");
     EXPECT_EQ(std::make_pair(onDisk.at(0x203FF), onDisk.at(0x20400)), std::make_pair(uint8_t{0x12}, uint8_t{0x34}));
   }
   const auto flashTime = fs::last_write_time(dir / "flash.bin");
@@ -71,7 +85,6 @@ TEST_F(MachineDirectory, PowerLossKeepsExactlyWhatWasWrittenAndTheStateAndLookin
     ASSERT_TRUE(again) << error;
     EXPECT_EQ(std::make_tuple(again->State().smiCount, again->Flash().EraseCounts()[0], again->Now()),
               std::make_tuple(uint64_t{4}, 1u, uint64_t{1500}));
-    EXPECT_FALSE(again->Flash().Modified());
     const auto entries = again->GetJournal().Entries();
     EXPECT_TRUE(Carries(entries.at(2), {{"event", "pause"}, {"ms", 1000}}));
     EXPECT_TRUE(Carries(entries.at(3), {{"event", "keep-awake"}, {"t", 1500}, {"on", true}}));
@@ -98,25 +111,49 @@ TEST_F(MachineDirectory, OpeningABrokenMachineSaysWhatIsWrong) {
   EXPECT_NE(error.find("machine.json: flash.replyVersion: must be 9 to 13"), std::string::npos) << error;
 }
 
-// SMI lines are JSON with the request's fields. Lines wait in memory, where they are seen, until
-// a flush, the journal's end or a large backlog writes them; a journal on a file appends to it.
-TEST(Journal, SmiLinesCarryTheRequestAndAFileJournalWritesAtItsEndOrWhenTheBacklogGrows) {
+// One process changes a machine at a time while lookers share it; a looker that finds it in
+// use is told so when it will not wait. A save that fails names the file and the reason.
+TEST_F(MachineDirectory, OneChangerAtATimeAndAFailedSaveNamesTheFile) {
+  auto changing = Machine::Create(dir, Preset("minimal-1m"), error);
+  ASSERT_TRUE(changing) << error;
+  int asked = 0;
+  EXPECT_FALSE(Machine::Open(dir, error, Machine::Access::kLook, [&] { return ++asked == 0; }));
+  EXPECT_EQ(std::make_pair(asked, error), std::make_pair(1, dir.string() + ": in use by another process"));
+  fs::remove(dir / "state.json");
+  fs::create_directory(dir / "state.json");
+  changing->Advance(1);
+  EXPECT_FALSE(changing->Persist(error));
+  EXPECT_EQ(error, (dir / "state.json").string() + ": cannot be written: Is a directory");
+  changing.reset();
+  fs::remove(dir / "state.json");
+  auto looking = Machine::Open(dir, error, Machine::Access::kLook);
+  ASSERT_TRUE(looking) << error;
+  EXPECT_TRUE(Machine::Open(dir, error, Machine::Access::kLook)) << error;
+  EXPECT_FALSE(Machine::Open(dir, error));
+}
+
+// SMI lines are JSON with the request's fields. They stay in memory, where they are seen, until
+// the journal starts appending; from then on every line reaches the file as it is recorded.
+TEST(Journal, SmiLinesCarryTheRequestAndReachTheFileAsTheyAreRecordedOnceAppending) {
   const fs::path file = fs::temp_directory_path() / "noxsim-journal-test.jsonl";
-  fs::remove(file);
+  fs::remove_all(file);
+  std::string error;
   {
     Journal j(file);
     j.RecordSmi({7, 1000, 35, "write", 0x7E0400, 1024, 0, "quote \" and backslash \\", nullptr});
     EXPECT_FALSE(fs::exists(file));
     EXPECT_EQ(j.Entries().at(0), nlohmann::json::parse(R"({"n":7,"t":1000,"smi":35,"op":"write","addr":8258560,
                                                           "len":1024,"status":0,"misuse":"quote \" and backslash \\"})"));
+    ASSERT_TRUE(j.StartAppending(error)) << error;
+    j.RecordSmi({.op = "read"});
+    const auto written = Journal(file).Entries();
+    EXPECT_EQ(written.size(), 2u);
+    EXPECT_FALSE(written.back().contains("status"));
   }
-  Journal again(file);
-  EXPECT_EQ(again.Entries().size(), 1u) << "written at the journal's end";
-  const auto written = fs::file_size(file);
-  for (int i = 0; i < 5000; ++i) again.RecordSmi({.op = "read"});
-  EXPECT_GT(fs::file_size(file), written);  // without an explicit flush
-  EXPECT_EQ(again.Entries().size(), 5001u);
-  EXPECT_FALSE(again.Entries().back().contains("status"));
+  fs::remove(file);
+  fs::create_directory(file);
+  EXPECT_FALSE(Journal(file).StartAppending(error));
+  EXPECT_EQ(error, file.string() + ": cannot be written: Is a directory");
   fs::remove(file);
 }
 

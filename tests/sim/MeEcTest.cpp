@@ -225,10 +225,11 @@ TEST(MeEcState, AUnlockedRangeAndTheEcFlashOutliveARunButNotAPowerLossOrABoot) {
     Step(rig, Flash(35, 0x1000, 0, kSpan + 0x1000));
     ASSERT_EQ(MeRequest(rig, 1), 1);
     for (const uint8_t sub : {1, 2, 4}) ASSERT_EQ(EcSend(rig, sub, sub == 2 ? data : std::vector<uint8_t>{}), 1);
+    // On disk as soon as the end request wrote it, not when the run ends.
+    std::ifstream file(dir / "ec.bin", std::ios::binary);
+    const std::vector<uint8_t> onDisk{std::istreambuf_iterator<char>(file), {}};
+    EXPECT_TRUE(onDisk.size() == 0x20000 && std::equal(data.begin(), data.end(), onDisk.begin()));
   }
-  std::ifstream file(dir / "ec.bin", std::ios::binary);
-  const std::vector<uint8_t> onDisk{std::istreambuf_iterator<char>(file), {}};
-  EXPECT_TRUE(onDisk.size() == 0x20000 && std::equal(data.begin(), data.end(), onDisk.begin()));
   {
     Rig rig(Machine::Open(dir, error));
     rig.Enable();

@@ -15,12 +15,29 @@ namespace {
 
 using package::ModuleSource;
 
-std::optional<std::vector<uint8_t>> ReadAll(const std::string& path) {
+// Only a regular file is read: a directory makes the stream library throw, a FIFO or a
+// device would block or never end. `why` says what was wrong.
+std::optional<std::vector<uint8_t>> ReadAll(const std::string& path, std::string& why) {
+  std::error_code ec;
+  const auto status = std::filesystem::status(path, ec);
+  if (status.type() != std::filesystem::file_type::regular) {
+    why = status.type() == std::filesystem::file_type::directory ? "a directory"
+          : ec                                                    ? ec.message()
+                                                                  : "not a regular file";
+    return std::nullopt;
+  }
+  const auto size = std::filesystem::file_size(path, ec);
   std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return std::nullopt;
-  return bytes;
+  why = ec ? ec.message() : "cannot be opened";
+  if (ec || !in) return std::nullopt;
+  try {
+    std::vector<uint8_t> bytes(static_cast<size_t>(size));
+    if (in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()))) return bytes;
+    why = "shorter than its size";
+  } catch (const std::exception& e) {
+    why = e.what();
+  }
+  return std::nullopt;
 }
 
 bool WriteAll(const std::string& path, const std::vector<uint8_t>& bytes) {
@@ -38,9 +55,10 @@ constexpr size_t kProgressThreshold = 1 << 20;
 }  // namespace
 
 int Build(const BuildRequest& request, std::ostream& out, std::ostream& err) {
-  const auto stub = ReadAll(request.stub);
+  std::string why;
+  const auto stub = ReadAll(request.stub, why);
   if (!stub) {
-    err << "noxpack: cannot read stub " << request.stub << "\n";
+    err << "noxpack: cannot read stub " << request.stub << ": " << why << "\n";
     return 1;
   }
 
@@ -49,9 +67,9 @@ int Build(const BuildRequest& request, std::ostream& out, std::ostream& err) {
   std::vector<std::pair<ModuleSource, std::string>> sources;  // module, file it came from
   auto addFile = [&](const std::string& tag, const std::string& path, bool driver) {
     if (path.empty()) return true;
-    const auto content = ReadAll(path);
+    const auto content = ReadAll(path, why);
     if (!content) {
-      err << "noxpack: cannot read " << path << " (for " << tag << ")\n";
+      err << "noxpack: cannot read " << path << " (for " << tag << "): " << why << "\n";
       return false;
     }
     sources.push_back({ModuleSource{tag, *content, driver, !request.store}, path});

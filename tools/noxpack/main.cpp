@@ -41,9 +41,7 @@ bool ParseNumbered(const std::vector<std::string>& items, uint32_t max, const ch
   return true;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
   CLI::App app{"noxpack: builds, lists and extracts the package appended to the flash utility"};
   app.require_subcommand(1);
   app.footer("Exit codes: 0 done, 1 failed, 2 wrong command line.");
@@ -94,4 +92,15 @@ int main(int argc, char** argv) {
   }
   if (*listCmd) return nox::tools::List(listExe, std::cout, std::cerr);
   return nox::tools::Extract(extractExe, tag, extractOut, std::cout, std::cerr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception& e) {
+    std::cerr << "noxpack: unexpected failure: " << e.what() << "\n";
+    return 1;
+  }
 }

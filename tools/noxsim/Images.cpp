@@ -41,15 +41,13 @@ int Rom(const std::string& dir, const RomArgs& a) {
     return kExitUsage;
   }
   std::string error;
-  auto machine = Machine::Open(dir, error);
+  auto machine = OpenMachine(dir, error, Machine::Access::kLook);
   if (!machine) return Failed(error);
   const Profile& p = machine->GetProfile();
   if ((a.meFull || a.meRegion) && !p.me.present) return Failed("this machine has no ME region (me.present is false)");
   if (a.meRegion) {
     const std::vector<uint8_t> front = MeFront(p, a.seed);
-    if (!WriteBytes(a.output, std::span(front).subspan(p.me.regionStart, p.me.regionSize))) {
-      return Failed(a.output + ": cannot be written");
-    }
+    if (!WriteBytes(a.output, std::span(front).subspan(p.me.regionStart, p.me.regionSize), error)) return Failed(error);
     std::cout << Format("%s: %u bytes, ME region (seed %llu)\n", a.output.c_str(), p.me.regionSize,
                         static_cast<unsigned long long>(a.seed));
     return kExitOk;
@@ -94,7 +92,7 @@ int Rom(const std::string& dir, const RomArgs& a) {
   o.fidMarker = !a.noFid;
   RomResult rom = withCapsule ? BuildCapsuleImage(p, o, c) : a.meFull ? BuildChipImage(p, o) : BuildRomImage(p, o);
   if (!rom.error.empty()) return Failed(rom.error);
-  if (!WriteBytes(a.output, rom.image)) return Failed(a.output + ": cannot be written");
+  if (!WriteBytes(a.output, rom.image, error)) return Failed(error);
   std::string form;
   if (a.capsule) form = Format(", capsule header of %u bytes in front", static_cast<unsigned>(rom.image.size() - p.flash.size));
   if (a.capsuleInside) form = ", capsule header inside";
@@ -108,7 +106,7 @@ int Rom(const std::string& dir, const RomArgs& a) {
 
 int Ec(const std::string& dir, const std::string& output, const std::string& sizeText, uint64_t seed) {
   std::string error;
-  auto machine = Machine::Open(dir, error);
+  auto machine = OpenMachine(dir, error, Machine::Access::kLook);
   if (!machine) return Failed(error);
   const EcFlashProfile& ec = machine->GetProfile().ecFlash;
   if (!ec.present) return Failed("this machine's EC has no flash of its own (ecFlash.present is false)");
@@ -118,7 +116,7 @@ int Ec(const std::string& dir, const std::string& output, const std::string& siz
     if (!v || *v == 0) return Failed("--size: a number of bytes from 1 to 64 MiB");
     size = static_cast<uint32_t>(*v);
   }
-  if (!WriteBytes(output, EcFirmwareImage(size, seed))) return Failed(output + ": cannot be written");
+  if (!WriteBytes(output, EcFirmwareImage(size, seed), error)) return Failed(error);
   std::cout << Format("%s: %u bytes of EC firmware (seed %llu), the EC flash holds %u%s\n", output.c_str(), size,
                       static_cast<unsigned long long>(seed), ec.size, size > ec.size ? ": too large" : "");
   return kExitOk;

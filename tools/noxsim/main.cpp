@@ -55,7 +55,7 @@ int Create(const std::string& dir, const std::string& preset, const std::vector<
   ProfileResult profile = ProfileFromJson(json);
   if (!profile.profile) return Failed("--set: " + profile.error);
   std::string error;
-  auto machine = Machine::Create(dir, *profile.profile, error);
+  auto machine = Machine::Create(dir, *profile.profile, error, [&] { return SayWaiting(dir); });
   if (!machine) return Failed(error);
   std::cout << "created " << dir << " (" << preset << ", running " << profile.profile->identity.version << ")\n";
   return kExitOk;
@@ -63,7 +63,7 @@ int Create(const std::string& dir, const std::string& preset, const std::vector<
 
 int Set(const std::string& dir, const std::vector<std::string>& sets) {
   std::string error;
-  auto machine = Machine::Open(dir, error);
+  auto machine = OpenMachine(dir, error, Machine::Access::kChange);
   if (!machine) return Failed(error);
   nlohmann::json json = ProfileToJson(machine->GetProfile());
   for (const std::string& s : sets) {
@@ -81,10 +81,11 @@ int Set(const std::string& dir, const std::vector<std::string>& sets) {
   }
   machine->RecordEffect("profile-changed", {{"settings", sets}});
   if (!machine->Persist(error)) return Failed(error);
-  machine.reset();
-  std::ofstream out(fs::path(dir) / "machine.json", std::ios::trunc);
-  out << ProfileToJson(*profile.profile).dump(2) << "\n";
-  if (!out) return Failed(dir + "/machine.json: cannot be written");
+  // Still holding the machine: nobody opens it between the state and its new profile.
+  const std::string text = ProfileToJson(*profile.profile).dump(2) + "\n";
+  std::string why;
+  const fs::path file = fs::path(dir) / "machine.json";
+  if (!WriteFile(file, {reinterpret_cast<const uint8_t*>(text.data()), text.size()}, &why)) return Failed(CannotWrite(file, why));
   return kExitOk;
 }
 
@@ -147,7 +148,7 @@ nlohmann::json EcFlashJson(const Machine& m) {
 
 int Show(const std::string& dir, bool asJson) {
   std::string error;
-  auto machine = Machine::Open(dir, error);
+  auto machine = OpenMachine(dir, error, Machine::Access::kLook);
   if (!machine) return Failed(error);
   const Profile& p = machine->GetProfile();
   const MachineState& st = machine->State();
@@ -213,9 +214,9 @@ int Show(const std::string& dir, bool asJson) {
 
 int Dump(const std::string& dir, const std::string& output) {
   std::string error;
-  auto machine = Machine::Open(dir, error);
+  auto machine = OpenMachine(dir, error, Machine::Access::kLook);
   if (!machine) return Failed(error);
-  if (!WriteBytes(output, machine->Flash().Bytes())) return Failed(output + ": cannot be written");
+  if (!WriteBytes(output, machine->Flash().Bytes(), error)) return Failed(error);
   return kExitOk;
 }
 
@@ -291,10 +292,10 @@ bool PrintDifferences(const std::vector<DiffRow>& rows, std::span<const uint8_t>
 
 int Diff(const std::string& dir, const std::string& romPath, bool ec) {
   std::string error;
-  auto machine = Machine::Open(dir, error);
+  auto machine = OpenMachine(dir, error, Machine::Access::kLook);
   if (!machine) return Failed(error);
   std::vector<uint8_t> rom;
-  if (!ReadBytes(romPath, rom)) return Failed(romPath + ": cannot be read");
+  if (!ReadBytes(romPath, rom, error)) return Failed(error);
   const Profile& p = machine->GetProfile();
   if (ec) {
     const auto contents = machine->Ec().Contents();
@@ -363,7 +364,7 @@ std::string FormattedTraceLine(const nlohmann::json& e) {
 
 int Trace(const std::string& dir, size_t tail) {
   std::string error;
-  auto machine = Machine::Open(dir, error);
+  auto machine = OpenMachine(dir, error, Machine::Access::kLook);
   if (!machine) return Failed(error);
   const auto entries = machine->GetJournal().Entries();
   const size_t first = (tail != 0 && entries.size() > tail) ? entries.size() - tail : 0;
@@ -385,7 +386,7 @@ nlohmann::json TallyJson(const RequestTally& t) { return {{"requests", t.request
 // What the last run (or the whole journal) asked of each region, in the block table's order.
 int TraceRegions(const std::string& dir, bool wholeJournal, bool asJson) {
   std::string error;
-  auto machine = Machine::Open(dir, error);
+  auto machine = OpenMachine(dir, error, Machine::Access::kLook);
   if (!machine) return Failed(error);
   const auto entries = machine->GetJournal().Entries();
   const std::optional<size_t> lastRun = LastRunStart(entries);
@@ -425,7 +426,7 @@ int TraceRegions(const std::string& dir, bool wholeJournal, bool asJson) {
 
 int Reboot(const std::string& dir) {
   std::string error;
-  auto machine = Machine::Open(dir, error);
+  auto machine = OpenMachine(dir, error, Machine::Access::kChange);
   if (!machine) return Failed(error);
   const std::string applied = machine->Boot();
   if (!machine->Persist(error)) return Failed(error);
@@ -433,9 +434,7 @@ int Reboot(const std::string& dir) {
   return kExitOk;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
   CLI::App app{"noxsim: simulated machines (firmware, flash part and SMI handler in a directory)\n"
                "exit codes: 0 done, 1 diff found differences, 2 usage error, 3 failure"};
   app.require_subcommand(1);
@@ -524,4 +523,14 @@ int main(int argc, char** argv) {
   if (*romCmd) return Rom(dir, romArgs);
   if (*ecCmd) return Ec(dir, output, ecSize, ecSeed);
   return kExitUsage;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception& e) {
+    return Failed(std::string("unexpected failure: ") + e.what());
+  }
 }

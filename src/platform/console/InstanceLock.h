@@ -9,5 +9,7 @@ namespace nox::console {
 
 // Takes the lock `name` in `directory`; false when another process holds it.
 bool TakeInstanceLock(const std::filesystem::path& directory, const std::string& name);
+// Whether another process holds the lock `name` in `directory` now (nothing is taken).
+bool InstanceLockHeld(const std::filesystem::path& directory, const std::string& name);
 
 }  // namespace nox::console

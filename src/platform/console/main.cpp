@@ -9,6 +9,7 @@
 
 #include "app/Session.h"
 #include "app/Startup.h"
+#include "os/OsServices.h"
 #include "platform/console/ConsoleUi.h"
 #include "platform/console/InstanceLock.h"
 #include "platform/console/RunningExecutable.h"
@@ -23,19 +24,25 @@ std::filesystem::path MachineDirectory() {
   return named && *named ? std::filesystem::path(named) : std::filesystem::path("machine");
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
   std::vector<std::string> args(argv, argv + argc);
   const auto dir = MachineDirectory();
   std::error_code ec;
-  if (!std::filesystem::exists(dir / "machine.json", ec)) {
+  if (std::filesystem::symlink_status(dir / "machine.json", ec).type() == std::filesystem::file_type::not_found) {
     std::printf("noxwingui: no simulated machine in %s; make one with: noxsim create %s --preset legacy-8m\n",
                 dir.string().c_str(), dir.string().c_str());
     return nox::app::kExitNoDriver;
   }
+  // The machine is this run's alone. Another instance of the utility holding it is told by the
+  // start-up's own instance check, exit code 1 and nothing said; anybody else is waited for.
+  bool anotherInstance = false;
   std::string error;
-  auto machine = nox::sim::Machine::Open(dir, error);
+  auto machine = nox::sim::Machine::Open(dir, error, nox::sim::Machine::Access::kChange, [&] {
+    anotherInstance = nox::console::InstanceLockHeld(dir, nox::os::kFirstInstanceMutex);
+    if (!anotherInstance) std::fprintf(stderr, "noxwingui: waiting for %s (in use)\n", dir.string().c_str());
+    return !anotherInstance;
+  });
+  if (!machine && anotherInstance) return nox::app::kExitAlreadyRunning;
   if (!machine) {
     std::printf("noxwingui: the simulated machine in %s cannot be used: %s\n", dir.string().c_str(), error.c_str());
     return nox::app::kExitNoDriver;
@@ -68,4 +75,17 @@ int main(int argc, char** argv) {
       }};
   nox::app::Session session(platform);
   nox::app::RunProgram(session, args);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception& e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "noxwingui: unexpected failure: %s\n", e.what());
+    return nox::app::kExitUnexpected;
+  }
 }

@@ -1,11 +1,11 @@
 #include "platform/sim/EcFlash.h"
 
 #include <algorithm>
-#include <fstream>
 
 #include <nlohmann/json.hpp>
 
 #include "core/Bytes.h"
+#include "platform/sim/HostFiles.h"
 #include "platform/sim/Machine.h"
 #include "platform/sim/RomImage.h"
 
@@ -70,6 +70,7 @@ uint16_t EcFlash::Serve(std::span<uint8_t> block, bool checksumOk, nlohmann::jso
       std::fill(std::copy(received_.begin(), received_.end(), contents_.begin()), contents_.end(), uint8_t{0xFF});
       detail["written"] = received_.size();
       dirty_ = true;
+      machine_.StoreEcFlash();
     }
   }
   // An end closes the transfer whatever it answers: a failed one leaves the EC flash as it was.
@@ -93,15 +94,16 @@ bool EcFlash::Load(const fs::path& dir, std::string& error) {
   const EcFlashProfile& p = machine_.GetProfile().ecFlash;
   contents_.clear();
   if (!p.present) return true;
-  if (!dir.empty()) {
-    std::ifstream in(dir / kFile, std::ios::binary);
-    if (in) {
-      contents_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-      if (contents_.size() == p.size) return true;
-      error = (dir / kFile).string() + ": " + std::to_string(contents_.size()) + " bytes, but ecFlash.size is " +
-              std::to_string(p.size);
+  if (!dir.empty() && !Missing(dir / kFile)) {
+    std::string why;
+    if (!ReadFile(dir / kFile, contents_, &why)) {
+      error = CannotRead(dir / kFile, why);
       return false;
     }
+    if (contents_.size() == p.size) return true;
+    error = (dir / kFile).string() + ": " + std::to_string(contents_.size()) + " bytes, but ecFlash.size is " +
+            std::to_string(p.size);
+    return false;
   }
   // A machine given an EC flash after it was made runs its own EC firmware until rewritten.
   contents_ = EcFirmwareImage(p.size, kOwnSeed);
@@ -111,10 +113,9 @@ bool EcFlash::Load(const fs::path& dir, std::string& error) {
 
 bool EcFlash::Save(const fs::path& dir, std::string& error) {
   if (!dirty_ || dir.empty()) return true;
-  std::ofstream out(dir / kFile, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(contents_.data()), static_cast<std::streamsize>(contents_.size()));
-  if (!out) {
-    error = (dir / kFile).string() + ": cannot be written";
+  std::string why;
+  if (!WriteFile(dir / kFile, contents_, &why)) {
+    error = CannotWrite(dir / kFile, why);
     return false;
   }
   dirty_ = false;

@@ -1,8 +1,8 @@
 // The embedded controller's own flash and the firmware's side of the OFBD 'T' transfer that
 // rewrites it: a begin request opens a transfer, data requests append their bytes in order,
 // and the end request programs what was received into the EC flash, the rest of it erased.
-// The flash is ec.bin in the machine directory; an open transfer lives in firmware memory and
-// is gone after a power loss or a boot.
+// The flash is ec.bin in the machine directory, written as soon as an end request rewrote it;
+// an open transfer lives in firmware memory and is gone after a power loss or a boot.
 //
 // Answers (the record's u16 status): 1 done; 2 the data's checksum does not match (the data
 // is not kept); 4 a begin while a transfer is open; 32 data without a begin; 64 data that

@@ -19,7 +19,7 @@ bool FlashPart::Read(uint32_t address, std::span<uint8_t> out) const {
 bool FlashPart::Erase(uint32_t address, uint32_t length) {
   if (!Contains(address, length)) return false;
   std::fill_n(bytes_.begin() + address, length, uint8_t{0xFF});
-  modified_ = true;
+  Stored(address, length);
   const uint64_t end = uint64_t{address} + length;
   for (size_t i = 0; i < blocks_.size(); ++i) {
     const uint64_t bStart = blocks_[i].start;
@@ -34,7 +34,6 @@ bool FlashPart::Program(uint32_t address, std::span<const uint8_t> data) {
     return false;
   }
   uint8_t* dst = bytes_.data() + address;
-  modified_ = true;
   size_t i = 0;
   for (; i + 8 <= data.size(); i += 8) {
     uint64_t a, b;
@@ -44,13 +43,19 @@ bool FlashPart::Program(uint32_t address, std::span<const uint8_t> data) {
     std::memcpy(dst + i, &a, 8);
   }
   for (; i < data.size(); ++i) dst[i] &= data[i];
+  Stored(address, data.size());
   return true;
+}
+
+void FlashPart::Poke(uint32_t address, uint8_t value) {
+  if (address >= bytes_.size()) return;
+  bytes_[address] = value;
+  Stored(address, 1);
 }
 
 bool FlashPart::Load(std::span<const uint8_t> contents) {
   if (contents.size() != bytes_.size()) return false;
   std::memcpy(bytes_.data(), contents.data(), contents.size());
-  modified_ = true;
   return true;
 }
 

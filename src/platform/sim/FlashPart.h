@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -25,17 +26,16 @@ class FlashPart {
   bool Program(uint32_t address, std::span<const uint8_t> data);
 
   // Stores a byte as it is, bypassing NOR rules: for faults that corrupt a cell.
-  void Poke(uint32_t address, uint8_t value) {
-    if (address < bytes_.size()) bytes_[address] = value;
-    modified_ = true;
-  }
+  void Poke(uint32_t address, uint8_t value);
 
-  // Whether the contents changed since the last ClearModified(): saves skip an unchanged part.
-  bool Modified() const { return modified_; }
-  void ClearModified() { modified_ = false; }
+  // Every erase, program and poke hands the bytes it changed to `store` as it happens, so
+  // that what keeps the part (flash.bin) holds what a real part would at any moment.
+  using Store = std::function<void(uint32_t address, std::span<const uint8_t> bytes)>;
+  void SetStore(Store store) { store_ = std::move(store); }
 
   std::span<const uint8_t> Bytes() const { return bytes_; }
   // Replaces the whole contents (a new machine, or flash.bin read back); the size must match.
+  // The store is not told: the contents came from it or are about to be written whole.
   bool Load(std::span<const uint8_t> contents);
 
   // One counter per block of the table: how many erase requests touched it.
@@ -46,7 +46,10 @@ class FlashPart {
   std::vector<uint8_t> bytes_;
   std::vector<BlockEntry> blocks_;
   std::vector<uint32_t> eraseCounts_;
-  bool modified_ = true;
+  Store store_;
+  void Stored(uint32_t address, size_t length) {
+    if (store_) store_(address, std::span<const uint8_t>(bytes_).subspan(address, length));
+  }
 };
 
 }  // namespace nox::sim

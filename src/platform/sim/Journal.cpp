@@ -1,17 +1,14 @@
 #include "platform/sim/Journal.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstring>
-#include <fstream>
-#include <sstream>
+
+#include "platform/sim/HostFiles.h"
 
 namespace nox::sim {
 namespace {
-
-// Large enough that a flash run's journal costs a handful of writes, small enough that a
-// process killed by the power-loss fault (which flushes first) loses nothing anyway.
-constexpr size_t kFlushThreshold = 64 * 1024;
 
 void AppendText(std::string& out, const char* key, const char* text) {
   out += ",\"";
@@ -22,17 +19,44 @@ void AppendText(std::string& out, const char* key, const char* text) {
 
 }  // namespace
 
-Journal::Journal(std::filesystem::path file) : file_(std::move(file)) {
-  pending_.reserve(kFlushThreshold + 512);
+Journal::Journal(std::filesystem::path file) : file_(std::move(file)) {}
+
+Journal::~Journal() = default;
+
+bool Journal::StartAppending(std::string& error) {
+  std::string why = NotAFile(file_, true);
+  if (why.empty()) {
+    errno = 0;
+    out_ = std::make_unique<std::ofstream>(file_, std::ios::binary | std::ios::app);
+    if (!*out_) why = LastSystemError("cannot be opened");
+  }
+  if (!why.empty()) {
+    out_.reset();
+    error = CannotWrite(file_, why);
+    return false;
+  }
+  Emit();
+  return true;
 }
 
-Journal::~Journal() { Flush(); }
+void Journal::Emit() {
+  if (!out_ || pending_.empty()) return;
+  errno = 0;
+  out_->write(pending_.data(), static_cast<std::streamsize>(pending_.size()));
+  out_->flush();
+  if (!*out_) {
+    writeError_ = CannotWrite(file_, LastSystemError("cannot be written"));
+    out_.reset();
+    return;
+  }
+  pending_.clear();
+}
 
 void Journal::Append(std::string_view line) {
   pending_ += line;
   pending_ += '\n';
   ++lines_;
-  if (!file_.empty() && pending_.size() >= kFlushThreshold) Flush();
+  Emit();
 }
 
 // Hand-built into a stack buffer: this runs once per request of every flash run, and
@@ -70,7 +94,7 @@ void Journal::RecordSmi(const SmiRecord& r) {
   if (r.chip) pending_ += ",\"chip\":true";
   pending_ += "}\n";
   ++lines_;
-  if (!file_.empty() && pending_.size() >= kFlushThreshold) Flush();
+  Emit();
 }
 
 void Journal::RecordEvent(uint64_t number, uint64_t timeMs, std::string_view event,
@@ -98,26 +122,10 @@ void Journal::RecordSmiDetail(uint64_t number, uint64_t timeMs, uint8_t command,
   Append(line.dump());
 }
 
-bool Journal::Flush() {
-  if (file_.empty() || pending_.empty()) return true;
-  std::ofstream out(file_, std::ios::binary | std::ios::app);
-  if (!out) return false;
-  out.write(pending_.data(), static_cast<std::streamsize>(pending_.size()));
-  if (!out) return false;
-  pending_.clear();
-  return true;
-}
-
 std::vector<nlohmann::json> Journal::Entries() const {
   std::string all;
-  if (!file_.empty()) {
-    std::ifstream in(file_, std::ios::binary);
-    if (in) {
-      std::ostringstream text;
-      text << in.rdbuf();
-      all = text.str();
-    }
-  }
+  std::vector<uint8_t> bytes;
+  if (!file_.empty() && ReadFile(file_, bytes)) all.assign(bytes.begin(), bytes.end());
   all += pending_;
   std::vector<nlohmann::json> entries;
   size_t pos = 0;

@@ -1,6 +1,8 @@
 // What happened on the machine, one JSON object a line (journal.jsonl). SMI lines are
-// formatted by hand and buffered because the handler writes one for every request of a
-// flash run; events that happen a few times a run go through nlohmann::json.
+// formatted by hand because the handler writes one for every request of a flash run; events
+// that happen a few times a run go through nlohmann::json. Once appending, every line reaches
+// the file as it is recorded, after the change it tells of, so that a process killed at any
+// moment leaves a journal that agrees with the flash part.
 //
 // SMI line:   {"n":12,"t":2000,"smi":35,"op":"write","addr":4096,"len":1024,"status":0}
 //             plus "misuse":"..." when the request broke the handler's rules, or "fault":"..."
@@ -12,6 +14,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,7 +40,7 @@ struct SmiRecord {
 
 class Journal {
  public:
-  // An empty path keeps the journal in memory only.
+  // Lines stay in memory until StartAppending(); the file, when given, is read by Entries().
   explicit Journal(std::filesystem::path file = {});
   ~Journal();
   Journal(const Journal&) = delete;
@@ -50,8 +54,12 @@ class Journal {
   void RecordEvent(uint64_t number, uint64_t timeMs, std::string_view event,
                    const nlohmann::json& detail = nlohmann::json::object());
 
-  // Writes buffered lines to the file; false when the file cannot be written.
-  bool Flush();
+  // Opens the file to append every line from now on (and those held so far); false, with
+  // the reason in `error`, when it cannot be.
+  bool StartAppending(std::string& error);
+  // The first failure to append ("FILE: cannot be written: REASON"), empty while there is
+  // none; lines from then on are kept in memory only.
+  const std::string& WriteError() const { return writeError_; }
   // Every line so far (file and buffer), parsed. Unparsable lines are skipped.
   std::vector<nlohmann::json> Entries() const;
   // Lines recorded through this object (not those already in the file when it was opened).
@@ -59,9 +67,13 @@ class Journal {
 
  private:
   void Append(std::string_view line);
+  // Writes what is pending when appending.
+  void Emit();
 
   std::filesystem::path file_;
-  std::string pending_;
+  std::unique_ptr<std::ofstream> out_;
+  std::string writeError_;
+  std::string pending_;  // lines not in the file
   uint64_t lines_ = 0;
 };
 

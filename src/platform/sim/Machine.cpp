@@ -3,14 +3,15 @@
 #include "platform/sim/HostFiles.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 
 #include "core/Bytes.h"
 #include "platform/sim/DriverEnd.h"
 #include "platform/sim/EcFlash.h"
+#include "platform/sim/PartFile.h"
 #include "platform/sim/RomImage.h"
 #include "platform/sim/SecureFlash.h"
 #include "platform/sim/Segments.h"
@@ -74,6 +75,27 @@ Machine::~Machine() {
   Persist(ignored);
 }
 
+bool Machine::StartWriting(std::string& error) {
+  part_ = PartFile::Open(dir_ / kFlashFile, flash_.Size(), error);
+  if (!part_ || !journal_.StartAppending(error)) return false;
+  flash_.SetStore([this](uint32_t address, std::span<const uint8_t> bytes) { StoreFlash(address, bytes); });
+  writable_ = true;
+  return true;
+}
+
+void Machine::StoreFlash(uint32_t address, std::span<const uint8_t> bytes) {
+  std::string why;
+  if (!part_ || part_->Write(address, bytes, why)) return;
+  // The part in memory goes on as a real one would; the run is told at its end.
+  NoteSaveFailure(CannotWrite(dir_ / kFlashFile, why));
+  part_.reset();
+}
+
+void Machine::StoreEcFlash() {
+  std::string error;
+  if (writable_ && !ec_->Save(dir_, error)) NoteSaveFailure(error);
+}
+
 std::unique_ptr<Machine> Machine::InMemory(const Profile& profile, std::string& error) {
   if (!Valid(profile, error)) return nullptr;
   RomResult rom = BuildChipImage(profile, RunningRomOptions(profile));
@@ -88,16 +110,19 @@ std::unique_ptr<Machine> Machine::InMemory(const Profile& profile, std::string& 
   return m;
 }
 
-std::unique_ptr<Machine> Machine::Create(const fs::path& dir, const Profile& profile, std::string& error) {
+std::unique_ptr<Machine> Machine::Create(const fs::path& dir, const Profile& profile, std::string& error,
+                                         const MachineLock::WhenBusy& whenBusy) {
   if (!Valid(profile, error)) return nullptr;
   std::error_code ec;
-  if (fs::exists(dir / kProfileFile, ec)) {
-    error = dir.string() + ": holds a machine already";
-    return nullptr;
-  }
   fs::create_directories(dir, ec);
   if (ec) {
     error = dir.string() + ": " + ec.message();
+    return nullptr;
+  }
+  std::unique_ptr<MachineLock> lock = MachineLock::Take(dir, MachineLock::Kind::kExclusive, whenBusy, error);
+  if (!lock) return nullptr;
+  if (!Missing(dir / kProfileFile)) {
+    error = dir.string() + ": holds a machine already";
     return nullptr;
   }
   RomResult rom = BuildChipImage(profile, RunningRomOptions(profile));
@@ -105,29 +130,42 @@ std::unique_ptr<Machine> Machine::Create(const fs::path& dir, const Profile& pro
     error = "running image: " + rom.error;
     return nullptr;
   }
-  {
-    std::ofstream out(dir / kProfileFile, std::ios::trunc);
-    out << ProfileToJson(profile).dump(2) << "\n";
-    if (!out) {
-      error = (dir / kProfileFile).string() + ": cannot be written";
-      return nullptr;
-    }
+  std::string why;
+  const std::string text = ProfileToJson(profile).dump(2) + "\n";
+  if (!WriteFile(dir / kProfileFile, {reinterpret_cast<const uint8_t*>(text.data()), text.size()}, &why)) {
+    error = CannotWrite(dir / kProfileFile, why);
+    return nullptr;
+  }
+  if (!WriteFile(dir / kFlashFile, rom.image, &why)) {
+    error = CannotWrite(dir / kFlashFile, why);
+    return nullptr;
   }
   fs::remove(dir / kJournalFile, ec);
-  std::unique_ptr<Machine> m(new Machine(dir, profile));
-  m->flash_.Load(rom.image);
   fs::remove(dir / "ec.bin", ec);
-  if (!m->ec_->Load(dir, error)) return nullptr;
+  std::unique_ptr<Machine> m(new Machine(dir, profile));
+  m->lock_ = std::move(lock);
+  m->flash_.Load(rom.image);
+  if (!m->ec_->Load(dir, error) || !m->StartWriting(error)) return nullptr;
   m->BuildSegments();
   m->journal_.RecordEvent(0, 0, "create", {{"preset", profile.name}, {"version", profile.identity.version}});
   if (!m->Persist(error)) return nullptr;
   return m;
 }
 
-std::unique_ptr<Machine> Machine::Open(const fs::path& dir, std::string& error) {
+std::unique_ptr<Machine> Machine::Open(const fs::path& dir, std::string& error, Access access,
+                                       const MachineLock::WhenBusy& whenBusy) {
+  const bool change = access == Access::kChange;
+  std::unique_ptr<MachineLock> lock =
+      MachineLock::Take(dir, change ? MachineLock::Kind::kExclusive : MachineLock::Kind::kShared, whenBusy, error);
+  if (!lock) return nullptr;
+  if (const std::string why = change ? NotWritableDirectory(dir) : std::string(); !why.empty()) {
+    error = CannotWrite(dir, why);
+    return nullptr;
+  }
   std::vector<uint8_t> bytes;
-  if (!ReadFile(dir / kProfileFile, bytes)) {
-    error = (dir / kProfileFile).string() + ": cannot be read (is this a machine directory?)";
+  std::string why;
+  if (!ReadFile(dir / kProfileFile, bytes, &why)) {
+    error = CannotRead(dir / kProfileFile, why) + (Missing(dir / kProfileFile) ? " (is this a machine directory?)" : "");
     return nullptr;
   }
   const nlohmann::json json = nlohmann::json::parse(bytes.begin(), bytes.end(), nullptr, false);
@@ -140,30 +178,36 @@ std::unique_ptr<Machine> Machine::Open(const fs::path& dir, std::string& error) 
     error = (dir / kProfileFile).string() + ": " + parsed.error;
     return nullptr;
   }
+  // Nothing is written back over a machine that does not open whole: it stays as it was.
   std::unique_ptr<Machine> m(new Machine(dir, *parsed.profile));
-  if (!ReadFile(dir / kFlashFile, bytes)) {
-    error = (dir / kFlashFile).string() + ": cannot be read";
-    m->dir_.clear();  // do not write anything back over a broken machine
+  m->lock_ = std::move(lock);
+  if (!ReadFile(dir / kFlashFile, bytes, &why)) {
+    error = CannotRead(dir / kFlashFile, why);
     return nullptr;
   }
   if (!m->flash_.Load(bytes)) {
     error = (dir / kFlashFile).string() + ": " + std::to_string(bytes.size()) + " bytes, but " +
             (m->profile_.me.present ? "me.span + flash.size is " : "flash.size is ") + std::to_string(ChipSize(m->profile_));
-    m->dir_.clear();
     return nullptr;
   }
-  m->flash_.ClearModified();  // flash.bin holds exactly this
-  if (!m->LoadState(error) || !m->secure_->Load(dir, error) || !m->ec_->Load(dir, error)) {
-    m->dir_.clear();
+  if (why = NotAFile(dir / kJournalFile, true); !why.empty()) {
+    error = CannotRead(dir / kJournalFile, why);
     return nullptr;
   }
+  if (!m->LoadState(error) || !m->secure_->Load(dir, error) || !m->ec_->Load(dir, error)) return nullptr;
+  if (change && !m->StartWriting(error)) return nullptr;
   m->BuildSegments();
   return m;
 }
 
 bool Machine::LoadState(std::string& error) {
   std::vector<uint8_t> bytes;
-  if (!ReadFile(dir_ / kStateFile, bytes)) return true;  // a fresh machine
+  std::string why;
+  if (Missing(dir_ / kStateFile)) return true;  // a fresh machine
+  if (!ReadFile(dir_ / kStateFile, bytes, &why)) {
+    error = CannotRead(dir_ / kStateFile, why);
+    return false;
+  }
   savedState_.assign(bytes.begin(), bytes.end());
   const nlohmann::json j = nlohmann::json::parse(bytes.begin(), bytes.end(), nullptr, false);
   if (j.is_discarded() || !j.is_object()) {
@@ -194,16 +238,12 @@ bool Machine::LoadState(std::string& error) {
 }
 
 bool Machine::Persist(std::string& error) {
-  if (dir_.empty()) return true;
-  bool ok = true;
-  if (flash_.Modified()) {
-    if (WriteFile(dir_ / kFlashFile, flash_.Bytes())) {
-      flash_.ClearModified();
-    } else {
-      error = (dir_ / kFlashFile).string() + ": cannot be written";
-      ok = false;
-    }
-  }
+  if (!writable_) return true;
+  // The first failure is the one told: later ones usually share its cause.
+  std::string failure = saveFailure_.empty() ? journal_.WriteError() : saveFailure_;
+  const auto failed = [&](const std::string& what) {
+    if (failure.empty()) failure = what;
+  };
   nlohmann::json state = {{"smiCount", state_.smiCount},
                                 {"clockMs", state_.clockMs},
                                 {"refreshCount", state_.refreshCount},
@@ -216,29 +256,34 @@ bool Machine::Persist(std::string& error) {
     state["meUnlocked"] = {{"selector", state_.meWindow->selector}, {"start", state_.meWindow->start}, {"end", state_.meWindow->end}};
   }
   const std::string text = state.dump(2) + "\n";
-  if (text != savedState_ && !WriteFile(dir_ / kStateFile, {reinterpret_cast<const uint8_t*>(text.data()), text.size()})) {
-    error = (dir_ / kStateFile).string() + ": cannot be written";
-    ok = false;
-  } else {
+  std::string why;
+  if (text == savedState_ || WriteFile(dir_ / kStateFile, {reinterpret_cast<const uint8_t*>(text.data()), text.size()}, &why)) {
     savedState_ = text;
+  } else {
+    failed(CannotWrite(dir_ / kStateFile, why));
   }
-  if (!secure_->Save(dir_, error)) ok = false;
-  if (!ec_->Save(dir_, error)) ok = false;
+  std::string saveError;
+  if (!secure_->Save(dir_, saveError)) failed(saveError);
+  if (!ec_->Save(dir_, saveError)) failed(saveError);
   if (profileChanged_) {
-    std::ofstream out(dir_ / kProfileFile, std::ios::trunc);
-    out << ProfileToJson(profile_).dump(2) << "\n";
-    if (out) {
+    const std::string profile = ProfileToJson(profile_).dump(2) + "\n";
+    if (WriteFile(dir_ / kProfileFile, {reinterpret_cast<const uint8_t*>(profile.data()), profile.size()}, &why)) {
       profileChanged_ = false;
     } else {
-      error = (dir_ / kProfileFile).string() + ": cannot be written";
-      ok = false;
+      failed(CannotWrite(dir_ / kProfileFile, why));
     }
   }
-  if (!journal_.Flush()) {
-    error = (dir_ / kJournalFile).string() + ": cannot be written";
-    ok = false;
-  }
-  return ok;
+  if (failure.empty()) return true;
+  error = failure;
+  return false;
+}
+
+bool Machine::PersistAtExit() {
+  std::string error;
+  if (Persist(error)) return true;
+  std::fprintf(stderr, "the simulated machine in %s could not be saved: %s\n", dir_.string().c_str(), error.c_str());
+  std::fflush(stderr);
+  return false;
 }
 
 std::span<const uint8_t> Machine::FirmwarePart() const {
@@ -370,8 +415,7 @@ void Machine::AfterSmi() {
   state_.meWindow.reset();
   ec_->Forget();
   journal_.RecordEvent(state_.smiCount, state_.clockMs, "power-loss", detail);
-  std::string ignored;
-  Persist(ignored);
+  PersistAtExit();
   exitHook_(kPowerLossExitCode);
 }
 

@@ -4,8 +4,11 @@
 // On disk a machine is a directory: machine.json (the profile), flash.bin (the flash part),
 // state.json (SMI count, clock, refresh and fault counters, erase counters, the range an ME
 // begin request unlocked), ec.bin (the embedded controller's own flash, when it has one) and
-// journal.jsonl. The machine writes flash.bin and state.json back on Persist(), on
-// destruction, and before the power-loss fault ends the process.
+// journal.jsonl. A machine opened to change it holds the directory's lock, and every erase,
+// program and journal line reaches its file as it happens, as on a real part: a process
+// killed at any moment leaves flash.bin and the journal agreeing with each other. state.json
+// and the firmware's memory are written on Persist(), on destruction, and before the
+// power-loss fault ends the process.
 #pragma once
 
 #include <array>
@@ -23,17 +26,21 @@
 
 #include "platform/sim/FlashPart.h"
 #include "platform/sim/Journal.h"
+#include "platform/sim/MachineLock.h"
 #include "platform/sim/Profile.h"
 
 namespace nox::sim {
 
 class DriverEnd;
 class EcFlash;
+class PartFile;
 class SecureFlash;
 class SmiHandler;
 
 // The process exit code when the power-loss fault strikes.
 inline constexpr int kPowerLossExitCode = 86;
+// The exit code of a run that would have ended with 0 but could not save its machine.
+inline constexpr int kSaveFailedExitCode = 87;
 
 inline constexpr uint32_t kSegmentBase = 0xE0000;        // E and F segments, 128 KiB
 inline constexpr uint32_t kSegmentSize = 0x20000;
@@ -66,8 +73,13 @@ class Machine {
   static std::unique_ptr<Machine> InMemory(const Profile& profile, std::string& error);
   // Makes DIR (which must not hold a machine yet) from a profile.
   static std::unique_ptr<Machine> Create(const std::filesystem::path& dir, const Profile& profile,
-                                         std::string& error);
-  static std::unique_ptr<Machine> Open(const std::filesystem::path& dir, std::string& error);
+                                         std::string& error, const MachineLock::WhenBusy& whenBusy = {});
+  // kLook shares the lock with other lookers and never writes; kChange holds it alone and
+  // needs every file writable. A directory another process holds is waited for only when
+  // `whenBusy` says so. Every file of the machine must be a regular file of the right form.
+  enum class Access { kLook, kChange };
+  static std::unique_ptr<Machine> Open(const std::filesystem::path& dir, std::string& error,
+                                       Access access = Access::kChange, const MachineLock::WhenBusy& whenBusy = {});
 
   ~Machine();
   Machine(const Machine&) = delete;
@@ -140,8 +152,14 @@ class Machine {
   // commands it raises through the slot, else in EBX. Other ports are journaled.
   void PortWrite(uint16_t port, uint8_t value, uint32_t ebx);
 
-  // Writes flash.bin, state.json and the journal (no-op for in-memory machines).
+  // Writes state.json and the firmware's memory, and tells of any write of the part or the
+  // journal that failed on the way ("FILE: cannot be written: REASON"). A no-op for in-memory
+  // machines and those opened to look.
   bool Persist(std::string& error);
+  // Persist() before the process ends; a failure is told on stderr, naming the file.
+  bool PersistAtExit();
+  // Writes ec.bin now (after the EC flash was rewritten); a failure is kept for Persist().
+  void StoreEcFlash();
 
   // Ends the process when the power-loss fault strikes. Tests replace it with one that
   // throws; the default is std::_Exit.
@@ -159,10 +177,17 @@ class Machine {
   Machine(std::filesystem::path dir, Profile profile);
   void BuildSegments();
   bool LoadState(std::string& error);
+  // From now on the part and the journal are written as they change.
+  bool StartWriting(std::string& error);
+  void StoreFlash(uint32_t address, std::span<const uint8_t> bytes);
+  void NoteSaveFailure(const std::string& error) {
+    if (saveFailure_.empty()) saveFailure_ = error;
+  }
   bool SlotInForce() const;
   bool SecureFlashBlockAt(uint32_t physical) const;
   const char* Misplaced(uint32_t announced, bool inSlot) const;
 
+  std::unique_ptr<MachineLock> lock_;
   std::filesystem::path dir_;
   Profile profile_;
   FlashPart flash_;
@@ -182,6 +207,9 @@ class Machine {
   bool profileChanged_ = false;  // the running identity changed at a boot
   ExitHook exitHook_;
   std::string savedState_;  // state.json as last written or read
+  bool writable_ = false;   // opened to change it, every file in order
+  std::unique_ptr<PartFile> part_;      // flash.bin, kept current
+  std::string saveFailure_;             // the first write on the way that failed
 };
 
 }  // namespace nox::sim

@@ -395,16 +395,31 @@ json SecureFlash::Summary() const {
 
 bool SecureFlash::Load(const fs::path& dir, std::string& error) {
   std::vector<uint8_t> bytes;
-  if (!ReadFile(dir / kStateFile, bytes)) return true;  // never used
+  std::string why;
+  // A file that is there but cannot be read is as broken as a state that does not parse.
+  const auto readIfThere = [&](const fs::path& path, std::vector<uint8_t>& out) {
+    out.clear();
+    if (Missing(path) || ReadFile(path, out, &why)) return true;
+    error = CannotRead(path, why);
+    return false;
+  };
+  if (!readIfThere(dir / kStateFile, bytes) || !readIfThere(dir / kMemoryFile, memory_) ||
+      !readIfThere(dir / kPendingFile, pendingImage_)) {
+    return false;
+  }
+  if (Missing(dir / kStateFile)) {  // never used
+    memory_.clear();
+    pendingImage_.clear();
+    return true;
+  }
   onDisk_ = true;
   const json j = json::parse(bytes.begin(), bytes.end(), nullptr, false);
-  const auto broken = [&](const std::string& why) {
-    error = (dir / kStateFile).string() + ": " + why;
+  const auto broken = [&](const std::string& problem) {
+    error = (dir / kStateFile).string() + ": " + problem;
     return false;
   };
   if (!j.is_object()) return broken("not valid JSON");
   try {
-    if (!ReadFile(dir / kMemoryFile, memory_)) memory_.clear();
     for (const json& r : j.value("imageMemory", json::array())) {
       const uint32_t start = r.at(0).get<uint32_t>(), end = r.at(1).get<uint32_t>();
       if (start >= end || end > memory_.size() || end > Capacity()) return broken("an uploaded range lies outside image-memory.bin");
@@ -420,8 +435,8 @@ bool SecureFlash::Load(const fs::path& dir, std::string& error) {
     if (const json& p = j.value("pending", json()); p.is_object()) {
       pending_ = Pending{p.at("kind").get<std::string>(), p.at("regions").get<uint32_t>(), p.value("name", ""),
                          p.value("directories", std::vector<std::string>{})};
-      if (pending_->kind == "capsule" && !ReadFile(dir / kPendingFile, pendingImage_)) pendingImage_.clear();
     }
+    if (!pending_ || pending_->kind != "capsule") pendingImage_.clear();
   } catch (const json::exception& e) {
     return broken(e.what());
   }
@@ -448,17 +463,22 @@ bool SecureFlash::Save(const fs::path& dir, std::string& error) {
                     {"directories", pending_->directories}};
   }
   const std::string text = j.dump(2) + "\n";
-  bool ok = WriteFile(dir / kStateFile, {reinterpret_cast<const uint8_t*>(text.data()), text.size()});
+  std::string failure;
+  const auto write = [&](const char* name, std::span<const uint8_t> bytes) {
+    std::string why;
+    if (!WriteFile(dir / name, bytes, &why) && failure.empty()) failure = CannotWrite(dir / name, why);
+  };
+  write(kStateFile, {reinterpret_cast<const uint8_t*>(text.data()), text.size()});
   if (memoryDirty_) {
     if (memory_.empty()) fs::remove(dir / kMemoryFile, ec);
-    else ok = WriteFile(dir / kMemoryFile, memory_) && ok;
+    else write(kMemoryFile, memory_);
   }
   if (pendingDirty_ || (dirty_ && pendingImage_.empty())) {
     if (pendingImage_.empty()) fs::remove(dir / kPendingFile, ec);
-    else ok = WriteFile(dir / kPendingFile, pendingImage_) && ok;
+    else write(kPendingFile, pendingImage_);
   }
-  if (!ok) {
-    error = (dir / kStateFile).string() + " and its image files: cannot be written";
+  if (!failure.empty()) {
+    error = failure;
     return false;
   }
   onDisk_ = true;

@@ -12,6 +12,7 @@
 
 #include "app/Session.h"
 #include "app/Startup.h"
+#include "os/OsServices.h"
 #include "platform/sim/Machine.h"
 #include "platform/sim/SimDriverPort.h"
 #include "platform/sim/SimOsServices.h"
@@ -46,14 +47,20 @@ void WaitForKeyAtConsole() {
   if (GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode)) WaitForKey();
 }
 
-[[noreturn]] void Run(nox::app::Platform& platform, const std::vector<std::string>& args) {
+[[noreturn]] void RunSession(nox::app::Platform& platform, const std::vector<std::string>& args) {
   nox::app::Session session(platform);
   nox::app::RunProgram(session, args);
 }
 
-}  // namespace
+// Whether another instance of the utility is running now: its first instance mutex exists.
+bool AnotherInstance() {
+  const HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, nox::os::kFirstInstanceMutex);
+  if (mutex == nullptr) return false;
+  CloseHandle(mutex);
+  return true;
+}
 
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
   const std::vector<std::string> args(argv, argv + argc);
   nox::win32::Win32Ui windowsUi;
   nox::ui::TextUi textUi;
@@ -64,8 +71,16 @@ int main(int argc, char** argv) {
 
   const char* machineDir = std::getenv("NOXWINGUI_MACHINE");
   if (machineDir && *machineDir) {
+    // The machine is this run's alone. Another instance of the utility holding it is told by
+    // the start-up's own instance check, exit code 1 and nothing said; anybody else is waited for.
+    bool anotherInstance = false;
     std::string error;
-    auto machine = nox::sim::Machine::Open(machineDir, error);
+    auto machine = nox::sim::Machine::Open(machineDir, error, nox::sim::Machine::Access::kChange, [&] {
+      anotherInstance = AnotherInstance();
+      if (!anotherInstance) std::fprintf(stderr, "NOXWINGUI: waiting for %s (in use)\n", machineDir);
+      return !anotherInstance;
+    });
+    if (!machine && anotherInstance) return nox::app::kExitAlreadyRunning;
     if (!machine) {
       std::printf("NOXWINGUI: the simulated machine in %s cannot be used: %s\n", machineDir, error.c_str());
       return nox::app::kExitNoDriver;
@@ -77,10 +92,22 @@ int main(int argc, char** argv) {
       return mutex != nullptr && GetLastError() != ERROR_ALREADY_EXISTS;
     });
     nox::app::Platform platform{os, driverPort, ui, nullptr, Console, waitForKey, FreeSpace};
-    Run(platform, args);
+    RunSession(platform, args);
   }
   nox::win32::Win32DriverPort driverPort;
   nox::win32::Win32OsServices os;
   nox::app::Platform platform{os, driverPort, ui, nullptr, Console, waitForKey, FreeSpace};
-  Run(platform, args);
+  RunSession(platform, args);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception& e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "NOXWINGUI: unexpected failure: %s\n", e.what());
+    return nox::app::kExitUnexpected;
+  }
 }
