@@ -6,7 +6,18 @@
 namespace nox::app {
 
 bool PrepareNcbs(Session& s, const core::ProgressCallback& onReading) {
-  return image::PrepareNcbsForWriting(s.layout, s.flashSession.Selection(), s.Image(), s.smi, onReading);
+  // A hole an interrupted update took away cannot be kept; whoever reruns an update should
+  // see that the hole now holds what the image brought.
+  const auto onLostHole = [&s](const image::HoleRecord& hole) {
+    const std::string name = hole.name.ToRegistryString();
+    s.Print(" - ROM hole %s not found in the flash part; the image's contents are written.\n", name.c_str());
+    if (s.flashLog) {
+      const std::string line =
+          core::Format(" ROM hole %s not found in the flash part; the image's contents are written.\r\n", name.c_str());
+      std::fwrite(line.data(), 1, line.size(), s.flashLog);
+    }
+  };
+  return image::PrepareNcbsForWriting(s.layout, s.flashSession.Selection(), s.Image(), s.smi, onReading, onLostHole);
 }
 
 void CarryMachineSmbiosIntoImage(Session& s) {
