@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "core/Bytes.h"
+#include "core/Format.h"
 #include "platform/sim/DriverEnd.h"
 #include "platform/sim/EcFlash.h"
 #include "platform/sim/RomImage.h"
@@ -119,6 +120,7 @@ std::unique_ptr<Machine> Machine::Create(const fs::path& dir, const Profile& pro
   fs::remove(dir / "ec.bin", ec);
   if (!m->ec_->Load(dir, error)) return nullptr;
   m->BuildSegments();
+  m->state_.bootDigests = NoteAtPowerOn(profile, m->FirmwarePart(), {});
   m->journal_.RecordEvent(0, 0, "create", {{"preset", profile.name}, {"version", profile.identity.version}});
   if (!m->Persist(error)) return nullptr;
   return m;
@@ -183,6 +185,19 @@ bool Machine::LoadState(std::string& error) {
     used.resize(profile_.faults.bitFlips.size(), 0);
     state_.bitFlipsUsed = used;
     flash_.SetEraseCounts(j.value("eraseCounts", std::vector<uint32_t>{}));
+    if (const auto d = j.find("bootDigests"); d != j.end() && d->is_array()) {
+      for (const auto& digest : *d) {
+        // A digest that is not hexadecimal text was never noted by a boot.
+        std::optional<uint64_t> noted;
+        if (digest.is_string()) {
+          const std::string text = digest.get<std::string>();
+          char* end = nullptr;
+          const uint64_t value = std::strtoull(text.c_str(), &end, 16);
+          if (!text.empty() && end == text.c_str() + text.size()) noted = value;
+        }
+        state_.bootDigests.push_back(noted);
+      }
+    }
     if (const auto w = j.find("meUnlocked"); w != j.end() && w->is_object()) {
       state_.meWindow = MeWindow{w->at("selector").get<uint8_t>(), w->at("start").get<uint32_t>(), w->at("end").get<uint32_t>()};
     }
@@ -212,6 +227,9 @@ bool Machine::Persist(std::string& error) {
                                 {"bitFlipsUsed", state_.bitFlipsUsed},
                                 {"eraseCounts", flash_.EraseCounts()}};
   if (!state_.down.empty()) state["down"] = state_.down;
+  nlohmann::json digests = nlohmann::json::array();
+  for (const auto& d : state_.bootDigests) digests.push_back(d ? nlohmann::json(core::Format("%016llx", static_cast<unsigned long long>(*d))) : nlohmann::json());
+  state["bootDigests"] = digests;
   if (state_.meWindow) {
     state["meUnlocked"] = {{"selector", state_.meWindow->selector}, {"start", state_.meWindow->start}, {"end", state_.meWindow->end}};
   }
@@ -369,6 +387,9 @@ void Machine::AfterSmi() {
   secure_->PowerLost();
   state_.meWindow.reset();
   ec_->Forget();
+  // The power comes back before anything runs on the machine again, and it comes back as a
+  // power-on: an armed update is applied then and the firmware starts from what the part holds.
+  state_.down = "power-loss";
   journal_.RecordEvent(state_.smiCount, state_.clockMs, "power-loss", detail);
   std::string ignored;
   Persist(ignored);
@@ -392,6 +413,7 @@ std::string Machine::Boot() {
   state_.meWindow.reset();
   ec_->Forget();
   const std::string applied = secure_->Boot();
+  state_.bootDigests = NoteAtPowerOn(profile_, FirmwarePart(), state_.bootDigests);
   // The firmware now running is whatever the part holds; a part without a readable identity
   // file leaves the machine as it was.
   if (const std::optional<ImageIdentity> id = ReadImageIdentity(FirmwarePart())) {
@@ -410,6 +432,11 @@ std::string Machine::Boot() {
     }
   }
   return applied;
+}
+
+BootOutlook Machine::NextBoot() const {
+  const std::optional<std::vector<uint8_t>> updated = secure_->PartAfterBoot(FirmwarePart());
+  return JudgePart(profile_, updated ? std::span<const uint8_t>(*updated) : FirmwarePart(), state_.bootDigests);
 }
 
 }  // namespace nox::sim

@@ -21,6 +21,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform/sim/BootVerdict.h"
 #include "platform/sim/FlashPart.h"
 #include "platform/sim/Journal.h"
 #include "platform/sim/Profile.h"
@@ -53,10 +54,12 @@ struct MachineState {
   uint32_t ofbdPasswordFailures = 0;   // wrong firmware-password submissions so far
   std::vector<uint32_t> stuckUsed;     // per faults.stuck entry
   std::vector<uint32_t> bitFlipsUsed;  // per faults.bitFlips entry
-  // Empty while the machine runs; "reboot" or "power-off" once the utility took it down, until
-  // its next power-on.
+  // Empty while the machine runs; "reboot" or "power-off" once the utility took it down, or
+  // "power-loss", until its next power-on.
   std::string down;
   std::optional<MeWindow> meWindow;
+  // Per block of the table: the digest noted when the machine last booted it.
+  BootDigests bootDigests;
 };
 
 class Machine {
@@ -97,9 +100,13 @@ class Machine {
   // `event`) and nothing is applied until it boots.
   void GoDown(std::string_view event);
   bool Down() const { return !state_.down.empty(); }
-  // Power-on: applies a pending secure-flash update, forgets firmware memory, and runs the
-  // identity the flash part now holds. Returns what it applied, for people.
+  // Power-on: applies a pending secure-flash update, forgets firmware memory, notes the
+  // digests of what it boots, and runs the identity the flash part now holds. Returns what it
+  // applied, for people.
   std::string Boot();
+  // What the next power-on would do with the part as it is (a pending secure-flash update
+  // applied first); nothing on the machine changes.
+  BootOutlook NextBoot() const;
   SmiHandler& Handler() { return *handler_; }
 
   // The legacy segments as physical memory 0xE0000..0xFFFFF.
