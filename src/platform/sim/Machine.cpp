@@ -413,10 +413,14 @@ std::string Machine::Boot() {
   state_.meWindow.reset();
   ec_->Forget();
   const std::string applied = secure_->Boot();
+  const Verdict booted = JudgePart(profile_, FirmwarePart(), state_.bootDigests).verdict;
   state_.bootDigests = NoteAtPowerOn(profile_, FirmwarePart(), state_.bootDigests);
-  // The firmware now running is whatever the part holds; a part without a readable identity
-  // file leaves the machine as it was.
-  if (const std::optional<ImageIdentity> id = ReadImageIdentity(FirmwarePart())) {
+  // The firmware now running is whatever the part holds, when it holds firmware that starts.
+  // A part that does not start or falls back to its boot block's recovery runs no identity of
+  // its own (the machine that still runs the utility then stands for a repair bench), nor
+  // does one without a readable identity file: they leave the machine as it was.
+  const bool starts = booted == Verdict::kOld || booted == Verdict::kNew;
+  if (const std::optional<ImageIdentity> id = starts ? ReadImageIdentity(FirmwarePart()) : std::nullopt) {
     Profile next = profile_;
     next.identity.version = id->version;
     next.identity.systemId = id->systemId;
