@@ -32,7 +32,7 @@ import time
 # make a typical flash of it. `reboot`: the update is applied by the next boot (capsule).
 PRESETS = [
     {"name": "legacy-8m", "rom": ["--seed", "5"], "cmd": "/p /b /n /e /k0"},
-    {"name": "uefi-16m", "rom": ["--seed", "5", "--holes", "3"], "cmd": "/p /b /n /e /k0"},
+    {"name": "uefi-16m", "rom": ["--seed", "5"], "cmd": "/p /b /n /e /k0"},
     {"name": "secure-16m", "rom": ["--seed", "5", "--capsule"], "cmd": "/p /b /n"},
     {"name": "secure-16m", "label": "secure-16m capsule", "rom": ["--seed", "5", "--capsule"],
      "cmd": "/p /b /capsule", "reboot": True},

@@ -1,6 +1,7 @@
 #include "app/ImagePreparation.h"
 
 #include "core/Format.h"
+#include "image/FlashComparison.h"
 #include "image/NcbPreparation.h"
 
 namespace nox::app {
@@ -18,6 +19,22 @@ bool PrepareNcbs(Session& s, const core::ProgressCallback& onReading) {
     }
   };
   return image::PrepareNcbsForWriting(s.layout, s.flashSession.Selection(), s.Image(), s.smi, onReading, onLostHole);
+}
+
+bool PartHoldsImage(Session& s, std::span<const uint8_t> image) {
+  namespace option = config::option;
+  const config::ConfigStore& c = s.config;
+  image::RegionSelection selection;
+  selection.programMainBios = c.IsSelected(option::kMainBios);
+  selection.programBootBlock = c.IsSelected(option::kBootBlock);
+  selection.programEc = c.IsSelected(option::kEc);
+  selection.allNcbs = c.IsSelected(option::kAllNcb);
+  selection.programNcbs = selection.allNcbs || c.IsSelected(option::kNcbN);
+  if (c.IsSelected(option::kNcbN)) selection.ncbMask = c.GetNumber(option::kNcbN);
+  const auto readFlash = [&s](uint32_t address, std::span<uint8_t> to) {
+    return s.smi.ReadFlash(address, static_cast<uint32_t>(to.size()), to);
+  };
+  return image::FlashHoldsImage(s.layout, selection, image, readFlash).value_or(true);
 }
 
 void CarryMachineSmbiosIntoImage(Session& s) {
