@@ -1,5 +1,6 @@
 #include "app/ImagePreparation.h"
 
+#include "app/MeUpdate.h"
 #include "core/Format.h"
 #include "image/FlashComparison.h"
 #include "image/NcbPreparation.h"
@@ -34,7 +35,8 @@ bool PartHoldsImage(Session& s, std::span<const uint8_t> image) {
   const auto readFlash = [&s](uint32_t address, std::span<uint8_t> to) {
     return s.smi.ReadFlash(address, static_cast<uint32_t>(to.size()), to);
   };
-  return image::FlashHoldsImage(s.layout, selection, image, readFlash).value_or(true);
+  if (!image::FlashHoldsImage(s.layout, selection, image, readFlash).value_or(true)) return false;
+  return !(c.IsSelected(option::kMeIgnition) || c.IsSelected(option::kMeEntire)) || MeRegionHoldsImage(s);
 }
 
 void CarryMachineSmbiosIntoImage(Session& s) {
