@@ -8,6 +8,7 @@
 #include "core/Format.h"
 #include "firmware/SimRig.h"
 #include "image/BlockEngine.h"
+#include "image/FlashComparison.h"
 #include "image/ImageBuilder.h"
 #include "image/NcbPreparation.h"
 
@@ -269,6 +270,42 @@ TEST(NcbPreparation, UnselectedHolesOfNeededKindsGetTheMachineBytesOrNothingChan
     EXPECT_EQ(std::tuple(prepared, progress.empty(), lost), std::tuple(*c.holes != 0, !c.reads, std::string(c.lost)));
     EXPECT_EQ(bytes, Build(c.image, 0x10, c.holes));
     if (prepared && c.reads) { EXPECT_EQ(progress, wholeFlash); }
+  }
+}
+
+// Whether the part already holds the image decides whether an image of the running version
+// is an update cut off halfway; what an update keeps from the machine does not count.
+TEST(FlashHoldsImage, TheWrittenBlocksDecideNotTheKeptHolesOrSmbiosArea) {
+  nox::testing::SimRig rig("legacy-8m");  // main BIOS 0x60000-0x7E0000, holes 0 and 1, BSA_ in the boot block
+  rig.Open();
+  FlashLayout layout;
+  layout.SetBlockTable(*rig.smi->Info());
+  const std::vector<uint8_t> flash(rig.machine->Flash().Bytes().begin(), rig.machine->Flash().Bytes().end());
+  ASSERT_EQ(layout.AnalyseImage(flash), 0u);
+  const HoleRecord hole = layout.Holes()[0];
+  const uint32_t smbios = static_cast<uint32_t>(std::search(flash.begin() + 0x7E0000, flash.end(), "BSA_", "BSA_" + 4) - flash.begin());
+  const RegionSelection mainAndBoot{.programBootBlock = true, .programMainBios = true};
+  struct Case { const char* what; uint32_t changed; RegionSelection selection; std::optional<bool> holds; bool failReads = false; };
+  const Case cases[] = {
+      {"the same", 0, mainAndBoot, true},
+      {"a main BIOS byte", 0x100000, mainAndBoot, false},
+      {"a boot block byte", 0x7F0000, mainAndBoot, false},
+      {"the NVRAM, not written", 0x30000, mainAndBoot, true},
+      {"a kept hole", hole.imageOffset + 100, mainAndBoot, true},
+      {"a hole picked for writing", hole.imageOffset + 100,
+       {.programMainBios = true, .programNcbs = true, .ncbMask = 1u << 2}, false},
+      {"the SMBIOS area", smbios + 12, mainAndBoot, true},
+      {"an NCB picked", 0x8000, {.programNcbs = true, .ncbMask = 1}, false},
+      {"unreadable", 0, mainAndBoot, std::nullopt, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<uint8_t> image = flash;
+    if (c.changed != 0) image[c.changed] ^= 0x5A;
+    const auto reads = [&](uint32_t address, std::span<uint8_t> to) {
+      if (c.failReads) return false;
+      return rig.smi->ReadFlash(address, static_cast<uint32_t>(to.size()), to);
+    };
+    EXPECT_EQ(FlashHoldsImage(layout, c.selection, image, reads), c.holds);
   }
 }
 
