@@ -44,10 +44,11 @@ VERDICTS = ["old", "new", "recovery", "no start"]
 
 
 class Tools:
-    def __init__(self, build, work):
-        self.noxsim = os.path.join(build, "tools/noxsim/noxsim")
-        self.noxpack = os.path.join(build, "tools/noxpack/noxpack")
-        self.noxwingui = os.path.join(build, "src/platform/noxwingui")
+    def __init__(self, args, work):
+        build = os.path.abspath(args.build)
+        self.noxsim = os.path.abspath(args.noxsim or os.path.join(build, "tools/noxsim/noxsim"))
+        self.noxpack = os.path.abspath(args.noxpack or os.path.join(build, "tools/noxpack/noxpack"))
+        self.noxwingui = os.path.abspath(args.noxwingui or os.path.join(build, "src/platform/noxwingui"))
         self.work = work
 
     def sim(self, *args):
@@ -256,6 +257,8 @@ class Preset:
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--build", default="build/dev", help="build directory with noxsim, noxpack and noxwingui")
+    for program in ("noxsim", "noxpack", "noxwingui"):
+        ap.add_argument("--" + program, help="the %s program (default: in the build directory)" % program)
     ap.add_argument("--cuts", type=int, default=240, help="power cuts over all presets (default 240)")
     ap.add_argument("--seed", type=int, default=1, help="seed of the cut points (default 1)")
     ap.add_argument("--kills", type=int, default=0, help="runs killed with SIGKILL, over all presets (default 0)")
@@ -270,7 +273,7 @@ def main():
         return 2
 
     work = tempfile.mkdtemp(prefix="nox-cut-campaign.")
-    tools = Tools(os.path.abspath(args.build), work)
+    tools = Tools(args, work)
     failed = 0
     try:
         totals = {"trials": 0, "restored": 0, **{v: 0 for v in VERDICTS}}

@@ -36,6 +36,10 @@ bool PartHoldsImage(Session& s, std::span<const uint8_t> image) {
     return s.smi.ReadFlash(address, static_cast<uint32_t>(to.size()), to);
   };
   if (!image::FlashHoldsImage(s.layout, selection, image, readFlash).value_or(true)) return false;
+  // The controller's own flash cannot be read back, and it takes the package's firmware only
+  // at the end of a transfer: whether a cut-off run got that far is unknowable, so a package
+  // that carries EC firmware is never taken as delivered.
+  if (!s.config.Modules()[config::ModuleSlotId::kEc].Empty()) return false;
   return !(c.IsSelected(option::kMeIgnition) || c.IsSelected(option::kMeEntire)) || MeRegionHoldsImage(s);
 }
 
