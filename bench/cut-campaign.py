@@ -127,7 +127,8 @@ def phases(journal_lines, first_smi):
             continue
         if "smi" not in e or e.get("n", 0) < first_smi:
             continue
-        kind = (e.get("op") or e.get("request") or str(e.get("class", e.get("smi"))),
+        # The OFBD requests by what they ask: secure-flash pieces and sessions, ME and EC requests.
+        kind = (e.get("op"), e.get("request"), e.get("class"), e.get("selector"), e.get("subFunction"),
                 e.get("addr", -1) >> 20 if isinstance(e.get("addr"), int) else -1, bool(e.get("chip")))
         if out and out[-1][0] == kind:
             out[-1][2] = e["n"]
