@@ -116,6 +116,16 @@ expect_out " - Flash completely !!! Successful."
 journal_has '"event":"power-off-requested"'
 journal_lacks '"event":"restart-requested"'
 
+CASE="the power lost during the EC transfer: the machine runs the new version, and the same package run again delivers it"
+at=$(run_journal | grep -m1 '"subFunction":2' | grep -oE '"n":[0-9]+' | cut -d: -f2)
+machine ec me-16m --set ecFlash.present=true --set faults.powerLossAfterSmi=$((at + 1))
+run ecp ''
+expect_rc 86
+"$NOXSIM" set "$MACHINE" faults.powerLossAfterSmi=0 >/dev/null
+run ecp ''
+expect_rc 0
+check "ec.bin equals the EC image" cmp -s "$MACHINE/ec.bin" ec.img
+
 CASE="a 1000-byte EC image goes as one padded 1024-byte request"
 machine ec me-16m --set ecFlash.present=true
 run ec1000 ''

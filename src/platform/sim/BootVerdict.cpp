@@ -37,7 +37,7 @@ bool FilesSound(std::span<const uint8_t> volume, uint32_t headerLength, std::spa
         static_cast<uint8_t>(core::Sum8(file.subspan(kFileHeader)) + header[17]) != 0) {
       return false;
     }
-    if (identity.empty() && std::memcmp(header.data(), IdentityFileGuid().ToBytes().data(), 16) == 0) identity = file;
+    if (identity.empty() && *core::Guid::FromBytes(header) == IdentityFileGuid()) identity = file;
     at += (uint64_t{size} + 7) & ~uint64_t{7};
   }
   return true;
@@ -64,10 +64,10 @@ bool RunSound(std::span<const uint8_t> run, std::span<const uint8_t>& identity) 
       return false;
     }
     const auto volume = run.subspan(at, length);
-    const auto fileSystem = volume.subspan(16, 16);
-    const bool walked = std::memcmp(fileSystem.data(), Ffs2Guid().ToBytes().data(), 16) == 0 ||
-                        std::memcmp(fileSystem.data(), core::GuidLiteral("7A9354D9-0468-444A-81CE-0BF617D890DF").ToBytes().data(), 16) == 0;
-    if (walked && !FilesSound(volume, headerLength, identity)) return false;
+    // Only the two firmware file systems hold files; a variable store keeps its own format.
+    static const core::Guid kFfs1 = core::GuidLiteral("7A9354D9-0468-444A-81CE-0BF617D890DF");
+    const core::Guid fileSystem = *core::Guid::FromBytes(volume.subspan(16, 16));
+    if ((fileSystem == Ffs2Guid() || fileSystem == kFfs1) && !FilesSound(volume, headerLength, identity)) return false;
     at += length;
   }
   return true;

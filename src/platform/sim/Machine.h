@@ -3,8 +3,8 @@
 //
 // On disk a machine is a directory: machine.json (the profile), flash.bin (the flash part),
 // state.json (SMI count, clock, refresh and fault counters, erase counters, the range an ME
-// begin request unlocked), ec.bin (the embedded controller's own flash, when it has one) and
-// journal.jsonl. The machine writes flash.bin and state.json back on Persist(), on
+// begin request unlocked, the block digests noted at the last power-on), ec.bin (the
+// embedded controller's own flash, when it has one) and journal.jsonl. The machine writes flash.bin and state.json back on Persist(), on
 // destruction, and before the power-loss fault ends the process.
 #pragma once
 
