@@ -306,6 +306,20 @@ TEST(BootVerdict, AsBootedWholeOrDamagedDecideWhatStarts) {
     const BootDigests after = NoteAtPowerOn(p, part, noted);
     EXPECT_STREQ(VerdictName(JudgePart(p, old.image, after).verdict), std::string(c.verdict) == "new" ? "new" : "old");
   }
+  // The machine runs the identity of a part only when that part starts.
+  std::string error;
+  auto machine = Machine::InMemory(*MakePreset("minimal-1m"), error);
+  ASSERT_TRUE(machine) << error;
+  RomOptions next = RunningRomOptions(machine->GetProfile());
+  next.version = "A02";
+  std::vector<uint8_t> part = BuildRomImage(machine->GetProfile(), next).image;
+  std::fill_n(part.begin() + 0x80000, 0x1000, 0xFF);
+  ASSERT_TRUE(machine->Flash().Load(part));
+  machine->Boot();
+  EXPECT_EQ(machine->GetProfile().identity.version, "A01");
+  ASSERT_TRUE(machine->Flash().Load(BuildRomImage(machine->GetProfile(), next).image));
+  machine->Boot();
+  EXPECT_EQ(machine->GetProfile().identity.version, "A02");
 }
 
 }  // namespace
