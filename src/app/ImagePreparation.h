@@ -16,4 +16,9 @@ bool PrepareNcbs(Session& s, const core::ProgressCallback& onReading);
 // read or no memory ends the session.
 void CarryMachineSmbiosIntoImage(Session& s);
 
+// Whether the flash part holds `image` in every region the options select (what the machine
+// keeps of its own aside) and in the ME region when that is selected; also true when the part
+// cannot be read, as nothing tells otherwise. Never true for a package with EC firmware.
+bool PartHoldsImage(Session& s, std::span<const uint8_t> image);
+
 }  // namespace nox::app

@@ -12,4 +12,8 @@ namespace nox::app {
 // 0, or the error of the begin request, the programming or the end request.
 uint32_t UpdateMe(Session& s, ui::FlashDialog& dialog);
 
+// Whether the chip holds what UpdateMe would write, read between the same begin and end
+// requests; false when the firmware does not open the range.
+bool MeRegionHoldsImage(Session& s);
+
 }  // namespace nox::app

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "app/ImagePreparation.h"
 #include "package/ExtractionRuns.h"
 
 namespace nox::app {
@@ -42,7 +43,8 @@ void Session::Print(const char* format, ...) {
 
 policy::PolicyEnv Session::Policy() {
   return policy::PolicyEnv{config, words, smi, info, oem, driver, layout, platform.ui, *this,
-                           [this](const std::string& text) { Print("%s", text.c_str()); }, scratch_};
+                           [this](const std::string& text) { Print("%s", text.c_str()); }, scratch_,
+                           [this](std::span<const uint8_t> image) { return PartHoldsImage(*this, image); }};
 }
 
 void Session::LoadRomImage() {

@@ -40,6 +40,15 @@ class HoleTable {
   // the limit the rest of that volume is ignored, but a hole in a later volume fails.
   bool MatchFlashRange(core::ByteSpan flash, uint64_t start, uint64_t length, size_t& cursor, size_t limit);
 
+  // Looks for the holes of records [first, limit) by their own file headers (8-byte aligned,
+  // header checksum valid) anywhere in the ranges of a copy of the machine's flash, for a
+  // part whose volume headers an interrupted update erased. Found records get their flash
+  // offset and are marked in `found` (indexed from `first`). False when what is there
+  // cannot be this image's machine: a hole name the records lack, a size that differs, a
+  // hole found twice or out of the records' order.
+  bool LocateByFileHeaders(core::ByteSpan flash, std::span<const std::pair<uint64_t, uint64_t>> ranges, size_t first,
+                           size_t limit, std::vector<bool>& found);
+
   void SetMainCount(size_t count) { mainCount_ = count; }
   size_t Count() const { return records_.size(); }
   size_t MainCount() const { return mainCount_; }

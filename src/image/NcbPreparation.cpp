@@ -57,33 +57,56 @@ bool ReadFlashCopy(std::span<const firmware::FlashBlockEntry> blocks, uint32_t r
   return true;
 }
 
-// Matches every maximal run of the kind's blocks against the kind's records, in one
-// sequence across the runs. Every record must find its hole: a record left unmatched
-// would later copy from wherever an earlier match left its flash offset.
-bool MatchKind(FlashLayout& layout, core::ByteSpan flash, const HoleKind& kind) {
-  const auto blocks = layout.Blocks();
-  size_t cursor = kind.first;
+// The maximal runs of the kind's blocks: consecutive entries that also follow each other in
+// the part, the same runs as the hole table's.
+std::vector<std::pair<uint64_t, uint64_t>> RunsOfKind(std::span<const firmware::FlashBlockEntry> blocks,
+                                                       uint8_t type) {
+  std::vector<std::pair<uint64_t, uint64_t>> runs;
   for (size_t i = 0; i < blocks.size();) {
-    if (blocks[i].type != kind.blockType) {
+    if (blocks[i].type != type) {
       ++i;
       continue;
     }
-    // The same runs as the hole table's: consecutive entries that also follow each other in
-    // the part.
     const uint64_t start = blocks[i].start;
     uint64_t length = 0;
-    for (; i < blocks.size() && blocks[i].type == kind.blockType && blocks[i].start == start + length; ++i) {
+    for (; i < blocks.size() && blocks[i].type == type && blocks[i].start == start + length; ++i) {
       length += blocks[i].size;
     }
-    if (!layout.Holes().MatchFlashRange(flash, start, length, cursor, kind.end)) return false;
+    runs.emplace_back(start, length);
   }
-  return cursor == kind.end;
+  return runs;
+}
+
+// Matches the kind's runs against the kind's records, in one sequence across the runs.
+// Every record must find its hole: a record left unmatched would later copy from wherever
+// an earlier match left its flash offset. When the volume walk does not find them all (an
+// interrupted update erased a volume header in front of them), each hole is looked for by
+// its own file header; `lost` gets the records of holes that are gone altogether.
+bool MatchKind(FlashLayout& layout, core::ByteSpan flash, const HoleKind& kind, std::vector<size_t>& lost) {
+  const auto runs = RunsOfKind(layout.Blocks(), kind.blockType);
+  HoleTable& holes = layout.Holes();
+  size_t cursor = kind.first;
+  bool walked = true;
+  for (const auto& [start, length] : runs) {
+    if (!holes.MatchFlashRange(flash, start, length, cursor, kind.end)) {
+      walked = false;
+      break;
+    }
+  }
+  if (walked && cursor == kind.end) return true;
+  std::vector<bool> found;
+  if (!holes.LocateByFileHeaders(flash, runs, kind.first, kind.end, found)) return false;
+  for (size_t i = 0; i < found.size(); ++i) {
+    if (!found[i]) lost.push_back(kind.first + i);
+  }
+  return true;
 }
 
 }  // namespace
 
 bool PrepareNcbsForWriting(FlashLayout& layout, const RegionSelection& selection, std::span<uint8_t> image,
-                           firmware::SmiFlash& smi, const core::ProgressCallback& onReading) {
+                           firmware::SmiFlash& smi, const core::ProgressCallback& onReading,
+                           const LostHoleCallback& onLostHole) {
   const HoleTable& holes = layout.Holes();
   const size_t mainCount = std::min(holes.MainCount(), holes.Count());
   const HoleKind kinds[] = {
@@ -99,12 +122,16 @@ bool PrepareNcbsForWriting(FlashLayout& layout, const RegionSelection& selection
 
   // Everything is checked before the first byte is copied, so a refusal leaves the image
   // exactly as it was loaded.
-  std::vector<size_t> toCopy;
+  std::vector<size_t> toCopy, lost, lostKept;
   for (const HoleKind& kind : kinds) {
     if (!Needed(kind, selection)) continue;
-    if (!MatchKind(layout, flash, kind)) return false;
+    if (!MatchKind(layout, flash, kind, lost)) return false;
     for (size_t h = kind.first; h < kind.end; ++h) {
       if (selection.programNcbs && layout.HoleSelected(h, selection)) continue;
+      if (std::find(lost.begin(), lost.end(), h) != lost.end()) {
+        lostKept.push_back(h);
+        continue;
+      }
       const HoleRecord& hole = holes[h];
       if (!core::InRange(flash.size(), hole.flashOffset, hole.size) ||
           !core::InRange(image.size(), hole.imageOffset, hole.size)) {
@@ -116,6 +143,9 @@ bool PrepareNcbsForWriting(FlashLayout& layout, const RegionSelection& selection
   for (const size_t h : toCopy) {
     const HoleRecord& hole = holes[h];
     std::copy_n(flash.begin() + hole.flashOffset, hole.size, image.begin() + hole.imageOffset);
+  }
+  if (onLostHole) {
+    for (const size_t h : lostKept) onLostHole(holes[h]);
   }
   return true;
 }

@@ -102,4 +102,17 @@ bool SmbiosArea::Restore(const FlashLayout& layout, std::span<uint8_t> image) co
   return false;
 }
 
+std::optional<std::pair<size_t, size_t>> SmbiosArea::FindInImage(const FlashLayout& layout, core::ByteSpan image) {
+  for (const auto& block : layout.Blocks()) {
+    if (block.type != bt::kBootBlock || !core::InRange(image.size(), block.start, block.size)) continue;
+    const auto bytes = image.subspan(block.start, block.size);
+    const auto match = FindSignature(bytes);
+    if (!match) continue;
+    const auto area = AreaAt(bytes, *match);
+    if (!area) return std::nullopt;
+    return std::pair<size_t, size_t>(block.start + *match, area->size());
+  }
+  return std::nullopt;
+}
+
 }  // namespace nox::image

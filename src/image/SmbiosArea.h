@@ -6,8 +6,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "image/FlashLayout.h"
@@ -34,6 +36,9 @@ class SmbiosArea {
   // with the image untouched, when nothing is saved, the image has no such area, or its
   // area differs in length from the saved one.
   bool Restore(const FlashLayout& layout, std::span<uint8_t> image) const;
+
+  // Offset and length (head included) of the first area in the boot blocks of `image`.
+  static std::optional<std::pair<size_t, size_t>> FindInImage(const FlashLayout& layout, core::ByteSpan image);
 
   void Clear() { saved_.clear(); }
   bool HasArea() const { return !saved_.empty(); }

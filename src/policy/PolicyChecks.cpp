@@ -96,7 +96,7 @@ void CheckVersionProtection(PolicyEnv& env, const SystemIdentity& identity) {
          kWarning);
 }
 
-void ConfirmVersionChange(PolicyEnv& env, const SystemIdentity& identity) {
+void ConfirmVersionChange(PolicyEnv& env, const SystemIdentity& identity, std::span<const uint8_t> image) {
   const Version& rom = identity.rom.version;
   const Version& current = identity.currentVersion;
   if (core::AsciiUpper(rom[0]) == 'A' && core::AsciiUpper(current[0]) != 'A') return;
@@ -119,6 +119,12 @@ void ConfirmVersionChange(PolicyEnv& env, const SystemIdentity& identity) {
       return;
     }
     env.session.EndSession(0);
+  }
+  // The machine may run this version because an update to it got far enough before it was
+  // cut off: refusing it would leave the rest of the part as the cut left it.
+  if (env.partHoldsImage && !env.partHoldsImage(image)) {
+    env.print(" - The flash part does not hold this BIOS version completely: the update is repeated.\n");
+    return;
   }
   if (!userMayConfirm) {
     if (env.words.forceit) return;
@@ -209,7 +215,7 @@ void RunPolicyChecks(PolicyEnv& env, SystemIdentity& identity, const Candidate& 
     while (CheckPowerSource(env, identity) == 0) {
     }
   }
-  ConfirmVersionChange(env, identity);
+  ConfirmVersionChange(env, identity, candidate.image);
 
   // The firmware's own list of versions that must not be flashed.
   const Version& rom = identity.rom.version;

@@ -24,8 +24,9 @@ void RunPolicyChecks(PolicyEnv& env, SystemIdentity& identity, const Candidate& 
 
 // The running version against "notaver=", "notxver=" and "ndwaver=".
 void CheckVersionProtection(PolicyEnv& env, const SystemIdentity& identity);
-// Older or equal images need the user's consent, or "forceit", or are refused.
-void ConfirmVersionChange(PolicyEnv& env, const SystemIdentity& identity);
+// Older or equal images need the user's consent, or "forceit", or are refused; an image of
+// the running version that the flash part does not hold yet (its update was cut off) goes on.
+void ConfirmVersionChange(PolicyEnv& env, const SystemIdentity& identity, std::span<const uint8_t> image = {});
 // Returns 0 when the running machine's extended ID is one the image accepts.
 uint32_t CheckExtensionList(PolicyEnv& env, const SystemIdentity& identity);
 

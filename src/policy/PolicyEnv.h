@@ -34,6 +34,9 @@ struct PolicyEnv {
   std::function<void(const std::string&)> print;
   // The session's work buffer, where the EC block is read to compare versions.
   std::span<uint8_t> scratch = {};
+  // Whether the flash part holds the candidate image in what the run writes; unset means it
+  // does. The version the machine runs says nothing of an update of it that was cut off.
+  std::function<bool(std::span<const uint8_t> image)> partHoldsImage = {};
 };
 
 // The ROM image under test.

@@ -8,6 +8,7 @@
 #include "core/Format.h"
 #include "firmware/SimRig.h"
 #include "image/BlockEngine.h"
+#include "image/FlashComparison.h"
 #include "image/ImageBuilder.h"
 #include "image/NcbPreparation.h"
 
@@ -211,7 +212,7 @@ TEST(NcbPreparation, UnselectedHolesOfNeededKindsGetTheMachineBytesOrNothingChan
                 RegionSelection selection = {.programBootBlock = true, .programMainBios = true};
                 bool reads = true, failReads = false; Side image = kImageSide;
                 std::pair<size_t, std::vector<FileDef>> machine = {0, kMachineSide[0]}; size_t imageLength = kRomSize;
-                std::vector<FlashBlockEntry> blocks = kBlocks; };
+                std::vector<FlashBlockEntry> blocks = kBlocks; bool headersErased = false; const char* lost = ""; };
   const Case cases[] = {
       {"main BIOS", "mmmi", {.programMainBios = true}}, {"boot block", "iiim", {.programBootBlock = true}},
       {"main BIOS, all NCBs", "iiii", {.programMainBios = true, .programNcbs = true, .allNcbs = true}},
@@ -224,7 +225,12 @@ TEST(NcbPreparation, UnselectedHolesOfNeededKindsGetTheMachineBytesOrNothingChan
       {.what = "a main hole larger", .machine = {0, {{PlainName(0), 0x200}, {HoleName(0), 0x100}, {HoleName(1), 0x88}}}},
       {.what = "holes in other order", .machine = {0, {{HoleName(1), 0x80}, {HoleName(0), 0x100}}}},
       {.what = "extra hole", .machine = {0, {{HoleName(4), 0x40}, {HoleName(0), 0x100}, {HoleName(1), 0x80}}}},
-      {.what = "missing hole", .machine = {1, {{PlainName(1), 0x20}}}}, {.what = "unreadable", .failReads = true},
+      // An interrupted update erased what lies in front of a hole, or the hole itself.
+      {.what = "main BIOS volume headers erased", .holes = "mmmm", .headersErased = true},
+      {.what = "missing hole", .holes = "mmmi", .machine = {2, {{PlainName(2), 0x40}}}, .lost = "3"},
+      {.what = "holes in other order, headers erased", .machine = {0, {{HoleName(1), 0x80}, {HoleName(0), 0x100}}},
+       .headersErased = true},
+      {.what = "unreadable", .failReads = true},
       {.what = "boot hole renamed", .machine = {2, {{HoleName(5), 0x200}}}},
       {.what = "a hole in a later volume of the run", .machine = {3, {{HoleName(7), 0x40}}}},
       {.what = "image ends inside the third hole", .imageLength = 0x20060},
@@ -246,17 +252,60 @@ TEST(NcbPreparation, UnselectedHolesOfNeededKindsGetTheMachineBytesOrNothingChan
     rig.Open();
     Side machine = kMachineSide;
     machine[c.machine.first] = c.machine.second;
-    ASSERT_TRUE(rig.machine->Flash().Load(Build(machine, 0xA0)));
+    std::vector<uint8_t> machineBytes = Build(machine, 0xA0);
+    if (c.headersErased) {
+      for (const size_t volume : {0x00000, 0x20000}) std::fill_n(machineBytes.begin() + volume, 72, 0xFF);
+    }
+    ASSERT_TRUE(rig.machine->Flash().Load(machineBytes));
     FlashLayout layout;
     layout.SetBlockTable(c.blocks);
     std::vector<uint8_t> bytes = Build(c.image, 0x10);
     ASSERT_EQ(layout.AnalyseImage(bytes), 0u);
     Progress progress;  // one call a firmware read request, between the markers
-    const bool prepared = PrepareNcbsForWriting(layout, c.selection, std::span(bytes).first(c.imageLength), *rig.smi,
-                                                [&](uint32_t a, uint32_t b, uint32_t n) { progress.push_back({a, b, n}); });
-    EXPECT_EQ(std::tuple(prepared, progress.empty()), std::tuple(*c.holes != 0, !c.reads));
+    std::string lost;
+    const bool prepared = PrepareNcbsForWriting(
+        layout, c.selection, std::span(bytes).first(c.imageLength), *rig.smi,
+        [&](uint32_t a, uint32_t b, uint32_t n) { progress.push_back({a, b, n}); },
+        [&](const HoleRecord& hole) { lost += std::to_string(hole.name.data1 - HoleName(0).data1); });
+    EXPECT_EQ(std::tuple(prepared, progress.empty(), lost), std::tuple(*c.holes != 0, !c.reads, std::string(c.lost)));
     EXPECT_EQ(bytes, Build(c.image, 0x10, c.holes));
     if (prepared && c.reads) { EXPECT_EQ(progress, wholeFlash); }
+  }
+}
+
+// Whether the part already holds the image decides whether an image of the running version
+// is an update cut off halfway; what an update keeps from the machine does not count.
+TEST(FlashHoldsImage, TheWrittenBlocksDecideNotTheKeptHolesOrSmbiosArea) {
+  nox::testing::SimRig rig("legacy-8m");  // main BIOS 0x60000-0x7E0000, holes 0 and 1, BSA_ in the boot block
+  rig.Open();
+  FlashLayout layout;
+  layout.SetBlockTable(*rig.smi->Info());
+  const std::vector<uint8_t> flash(rig.machine->Flash().Bytes().begin(), rig.machine->Flash().Bytes().end());
+  ASSERT_EQ(layout.AnalyseImage(flash), 0u);
+  const HoleRecord hole = layout.Holes()[0];
+  const uint32_t smbios = static_cast<uint32_t>(std::search(flash.begin() + 0x7E0000, flash.end(), "BSA_", "BSA_" + 4) - flash.begin());
+  const RegionSelection mainAndBoot{.programBootBlock = true, .programMainBios = true};
+  struct Case { const char* what; uint32_t changed; RegionSelection selection; std::optional<bool> holds; bool failReads = false; };
+  const Case cases[] = {
+      {"the same", 0, mainAndBoot, true},
+      {"a main BIOS byte", 0x100000, mainAndBoot, false},
+      {"a boot block byte", 0x7F0000, mainAndBoot, false},
+      {"the NVRAM, not written", 0x30000, mainAndBoot, true},
+      {"a kept hole", hole.imageOffset + 100, mainAndBoot, true},
+      {"a hole picked for writing", hole.imageOffset + 100,
+       {.programMainBios = true, .programNcbs = true, .ncbMask = 1u << 2}, false},
+      {"the SMBIOS area", smbios + 12, mainAndBoot, true},
+      {"an NCB picked", 0x8000, {.programNcbs = true, .ncbMask = 1}, false},
+      {"unreadable", 0, mainAndBoot, std::nullopt, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<uint8_t> image = flash;
+    if (c.changed != 0) image[c.changed] ^= 0x5A;
+    const auto reads = [&](uint32_t address, std::span<uint8_t> to) {
+      if (c.failReads) return false;
+      return rig.smi->ReadFlash(address, static_cast<uint32_t>(to.size()), to);
+    };
+    EXPECT_EQ(FlashHoldsImage(layout, c.selection, image, reads), c.holds);
   }
 }
 

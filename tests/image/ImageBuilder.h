@@ -72,9 +72,13 @@ struct ImageBuilder {
     for (size_t i = 0; i < extended.size() && offset + at + i < bytes.size(); ++i) bytes[offset + at + i] = extended[i];
   }
 
-  // Rewrites only the size field of the file header at `offset`, even to a nonsensical size.
+  // Rewrites the size field of the file header at `offset`, even to a nonsensical size, and
+  // the header checksum that covers it.
   void SetFileSize(uint64_t offset, uint32_t size) {
     for (int i = 0; i < 3; ++i) bytes.at(offset + 20 + i) = static_cast<uint8_t>(size >> (8 * i));
+    uint8_t* f = &bytes.at(offset + 23) - 23;
+    f[16] = 0;
+    f[16] = static_cast<uint8_t>(f[17] + f[23] - core::Sum8(core::ByteSpan(f, 24)));
   }
 
   std::vector<uint8_t> bytes;

@@ -71,6 +71,16 @@ erases=$(run_journal | sed -n '/"selector":4/,$p' | grep '"op":"erase"' | grep -
   paste -sd' ')
 check "the first two erases skip the descriptor ($erases)" test "$erases" = "\"addr\":4096,\"len\":61440 \"addr\":65536,\"len\":65536"
 
+CASE="a write in the ME region fails: the range is locked again, and the same package run again completes"
+machine me me-16m --set 'faults.fail=[{"op":"write","start":"0x400000","length":1024}]'
+run ent ''
+expect_out "Programming ME Entire Firmware Block error."
+expect_selectors "0 3 4 5"
+"$NOXSIM" set "$MACHINE" 'faults.fail=[]' >/dev/null
+run ent ''
+expect_rc 0
+chip_equal full.rom "$ME_START" $((SPAN - ME_START)) "$ME_START"
+
 CASE="a full-flash image without \"\$FID\" is bad; with rom= the unsupported-system dialog ends the run"
 machine me me-16m
 pack nofid --rom 0=nofid.rom --cmd "/p /me"
@@ -105,6 +115,16 @@ check "ec.bin equals the EC image" cmp -s "$MACHINE/ec.bin" ec.img
 expect_out " - Flash completely !!! Successful."
 journal_has '"event":"power-off-requested"'
 journal_lacks '"event":"restart-requested"'
+
+CASE="the power lost during the EC transfer: the machine runs the new version, and the same package run again delivers it"
+at=$(run_journal | grep -m1 '"subFunction":2' | grep -oE '"n":[0-9]+' | cut -d: -f2)
+machine ec me-16m --set ecFlash.present=true --set faults.powerLossAfterSmi=$((at + 1))
+run ecp ''
+expect_rc 86
+"$NOXSIM" set "$MACHINE" faults.powerLossAfterSmi=0 >/dev/null
+run ecp ''
+expect_rc 0
+check "ec.bin equals the EC image" cmp -s "$MACHINE/ec.bin" ec.img
 
 CASE="a 1000-byte EC image goes as one padded 1024-byte request"
 machine ec me-16m --set ecFlash.present=true

@@ -23,10 +23,12 @@ sim 2 'A subcommand is required' frobnicate "$m"
 sim 0 'identity   A06, system ID 0x9A, extended ID 0x1234' show "$m"
 expect_out "  0x7E0000  0x020000  boot block 0x00  erased 0"
 sim 0 '"replyVersion": 11' show "$m" --json
-
-# An image made for the machine: one version newer, differs in the identity file and EC word.
+expect_out '"verdict": "old"'
+sim 0 '^old firmware boots \(boot block as booted, main BIOS as booted\)$' verdict "$m"
+# An image made for the machine: one version newer, differs in the identity file (its version
+# and data checksum) and EC word.
 sim 0 'version A07, system ID 0x9A' rom "$m" -o "$WORK/a07.bin"
-sim 1 'main BIOS +0x060000-0x7DFFFF  changed: 0x0600A9-0x0600A9' diff "$m" "$WORK/a07.bin"
+sim 1 'main BIOS +0x060000-0x7DFFFF  changed: 0x060089-0x060089 0x0600A9-0x0600A9' diff "$m" "$WORK/a07.bin"
 check "EC changed" grep -qE 'EC +0x040000-0x05FFFF  changed' "$OUT"
 check "boot block equal" grep -qE 'boot block +0x7E0000-0x7FFFFF  equal' "$OUT"
 sim 0 '' dump "$m" -o "$WORK/dump.bin"
@@ -129,7 +131,7 @@ check "the boot block only read, after the main BIOS" \
   grep -qzP '\nmain BIOS [^\n]+\nboot block +0x0E0000-0x0FFFFF  read \d+ KiB in \d+ requests\n$' "$OUT"
 sim 0 '^main BIOS .* erased 1784 KiB' trace "$MACHINE" --regions --all
 sim 0 '"bytes": 913408' trace "$MACHINE" --regions --json
-sim 1 '^main BIOS +0x000000-0x0DFFFF  changed: 0x001018-0x001FFF \(ROM hole\)$' diff "$MACHINE" "$WORK/mini.rom"
+sim 1 '^main BIOS +0x000000-0x0DFFFF  changed: 0x001011-0x001FFF \(ROM hole\)$' diff "$MACHINE" "$WORK/mini.rom"
 # A secure-flash machine: capsule images in both forms, the combinations that make none, and a
 # recovery update (armed here as a run under Wine would record it) applied by the next boot.
 s=$WORK/secure

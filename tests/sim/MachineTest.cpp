@@ -7,9 +7,11 @@
 #include <fstream>
 
 #include "SimRig.h"
+#include "platform/sim/BootVerdict.h"
 #include "platform/sim/Journal.h"
 #include "platform/sim/Profile.h"
 #include "platform/sim/Regions.h"
+#include "platform/sim/RomImage.h"
 
 namespace nox::sim {
 
@@ -89,6 +91,7 @@ TEST_F(MachineDirectory, EveryRequestIsOnDiskAsServedAPowerLossKeepsTheStateAndL
     EXPECT_TRUE(Carries(entries.at(2), {{"event", "pause"}, {"ms", 1000}}));
     EXPECT_TRUE(Carries(entries.at(3), {{"event", "keep-awake"}, {"t", 1500}, {"on", true}}));
     EXPECT_EQ(entries.back()["event"], "power-loss");
+    EXPECT_TRUE(again->Down());  // the next run powers it on first
   }
   EXPECT_EQ(fs::last_write_time(dir / "flash.bin"), flashTime);
   EXPECT_EQ(fs::last_write_time(dir / "state.json"), stateTime);
@@ -284,6 +287,76 @@ TEST(Regions, RequestsOfTheLastRunTalliedPerRegion) {
   // A firmware that answers success with another status: status 0 is then a failure.
   EXPECT_EQ(SummariseActivity(kBlocks, 7, std::span(journal).subspan(2))[0],
             (RegionActivity{main, {1, 0}, {1, 0}, {1, 0}, 3}));
+}
+
+// --- what the next power-on boots -------------------------------------------------------------
+
+// minimal-1m: main BIOS 0-0xE0000, boot block 0xE0000-0x100000. Each case changes the part
+// after the old image booted; the part holds the new image where `fresh` says so.
+TEST(BootVerdict, AsBootedWholeOrDamagedDecideWhatStarts) {
+  const auto image = [](const Profile& p, uint64_t seed) {
+    RomOptions o = RunningRomOptions(p);
+    o.seed = seed;
+    return BuildRomImage(p, o);
+  };
+  struct Case {
+    const char* what;
+    uint32_t fresh = 0, freshEnd = 0;  // [fresh, freshEnd) from the new image
+    std::function<void(std::vector<uint8_t>&, const RomResult&)> hurt;
+    const char* verdict;
+    bool topBlockOnly = false;  // a table without boot-block entries
+  };
+  const auto erase = [](uint32_t at, uint32_t n) {
+    return [=](std::vector<uint8_t>& part, const RomResult&) { std::fill_n(part.begin() + at, n, 0xFF); };
+  };
+  const Case cases[] = {
+      {"as booted", 0, 0, {}, "old"},
+      {"main BIOS new", 0, 0xE0000, {}, "new"},
+      {"everything new", 0, 0x100000, {}, "new"},
+      {"main BIOS volume header erased", 0, 0, erase(0, 0x1000), "recovery"},
+      {"a sector inside a file of the main BIOS erased", 0, 0, erase(0x20000, 0x1000), "recovery"},
+      {"a bit of file data cleared", 0, 0, [](auto& part, auto&) { part[0x30000] &= 0x7F; }, "recovery"},
+      {"the identity file's version block lost, its checksum fixed", 0, 0,
+       [](auto& part, const RomResult& r) {
+         const RomFile& id = *std::ranges::find(r.files, IdentityFileGuid(), &RomFile::name);
+         uint8_t* bv = &*std::search(part.begin() + id.offset, part.begin() + id.offset + id.size,
+                                     std::begin("$BV#"), std::end("$BV#") - 1);
+         bv[0] = 'X';
+         part[id.offset + 17] = static_cast<uint8_t>(part[id.offset + 17] - ('X' - '$'));
+       }, "recovery"},
+      {"a boot block sector erased", 0, 0, erase(0xF0000, 0x1000), "no start"},
+      {"the top block erased, no boot-block entries", 0, 0, erase(0xFF000, 0x1000), "no start", true},
+      {"no boot-block entries", 0, 0, {}, "old", true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Profile p = *MakePreset("minimal-1m");
+    if (c.topBlockOnly) p.flash.blocks = {{0, 0x80000, 1}, {0x80000, 0x80000, 1}};
+    const RomResult old = image(p, 1), fresh = image(p, 2);
+    ASSERT_EQ(old.error + fresh.error, "");
+    const BootDigests noted = NoteAtPowerOn(p, old.image, {});
+    std::vector<uint8_t> part = old.image;
+    std::copy(fresh.image.begin() + c.fresh, fresh.image.begin() + c.freshEnd, part.begin() + c.fresh);
+    if (c.hurt) c.hurt(part, old);
+    EXPECT_STREQ(VerdictName(JudgePart(p, part, noted).verdict), c.verdict);
+    // A power-on notes only what it can boot: a damaged region is judged against what it
+    // last booted, and a sound one becomes what it boots.
+    const BootDigests after = NoteAtPowerOn(p, part, noted);
+    EXPECT_STREQ(VerdictName(JudgePart(p, old.image, after).verdict), std::string(c.verdict) == "new" ? "new" : "old");
+  }
+  // The machine runs the identity of a part only when that part starts.
+  std::string error;
+  auto machine = Machine::InMemory(*MakePreset("minimal-1m"), error);
+  ASSERT_TRUE(machine) << error;
+  RomOptions next = RunningRomOptions(machine->GetProfile());
+  next.version = "A02";
+  std::vector<uint8_t> part = BuildRomImage(machine->GetProfile(), next).image;
+  std::fill_n(part.begin() + 0x80000, 0x1000, 0xFF);
+  ASSERT_TRUE(machine->Flash().Load(part));
+  machine->Boot();
+  EXPECT_EQ(machine->GetProfile().identity.version, "A01");
+  ASSERT_TRUE(machine->Flash().Load(BuildRomImage(machine->GetProfile(), next).image));
+  machine->Boot();
+  EXPECT_EQ(machine->GetProfile().identity.version, "A02");
 }
 
 }  // namespace

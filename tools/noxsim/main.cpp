@@ -146,6 +146,25 @@ nlohmann::json EcFlashJson(const Machine& m) {
           {"head", Hex(contents.first(std::min<size_t>(16, contents.size())))}};
 }
 
+nlohmann::json VerdictJson(const BootOutlook& o) {
+  return {{"verdict", VerdictName(o.verdict)}, {"bootBlock", HealthName(o.bootBlock)}, {"mainBios", HealthName(o.mainBios)}};
+}
+
+// What the next power-on would boot; any verdict is a successful answer.
+int ShowVerdict(const std::string& dir, bool asJson) {
+  std::string error;
+  auto machine = Machine::Open(dir, error);
+  if (!machine) return Failed(error);
+  const BootOutlook o = machine->NextBoot();
+  if (asJson) {
+    std::cout << VerdictJson(o).dump(2) << "\n";
+  } else {
+    std::cout << Format("%s (boot block %s, main BIOS %s)\n", VerdictSentence(o.verdict), HealthName(o.bootBlock),
+                        HealthName(o.mainBios));
+  }
+  return kExitOk;
+}
+
 int Show(const std::string& dir, bool asJson) {
   std::string error;
   auto machine = OpenMachine(dir, error, Machine::Access::kLook);
@@ -161,7 +180,8 @@ int Show(const std::string& dir, bool asJson) {
                         {"secureFlash", secure},
                         {"me", MeJson(p, st)},
                         {"ecFlash", EcFlashJson(*machine)},
-                        {"machine", machine->Down() ? "down" : "running"}};
+                        {"machine", machine->Down() ? "down" : "running"},
+                        {"verdict", VerdictJson(machine->NextBoot())}};
     std::cout << j.dump(2) << "\n";
     return kExitOk;
   }
@@ -481,6 +501,11 @@ int Run(int argc, char** argv) {
   auto* reboot = app.add_subcommand("reboot", "boot the machine: apply a pending secure-flash update, run what the flash holds");
   reboot->add_option("DIR", dir, "machine directory")->required();
 
+  auto* verdict = app.add_subcommand("verdict", "what the next power-on would do: boot the old or the new firmware, "
+                                                 "boot-block recovery, or no start");
+  verdict->add_option("DIR", dir, "machine directory")->required();
+  verdict->add_flag("--json", asJson, "print JSON");
+
   auto* romCmd = app.add_subcommand("rom", "make a ROM image for the machine (one version newer unless told otherwise)");
   romCmd->add_option("DIR", dir, "machine directory")->required();
   romCmd->add_option("-o", romArgs.output, "output file")->required();
@@ -520,6 +545,7 @@ int Run(int argc, char** argv) {
   if (*diff) return Diff(dir, rom, ecDiff);
   if (*trace) return regions ? TraceRegions(dir, wholeJournal, asJson) : Trace(dir, tail);
   if (*reboot) return Reboot(dir);
+  if (*verdict) return ShowVerdict(dir, asJson);
   if (*romCmd) return Rom(dir, romArgs);
   if (*ecCmd) return Ec(dir, output, ecSize, ecSeed);
   return kExitUsage;

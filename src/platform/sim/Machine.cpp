@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "core/Bytes.h"
+#include "core/Format.h"
 #include "platform/sim/DriverEnd.h"
 #include "platform/sim/EcFlash.h"
 #include "platform/sim/PartFile.h"
@@ -147,6 +148,7 @@ std::unique_ptr<Machine> Machine::Create(const fs::path& dir, const Profile& pro
   m->flash_.Load(rom.image);
   if (!m->ec_->Load(dir, error) || !m->StartWriting(error)) return nullptr;
   m->BuildSegments();
+  m->state_.bootDigests = NoteAtPowerOn(profile, m->FirmwarePart(), {});
   m->journal_.RecordEvent(0, 0, "create", {{"preset", profile.name}, {"version", profile.identity.version}});
   if (!m->Persist(error)) return nullptr;
   return m;
@@ -227,6 +229,19 @@ bool Machine::LoadState(std::string& error) {
     used.resize(profile_.faults.bitFlips.size(), 0);
     state_.bitFlipsUsed = used;
     flash_.SetEraseCounts(j.value("eraseCounts", std::vector<uint32_t>{}));
+    if (const auto d = j.find("bootDigests"); d != j.end() && d->is_array()) {
+      for (const auto& digest : *d) {
+        // A digest that is not hexadecimal text was never noted by a boot.
+        std::optional<uint64_t> noted;
+        if (digest.is_string()) {
+          const std::string text = digest.get<std::string>();
+          char* end = nullptr;
+          const uint64_t value = std::strtoull(text.c_str(), &end, 16);
+          if (!text.empty() && end == text.c_str() + text.size()) noted = value;
+        }
+        state_.bootDigests.push_back(noted);
+      }
+    }
     if (const auto w = j.find("meUnlocked"); w != j.end() && w->is_object()) {
       state_.meWindow = MeWindow{w->at("selector").get<uint8_t>(), w->at("start").get<uint32_t>(), w->at("end").get<uint32_t>()};
     }
@@ -252,6 +267,9 @@ bool Machine::Persist(std::string& error) {
                                 {"bitFlipsUsed", state_.bitFlipsUsed},
                                 {"eraseCounts", flash_.EraseCounts()}};
   if (!state_.down.empty()) state["down"] = state_.down;
+  nlohmann::json digests = nlohmann::json::array();
+  for (const auto& d : state_.bootDigests) digests.push_back(d ? nlohmann::json(core::Format("%016llx", static_cast<unsigned long long>(*d))) : nlohmann::json());
+  state["bootDigests"] = digests;
   if (state_.meWindow) {
     state["meUnlocked"] = {{"selector", state_.meWindow->selector}, {"start", state_.meWindow->start}, {"end", state_.meWindow->end}};
   }
@@ -414,6 +432,9 @@ void Machine::AfterSmi() {
   secure_->PowerLost();
   state_.meWindow.reset();
   ec_->Forget();
+  // The power comes back before anything runs on the machine again, and it comes back as a
+  // power-on: an armed update is applied then and the firmware starts from what the part holds.
+  state_.down = "power-loss";
   journal_.RecordEvent(state_.smiCount, state_.clockMs, "power-loss", detail);
   PersistAtExit();
   exitHook_(kPowerLossExitCode);
@@ -436,9 +457,14 @@ std::string Machine::Boot() {
   state_.meWindow.reset();
   ec_->Forget();
   const std::string applied = secure_->Boot();
-  // The firmware now running is whatever the part holds; a part without a readable identity
-  // file leaves the machine as it was.
-  if (const std::optional<ImageIdentity> id = ReadImageIdentity(FirmwarePart())) {
+  const Verdict booted = JudgePart(profile_, FirmwarePart(), state_.bootDigests).verdict;
+  state_.bootDigests = NoteAtPowerOn(profile_, FirmwarePart(), state_.bootDigests);
+  // The firmware now running is whatever the part holds, when it holds firmware that starts.
+  // A part that does not start or falls back to its boot block's recovery runs no identity of
+  // its own (the machine that still runs the utility then stands for a repair bench), nor
+  // does one without a readable identity file: they leave the machine as it was.
+  const bool starts = booted == Verdict::kOld || booted == Verdict::kNew;
+  if (const std::optional<ImageIdentity> id = starts ? ReadImageIdentity(FirmwarePart()) : std::nullopt) {
     Profile next = profile_;
     next.identity.version = id->version;
     next.identity.systemId = id->systemId;
@@ -454,6 +480,11 @@ std::string Machine::Boot() {
     }
   }
   return applied;
+}
+
+BootOutlook Machine::NextBoot() const {
+  const std::optional<std::vector<uint8_t>> updated = secure_->PartAfterBoot(FirmwarePart());
+  return JudgePart(profile_, updated ? std::span<const uint8_t>(*updated) : FirmwarePart(), state_.bootDigests);
 }
 
 }  // namespace nox::sim

@@ -3,12 +3,12 @@
 //
 // On disk a machine is a directory: machine.json (the profile), flash.bin (the flash part),
 // state.json (SMI count, clock, refresh and fault counters, erase counters, the range an ME
-// begin request unlocked), ec.bin (the embedded controller's own flash, when it has one) and
-// journal.jsonl. A machine opened to change it holds the directory's lock, and every erase,
-// program and journal line reaches its file as it happens, as on a real part: a process
-// killed at any moment leaves flash.bin and the journal agreeing with each other. state.json
-// and the firmware's memory are written on Persist(), on destruction, and before the
-// power-loss fault ends the process.
+// begin request unlocked, the block digests noted at the last power-on), ec.bin (the
+// embedded controller's own flash, when it has one) and journal.jsonl. A machine opened to
+// change it holds the directory's lock, and every erase, program and journal line reaches its
+// file as it happens, as on a real part: a process killed at any moment leaves flash.bin and
+// the journal agreeing with each other. state.json and the firmware's memory are written on
+// Persist(), on destruction, and before the power-loss fault ends the process.
 #pragma once
 
 #include <array>
@@ -24,6 +24,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform/sim/BootVerdict.h"
 #include "platform/sim/FlashPart.h"
 #include "platform/sim/Journal.h"
 #include "platform/sim/MachineLock.h"
@@ -60,10 +61,12 @@ struct MachineState {
   uint32_t ofbdPasswordFailures = 0;   // wrong firmware-password submissions so far
   std::vector<uint32_t> stuckUsed;     // per faults.stuck entry
   std::vector<uint32_t> bitFlipsUsed;  // per faults.bitFlips entry
-  // Empty while the machine runs; "reboot" or "power-off" once the utility took it down, until
-  // its next power-on.
+  // Empty while the machine runs; "reboot" or "power-off" once the utility took it down, or
+  // "power-loss", until its next power-on.
   std::string down;
   std::optional<MeWindow> meWindow;
+  // Per block of the table: the digest noted when the machine last booted it.
+  BootDigests bootDigests;
 };
 
 class Machine {
@@ -109,9 +112,13 @@ class Machine {
   // `event`) and nothing is applied until it boots.
   void GoDown(std::string_view event);
   bool Down() const { return !state_.down.empty(); }
-  // Power-on: applies a pending secure-flash update, forgets firmware memory, and runs the
-  // identity the flash part now holds. Returns what it applied, for people.
+  // Power-on: applies a pending secure-flash update, forgets firmware memory, notes the
+  // digests of what it boots, and runs the identity the flash part now holds. Returns what it
+  // applied, for people.
   std::string Boot();
+  // What the next power-on would do with the part as it is (a pending secure-flash update
+  // applied first); nothing on the machine changes.
+  BootOutlook NextBoot() const;
   SmiHandler& Handler() { return *handler_; }
 
   // The legacy segments as physical memory 0xE0000..0xFFFFF.

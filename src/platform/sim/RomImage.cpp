@@ -25,6 +25,7 @@ constexpr uint32_t kSectorSize = 0x1000;
 // erased to 0xFF.
 constexpr uint8_t kFileStateValid = 0xF8;
 constexpr uint8_t kFileChecksumUnused = 0xAA;
+constexpr uint8_t kFileAttributeChecksum = 0x40;
 
 // splitmix64: small, seedable, and the same on every platform.
 class Random {
@@ -58,6 +59,9 @@ struct FfsFile {
   // ROM holes start on a sector of their own, as firmware builds lay them out, so that an
   // update can erase and write around them in whole sectors.
   bool sectorAligned = false;
+  // Firmware checks the data of such a file before it uses it. Files that are changed in
+  // place after the build (the SMBIOS area, the embedded capsule header) carry none.
+  bool dataChecksum = true;
 };
 
 void WriteVolumeHeader(std::span<uint8_t> volume, const Guid& fileSystem, uint16_t extendedHeaderOffset = 0) {
@@ -76,18 +80,19 @@ void WriteVolumeHeader(std::span<uint8_t> volume, const Guid& fileSystem, uint16
   core::StoreLe16(h + 50, static_cast<uint16_t>(0x10000 - sum));
 }
 
-void WriteFileHeader(uint8_t* h, const Guid& name, uint8_t type, size_t size) {
+// `dataSum`: the 8-bit sum of the file's data when the file carries a data checksum.
+void WriteFileHeader(uint8_t* h, const Guid& name, uint8_t type, size_t size, std::optional<uint8_t> dataSum = {}) {
   name.WriteTo(std::span<uint8_t, 16>(h, 16));
   h[16] = 0;
   h[17] = 0;
   h[18] = type;
-  h[19] = 0;
+  h[19] = dataSum ? kFileAttributeChecksum : 0;
   h[20] = static_cast<uint8_t>(size);
   h[21] = static_cast<uint8_t>(size >> 8);
   h[22] = static_cast<uint8_t>(size >> 16);
   h[23] = 0;
   h[16] = static_cast<uint8_t>(0x100 - core::Sum8({h, kFileHeaderLength}));
-  h[17] = kFileChecksumUnused;
+  h[17] = dataSum ? static_cast<uint8_t>(0x100 - *dataSum) : kFileChecksumUnused;
   h[23] = kFileStateValid;
 }
 
@@ -114,7 +119,7 @@ std::vector<uint8_t> FillerBytes(Random& rng, size_t n) {
 void PlaceFile(std::span<uint8_t> volume, uint32_t base, size_t& at, const FfsFile& f, RomResult& result) {
   const size_t size = kFileHeaderLength + f.data.size();
   uint8_t* h = volume.data() + at;
-  WriteFileHeader(h, f.name, kFileTypeRaw, size);
+  WriteFileHeader(h, f.name, kFileTypeRaw, size, f.dataChecksum ? std::optional(core::Sum8(f.data)) : std::nullopt);
   std::memcpy(h + kFileHeaderLength, f.data.data(), f.data.size());
   result.files.push_back({static_cast<uint32_t>(base + at), static_cast<uint32_t>(size), f.name});
   at += (size + 7) & ~size_t{7};
@@ -434,7 +439,7 @@ RomResult BuildRomImage(const Profile& p, const RomOptions& o) {
         if (holdsIdentity) {
           files.push_back({IdentityFileGuid(), IdentityBlocks(o, p.flash.size)});
           identityPlaced = true;
-          if (o.fileName) files.push_back({*o.fileName, o.fileData});
+          if (o.fileName) files.push_back({*o.fileName, o.fileData, false, false});
           if (p.me.present && o.fidMarker) files.push_back({FidFileGuid(), FidBlock(o.version)});
         }
         addHoles(std::exchange(mainHoles, 0));
@@ -446,7 +451,7 @@ RomResult BuildRomImage(const Profile& p, const RomOptions& o) {
       }
       case 0:  // boot block
         if (!smbiosPlaced) {
-          files.push_back({rng.NextGuid(), SmbiosArea(rng)});
+          files.push_back({rng.NextGuid(), SmbiosArea(rng), false, false});
           smbiosPlaced = true;
         }
         addHoles(std::exchange(bootHoles, 0));

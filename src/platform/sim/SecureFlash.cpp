@@ -326,13 +326,9 @@ std::string SecureFlash::Apply(const char* kind, std::span<const uint8_t> image,
   return std::string("applied ") + kind + " (" + RegionBitNames(regions) + ")";
 }
 
-std::string SecureFlash::BootRecovery(const Pending& pending) {
-  const auto notApplied = [&](const std::string& reason) {
-    machine_.RecordEffect("recovery-not-applied", {{"name", pending.name}, {"reason", reason}});
-    return "recovery not applied: " + reason;
-  };
+std::optional<std::vector<uint8_t>> SecureFlash::RecoveryImage(const Pending& pending, fs::path& found,
+                                                                std::string& reason) const {
   std::vector<uint8_t> file;
-  fs::path found;
   for (const std::string& dir : pending.directories) {
     std::error_code ec;
     const fs::path candidate = HostPath(dir) / pending.name;
@@ -341,15 +337,58 @@ std::string SecureFlash::BootRecovery(const Pending& pending) {
       break;
     }
   }
-  if (found.empty()) return notApplied("recovery file is gone");
+  if (found.empty()) {
+    reason = "recovery file is gone";
+    return std::nullopt;
+  }
   const Profile& p = machine_.GetProfile();
   std::optional<CapsuleParts> parts = LocateCapsule(file);
   if (!parts && !p.secureFlash.requireSigned && file.size() == p.flash.size) parts = CapsuleParts{{}, file};
-  if (!parts) return notApplied("recovery file fails its check: no capsule header");
-  if (parts->header.empty()) return Apply("recovery", parts->image, pending.regions, {{"file", found.string()}});
-  const CapsuleVerdict v = CheckCapsule(parts->header, parts->image, p.flash.size, p.secureFlash.requireSigned);
-  if (v.status != capsule::kAccepted) return notApplied("recovery file fails its check: " + v.reason);
-  return Apply("recovery", parts->image, pending.regions, {{"file", found.string()}});
+  if (!parts) {
+    reason = "recovery file fails its check: no capsule header";
+    return std::nullopt;
+  }
+  if (!parts->header.empty()) {
+    const CapsuleVerdict v = CheckCapsule(parts->header, parts->image, p.flash.size, p.secureFlash.requireSigned);
+    if (v.status != capsule::kAccepted) {
+      reason = "recovery file fails its check: " + v.reason;
+      return std::nullopt;
+    }
+  }
+  return std::vector<uint8_t>(parts->image.begin(), parts->image.end());
+}
+
+std::string SecureFlash::BootRecovery(const Pending& pending) {
+  fs::path found;
+  std::string reason;
+  const std::optional<std::vector<uint8_t>> image = RecoveryImage(pending, found, reason);
+  if (!image) {
+    machine_.RecordEffect("recovery-not-applied", {{"name", pending.name}, {"reason", reason}});
+    return "recovery not applied: " + reason;
+  }
+  return Apply("recovery", *image, pending.regions, {{"file", found.string()}});
+}
+
+std::optional<std::vector<uint8_t>> SecureFlash::PartAfterBoot(std::span<const uint8_t> part) const {
+  if (!pending_) return std::nullopt;
+  std::optional<std::vector<uint8_t>> image;
+  if (pending_->kind == "capsule") {
+    if (pendingImage_.size() == machine_.GetProfile().flash.size) image = pendingImage_;
+  } else {
+    fs::path found;
+    std::string reason;
+    image = RecoveryImage(*pending_, found, reason);
+  }
+  if (!image) return std::nullopt;
+  std::vector<uint8_t> after(part.begin(), part.end());
+  for (const BlockEntry& b : machine_.GetProfile().flash.blocks) {
+    if (!RegionBitsCover(pending_->regions, b.type) || !core::InRange(image->size(), b.start, b.size) ||
+        !core::InRange(after.size(), b.start, b.size)) {
+      continue;
+    }
+    std::copy_n(image->begin() + b.start, b.size, after.begin() + b.start);
+  }
+  return after;
 }
 
 std::string SecureFlash::Boot() {

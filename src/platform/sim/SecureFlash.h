@@ -54,6 +54,9 @@ class SecureFlash {
   // Applies the pending update to the flash part (journaled), then forgets the update, the
   // image memory and the session. Returns what the boot did, for people.
   std::string Boot();
+  // The block table's part as the next boot would leave it when an update is pending and
+  // can be applied; nothing when the boot would leave the part as it is.
+  std::optional<std::vector<uint8_t>> PartAfterBoot(std::span<const uint8_t> part) const;
 
   bool SessionOpen() const { return session_.has_value(); }
   uint64_t BytesHeld() const;
@@ -85,6 +88,9 @@ class SecureFlash {
   void ForgetMemory();
   std::string Apply(const char* kind, std::span<const uint8_t> image, uint32_t regions, const nlohmann::json& extra);
   std::string BootRecovery(const Pending& pending);
+  // The image proper of the recovery file, when it is found and passes the firmware's check.
+  std::optional<std::vector<uint8_t>> RecoveryImage(const Pending& pending, std::filesystem::path& found,
+                                                    std::string& reason) const;
 
   Machine& machine_;
   std::vector<uint8_t> memory_;
