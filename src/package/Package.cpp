@@ -112,8 +112,11 @@ uint32_t ExtractModule(const Package& package, std::string_view tag, ExtractedMo
   }
   if (stored == expanded) {
     std::copy_n(data.begin() + kDataHeaderSize, expanded, buffer.begin());
-  } else if (ExpandModule(core::MutableByteSpan(buffer).first(expanded), data) != expanded) {
-    return 1;
+  } else {
+    // A stream that does not hold exactly the expanded size is damaged, whatever the checksum
+    // says: the same silent refusal as a bad checksum.
+    bool exact = false;
+    if (ExpandModule(core::MutableByteSpan(buffer).first(expanded), data, &exact) != expanded || !exact) return 1;
   }
   out.data = std::move(buffer);
   out.size = expanded;

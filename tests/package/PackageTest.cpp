@@ -98,12 +98,16 @@ TEST(PackageImage, OpensAndGivesTheModuleOrRefusesIt) {
   const auto data = Module("@R00", Bytes("data"));
   c.push_back({"ModuleLengthPastThePackage", Pkg({Patched(data, 4, static_cast<uint32_t>(data.size() + 16))}), "-"});
 
-  // 100 literals, then a block whose code-length table is over-subscribed.
-  const auto q = testdata::SingleCodeBlock(100, 'Q').Put(16, 5).Put(5, 3).Put(3, 1).Put(3, 1).Put(3, 1).Put(2, 0).Bytes();
+  const auto q = testdata::SingleCodeBlock(100, 'Q').Bytes();
   const auto qSize = static_cast<uint32_t>(q.size() + kDataHeaderSize);
   c.push_back({"ExpansionExact", Pkg({RawModule(q, 100, qSize)}), std::string(100, 'Q')});
   c.push_back({"ExpansionOneByteShort", Pkg({RawModule(q, 101, qSize)}), "-"});
-  const auto z = testdata::SingleCodeBlock(0, 'Z').Bytes();
+  // The 100 bytes come out, but a block (with an over-subscribed table) follows: a damaged
+  // stream whose checksum was made over the damage.
+  const auto qBroken = testdata::SingleCodeBlock(100, 'Q').Put(16, 5).Put(5, 3).Put(3, 1).Put(3, 1).Put(3, 1).Bytes();
+  c.push_back({"StreamGoesOnBehindTheExpansion",
+               Pkg({RawModule(qBroken, 100, static_cast<uint32_t>(qBroken.size() + kDataHeaderSize))}), "-"});
+  const auto z = testdata::SingleCodeBlock(50, 'Z').Bytes();
   const auto zSize = static_cast<uint32_t>(z.size() + kDataHeaderSize);
   c.push_back({"StoredSizeFits", Pkg({RawModule(z, 50, zSize)}), std::string(50, 'Z')});
   c.push_back({"StoredSizePastTheModule", Pkg({RawModule(z, 50, zSize + 64)}), "-"});
