@@ -114,11 +114,25 @@ TEST(PackageImage, OpensAndGivesTheModuleOrRefusesIt) {
   c.push_back({"StoredSizeInsideTheDataHeader", Pkg({RawModule(z, 50, 7)}), "-"});
   c.push_back({"StoredLongerThanTheModule", Pkg({RawModule(z, 200, 200)}), "-"});
   c.push_back({"ExpandedSizeOverTheLimit", Pkg({RawModule(z, kMaxExpandedSize + 1, zSize)}), "-"});
+  // The file is read from its end a window at a time: a header across a window's end, and
+  // a package wholly in an earlier window with a later one in the last.
+  const auto tail = [](size_t n) { return Buffer(n, 'T'); };
+  constexpr size_t kWindow = 256 << 10;
+  const auto small = rom("small");
+  for (size_t across : {1, 8, 15, 16}) {
+    c.push_back({"HeaderAcrossTheWindowEnd" + std::to_string(across), Join({kStub, small, tail(kWindow + across - small.size())}),
+                 "small"});
+  }
+  c.push_back({"LaterPackageInTheLastWindow", Join({kStub, rom("old"), tail(3 * kWindow), rom("new"), tail(100)}), "new"});
+  c.push_back({"PackageInAnEarlierWindow", Join({kStub, rom("early"), tail(3 * kWindow)}), "early"});
+  const testdata::TempDir dir;
   for (const ImageCase& one : c) {
-    Package p;
-    const uint32_t opened = OpenPackageImage(p, one.image);
-    EXPECT_EQ(std::tuple(opened, p.IsOpen(), Extract(p, one.tag)), std::tuple(one.open, one.open == kPackageOk, one.text))
-        << one.name;
+    for (const bool fromFile : {false, true}) {
+      Package p;
+      const uint32_t opened = fromFile ? OpenPackage(p, dir.Write("tool.exe", one.image)) : OpenPackageImage(p, one.image);
+      EXPECT_EQ(std::tuple(opened, p.IsOpen(), Extract(p, one.tag)), std::tuple(one.open, one.open == kPackageOk, one.text))
+          << one.name << (fromFile ? " (file)" : "");
+    }
   }
 }
 
