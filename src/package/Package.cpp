@@ -131,12 +131,14 @@ uint32_t ExtractModule(const Package& package, std::string_view tag, ExtractedMo
   if (expanded > kMaxExpandedSize) return 1;
   if (stored == expanded ? expanded > room : (stored < kDataHeaderSize || stored - kDataHeaderSize > room)) return 1;
 
-  std::vector<uint8_t> buffer;
+  core::ByteBuffer buffer;
   try {
-    buffer.assign(static_cast<size_t>(expanded) + kExtractSlack, 0);
+    // The content is written over whole (or the module is refused); only the slack is zeroed.
+    buffer.resize(static_cast<size_t>(expanded) + kExtractSlack);
   } catch (const std::bad_alloc&) {
     return 1;
   }
+  std::fill(buffer.begin() + expanded, buffer.end(), 0);
   if (stored == expanded) {
     std::copy_n(data.begin() + kDataHeaderSize, expanded, buffer.begin());
   } else {

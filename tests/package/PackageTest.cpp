@@ -186,7 +186,7 @@ std::string Slots(const ModuleSlots& slots) {
 }
 
 void Fill(ModuleSlots& slots, ModuleSlotId id, std::string_view text) {
-  slots[id].data = Bytes(text);
+  slots[id].data.assign(text.begin(), text.end());
   slots[id].size = static_cast<uint32_t>(text.size());
 }
 
