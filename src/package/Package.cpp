@@ -30,9 +30,19 @@ core::ByteSpan ModuleBytes(const Package& package, size_t offset, uint32_t lengt
 std::optional<std::pair<size_t, uint32_t>> LastPackageHeader(core::ByteSpan window, size_t windowOffset, size_t last,
                                                              uint64_t fileSize) {
   const uint8_t* const bytes = window.data();
-  for (size_t at = std::min(last, window.size()); at > 0;) {
-    --at;
-    if (bytes[at] != '@' || at + 4 > window.size() || std::memcmp(bytes + at, kPackageTag, 4) != 0) continue;
+  // One past the next candidate. A byte that is not one of the tag's last three at a
+  // candidate's start rules out the three candidates below it as well.
+  size_t end = std::min(last, window.size() >= 4 ? window.size() - 3 : 0);
+  while (end > 0) {
+    const size_t at = end - 1;
+    if (std::memcmp(bytes + at, kPackageTag, 4) != 0) {
+      const uint8_t b = bytes[at];
+      const size_t skip = b == 'Z' ? 1 : b == 'P' ? 2 : b == 'K' ? 3 : 4;
+      if (at < skip) break;
+      end = at - skip + 1;
+      continue;
+    }
+    end = at;
     const auto header = core::SubSpan(window, at, kPackageHeaderSize);
     if (!header || core::Sum16(*header) != 0) continue;
     const uint32_t length = core::LoadLe32(header->data() + 4);
