@@ -26,30 +26,24 @@ core::ByteSpan ModuleBytes(const Package& package, size_t offset, uint32_t lengt
 // The last valid package header starting in the first `last` bytes of `window`, which holds
 // the file's bytes from `windowOffset` on: its file offset and length. Every occurrence of the
 // tag is a candidate, since the program's own code and data may hold the tag too and only the
-// header checksum tells those apart; the last valid one wins, so the search runs backwards.
+// header checksum tells those apart; the last valid one wins.
 std::optional<std::pair<size_t, uint32_t>> LastPackageHeader(core::ByteSpan window, size_t windowOffset, size_t last,
                                                              uint64_t fileSize) {
+  std::optional<std::pair<size_t, uint32_t>> found;
   const uint8_t* const bytes = window.data();
-  // One past the next candidate. A byte that is not one of the tag's last three at a
-  // candidate's start rules out the three candidates below it as well.
-  size_t end = std::min(last, window.size() >= 4 ? window.size() - 3 : 0);
-  while (end > 0) {
-    const size_t at = end - 1;
-    if (std::memcmp(bytes + at, kPackageTag, 4) != 0) {
-      const uint8_t b = bytes[at];
-      const size_t skip = b == 'Z' ? 1 : b == 'P' ? 2 : b == 'K' ? 3 : 4;
-      if (at < skip) break;
-      end = at - skip + 1;
-      continue;
-    }
-    end = at;
+  const size_t limit = std::min(last, window.size() >= 4 ? window.size() - 3 : 0);
+  for (size_t at = 0; at < limit; ++at) {
+    const void* hit = std::memchr(bytes + at, kPackageTag[0], limit - at);
+    if (hit == nullptr) break;
+    at = static_cast<size_t>(static_cast<const uint8_t*>(hit) - bytes);
+    if (std::memcmp(bytes + at, kPackageTag, 4) != 0) continue;
     const auto header = core::SubSpan(window, at, kPackageHeaderSize);
     if (!header || core::Sum16(*header) != 0) continue;
     const uint32_t length = core::LoadLe32(header->data() + 4);
     if (length < kPackageHeaderSize || windowOffset + at + uint64_t{length} > fileSize) continue;
-    return std::pair{windowOffset + at, length};
+    found = std::pair{windowOffset + at, length};
   }
-  return std::nullopt;
+  return found;
 }
 
 }  // namespace

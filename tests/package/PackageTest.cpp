@@ -141,7 +141,6 @@ TEST(OpenPackage, ResultCodesOfTheFile) {
   Package p;
   EXPECT_EQ(OpenPackage(p, dir / "missing.exe"), kPackageUnreadable);
   EXPECT_EQ(OpenPackage(p, dir.Write("empty.exe", {})), kPackageFileEmpty);
-  EXPECT_EQ(OpenPackage(p, dir.Write("plain.exe", kStub)), kPackageNotFound);
   EXPECT_EQ(OpenPackage(p, dir.Write("tool.exe", Join({kStub, Pkg({Module("@CMD", Bytes("/p /b"))})}))), kPackageOk);
   EXPECT_EQ(Extract(p, "@CMD"), "/p /b");
   ClosePackage(p);
