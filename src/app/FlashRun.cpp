@@ -330,6 +330,8 @@ void FlashRun::ReportInterruption() {
   const std::string text =
       finished_ ? core::Format(flash_text::kInterruptedAfter, finished_) : std::string(flash_text::kInterruptedBefore);
   dialog_.SetStatus(flash_text::kInterruptedStatus);
+  // No box is shown any more: a failure's text goes to the console with the rest.
+  if (errorShown_) s_.Print(" - %s\n", errorText_.c_str());
   s_.Print(" - %s\n", text.c_str());
   Log(" " + text + "\r\n");
 }
