@@ -22,6 +22,17 @@ struct RegionLogText {
   const char* check;
 };
 
+const char* RegionName(RegionKind kind) {
+  switch (kind) {
+    case RegionKind::kBootBlock: return "boot block region";
+    case RegionKind::kMainBios: return "main BIOS region";
+    case RegionKind::kEc: return "EC region";
+    case RegionKind::kNcb: return "NCB region";
+    case RegionKind::kNvram: break;
+  }
+  return "NVRAM region";
+}
+
 RegionLogText LogText(RegionKind kind) {
   switch (kind) {
     case RegionKind::kBootBlock:
@@ -75,6 +86,9 @@ void FlashRun::Run() {
   }
 
   os.SetFlashProtection(true);
+  // Stopping halfway through a region could leave the machine unable to start: from here a
+  // request to stop waits until the region being written is finished.
+  os.HoldInterrupts(true);
   dialog_.EnableFlashButton(false);
   dialog_.EnableExitButton(false);
   if (const std::string reason = dialog_.BlockingReason(); !reason.empty()) {
@@ -122,7 +136,7 @@ void FlashRun::Run() {
   if (!secure) PreserveSmbios();
   if (WriteRegions() && UpdateMeRegion()) {
     dialog_.SetStatus("Done.");
-    if (c.IsSelected(option::kMeFwUpdLcl)) {
+    if (c.IsSelected(option::kMeFwUpdLcl) && GoOn()) {
       // The vendor's tool may ask the user something; input is the user's while it runs.
       os.BlockUserInput(false);
       ecme::RunMeTool(s_.meTool, s_.config.Modules(), os, [this](const std::string& text) { s_.Print("%s", text.c_str()); });
@@ -149,7 +163,11 @@ bool FlashRun::UpdateMeRegion() {
   const config::ConfigStore& c = s_.config;
   const bool ignition = c.IsSelected(option::kMeIgnition);
   if (!ignition && !c.IsSelected(option::kMeEntire)) return true;
-  if (UpdateMe(s_, dialog_) == 0) return true;
+  if (!GoOn()) return false;
+  if (UpdateMe(s_, dialog_) == 0) {
+    finished_ = "ME region";
+    return true;
+  }
   Fail(ignition ? flash_text::kMeIgnitionFailed : flash_text::kMeEntireFailed);
   return false;
 }
@@ -159,6 +177,7 @@ bool FlashRun::UpdateMeRegion() {
 bool FlashRun::UpdatePackageEc() {
   const config::ModuleSlot& module = s_.config.Modules()[config::ModuleSlotId::kEc];
   if (module.Empty()) return true;
+  if (!GoOn()) return false;
   ecme::EcUpdateEnv env{s_.smi, s_.ofbd, s_.platform.os, [this](const std::string& text) { s_.Print("%s", text.c_str()); },
                         [this](uint16_t done, uint16_t total) { dialog_.OnEcProgress(done, total); }};
   const std::span<const uint8_t> image(module.data.data(), std::min<size_t>(module.size, module.data.size()));
@@ -168,6 +187,7 @@ bool FlashRun::UpdatePackageEc() {
   }
   s_.config.SelectCommand(option::kReboot, false);
   s_.config.SelectCommand(option::kShutdown, true);
+  finished_ = "EC firmware update";
   return true;
 }
 
@@ -202,6 +222,7 @@ void FlashRun::PreserveSmbios() {
 
 bool FlashRun::UpdateNvram() {
   if (!s_.config.IsSelected(option::kNvram)) return true;
+  if (!GoOn()) return false;
   const bool preserve = s_.config.IsSelected(option::kPreserveSetup);
   if (preserve && s_.ofbd.SetupPreserve(2) != 0) {
     Fail(flash_text::kStoreSetupFailed);
@@ -213,13 +234,17 @@ bool FlashRun::UpdateNvram() {
     Fail(flash_text::kRestoreSetupFailed);
     return false;
   }
+  finished_ = RegionName(RegionKind::kNvram);
   return true;
 }
 
 bool FlashRun::UpdateIfSelected(bool selected, const char* label, RegionKind kind) {
   if (!selected) return true;
+  if (!GoOn()) return false;
   dialog_.SetRegionLabel(label);
-  return UpdateRegion(kind);
+  if (!UpdateRegion(kind)) return false;
+  finished_ = RegionName(kind);
+  return true;
 }
 
 bool FlashRun::UpdateRegion(RegionKind kind) {
@@ -301,12 +326,33 @@ void FlashRun::Fail(const char* text) {
   errorShown_ = true;
 }
 
+void FlashRun::ReportInterruption() {
+  const std::string text =
+      finished_ ? core::Format(flash_text::kInterruptedAfter, finished_) : std::string(flash_text::kInterruptedBefore);
+  dialog_.SetStatus(flash_text::kInterruptedStatus);
+  // No box is shown any more: a failure's text goes to the console with the rest.
+  if (errorShown_) s_.Print(" - %s\n", errorText_.c_str());
+  s_.Print(" - %s\n", text.c_str());
+  Log(" " + text + "\r\n");
+}
+
 void FlashRun::Finish() {
   os::OsServices& os = s_.platform.os;
+  const uint32_t stop = os.InterruptRequested();
+  if (stop != 0) ReportInterruption();
   dialog_.EnableExitButton(true);
   ecme::CleanUpMeTool(s_.meTool, os);
   s_.smi.DisableFlash();
   os.BlockUserInput(false);
+  // What follows asks the user or ends the program: a request to stop now ends it at once.
+  // One that came during the flash ends it here, without a box or a key to wait for: the
+  // user or the system wants the program gone.
+  os.HoldInterrupts(false);
+  if (stop != 0) {
+    os.SetFlashProtection(false);
+    os.KeepAwake(false);
+    s_.EndInterrupted(stop);
+  }
   if (errorShown_) s_.platform.ui.MessageBox(errorText_, ui::kAppTitle, ui::style::kIconError);
   os.SetFlashProtection(false);
   os.KeepAwake(false);

@@ -29,6 +29,11 @@ inline constexpr const char* kPowerOffWarning = "WARNING : System must power-off
 inline constexpr const char* kMeIgnitionFailed = "Programming ME Ignition Firmware Block error.";
 inline constexpr const char* kMeEntireFailed = "Programming ME Entire Firmware Block error.";
 inline constexpr const char* kEcFailed = "Programming EC error.";
+// Someone asked the program to stop while a region was written: no failure box, nothing
+// failed, but the machine holds only what was finished.
+inline constexpr const char* kInterruptedAfter = "Interrupted: the %s is finished, nothing further is written.";
+inline constexpr const char* kInterruptedBefore = "Interrupted: nothing was written.";
+inline constexpr const char* kInterruptedStatus = "Interrupted.";
 }  // namespace flash_text
 
 class FlashRun {
@@ -56,6 +61,9 @@ class FlashRun {
   bool WriteRegions();
   bool UpdateNvram();
   bool UpdateIfSelected(bool selected, const char* label, image::RegionKind kind);
+  // Between regions: false once someone asked the program to stop.
+  bool GoOn() const { return s_.platform.os.InterruptRequested() == 0; }
+  void ReportInterruption();
   void Fail(const char* text);
   void RegionFailed(const char* status, bool reenableButtons);
   void LogRegion(image::RegionKind kind);
@@ -68,6 +76,7 @@ class FlashRun {
   std::string errorText_;
   bool errorShown_ = false;
   bool success_ = false;
+  const char* finished_ = nullptr;  // what was written last, for an interrupted run's message
 };
 
 }  // namespace nox::app

@@ -18,10 +18,13 @@ Session::Session(Platform& p)
       secure(smi, ofbd),
       info(smi, ofbd, oem, secure, p.os, [this](const std::string& text) { Print("%s", text.c_str()); }) {
   platform.os.SetMessagePrinter([this](const std::string& line) { Print("%s", line.c_str()); });
+  driver.SetRequestHook([this] { StopIfInterrupted(); });
+  platform.ui.SetWaitHook([this] { StopIfInterrupted(); });
 }
 
 Session::~Session() {
   platform.os.SetMessagePrinter({});
+  platform.ui.SetWaitHook({});
   if (flashLog) std::fclose(flashLog);
 }
 
@@ -92,9 +95,19 @@ void Session::EndSession(uint32_t errorId) { End(errorId, true); }
 
 void Session::CloseAfterMainWindow() { End(0, false); }
 
-void Session::End(uint32_t errorId, bool keyWait) {
+void Session::EndInterrupted(uint32_t exitCode) { End(0, false, exitCode); }
+
+void Session::StopIfInterrupted() {
+  if (ending_ || platform.os.InterruptsHeld()) return;
+  const uint32_t exitCode = platform.os.InterruptRequested();
+  if (exitCode == 0) return;
+  Print(" - %s\n", kInterruptedText);
+  EndInterrupted(exitCode);
+}
+
+void Session::End(uint32_t errorId, bool keyWait, std::optional<uint32_t> exitCode) {
   // An end that fails on its way out must not loop back into itself.
-  if (ending_) Exit(errorId, keyWait);
+  if (ending_) Exit(errorId, keyWait, exitCode);
   ending_ = true;
   defaults.reset();
   if (smi.InterfaceOpen()) smi.CloseFlashInterface();
@@ -105,7 +118,7 @@ void Session::End(uint32_t errorId, bool keyWait) {
   if (errorId != 0 && !info.MessageShown() && !firmwareMessageShown) Print(" - %s\n", config.ErrorMessage(errorId));
   ReleaseResources(true);
   script.Release();
-  Exit(errorId, keyWait);
+  Exit(errorId, keyWait, exitCode);
 }
 
 void Session::ExitEarly(const char* text, uint32_t exitCode) {
@@ -136,7 +149,7 @@ void Session::ReleaseForShutdown() {
 
 void Session::FinalExit(uint32_t errorId) { Exit(errorId, true); }
 
-void Session::Exit(uint32_t errorId, bool keyWait) {
+void Session::Exit(uint32_t errorId, bool keyWait, std::optional<uint32_t> exitCode) {
   if (flashLog) {
     std::fclose(flashLog);
     flashLog = nullptr;
@@ -151,7 +164,7 @@ void Session::Exit(uint32_t errorId, bool keyWait) {
     Print("<Press Any Key....>\n");
     if (platform.waitForKey) platform.waitForKey();
   }
-  os.ExitProcess(config.ExitCodeOf(errorId));
+  os.ExitProcess(exitCode ? *exitCode : config.ExitCodeOf(errorId));
   std::abort();  // the port's exit does not come back
 }
 

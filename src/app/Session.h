@@ -35,6 +35,9 @@
 
 namespace nox::app {
 
+// The line a run that was asked to stop outside a flash ends with.
+inline constexpr const char* kInterruptedText = "Interrupted: the program stops here.";
+
 // Flags of the two argument scans at the start.
 struct StartupFlags {
   bool logRequested = false;
@@ -74,6 +77,13 @@ class Session : public core::SessionEnd {
   // Before a restart or power-off: closes the log and releases buffers, firmware and driver
   // as the end of a session does, without printing anything.
   void ReleaseForShutdown();
+  // Someone asked the program to stop (Ctrl+C, the terminal closed, a termination request):
+  // the session ends as with EndSession(0), without waiting for a key, and the process ends
+  // with `exitCode`, the system's code for a program stopped that way.
+  [[noreturn]] void EndInterrupted(uint32_t exitCode);
+  // Outside a flash (see os::OsServices::HoldInterrupts) a request to stop ends the session
+  // here; called where the program waits for the user or calls the firmware.
+  void StopIfInterrupted();
 
   // What the policy checks work with.
   policy::PolicyEnv Policy();
@@ -144,8 +154,8 @@ class Session : public core::SessionEnd {
   image::SmbiosArea smbios;
 
  private:
-  [[noreturn]] void End(uint32_t errorId, bool keyWait);
-  [[noreturn]] void Exit(uint32_t errorId, bool keyWait);
+  [[noreturn]] void End(uint32_t errorId, bool keyWait, std::optional<uint32_t> exitCode = std::nullopt);
+  [[noreturn]] void Exit(uint32_t errorId, bool keyWait, std::optional<uint32_t> exitCode = std::nullopt);
   void ReleaseResources(bool reportUnload);
   void SetImage(std::span<uint8_t> image);
 

@@ -3,7 +3,8 @@
 
 #include <array>
 #include <cstdint>
-#include <vector>
+
+#include "core/Bytes.h"
 
 namespace nox::config {
 
@@ -11,7 +12,7 @@ enum class ModuleSlotId : uint8_t { kRom, kEc, kMe, kMeTool, kMeToolArgs, kVxd, 
 inline constexpr size_t kModuleSlotCount = 8;
 
 struct ModuleSlot {
-  std::vector<uint8_t> data;  // owns the expanded content (may be larger than `size`)
+  core::ByteBuffer data;  // owns the expanded content (may be larger than `size`)
   uint32_t size = 0;          // expanded size; 0 for an empty slot
 
   bool Empty() const { return size == 0 && data.empty(); }

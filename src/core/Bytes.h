@@ -8,13 +8,42 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <optional>
 #include <span>
+#include <utility>
+#include <vector>
 
 namespace nox::core {
 
 using ByteSpan = std::span<const uint8_t>;
 using MutableByteSpan = std::span<uint8_t>;
+
+// An allocator whose default construction leaves a byte as the allocator gave it: growing a
+// vector with resize(n) does not zero it first. For buffers the size of a flash part that are
+// written over at once, where zeroing costs as much again as the writing.
+template <class T>
+struct DefaultInitAllocator : std::allocator<T> {
+  template <class U>
+  struct rebind {
+    using other = DefaultInitAllocator<U>;
+  };
+  DefaultInitAllocator() = default;
+  template <class U>
+  DefaultInitAllocator(const DefaultInitAllocator<U>&) noexcept {}
+  template <class U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <class U, class... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+};
+// resize(n) leaves the new bytes undefined; resize(n, value) and the other members fill as
+// a std::vector does.
+using ByteBuffer = std::vector<uint8_t, DefaultInitAllocator<uint8_t>>;
 
 inline uint16_t LoadLe16(const uint8_t* p) {
   return static_cast<uint16_t>(p[0] | (p[1] << 8));

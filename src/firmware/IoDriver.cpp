@@ -123,6 +123,7 @@ bool IoDriver::UnloadIoDriver() {
 bool IoDriver::Request(uint32_t code, std::span<uint8_t> record, uint32_t& bytesReturned) {
   bytesReturned = 0;
   if (!device_) return false;
+  if (requestHook_) requestHook_();
   return port_.Control(device_, code, record, bytesReturned);
 }
 

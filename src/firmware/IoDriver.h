@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -63,6 +64,10 @@ class IoDriver {
   // address, which the firmware's handler reads from the interrupted processor's state.
   bool WritePort(uint16_t port, uint32_t width, uint8_t value);
 
+  // Called before every request to the driver: where the session acts on a request to stop
+  // the program while nobody is asked anything.
+  void SetRequestHook(std::function<void()> hook) { requestHook_ = std::move(hook); }
+
   // The driver file the last load wrote (and removed again), for diagnostics and tests.
   const std::string& DriverFilePath() const { return driverFile_; }
 
@@ -83,6 +88,7 @@ class IoDriver {
   PortHandle device_ = 0;
   uint32_t currentBlockPhysical_ = 0;
   std::string driverFile_;
+  std::function<void()> requestHook_;
 };
 
 }  // namespace nox::firmware

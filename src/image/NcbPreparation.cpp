@@ -1,7 +1,9 @@
 #include "image/NcbPreparation.h"
 
 #include <algorithm>
+#include <memory>
 #include <new>
+#include <utility>
 #include <vector>
 
 namespace nox::image {
@@ -35,21 +37,32 @@ void Report(const core::ProgressCallback& onReading, uint32_t first, uint32_t se
 // place in it; such a table is refused before anything is read. The reads report each
 // firmware request to `onReading`, as every other read of the flash does.
 bool ReadFlashCopy(std::span<const firmware::FlashBlockEntry> blocks, uint32_t romSize, firmware::SmiFlash& smi,
-                   const core::ProgressCallback& onReading, std::vector<uint8_t>& copy) {
+                   const core::ProgressCallback& onReading, std::unique_ptr<uint8_t[]>& buffer) {
   for (const auto& block : blocks) {
     if (!core::InRange(romSize, block.start, block.size)) return false;
   }
   try {
-    copy.assign(romSize, 0xFF);
+    // Flash-sized and read over at once: only what no block covers is filled, as erased.
+    buffer = std::make_unique_for_overwrite<uint8_t[]>(romSize);
   } catch (const std::bad_alloc&) {
     return false;
   }
+  const std::span<uint8_t> copy(buffer.get(), romSize);
+  std::vector<std::pair<uint32_t, uint32_t>> covered;
+  for (const auto& block : blocks) covered.emplace_back(block.start, block.start + block.size);
+  std::sort(covered.begin(), covered.end());
+  uint32_t filled = 0;
+  for (const auto& [start, end] : covered) {
+    if (start > filled) std::fill(copy.begin() + filled, copy.begin() + start, 0xFF);
+    filled = std::max(filled, end);
+  }
+  std::fill(copy.begin() + filled, copy.end(), 0xFF);
   Report(onReading, core::kProgressStart, blocks.empty() ? 0 : blocks.front().start, 0);
   for (const auto& block : blocks) {
     for (uint32_t done = 0; done < block.size;) {
       const uint32_t length = std::min(kPieceSize, block.size - done);
       const uint32_t address = block.start + done;
-      if (!smi.ReadFlash(address, length, std::span<uint8_t>(copy).subspan(address, length), onReading)) return false;
+      if (!smi.ReadFlash(address, length, copy.subspan(address, length), onReading)) return false;
       done += length;
     }
   }
@@ -117,8 +130,9 @@ bool PrepareNcbsForWriting(FlashLayout& layout, const RegionSelection& selection
                                      [&](const HoleKind& kind) { return Needed(kind, selection); });
   if (!anyNeeded) return true;
 
-  std::vector<uint8_t> flash;
-  if (!ReadFlashCopy(layout.Blocks(), layout.RomSize(), smi, onReading, flash)) return false;
+  std::unique_ptr<uint8_t[]> buffer;
+  if (!ReadFlashCopy(layout.Blocks(), layout.RomSize(), smi, onReading, buffer)) return false;
+  const std::span<const uint8_t> flash(buffer.get(), layout.RomSize());
 
   // Everything is checked before the first byte is copied, so a refusal leaves the image
   // exactly as it was loaded.
@@ -142,7 +156,8 @@ bool PrepareNcbsForWriting(FlashLayout& layout, const RegionSelection& selection
   }
   for (const size_t h : toCopy) {
     const HoleRecord& hole = holes[h];
-    std::copy_n(flash.begin() + hole.flashOffset, hole.size, image.begin() + hole.imageOffset);
+    std::copy_n(flash.begin() + static_cast<std::ptrdiff_t>(hole.flashOffset), hole.size,
+                image.begin() + static_cast<std::ptrdiff_t>(hole.imageOffset));
   }
   if (onLostHole) {
     for (const size_t h : lostKept) onLostHole(holes[h]);

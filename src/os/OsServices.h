@@ -34,6 +34,17 @@ struct OsVersionInfo {
   uint32_t minor = 0;
 };
 
+// Where requests to stop the program come from: Ctrl+C, a terminal or console window
+// closed, a termination request. The terminal build takes them from signals, the Windows
+// console from its control events; each only notes the request, and the program acts on it
+// at points of its own choosing.
+class InterruptSource {
+ public:
+  virtual ~InterruptSource() = default;
+  // 0 while no request came; else the exit code the system gives a program stopped that way.
+  virtual uint32_t Requested() const = 0;
+};
+
 class OsServices : public Clock, public FirmwareTables {
  public:
   // Where the console lines of these services go (the power-interface failures, ...): the
@@ -90,6 +101,16 @@ class OsServices : public Clock, public FirmwareTables {
   // Ends the process with `code`. Only a test double returns (by throwing).
   [[noreturn]] virtual void ExitProcess(uint32_t code) = 0;
 
+  // Requests to stop, where the build has a source of them; a build without one is never
+  // asked to stop.
+  void SetInterruptSource(const InterruptSource* source) { interrupts_ = source; }
+  uint32_t InterruptRequested() const { return interrupts_ ? interrupts_->Requested() : 0; }
+  // While a flash writes, a request to stop is held: the region being written is finished
+  // and the flash run then ends through its failure path. Otherwise the session ends the
+  // program at the next point where it waits for the user or calls the firmware.
+  void HoldInterrupts(bool hold) { interruptsHeld_ = hold; }
+  bool InterruptsHeld() const { return interruptsHeld_; }
+
  protected:
   void Say(const std::string& line) const {
     if (printer_) printer_(line);
@@ -97,6 +118,8 @@ class OsServices : public Clock, public FirmwareTables {
 
  private:
   MessagePrinter printer_;
+  const InterruptSource* interrupts_ = nullptr;
+  bool interruptsHeld_ = false;
 };
 
 }  // namespace nox::os

@@ -29,10 +29,21 @@ class BitReader {
       return;
     }
     while (count_ <= 56) {
-      const uint64_t b = p_ < end_ ? *p_++ : 0;
+      uint64_t b = 0;
+      if (p_ < end_) {
+        b = *p_++;
+      } else {
+        ++pastEnd_;
+      }
       buf_ |= b << (56 - count_);
       count_ += 8;
     }
+  }
+  // Every bit of the input was taken but for fewer than 8 zero bits that pad its last byte:
+  // nothing was read from beyond its end, and nothing of it is left over.
+  bool EndsExactly() const {
+    const int64_t left = (end_ - p_) * 8 + count_ - static_cast<int64_t>(pastEnd_) * 8;
+    return left >= 0 && left < 8 && Peek(static_cast<unsigned>(left)) == 0;
   }
   uint32_t Peek(unsigned n) const { return n == 0 ? 0 : static_cast<uint32_t>(buf_ >> (64 - n)); }
   void Consume(unsigned n) {
@@ -51,6 +62,7 @@ class BitReader {
   const uint8_t* end_;
   uint64_t buf_ = 0;
   int count_ = 0;
+  uint64_t pastEnd_ = 0;  // zero bytes supplied behind the input
 };
 
 // A canonical Huffman table: one lookup of `kPrimaryBits` for short codes, and for each
@@ -139,6 +151,9 @@ class Decoder {
   explicit Decoder(core::ByteSpan in) : bits_(in) { bits_.Refill(); }
 
   size_t Run(core::MutableByteSpan out);
+  // After Run filled the output: the last block's codes were all used, no match ran past the
+  // end of the output, and the input ends there.
+  bool Exact() const { return !matchCut_ && blockLeft_ == 0 && bits_.EndsExactly(); }
 
  private:
   template <uint32_t kAlphabet>
@@ -149,6 +164,7 @@ class Decoder {
 
   BitReader bits_;
   uint32_t blockLeft_ = 0;
+  bool matchCut_ = false;
   std::array<uint8_t, 32> lengthCodeLengths_{};
   std::array<uint8_t, 32> positionLengths_{};
   std::array<uint8_t, kLiteralCodes> literalLengths_{};
@@ -260,26 +276,32 @@ size_t Decoder::Run(core::MutableByteSpan out) {
     const uint32_t j = positionTable_.Decode(bits_);
     if (j >= kPositionCodes) return pos;
     const uint32_t distance = (j == 0 ? 0 : (1u << (j - 1)) + bits_.Get(j - 1)) + 1;
-    pos += CopyMatch(dst, pos, size, c - kMatchCodeBias, distance);
+    const uint32_t length = c - kMatchCodeBias;
+    matchCut_ = length > size - pos;
+    pos += CopyMatch(dst, pos, size, length, distance);
   }
   return pos;
 }
 
 }  // namespace
 
-size_t Lh5Decode(core::ByteSpan stream, core::MutableByteSpan out) {
+size_t Lh5Decode(core::ByteSpan stream, core::MutableByteSpan out, bool* exact) {
+  if (exact) *exact = out.empty() && stream.empty();
   if (out.empty()) return 0;
   auto decoder = std::make_unique<Decoder>(stream);
-  return decoder->Run(out);
+  const size_t written = decoder->Run(out);
+  if (exact) *exact = written == out.size() && decoder->Exact();
+  return written;
 }
 
-size_t ExpandModule(core::MutableByteSpan output, core::ByteSpan dataHeader) {
+size_t ExpandModule(core::MutableByteSpan output, core::ByteSpan dataHeader, bool* exact) {
+  if (exact) *exact = false;
   const auto stored = core::ReadLe32(dataHeader, 0);
   const auto expanded = core::ReadLe32(dataHeader, 4);
   if (!stored || !expanded || output.size() < *expanded) return 0;
   const size_t available = dataHeader.size() - kDataHeaderSize;
   const size_t streamSize = *stored < kDataHeaderSize ? 0 : std::min<size_t>(*stored - kDataHeaderSize, available);
-  return Lh5Decode(dataHeader.subspan(kDataHeaderSize, streamSize), output.first(*expanded));
+  return Lh5Decode(dataHeader.subspan(kDataHeaderSize, streamSize), output.first(*expanded), exact);
 }
 
 }  // namespace nox::package

@@ -4,15 +4,14 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <new>
+#include <optional>
+#include <utility>
 
 #include "package/Lh5Decoder.h"
 
 namespace nox::package {
 namespace {
-
-constexpr std::string_view kPackageTagText{kPackageTag, 4};
 
 // A module must at least hold its own header and the data header.
 constexpr size_t kMinModuleLength = kModuleHeaderSize + kDataHeaderSize;
@@ -23,6 +22,29 @@ bool ModuleFits(const Package& package, size_t offset, uint32_t length) {
 
 core::ByteSpan ModuleBytes(const Package& package, size_t offset, uint32_t length) {
   return core::ByteSpan(package.bytes).subspan(offset, length);
+}
+
+// The last valid package header starting in the first `last` bytes of `window`, which holds
+// the file's bytes from `windowOffset` on: its file offset and length. Every occurrence of the
+// tag is a candidate, since the program's own code and data may hold the tag too and only the
+// header checksum tells those apart; the last valid one wins.
+std::optional<std::pair<size_t, uint32_t>> LastPackageHeader(core::ByteSpan window, size_t windowOffset, size_t last,
+                                                             uint64_t fileSize) {
+  std::optional<std::pair<size_t, uint32_t>> found;
+  const uint8_t* const bytes = window.data();
+  const size_t limit = std::min(last, window.size() >= 4 ? window.size() - 3 : 0);
+  for (size_t at = 0; at < limit; ++at) {
+    const void* hit = std::memchr(bytes + at, kPackageTag[0], limit - at);
+    if (hit == nullptr) break;
+    at = static_cast<size_t>(static_cast<const uint8_t*>(hit) - bytes);
+    if (std::memcmp(bytes + at, kPackageTag, 4) != 0) continue;
+    const auto header = core::SubSpan(window, at, kPackageHeaderSize);
+    if (!header || core::Sum16(*header) != 0) continue;
+    const uint32_t length = core::LoadLe32(header->data() + 4);
+    if (length < kPackageHeaderSize || windowOffset + at + uint64_t{length} > fileSize) continue;
+    found = std::pair{windowOffset + at, length};
+  }
+  return found;
 }
 
 }  // namespace
@@ -39,44 +61,53 @@ uint32_t OpenPackage(Package& package, const std::string& path) {
   const std::streamoff size = in.tellg();
   if (size < 0) return kPackageUnreadable;
   if (size == 0) return kPackageFileEmpty;
-  std::vector<uint8_t> file;
+  const auto fileSize = static_cast<uint64_t>(size);
+  const auto read = [&in](uint64_t offset, uint8_t* to, size_t length) {
+    in.clear();
+    in.seekg(static_cast<std::streamoff>(offset));
+    return static_cast<bool>(in.read(reinterpret_cast<char*>(to), static_cast<std::streamsize>(length)));
+  };
+  // The package sits behind the whole program: the file is read from its end, a window at a
+  // time, each window with the 15 bytes behind it so that a header across its end is whole.
+  constexpr size_t kWindow = 256 << 10;
+  std::vector<uint8_t> window;
   try {
-    file.resize(static_cast<size_t>(size));
+    for (uint64_t end = fileSize; end > 0;) {
+      const uint64_t start = end > kWindow ? end - kWindow : 0;
+      const uint64_t stop = std::min<uint64_t>(end + kPackageHeaderSize - 1, fileSize);
+      window.resize(static_cast<size_t>(stop - start));
+      if (!read(start, window.data(), window.size())) return kPackageUnreadable;
+      const auto found = LastPackageHeader(window, static_cast<size_t>(start), static_cast<size_t>(end - start), fileSize);
+      if (found) {
+        const auto [offset, length] = *found;
+        package.bytes.resize(length);
+        if (offset + length <= stop) {
+          std::copy_n(window.begin() + static_cast<std::ptrdiff_t>(offset - start), length, package.bytes.begin());
+        } else if (!read(offset, package.bytes.data(), length)) {
+          ClosePackage(package);
+          return kPackageUnreadable;
+        }
+        package.fileOffset = offset;
+        return kPackageOk;
+      }
+      end = start;
+    }
   } catch (const std::bad_alloc&) {
+    ClosePackage(package);
     return kPackageUnreadable;
   }
-  in.seekg(0, std::ios::beg);
-  if (!in.read(reinterpret_cast<char*>(file.data()), size)) return kPackageUnreadable;
-  return OpenPackageImage(package, file);
+  return kPackageNotFound;
 }
 
 uint32_t OpenPackageImage(Package& package, core::ByteSpan file) {
   ClosePackage(package);
   if (file.empty()) return kPackageFileEmpty;
-  // Every occurrence of the tag is a candidate, in file order; the program's own code and
-  // data may hold the tag too, and only the header checksum tells those apart.
-  const char* const begin = reinterpret_cast<const char*>(file.data());
-  const char* const end = begin + file.size();
-  const std::boyer_moore_horspool_searcher searcher(kPackageTagText.begin(), kPackageTagText.end());
-  bool found = false;
-  size_t bestOffset = 0, bestLength = 0;
-  for (const char* at = begin;;) {
-    at = std::search(at, end, searcher);
-    if (at == end) break;
-    const size_t offset = static_cast<size_t>(at - begin);
-    ++at;
-    const auto header = core::SubSpan(file, offset, kPackageHeaderSize);
-    if (!header || core::Sum16(*header) != 0) continue;
-    const uint32_t length = core::LoadLe32(header->data() + 4);
-    if (length < kPackageHeaderSize || !core::InRange(file.size(), offset, length)) continue;
-    found = true;
-    bestOffset = offset;
-    bestLength = length;
-  }
+  const auto found = LastPackageHeader(file, 0, file.size(), file.size());
   if (!found) return kPackageNotFound;
-  package.bytes.assign(file.begin() + static_cast<std::ptrdiff_t>(bestOffset),
-                       file.begin() + static_cast<std::ptrdiff_t>(bestOffset + bestLength));
-  package.fileOffset = bestOffset;
+  const auto [offset, length] = *found;
+  package.bytes.assign(file.begin() + static_cast<std::ptrdiff_t>(offset),
+                       file.begin() + static_cast<std::ptrdiff_t>(offset + length));
+  package.fileOffset = offset;
   return kPackageOk;
 }
 
@@ -109,16 +140,21 @@ uint32_t ExtractModule(const Package& package, std::string_view tag, ExtractedMo
   if (expanded > kMaxExpandedSize) return 1;
   if (stored == expanded ? expanded > room : (stored < kDataHeaderSize || stored - kDataHeaderSize > room)) return 1;
 
-  std::vector<uint8_t> buffer;
+  core::ByteBuffer buffer;
   try {
-    buffer.assign(static_cast<size_t>(expanded) + kExtractSlack, 0);
+    // The content is written over whole (or the module is refused); only the slack is zeroed.
+    buffer.resize(static_cast<size_t>(expanded) + kExtractSlack);
   } catch (const std::bad_alloc&) {
     return 1;
   }
+  std::fill(buffer.begin() + expanded, buffer.end(), 0);
   if (stored == expanded) {
     std::copy_n(data.begin() + kDataHeaderSize, expanded, buffer.begin());
-  } else if (ExpandModule(core::MutableByteSpan(buffer).first(expanded), data) != expanded) {
-    return 1;
+  } else {
+    // A stream that does not hold exactly the expanded size is damaged, whatever the checksum
+    // says: the same silent refusal as a bad checksum.
+    bool exact = false;
+    if (ExpandModule(core::MutableByteSpan(buffer).first(expanded), data, &exact) != expanded || !exact) return 1;
   }
   out.data = std::move(buffer);
   out.size = expanded;

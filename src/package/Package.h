@@ -39,7 +39,7 @@ struct Package {
 };
 
 struct ExtractedModule {
-  std::vector<uint8_t> data;  // content followed by kExtractSlack zero bytes
+  core::ByteBuffer data;  // content followed by kExtractSlack zero bytes
   uint32_t size = 0;          // expanded size
 };
 

@@ -1,6 +1,7 @@
 #include "ui/ProgressPageModel.h"
 
 #include <algorithm>
+#include <string_view>
 
 #include "core/Format.h"
 #include "core/Progress.h"
@@ -26,15 +27,35 @@ bool ProgressPageModel::SetStage(std::string text) {
   return true;
 }
 
+bool ProgressPageModel::SetVerb(const char* verb) {
+  const std::string_view v(verb);
+  if (stage_.size() == v.size() + region_.size() && stage_.starts_with(v) && stage_.ends_with(region_)) return false;
+  stage_.assign(v).append(region_);
+  return true;
+}
+
+const std::string& ProgressPageModel::ValueLabel() const {
+  static const std::string address = "Address:", percent = "Percent:";
+  return value_ == Value::kPercent ? percent : address;
+}
+
+std::string ProgressPageModel::ValueText() const {
+  switch (value_) {
+    case Value::kNone: return "0";
+    case Value::kAddress: return AddressText(address_);
+    case Value::kPercent: break;
+  }
+  return core::Format("%d%%", percent_);
+}
+
 CallbackEffect ProgressPageModel::Report(MapState state, const char* prefix, uint32_t address, uint32_t value,
                                          uint32_t length) {
   CallbackEffect effect;
-  effect.stageChanged = SetStage(prefix + region_);
+  effect.stageChanged = SetVerb(prefix);
   // After an EC update the value field shows addresses again.
-  valueLabel_ = "Address:";
+  value_ = Value::kAddress;
   atMarker_ = address == core::kProgressStart || address == core::kProgressEnd;
   address_ = map_.Update(address, value, length, state);
-  value_ = AddressText(address_);
   // Reading is short and runs before the user could act; the others keep the window alive.
   effect.pumpMessages = state != MapState::kRead;
   return effect;
@@ -59,8 +80,8 @@ CallbackEffect ProgressPageModel::OnVerifying(uint32_t address, uint32_t value, 
 CallbackEffect ProgressPageModel::OnEcProgress(uint16_t done, uint16_t total) {
   CallbackEffect effect;
   effect.stageChanged = SetStage("Programming EC.");
-  valueLabel_ = "Percent:";
-  value_ = core::Format("%d%%", EcPercent(done, total));
+  value_ = Value::kPercent;
+  percent_ = EcPercent(done, total);
   atMarker_ = false;
   ecPosition_ = std::min<int>(done, ecMaximum_);
   effect.pumpMessages = true;

@@ -40,8 +40,10 @@ class ProgressPageModel {
   bool SetStageText(std::string text) { return SetStage(std::move(text)); }
 
   const std::string& StageText() const { return stage_; }
-  const std::string& ValueLabel() const { return valueLabel_; }
-  const std::string& ValueText() const { return value_; }
+  const std::string& ValueLabel() const;
+  // Made when asked for, by the view drawing a frame: a flash reports thousands of requests
+  // a second, and only the frames show them.
+  std::string ValueText() const;
   // The address the value field shows, as a number; 0 before the first report.
   uint32_t ShownAddress() const { return address_; }
   // The last report was a pass's start or end marker rather than a request.
@@ -53,12 +55,17 @@ class ProgressPageModel {
  private:
   CallbackEffect Report(MapState state, const char* prefix, uint32_t address, uint32_t value, uint32_t length);
   bool SetStage(std::string text);
+  // The verb and the region label, compared in place: the stage rarely changes.
+  bool SetVerb(const char* verb);
+
+  // What the value field shows: nothing reported yet, an address or the EC percentage.
+  enum class Value : uint8_t { kNone, kAddress, kPercent };
 
   FlashMapModel map_;
   std::string region_;
   std::string stage_ = "None";
-  std::string valueLabel_ = "Address:";
-  std::string value_ = "0";
+  Value value_ = Value::kNone;
+  int percent_ = 0;
   uint32_t address_ = 0;
   bool atMarker_ = false;
   int ecMaximum_ = 0;

@@ -3,6 +3,7 @@
 #include "ui/TextMainDialog.h"
 
 #include <algorithm>
+#include <cerrno>
 
 #include "core/CText.h"
 #include "core/Format.h"
@@ -43,13 +44,24 @@ void TextUi::Print(const std::string& text) {
 
 std::optional<std::string> TextUi::ReadLine() {
   std::string line;
-  int c = 0;
   bool any = false;
-  while ((c = std::fgetc(in_)) != EOF) {
+  Waiting();
+  while (true) {
+    errno = 0;
+    const int c = std::fgetc(in_);
+    if (c == EOF && errno == EINTR && std::ferror(in_)) {
+      // A request to stop broke the wait: it is acted on, unless a flash holds it, and then
+      // the same answer is waited for again.
+      std::clearerr(in_);
+      Waiting();
+      continue;
+    }
+    if (c == EOF) break;
     any = true;
     if (c == '\n') break;
     if (c != '\r') line.push_back(static_cast<char>(c));
   }
+  Waiting();
   if (!any) return std::nullopt;
   return line;
 }

@@ -4,8 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 
 // <windows.h> renames MessageBox to MessageBoxA; the port's method keeps its own name in
 // every translation unit.
@@ -82,6 +84,18 @@ class Ui {
   // The image going into the firmware's memory before any window is up: `sent` of `total`
   // bytes; total 0 says the transfer is over.
   virtual void ShowImageTransfer(uint32_t sent, uint32_t total) = 0;
+
+  // Called around every wait for the user, so that a request to stop the program that came
+  // meanwhile is acted on there rather than taken for an answer.
+  void SetWaitHook(std::function<void()> hook) { waitHook_ = std::move(hook); }
+
+ protected:
+  void Waiting() const {
+    if (waitHook_) waitHook_();
+  }
+
+ private:
+  std::function<void()> waitHook_;
 };
 
 }  // namespace nox::ui

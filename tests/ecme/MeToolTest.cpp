@@ -79,7 +79,7 @@ class MeToolTest : public ::testing::Test {
   }
   void Put(ModuleSlotId id, const std::string& content, size_t padding = 0) {
     modules_[id].data.assign(content.begin(), content.end());
-    modules_[id].data.resize(content.size() + padding);
+    modules_[id].data.resize(content.size() + padding, 0);
     modules_[id].size = static_cast<uint32_t>(content.size());
   }
 

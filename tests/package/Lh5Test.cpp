@@ -103,16 +103,18 @@ TEST(Differential, EveryInputRoundTripsWithinItsSizeAndAgreesWithLiblhasaAndJlha
     ASSERT_TRUE(input.size() != 0 || std::string_view(name) == "Empty") << "input not available";
     const Buffer stream = Lh5Encode(input);
     Buffer out(input.size(), 0xAA);  // what a skipped byte would leave behind
-    EXPECT_EQ(Lh5Decode(stream, out), input.size());
-    EXPECT_TRUE(out == input);
+    bool exact = false;
+    EXPECT_EQ(Lh5Decode(stream, out, &exact), input.size());
+    EXPECT_TRUE(out == input && exact);
     EXPECT_LT(double(stream.size()), double(input.size()) * ratio + 64);
     EXPECT_TRUE(LhasaDecode(stream, input.size()) == input) << "liblhasa on our stream";
     if (!viaJlha) continue;
     const auto jlha = JlhaStream(input);
     ASSERT_FALSE(jlha.empty()) << "no -lh5- member from /usr/bin/jlha";
     std::fill(out.begin(), out.end(), 0xAA);
-    EXPECT_EQ(Lh5Decode(jlha, out), input.size());
-    EXPECT_TRUE(out == input) << "ours on jlha's stream";
+    exact = false;
+    EXPECT_EQ(Lh5Decode(jlha, out, &exact), input.size());
+    EXPECT_TRUE(out == input && exact) << "ours on jlha's stream";
   }
 }
 
@@ -171,8 +173,9 @@ TEST(Lh5Decoder, ExpandModuleTakesSizesFromTheDataHeader) {
   core::StoreLe32(module.data() + 4, static_cast<uint32_t>(input.size()));
   module = Concat(Concat(module, stream), Buffer(64, 0xFF));  // bytes behind the stored size are not the stream's
   Buffer out(input.size() + 10, 0);
-  EXPECT_EQ(ExpandModule(out, module), input.size());
-  EXPECT_TRUE(std::equal(input.begin(), input.end(), out.begin()));
+  bool exact = false;
+  EXPECT_EQ(ExpandModule(out, module, &exact), input.size());
+  EXPECT_TRUE(std::equal(input.begin(), input.end(), out.begin()) && exact);
   EXPECT_EQ(out[input.size()], 0);  // nothing written past the expanded size
   Buffer small(input.size() - 1);
   EXPECT_EQ(ExpandModule(small, module), 0u);
@@ -180,20 +183,31 @@ TEST(Lh5Decoder, ExpandModuleTakesSizesFromTheDataHeader) {
 }
 
 // Hand-made streams. Tables that do not form a usable prefix code stop the expansion early:
-// the decoder then reports only what it wrote before.
+// the decoder then reports only what it wrote before. A module is taken only from a stream
+// that holds exactly its size: one that ends early, leaves codes or a match over, or has
+// anything behind it but the zero bits of its last byte is damaged, checksum or not.
 struct HandStream {
   const char* name;
   Bits bits;
   size_t size;
   Buffer expected;  // the output; its length is what the decoder reports written
+  bool exact;
 };
 
 const HandStream kHandStreams[] = {
-    {"SingleCodeBlockRepeatsItsLiteral", SingleCodeBlock(5000, 'A'), 5000, Buffer(5000, 'A')},
+    {"SingleCodeBlockRepeatsItsLiteral", SingleCodeBlock(5000, 'A'), 5000, Buffer(5000, 'A'), true},
     // After 65536 codes the next header comes from the zero bytes behind the input: literal 0.
-    {"BlockSizeZeroMeans65536Codes", SingleCodeBlock(0, 'A'), 70000, Concat(Buffer(65536, 'A'), Buffer(70000 - 65536, 0))},
+    {"BlockSizeZeroMeans65536Codes", SingleCodeBlock(0, 'A'), 70000, Concat(Buffer(65536, 'A'), Buffer(70000 - 65536, 0)),
+     false},
+    {"StreamEndsBeforeTheOutput", SingleCodeBlock(5000, 'A'), 5001, Concat(Buffer(5000, 'A'), Buffer(1, 0)), false},
+    {"CodesOfTheLastBlockLeftOver", SingleCodeBlock(5000, 'A'), 4999, Buffer(4999, 'A'), false},
+    {"ZeroByteBehindTheStream", SingleCodeBlock(5000, 'A').Put(8, 0), 5000, Buffer(5000, 'A'), false},
+    {"NonZeroBitInTheLastByte", SingleCodeBlock(5000, 'A').Put(4, 1), 5000, Buffer(5000, 'A'), false},
+    {"NothingFromNothing", Bits(), 0, {}, true},
+    {"NothingFromABlock", SingleCodeBlock(1, 'A'), 0, {}, false},
     // One match of 256 bytes (code 509) at distance 1, as the very first code.
-    {"MatchBeforeTheStartReadsTheInitialWindow", SingleCodeBlock(1, 509), 256, Buffer(256, kInitialWindowByte)},
+    {"MatchBeforeTheStartReadsTheInitialWindow", SingleCodeBlock(1, 509), 256, Buffer(256, kInitialWindowByte), true},
+    {"MatchRunsPastTheOutput", SingleCodeBlock(1, 509), 255, Buffer(255, kInitialWindowByte), false},
     // Code-length table: symbols 0,1,2,4..9 with lengths 1,2,3,4..9 and symbols 3 and 10 with
     // 10 bits, so "length 1" (symbol 3) is the 10-bit code 1111111110.
     {"CodesLongerThanTheFirstLookup",
@@ -204,32 +218,35 @@ const HandStream kHandStreams[] = {
          .Put(9, 2).Put(10, 0b1111111110).Put(10, 0b1111111110)             // literals 0 and 1: one bit each
          .Put(4, 0).Put(4, 0)                                               // single position code
          .Put(4, 0b0110),                                                   // data: 0 1 1 0
-     4, Buffer{0, 1, 1, 0}},
-    {"CodeLengthTableOversubscribed", Bits().Put(16, 10).Put(5, 3).Put(3, 1).Put(3, 1).Put(3, 1).Put(2, 0), 100, {}},
-    {"CodeLengthLongerThan16Bits", Bits().Put(16, 10).Put(5, 1).Put(16, 0xFFFF), 100, {}},
-    {"CodeLengthCountPastAlphabet", Bits().Put(16, 10).Put(5, 20).Put(16, 0), 100, {}},
-    {"PositionCountPastAlphabet", Bits().Put(16, 10).Put(5, 0).Put(5, 0).Put(9, 0).Put(9, 'A').Put(4, 15), 100, {}},
-    {"LiteralCountPastAlphabet", Bits().Put(16, 10).Put(5, 0).Put(5, 3).Put(9, 511), 100, {}},
-    {"SingleLiteralOutsideAlphabet", Bits().Put(16, 10).Put(5, 0).Put(5, 0).Put(9, 0).Put(9, 510), 100, {}},
-    {"SingleCodeLengthOutsideAlphabet", Bits().Put(16, 10).Put(5, 0).Put(5, 19), 100, {}},
-    {"LiteralZeroRunPastAlphabet", Bits().Put(16, 10).Put(5, 0).Put(5, 2).Put(9, 3).Put(9, 500), 100, {}},
+     4, Buffer{0, 1, 1, 0}, true},
+    {"CodeLengthTableOversubscribed", Bits().Put(16, 10).Put(5, 3).Put(3, 1).Put(3, 1).Put(3, 1).Put(2, 0), 100, {}, false},
+    {"CodeLengthLongerThan16Bits", Bits().Put(16, 10).Put(5, 1).Put(16, 0xFFFF), 100, {}, false},
+    {"CodeLengthCountPastAlphabet", Bits().Put(16, 10).Put(5, 20).Put(16, 0), 100, {}, false},
+    {"PositionCountPastAlphabet", Bits().Put(16, 10).Put(5, 0).Put(5, 0).Put(9, 0).Put(9, 'A').Put(4, 15), 100, {}, false},
+    {"LiteralCountPastAlphabet", Bits().Put(16, 10).Put(5, 0).Put(5, 3).Put(9, 511), 100, {}, false},
+    {"SingleLiteralOutsideAlphabet", Bits().Put(16, 10).Put(5, 0).Put(5, 0).Put(9, 0).Put(9, 510), 100, {}, false},
+    {"SingleCodeLengthOutsideAlphabet", Bits().Put(16, 10).Put(5, 0).Put(5, 19), 100, {}, false},
+    {"LiteralZeroRunPastAlphabet", Bits().Put(16, 10).Put(5, 0).Put(5, 2).Put(9, 3).Put(9, 500), 100, {}, false},
     // Every literal length decodes as code 3 (length 1): three codes of one bit.
-    {"LiteralTableOversubscribed", Bits().Put(16, 10).Put(5, 0).Put(5, 3).Put(9, 3), 100, {}},
-    {"SinglePositionOutsideAlphabet", SingleCodeBlock(10, 'A', 14), 100, {}},
+    {"LiteralTableOversubscribed", Bits().Put(16, 10).Put(5, 0).Put(5, 3).Put(9, 3), 100, {}, false},
+    {"SinglePositionOutsideAlphabet", SingleCodeBlock(10, 'A', 14), 100, {}, false},
     {"PositionTableOversubscribed",
-     Bits().Put(16, 10).Put(5, 0).Put(5, 0).Put(9, 0).Put(9, 'A').Put(4, 3).Put(3, 1).Put(3, 1).Put(3, 1), 100, {}},
+     Bits().Put(16, 10).Put(5, 0).Put(5, 0).Put(9, 0).Put(9, 'A').Put(4, 3).Put(3, 1).Put(3, 1).Put(3, 1), 100, {},
+     false},
     // One literal (0) with a 1-bit code: "0" decodes, "1" belongs to no symbol.
     {"UncoveredCodeOfIncompleteTable",
-     Bits().Put(16, 10).Put(5, 0).Put(5, 3).Put(9, 1).Put(4, 0).Put(4, 0).Put(1, 0).Put(1, 1), 100, Buffer{0}},
+     Bits().Put(16, 10).Put(5, 0).Put(5, 3).Put(9, 1).Put(4, 0).Put(4, 0).Put(1, 0).Put(1, 1), 100, Buffer{0}, false},
     {"SecondBlockBroken", SingleCodeBlock(4, 'B').Put(16, 10).Put(5, 3).Put(3, 1).Put(3, 1).Put(3, 1).Put(2, 0), 100,
-     Buffer(4, 'B')},
+     Buffer(4, 'B'), false},
 };
 
-TEST(Lh5Decoder, HandMadeStreamsDecodeToTheExpectedPrefix) {
+TEST(Lh5Decoder, HandMadeStreamsDecodeToTheExpectedPrefixAndSayWhetherExactly) {
   for (const HandStream& c : kHandStreams) {
     Buffer out(c.size, 0xAA);
-    ASSERT_EQ(Lh5Decode(c.bits.Bytes(), out), c.expected.size()) << c.name;
+    bool exact = !c.exact;
+    ASSERT_EQ(Lh5Decode(c.bits.Bytes(), out, &exact), c.expected.size()) << c.name;
     EXPECT_TRUE(std::equal(c.expected.begin(), c.expected.end(), out.begin())) << c.name;
+    EXPECT_EQ(exact, c.exact) << c.name;
   }
 }
 

@@ -187,8 +187,7 @@ int Extract(const std::string& executable, const std::string& tag, const std::st
     err << "noxpack: no valid module " << tag << " in " << executable << "\n";
     return 1;
   }
-  m.data.resize(m.size);
-  if (!WriteAll(output, m.data)) {
+  if (!WriteAll(output, {m.data.begin(), m.data.begin() + m.size})) {
     err << "noxpack: cannot write " << output << "\n";
     return 1;
   }

@@ -13,6 +13,7 @@
 #include "platform/console/ConsoleUi.h"
 #include "platform/console/InstanceLock.h"
 #include "platform/console/RunningExecutable.h"
+#include "platform/console/SignalInterrupts.h"
 #include "platform/sim/Machine.h"
 #include "platform/sim/SimDriverPort.h"
 #include "platform/sim/SimOsServices.h"
@@ -52,6 +53,8 @@ int Run(int argc, char** argv) {
   machine->SetUtilityPaths(exe.value_or(args.empty() ? "noxwingui" : args[0]));
   nox::sim::SimDriverPort driverPort(*machine, exe.value_or(args.empty() ? "noxwingui" : args[0]));
   nox::sim::SimOsServices os(*machine, [&](const std::string& name) { return nox::console::TakeInstanceLock(dir, name); });
+  nox::console::SignalInterrupts interrupts;
+  os.SetInterruptSource(&interrupts);
   nox::console::ConsoleUi ui;
   nox::app::Platform platform{
       os,

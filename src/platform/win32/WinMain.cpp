@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "platform/sim/Machine.h"
 #include "platform/sim/SimDriverPort.h"
 #include "platform/sim/SimOsServices.h"
+#include "platform/win32/ConsoleCtrlInterrupts.h"
 #include "platform/win32/Win32DriverPort.h"
 #include "platform/win32/Win32OsServices.h"
 #include "platform/win32/Win32Ui.h"
@@ -68,6 +70,11 @@ int Run(int argc, char** argv) {
   const bool textMode = uiChoice && std::string(uiChoice) == "text";
   nox::ui::Ui& ui = textMode ? static_cast<nox::ui::Ui&>(textUi) : windowsUi;
   void (*const waitForKey)() = textMode ? WaitForKey : WaitForKeyAtConsole;
+  // The text window runs in a console, whose Ctrl+C or closing must not cut a flash short;
+  // the dialogs shut out input during a flash by themselves.
+  std::optional<nox::win32::ConsoleCtrlInterrupts> consoleEvents;
+  if (textMode) consoleEvents.emplace();
+  const nox::os::InterruptSource* interrupts = consoleEvents ? &*consoleEvents : nullptr;
 
   const char* machineDir = std::getenv("NOXWINGUI_MACHINE");
   if (machineDir && *machineDir) {
@@ -91,11 +98,13 @@ int Run(int argc, char** argv) {
       const HANDLE mutex = CreateMutexA(nullptr, FALSE, name.c_str());
       return mutex != nullptr && GetLastError() != ERROR_ALREADY_EXISTS;
     });
+    os.SetInterruptSource(interrupts);
     nox::app::Platform platform{os, driverPort, ui, nullptr, Console, waitForKey, FreeSpace};
     RunSession(platform, args);
   }
   nox::win32::Win32DriverPort driverPort;
   nox::win32::Win32OsServices os;
+  os.SetInterruptSource(interrupts);
   nox::app::Platform platform{os, driverPort, ui, nullptr, Console, waitForKey, FreeSpace};
   RunSession(platform, args);
 }
