@@ -6,19 +6,26 @@
 namespace nox::sim {
 
 FlashPart::FlashPart(uint32_t size, std::vector<BlockEntry> blocks)
-    : bytes_(size, 0xFF), blocks_(std::move(blocks)), eraseCounts_(blocks_.size(), 0) {}
+    : size_(size), blocks_(std::move(blocks)), eraseCounts_(blocks_.size(), 0) {}
+
+uint8_t* FlashPart::Data() const {
+  if (data_ == nullptr) {
+    owned_.assign(size_, 0xFF);
+    data_ = owned_.data();
+  }
+  return data_;
+}
 
 bool FlashPart::Read(uint32_t address, std::span<uint8_t> out) const {
-  if (!Contains(address, static_cast<uint32_t>(out.size())) || out.size() > bytes_.size()) {
-    return false;
-  }
-  std::memcpy(out.data(), bytes_.data() + address, out.size());
+  if (out.size() > size_ || !Contains(address, static_cast<uint32_t>(out.size()))) return false;
+  std::memcpy(out.data(), Data() + address, out.size());
   return true;
 }
 
 bool FlashPart::Erase(uint32_t address, uint32_t length) {
   if (!Contains(address, length)) return false;
-  std::fill_n(bytes_.begin() + address, length, uint8_t{0xFF});
+  Changing();
+  std::memset(Data() + address, 0xFF, length);
   Stored(address, length);
   const uint64_t end = uint64_t{address} + length;
   for (size_t i = 0; i < blocks_.size(); ++i) {
@@ -30,10 +37,9 @@ bool FlashPart::Erase(uint32_t address, uint32_t length) {
 }
 
 bool FlashPart::Program(uint32_t address, std::span<const uint8_t> data) {
-  if (data.size() > bytes_.size() || !Contains(address, static_cast<uint32_t>(data.size()))) {
-    return false;
-  }
-  uint8_t* dst = bytes_.data() + address;
+  if (data.size() > size_ || !Contains(address, static_cast<uint32_t>(data.size()))) return false;
+  Changing();
+  uint8_t* dst = Data() + address;
   size_t i = 0;
   for (; i + 8 <= data.size(); i += 8) {
     uint64_t a, b;
@@ -48,14 +54,27 @@ bool FlashPart::Program(uint32_t address, std::span<const uint8_t> data) {
 }
 
 void FlashPart::Poke(uint32_t address, uint8_t value) {
-  if (address >= bytes_.size()) return;
-  bytes_[address] = value;
+  if (address >= size_) return;
+  Changing();
+  Data()[address] = value;
   Stored(address, 1);
 }
 
 bool FlashPart::Load(std::span<const uint8_t> contents) {
-  if (contents.size() != bytes_.size()) return false;
-  std::memcpy(bytes_.data(), contents.data(), contents.size());
+  if (contents.size() != size_) return false;
+  if (data_ == nullptr) {
+    owned_.assign(contents.begin(), contents.end());
+    data_ = owned_.data();
+  } else {
+    std::memcpy(data_, contents.data(), contents.size());
+  }
+  return true;
+}
+
+bool FlashPart::Adopt(std::span<uint8_t> storage) {
+  if (storage.size() != size_) return false;
+  data_ = storage.data();
+  owned_ = {};
   return true;
 }
 

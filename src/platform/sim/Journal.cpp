@@ -10,6 +10,8 @@
 namespace nox::sim {
 namespace {
 
+constexpr size_t kPendingLimit = 64 * 1024;
+
 void AppendText(std::string& out, const char* key, const char* text) {
   out += ",\"";
   out += key;
@@ -94,7 +96,8 @@ void Journal::RecordSmi(const SmiRecord& r) {
   if (r.chip) pending_ += ",\"chip\":true";
   pending_ += "}\n";
   ++lines_;
-  Emit();
+  // A long run of reads changes nothing, but its lines need not pile up in memory.
+  if (pending_.size() >= kPendingLimit) Emit();
 }
 
 void Journal::RecordEvent(uint64_t number, uint64_t timeMs, std::string_view event,

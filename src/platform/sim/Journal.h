@@ -1,8 +1,11 @@
 // What happened on the machine, one JSON object a line (journal.jsonl). SMI lines are
 // formatted by hand because the handler writes one for every request of a flash run; events
-// that happen a few times a run go through nlohmann::json. Once appending, every line reaches
-// the file as it is recorded, after the change it tells of, so that a process killed at any
-// moment leaves a journal that agrees with the flash part.
+// that happen a few times a run go through nlohmann::json. Once appending, an event's line
+// reaches the file as it is recorded; SMI lines are gathered and reach it before the flash
+// part changes again (the machine calls WritePending then) and at the end, after the change
+// they tell of: a process killed at any moment leaves a journal that lists every change the
+// part holds (the very last one's line may be missing, as with any kill between a change and
+// its line), without a system call for every request.
 //
 // SMI line:   {"n":12,"t":2000,"smi":35,"op":"write","addr":4096,"len":1024,"status":0}
 //             plus "misuse":"..." when the request broke the handler's rules, or "fault":"..."
@@ -57,6 +60,8 @@ class Journal {
   // Opens the file to append every line from now on (and those held so far); false, with
   // the reason in `error`, when it cannot be.
   bool StartAppending(std::string& error);
+  // Writes the lines gathered so far, when appending.
+  void WritePending() { Emit(); }
   // The first failure to append ("FILE: cannot be written: REASON"), empty while there is
   // none; lines from then on are kept in memory only.
   const std::string& WriteError() const { return writeError_; }

@@ -77,9 +77,14 @@ Machine::~Machine() {
 }
 
 bool Machine::StartWriting(std::string& error) {
-  part_ = PartFile::Open(dir_ / kFlashFile, flash_.Size(), error);
+  if (!part_) part_ = PartFile::Open(dir_ / kFlashFile, flash_.Size(), error);
   if (!part_ || !journal_.StartAppending(error)) return false;
-  flash_.SetStore([this](uint32_t address, std::span<const uint8_t> bytes) { StoreFlash(address, bytes); });
+  // A part that lives in the mapped file needs no copy of its changes; the journal's lines
+  // reach its file before the part changes again, so that a kill leaves both agreeing.
+  if (part_->View().data() != flash_.Bytes().data()) {
+    flash_.SetStore([this](uint32_t address, std::span<const uint8_t> bytes) { StoreFlash(address, bytes); });
+  }
+  flash_.SetBeforeChange([this] { journal_.WritePending(); });
   writable_ = true;
   return true;
 }
@@ -183,11 +188,20 @@ std::unique_ptr<Machine> Machine::Open(const fs::path& dir, std::string& error, 
   // Nothing is written back over a machine that does not open whole: it stays as it was.
   std::unique_ptr<Machine> m(new Machine(dir, *parsed.profile));
   m->lock_ = std::move(lock);
-  if (!ReadFile(dir / kFlashFile, bytes, &why)) {
+  // A machine opened to change it works on flash.bin mapped, when it can be and is the right
+  // size: nothing is read or copied. Anything else is read and told as it is found.
+  std::error_code sizeError;
+  if (change && fs::is_regular_file(dir / kFlashFile, sizeError) &&
+      fs::file_size(dir / kFlashFile, sizeError) == m->flash_.Size() && !sizeError) {
+    std::string ignored;
+    m->part_ = PartFile::Open(dir / kFlashFile, m->flash_.Size(), ignored);
+    if (m->part_ && !m->flash_.Adopt(m->part_->View())) m->part_.reset();
+  }
+  if (!m->part_ && !ReadFile(dir / kFlashFile, bytes, &why)) {
     error = CannotRead(dir / kFlashFile, why);
     return nullptr;
   }
-  if (!m->flash_.Load(bytes)) {
+  if (!m->part_ && !m->flash_.Load(bytes)) {
     error = (dir / kFlashFile).string() + ": " + std::to_string(bytes.size()) + " bytes, but " +
             (m->profile_.me.present ? "me.span + flash.size is " : "flash.size is ") + std::to_string(ChipSize(m->profile_));
     return nullptr;
@@ -254,6 +268,7 @@ bool Machine::LoadState(std::string& error) {
 
 bool Machine::Persist(std::string& error) {
   if (!writable_) return true;
+  journal_.WritePending();
   // The first failure is the one told: later ones usually share its cause.
   std::string failure = saveFailure_.empty() ? journal_.WriteError() : saveFailure_;
   const auto failed = [&](const std::string& what) {

@@ -19,7 +19,7 @@ std::unique_ptr<PartFile> PartFile::Open(const std::filesystem::path& path, size
   errno = 0;
 #ifndef _WIN32
   const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-  void* view = fd < 0 || size == 0 ? MAP_FAILED : ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  void* view = fd < 0 || size == 0 ? MAP_FAILED : ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, fd, 0);
   const int code = errno;
   if (fd >= 0) ::close(fd);  // the mapping keeps the file
   if (view != MAP_FAILED) {

@@ -24,6 +24,9 @@ class PartFile {
 
   // False with the reason when the bytes did not reach the file.
   bool Write(size_t offset, std::span<const uint8_t> bytes, std::string& why);
+  // The file's bytes as memory when it is mapped (a change there is a change of the file);
+  // empty otherwise.
+  std::span<uint8_t> View() const { return view_ != nullptr ? std::span<uint8_t>(view_, size_) : std::span<uint8_t>(); }
 
  private:
   PartFile() = default;
