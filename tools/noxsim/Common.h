@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/sim/HostFiles.h"
+
 namespace noxsim {
 
 inline constexpr int kExitOk = 0;
@@ -30,12 +32,7 @@ inline bool WriteBytes(const std::string& path, std::span<const uint8_t> bytes) 
   return static_cast<bool>(out);
 }
 
-inline bool ReadBytes(const std::string& path, std::vector<uint8_t>& out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return true;
-}
+inline bool ReadBytes(const std::string& path, std::vector<uint8_t>& out) { return nox::sim::ReadFile(path, out); }
 
 inline std::optional<uint64_t> Number(const std::string& text, uint64_t max) {
   try {
