@@ -29,6 +29,10 @@ class AnswerOk : public nox::ui::Ui {
   std::optional<std::string> AskPassword(const std::string&) override { return std::nullopt; }
   void ShowKorvInfo(const nox::ui::KorvInfo&) override {}
   void RunMainDialog(nox::ui::MainDialogHost&) override {}
+  std::optional<std::string> OpenFileDialog(const nox::ui::FileDialogOptions&) override { return std::nullopt; }
+  std::optional<std::string> SaveFileDialog(const nox::ui::FileDialogOptions&) override { return std::nullopt; }
+  void Beep() override {}
+  void ShowImageTransfer(uint32_t, uint32_t) override {}
 };
 
 }  // namespace

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the native suite (unit, scenario, differential)
-# with the dev preset, then the Windows cross build and its smoke test under Wine.
+# with the dev preset, the unit and scenario suites again under AddressSanitizer and
+# UndefinedBehaviorSanitizer, then the Windows cross build and its smoke test under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,6 +13,12 @@ echo "== native build and tests (dev preset)"
 cmake --preset dev >/dev/null
 cmake --build --preset dev -j "$jobs"
 ctest --preset dev
+
+# The differential tests compare against other programs' output and add nothing here.
+echo "== sanitizer build and tests (asan preset)"
+cmake --preset asan >/dev/null
+cmake --build --preset asan -j "$jobs"
+ctest --preset asan -L 'unit|scenario'
 
 echo "== Windows build (mingw preset)"
 cmake --preset mingw >/dev/null
