@@ -118,6 +118,53 @@ if [[ -x "$native/tools/noxsim/noxsim" && -x "$native/tools/noxpack/noxpack" ]];
   note "$(found grep -qE '^ME region .* equal$' <<<"$regions")" "the Windows build did not write the ME region"
   note "$(found cmp -s <(head -c 8192 "$work/m4/ec.bin") "$work/ec.img")" "the Windows build did not write the EC flash"
   note "$(found grep -q '"event":"power-off-requested"' "$work/m4/journal.jsonl")" "the EC update did not turn the restart into a power-off"
+  # Resilience in the Windows build. The power lost halfway through a run leaves the part on
+  # disk as the Windows build wrote it (a main BIOS half written: boot-block recovery, said
+  # alike by the native noxsim and noxsim.exe) and the same package run again restores it; a
+  # process ended from outside (TerminateProcess) leaves every write its journal lists; a
+  # machine that cannot be used is refused in one line naming the file.
+  ns="$native/tools/noxsim/noxsim"
+  "$ns" create "$work/m5" --preset legacy-8m >/dev/null
+  cp -r "$work/m5" "$work/m5-clean" && cp -r "$work/m5" "$work/m5-bad"
+  (cd "$work" && printf 'OK\nOK\n\n' | NOXWINGUI_MACHINE=m5-clean NOXWINGUI_UI=text timeout 120 "$wine" tool.exe) >/dev/null 2>&1 || true
+  smis=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["smiCount"])' "$work/m5-clean/state.json")
+  "$ns" set "$work/m5" "faults.powerLossAfterSmi=$((smis / 2))" >/dev/null
+  rc=0
+  (cd "$work" && printf 'OK\nOK\n\n' | NOXWINGUI_MACHINE=m5 NOXWINGUI_UI=text timeout 120 "$wine" tool.exe) >"$work/cut.txt" 2>&1 || rc=$?
+  note $((rc != 86)) "the run cut by the power loss exited $rc, expected 86"
+  verdict=$("$ns" verdict "$work/m5" 2>&1 || true)
+  note "$(found grep -q "boot-block recovery" <<<"$verdict")" "a main BIOS cut halfway is not left to recovery: $verdict"
+  verdict_exe=$(cd "$work" && timeout 60 "$wine" "$OLDPWD/$build/tools/noxsim/noxsim.exe" verdict m5 2>&1 | tr -d '\r' || true)
+  note "$(found test "$verdict_exe" = "$verdict")" "noxsim.exe says \"$verdict_exe\", the native noxsim \"$verdict\""
+  "$ns" set "$work/m5" faults.powerLossAfterSmi=0 >/dev/null
+  rc=0
+  (cd "$work" && printf 'OK\nOK\n\n' | NOXWINGUI_MACHINE=m5 NOXWINGUI_UI=text timeout 120 "$wine" tool.exe) >"$work/rerun.txt" 2>&1 || rc=$?
+  note $rc "the rerun after the cut exited $rc: $(tr -d '\r' <"$work/rerun.txt" | tail -3)"
+  regions=$("$ns" diff "$work/m5" "$work/new.rom" || true)
+  note "$(found grep -qE '^main BIOS .* equal$' <<<"$regions")" "the rerun did not restore the main BIOS"
+  "$ns" create "$work/m6" --preset minimal-1m >/dev/null
+  "$ns" rom "$work/m6" -o "$work/kill.rom" >/dev/null
+  "$ns" set "$work/m6" timing.realMicrosPerRequest=1000 >/dev/null
+  (cd "$work" && "$OLDPWD/$native/tools/noxpack/noxpack" build --stub "$OLDPWD/$exe" --driver64 driver.sys \
+      --rom 0=kill.rom --cmd "/p /b" -o kill.exe >/dev/null)
+  (cd "$work" && printf 'OK\nOK\n\n' | NOXWINGUI_MACHINE=m6 NOXWINGUI_UI=text timeout 120 "$wine" kill.exe) >/dev/null 2>&1 &
+  for _ in $(seq 300); do grep -q '"op":"write"' "$work/m6/journal.jsonl" 2>/dev/null && break; sleep 0.1; done
+  "$wine" taskkill /F /IM kill.exe >/dev/null 2>&1 || true
+  wait || true
+  note "$(found python3 - "$work/m6" "$work/kill.rom" <<'PY'
+import json, sys
+lines = [json.loads(l) for l in open(sys.argv[1] + '/journal.jsonl') if l.strip()]
+writes = [l for l in lines if l.get('op') == 'write' and l.get('status') == 0]
+part, rom = open(sys.argv[1] + '/flash.bin', 'rb').read(), open(sys.argv[2], 'rb').read()
+assert writes and not any(l.get('event') == 'reboot' for l in lines), 'the run was not ended mid-flash'
+assert all(part[w['addr']:w['addr'] + w['len']] == rom[w['addr']:w['addr'] + w['len']] for w in writes), 'a write is missing'
+PY
+)" "a NOXWINGUI.exe ended from outside left a part without the writes its journal lists"
+  rm "$work/m5-bad/flash.bin" && mkdir "$work/m5-bad/flash.bin"
+  rc=0
+  (cd "$work" && printf 'OK\nOK\n\n' | NOXWINGUI_MACHINE=m5-bad NOXWINGUI_UI=text timeout 120 "$wine" tool.exe) >"$work/bad.txt" 2>&1 || rc=$?
+  note "$(found test $rc -eq 4)" "an unusable machine made NOXWINGUI.exe exit $rc instead of 4"
+  note "$(found grep -q 'flash.bin: cannot be read' "$work/bad.txt")" "the unusable machine's file is not named: $(tr -d '\r' <"$work/bad.txt" | tail -2)"
   # The interactive window in text mode: Save the machine's firmware, Open the image, choose
   # the main BIOS on the Setup page, Flash.
   "$native/tools/noxsim/noxsim" create "$work/m2" --preset minimal-1m >/dev/null
