@@ -155,18 +155,18 @@ def cut_points(rng, count, first, last, run_phases):
 
 
 class Preset:
-    def __init__(self, tools, spec, root):
+    def __init__(self, tools, plan, root):
         self.t = tools
-        self.spec = spec
-        self.label = spec.get("label", spec["name"])
+        self.plan = plan
+        self.label = plan.get("label", plan["name"])
         self.dir = os.path.join(root, self.label.replace(" ", "-"))
         os.makedirs(self.dir)
         self.fresh = os.path.join(self.dir, "fresh")
-        tools.sim("create", self.fresh, "--preset", spec["name"])
+        tools.sim("create", self.fresh, "--preset", plan["name"])
         self.rom = os.path.join(self.dir, "new.rom")
-        tools.sim("rom", self.fresh, "-o", self.rom, *spec["rom"])
+        tools.sim("rom", self.fresh, "-o", self.rom, *plan["rom"])
         modules = ["--rom", "0=" + self.rom]
-        if spec.get("ec"):
+        if plan.get("ec"):
             ec = os.path.join(self.dir, "ec.img")
             tools.sim("ec", self.fresh, "-o", ec)
             modules += ["--ec", "0=" + ec]
@@ -175,7 +175,7 @@ class Preset:
             f.write(b"D" * 4096)
         self.tool = os.path.join(self.dir, "tool")
         subprocess.run([tools.noxpack, "build", "--stub", tools.noxwingui, "--driver64", driver, "-o", self.tool,
-                        *modules, "--cmd", spec["cmd"]], check=True, capture_output=True)
+                        *modules, "--cmd", plan["cmd"]], check=True, capture_output=True)
         self.original = read(os.path.join(self.fresh, "flash.bin"))
         # The image as the chip would hold it: a capsule's image proper, a firmware-only
         # image behind the chip's regions in front of it.
@@ -225,7 +225,7 @@ class Preset:
 
     def finish(self, machine, rc):
         """A capsule is applied by the machine's next boot."""
-        if rc == 0 and self.spec.get("reboot"):
+        if rc == 0 and self.plan.get("reboot"):
             self.t.sim("reboot", machine)
         return rc
 
@@ -268,8 +268,8 @@ def main():
     ap.add_argument("--keep", action="store_true", help="keep the work directory and say where it is")
     ap.add_argument("--verbose", action="store_true", help="one line per trial")
     args = ap.parse_args()
-    specs = [s for s in PRESETS if not args.presets or s.get("label", s["name"]) in args.presets.split(",")]
-    if not specs or args.cuts < 0 or args.kills < 0 or args.fails < 0:
+    plans = [s for s in PRESETS if not args.presets or s.get("label", s["name"]) in args.presets.split(",")]
+    if not plans or args.cuts < 0 or args.kills < 0 or args.fails < 0:
         ap.print_usage(sys.stderr)
         return 2
 
@@ -278,9 +278,9 @@ def main():
     failed = 0
     try:
         totals = {"trials": 0, "restored": 0, **{v: 0 for v in VERDICTS}}
-        for index, spec in enumerate(specs):
-            share = lambda n: n // len(specs) + (1 if index < n % len(specs) else 0)
-            preset = Preset(tools, spec, work)
+        for index, plan in enumerate(plans):
+            share = lambda n: n // len(plans) + (1 if index < n % len(plans) else 0)
+            preset = Preset(tools, plan, work)
             rng = random.Random("%d/%s" % (args.seed, preset.label))
             for k in cut_points(rng, share(args.cuts), 1, preset.smis, preset.phases):
                 r = preset.trial("cut", preset.copy("trial"), ["faults.powerLossAfterSmi=%d" % k])
